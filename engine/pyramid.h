@@ -1,0 +1,109 @@
+// One level of a tile's pyramid and the operations on it. Level 0 is the tile
+// at its own resolution; each deeper level has half the width and height
+// (rounded up). Two sample paths share the code: 16-bit planes for 8-bit
+// pixels and 32-bit planes for 16-bit pixels (see PathTraits).
+#pragma once
+
+#include "fixed_point.h"
+#include "records.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace calmora {
+
+template <typename Sample>
+struct PyramidLevel {
+    int32_t bytesPerPixel = 0; // 4, 3 or 1 (8-bit path); 6 or 2 (16-bit path)
+    uint8_t* pixels = nullptr; // top level only: packed rows of `width` pixels
+    // Top level only: a pixel is written back only where the entry at its
+    // first byte (8-bit path) or first sample (16-bit path) is non-zero.
+    const uint8_t* writeMask = nullptr;
+    const LevelParams* params = nullptr;
+    PyramidLevel* parent = nullptr;
+    PyramidLevel* child = nullptr;
+
+    std::vector<Sample> yIn, crIn, cbIn;
+    std::vector<Sample> yOut, crOut, cbOut;
+    // Byte maps, filter mode only.
+    std::vector<uint8_t> direction, smoothedDirection;
+    std::vector<uint8_t> yClass, crClass, cbClass;
+
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t level = 0;
+    int32_t sharpenAmount = 0;
+    int32_t levelClass = 0;
+    bool grey = false;
+
+    // Stored by the tile driver in the top context; no operation reads them.
+    Rect source;
+    int32_t skip = 0;
+    int32_t levelArgB = 0;
+
+    size_t index(int32_t x, int32_t y) const
+    {
+        return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+    }
+    bool contains(int32_t x, int32_t y) const
+    {
+        return x >= 0 && y >= 0 && x < width && y < height;
+    }
+    size_t sampleCount() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
+
+    void freePlanes();
+    void freeMaps();
+};
+
+// Noise threshold of a level, channel and brightness bin in plane units.
+// Bins outside the table read 0, like every entry that was never written.
+inline int32_t noiseThreshold(const LevelParams& params, int level, int channel, int32_t bin)
+{
+    if (bin < 0 || bin >= kNoiseBins || level < 0 || level >= kMaxLevels)
+        return 0;
+    return params.scaledNoise[level][channel][bin];
+}
+
+template <typename Sample>
+constexpr int32_t brightnessBin(int32_t luma)
+{
+    return asr(luma, PathTraits<Sample>::kBinShift);
+}
+
+// Runs one level and, recursively, every coarser one. In filter mode the
+// result is the filtered tile in `pixels`; in measure mode the histograms
+// (one record per level) are filled and `pixels` is not written.
+template <typename Sample>
+void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
+    bool measure, LevelHistogram* histograms);
+
+// Colour conversion of the top level.
+template <typename Sample>
+void convertInput(PyramidLevel<Sample>& top);
+template <typename Sample>
+void convertOutput(PyramidLevel<Sample>& top);
+
+// Builds the child from the parent's input planes (3x3 box average at every
+// second sample) and brings the filtered child back into its parent.
+template <typename Sample>
+void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child);
+template <typename Sample>
+void mergeChild(PyramidLevel<Sample>& child);
+
+// Allocates the five byte maps and fills the three class maps.
+template <typename Sample>
+void classifyEdges(PyramidLevel<Sample>& level);
+
+template <typename Sample>
+void smoothLuminance(PyramidLevel<Sample>& level, bool hasChild);
+template <typename Sample>
+void smoothColour(PyramidLevel<Sample>& level, bool hasChild);
+template <typename Sample>
+void sharpen(PyramidLevel<Sample>& level);
+
+// Noise measurement of one level of an 8-bit tile into its histogram record,
+// raising the sample weights of the level's band entry.
+void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram);
+
+} // namespace calmora
