@@ -1,1 +1,252 @@
-#include "engine/engine.h"
+// Edge classes of a level, per channel: 0 no edge, 1 confirmed strong edge,
+// 2 confirmed weak edge or first ring around a strong one, 3 second ring (or
+// an unconfirmed strong edge near the border), 4 colour third ring (or an
+// unconfirmed weak edge near the border). A sample is an edge where its
+// difference to a nearby sample clearly exceeds the noise threshold of its
+// brightness; edges are confirmed by their neighbourhood, isolated spots are
+// erased, and rings are grown around what remains.
+
+#include "pyramid.h"
+
+#include <algorithm>
+
+namespace calmora {
+
+namespace {
+
+struct Offset {
+    int32_t dx, dy;
+};
+
+// Diagonals at distance 2, then axes at distance 3. The first neighbour in
+// this order that crosses a threshold decides the centre's class.
+constexpr Offset kNeighbours[8] = { { -2, -2 }, { 2, 2 }, { -2, 2 }, { 2, -2 }, { 0, 3 }, { 0, -3 },
+    { 3, 0 }, { -3, 0 } };
+constexpr int kFirstAxisNeighbour = 4;
+
+struct Thresholds {
+    int32_t y, cr, cb;
+};
+
+template <typename Sample>
+Thresholds thresholdsAt(const PyramidLevel<Sample>& level, int32_t x, int32_t y)
+{
+    const int32_t brightness = level.child != nullptr
+        ? level.child->yIn[level.child->index(x >> 1, y >> 1)]
+        : level.yOut[level.index(x, y)];
+    const int32_t bin = brightnessBin<Sample>(brightness);
+    const LevelParams& params = *level.params;
+    return { noiseThreshold(params, level.level, kY, bin), noiseThreshold(params, level.level, kCr, bin),
+        noiseThreshold(params, level.level, kCb, bin) };
+}
+
+// A colour edge needs a difference above 1023/1024 (class 3) or 255/256
+// (class 4) of its threshold; both samples are marked.
+void detectColour(std::vector<uint8_t>& map, size_t centre, size_t neighbour, int32_t threshold,
+    int32_t difference)
+{
+    if (map[centre] != 0)
+        return;
+    const int32_t e = subWrap(threshold, difference);
+    if (e < asr(threshold, 10)) {
+        map[centre] = 3;
+        map[neighbour] = 3;
+    } else if (e < asr(threshold, 8)) {
+        map[centre] = 4;
+        map[neighbour] = 4;
+    }
+}
+
+template <typename Sample>
+void detect(PyramidLevel<Sample>& level)
+{
+    const bool colour = !level.grey;
+    for (int32_t y = 0; y < level.height; y += 2) {
+        for (int32_t x = ((y / 2) % 2 == 0) ? 0 : 1; x < level.width; x += 2) {
+            const Thresholds t = thresholdsAt(level, x, y);
+            const size_t c = level.index(x, y);
+            for (int n = 0; n < 8; ++n) {
+                const int32_t nx = x + kNeighbours[n].dx;
+                const int32_t ny = y + kNeighbours[n].dy;
+                if (!level.contains(nx, ny))
+                    continue;
+                const size_t i = level.index(nx, ny);
+                if (level.yClass[c] == 0) {
+                    const int32_t e = subWrap(t.y, absWrap(subWrap(level.yOut[c], level.yOut[i])));
+                    if (e < asr(t.y, 3)) {
+                        level.yClass[c] = 3;
+                        level.yClass[i] = 3;
+                    } else if (e < asr(t.y, 2)) {
+                        level.yClass[c] = 4;
+                        if (level.yClass[i] == 0)
+                            level.yClass[i] = 4;
+                    }
+                }
+                // At level 0 colour looks only along the axes at distance 3.
+                if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
+                    detectColour(level.crClass, c, i, t.cr, absWrap(subWrap(level.crOut[c], level.crOut[i])));
+                    detectColour(level.cbClass, c, i, t.cb, absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
+                }
+            }
+        }
+    }
+}
+
+// Counts the samples of a window whose class is above 1, stopping at `limit`.
+template <typename Sample>
+int32_t countMarked(const PyramidLevel<Sample>& level, const std::vector<uint8_t>& map, int32_t x,
+    int32_t y, int32_t radius, int32_t limit)
+{
+    int32_t count = 0;
+    for (int32_t j = -radius; j <= radius; ++j) {
+        for (int32_t i = -radius; i <= radius; ++i) {
+            if (map[level.index(x + i, y + j)] > 1 && ++count >= limit)
+                return count;
+        }
+    }
+    return count;
+}
+
+template <typename Sample>
+void fillWindow(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t x, int32_t y,
+    int32_t radius, uint8_t value)
+{
+    for (int32_t j = -radius; j <= radius; ++j)
+        for (int32_t i = -radius; i <= radius; ++i)
+            map[level.index(x + i, y + j)] = value;
+}
+
+// In place: windows written earlier in the pass count for later samples.
+template <typename Sample>
+void confirm(PyramidLevel<Sample>& level)
+{
+    const int32_t r = level.level == 0 ? 1 : 2;
+    for (int32_t y = r; y < level.height - r; ++y) {
+        for (int32_t x = r; x < level.width - r; ++x) {
+            const size_t c = level.index(x, y);
+            const uint8_t luma = level.yClass[c];
+            if (luma == 3 || luma == 4) {
+                if (countMarked(level, level.yClass, x, y, r, 3) > r)
+                    fillWindow(level, level.yClass, x, y, r, static_cast<uint8_t>(luma - 2));
+                else
+                    level.yClass[c] = 0;
+            }
+            if (level.grey)
+                continue;
+            for (std::vector<uint8_t>* map : { &level.crClass, &level.cbClass }) {
+                const uint8_t value = (*map)[c];
+                if (value != 3 && value != 4)
+                    continue;
+                if (countMarked(level, *map, x, y, 1, 2) == 2)
+                    fillWindow(level, *map, x, y, 1, static_cast<uint8_t>(value - 2));
+                else
+                    (*map)[c] = 0;
+            }
+        }
+    }
+}
+
+template <typename Sample>
+bool ringIsEmpty(const PyramidLevel<Sample>& level, const std::vector<uint8_t>& map, int32_t x,
+    int32_t y, int32_t s)
+{
+    for (int32_t j = -s; j <= s; ++j) {
+        if (map[level.index(x - s, y + j)] != 0 || map[level.index(x + s, y + j)] != 0)
+            return false;
+    }
+    for (int32_t i = -s + 1; i < s; ++i) {
+        if (map[level.index(x + i, y - s)] != 0 || map[level.index(x + i, y + s)] != 0)
+            return false;
+    }
+    return true;
+}
+
+// A marked sample enclosed by an empty ring is an isolated spot: the ring's
+// inside is cleared.
+template <typename Sample>
+void eraseSpot(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t x, int32_t y,
+    int32_t largestRadius)
+{
+    if (map[level.index(x, y)] == 0)
+        return;
+    for (int32_t s = 2; s <= largestRadius; ++s) {
+        if (ringIsEmpty(level, map, x, y, s)) {
+            fillWindow(level, map, x, y, s - 1, 0);
+            return;
+        }
+    }
+}
+
+template <typename Sample>
+void eraseIsolatedSpots(PyramidLevel<Sample>& level)
+{
+    const int32_t reach = 8 - level.level;
+    if (reach < 1)
+        return;
+    for (int32_t y = reach; y < level.height - reach; ++y) {
+        for (int32_t x = reach; x < level.width - reach; ++x) {
+            if (!level.grey) {
+                eraseSpot(level, level.crClass, x, y, reach - 1);
+                eraseSpot(level, level.cbClass, x, y, reach - 1);
+            }
+            if (level.level == 0)
+                eraseSpot(level, level.yClass, x, y, 5);
+        }
+    }
+}
+
+// Sets every empty neighbour of each sample holding `from` to `to`.
+template <typename Sample>
+void growRing(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, uint8_t from, uint8_t to)
+{
+    for (int32_t y = 1; y < level.height - 1; ++y) {
+        for (int32_t x = 1; x < level.width - 1; ++x) {
+            if (map[level.index(x, y)] != from)
+                continue;
+            for (int32_t j = -1; j <= 1; ++j) {
+                for (int32_t i = -1; i <= 1; ++i) {
+                    uint8_t& n = map[level.index(x + i, y + j)];
+                    if (n == 0)
+                        n = to;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+template <typename Sample>
+void classifyEdges(PyramidLevel<Sample>& level)
+{
+    const size_t count = level.sampleCount();
+    for (std::vector<uint8_t>* map : { &level.yClass, &level.direction, &level.smoothedDirection,
+             &level.crClass, &level.cbClass })
+        map->assign(count, 0);
+
+    detect(level);
+    confirm(level);
+    eraseIsolatedSpots(level);
+
+    std::vector<std::vector<uint8_t>*> maps { &level.yClass };
+    if (!level.grey) {
+        maps.push_back(&level.crClass);
+        maps.push_back(&level.cbClass);
+    }
+    for (std::vector<uint8_t>* map : maps)
+        growRing(level, *map, 1, 2);
+    if (level.levelClass == 0 || level.level >= 2) {
+        for (std::vector<uint8_t>* map : maps)
+            growRing(level, *map, 2, 3);
+    }
+    // Each colour map rings itself.
+    if (level.levelClass == 0 && level.level >= 1 && !level.grey) {
+        growRing(level, level.crClass, 3, 4);
+        growRing(level, level.cbClass, 3, 4);
+    }
+}
+
+template void classifyEdges<int16_t>(PyramidLevel<int16_t>&);
+template void classifyEdges<int32_t>(PyramidLevel<int32_t>&);
+
+} // namespace calmora

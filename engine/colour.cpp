@@ -1,1 +1,127 @@
-#include "engine/engine.h"
+// Colour conversion between a tile's pixels and the YCrCb planes of its top
+// level, with the integer BT.601 coefficients. The 8-bit path keeps white at
+// Y = 21906 in 16-bit planes; the 16-bit path works at about twice that
+// scale in 32-bit planes.
+
+#include "pyramid.h"
+
+#include <algorithm>
+
+namespace calmora {
+
+namespace {
+
+// Pixel samples in the order the conversion expects: blue, green, red.
+struct Bgr {
+    int32_t b, g, r;
+};
+
+template <typename Sample>
+Bgr readPixel(const uint8_t* pixel, bool grey)
+{
+    if constexpr (std::is_same_v<Sample, int16_t>) {
+        if (grey)
+            return { pixel[0], pixel[0], pixel[0] };
+        return { pixel[0], pixel[1], pixel[2] };
+    } else {
+        auto sample = [&](int i) { return static_cast<int32_t>(pixel[2 * i] | (pixel[2 * i + 1] << 8)); };
+        if (grey)
+            return { sample(0), sample(0), sample(0) };
+        return { sample(0), sample(1), sample(2) };
+    }
+}
+
+// 8-bit rounding: thousandths truncated, then hundreds rounded up only for a
+// remainder strictly above 50.
+int32_t toPixel8(int32_t x)
+{
+    const int32_t q = x / 1000;
+    const int32_t hundreds = q / 100;
+    const int32_t value = hundreds + (q - 100 * hundreds > 50 ? 1 : 0);
+    return clampInt(value, 0, 255);
+}
+
+// The 16-bit path has no rounding step: (x / 100000) * 128 in double
+// precision, truncated toward zero.
+int32_t toPixel16(int32_t x)
+{
+    const double value = static_cast<double>(x) / 100000.0 * 128.0;
+    if (!(value > 0.0))
+        return 0;
+    if (value >= 65535.0)
+        return 65535;
+    return static_cast<int32_t>(value);
+}
+
+} // namespace
+
+template <typename Sample>
+void convertInput(PyramidLevel<Sample>& top)
+{
+    constexpr int shift = PathTraits<Sample>::kInputShift;
+    const size_t count = top.sampleCount();
+    for (std::vector<Sample>* plane : { &top.yIn, &top.crIn, &top.cbIn })
+        plane->resize(count);
+    const uint8_t* pixel = top.pixels;
+    for (size_t i = 0; i < count; ++i, pixel += top.bytesPerPixel) {
+        const Bgr p = readPixel<Sample>(pixel, top.grey);
+        top.yIn[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
+        top.crIn[i] = toSample<Sample>(asr(2810 * p.r - 2355 * p.g - 454 * p.b, shift));
+        top.cbIn[i] = toSample<Sample>(asr(2810 * p.b - 1862 * p.g - 947 * p.r, shift));
+    }
+    top.yOut = top.yIn;
+    top.crOut = top.crIn;
+    top.cbOut = top.cbIn;
+}
+
+template <typename Sample>
+void convertOutput(PyramidLevel<Sample>& top)
+{
+    constexpr bool eightBit = std::is_same_v<Sample, int16_t>;
+    // A grey tile's colour planes were never filtered: it is rebuilt from
+    // its input colour differences.
+    const std::vector<Sample>& cr = top.grey ? top.crIn : top.crOut;
+    const std::vector<Sample>& cb = top.grey ? top.cbIn : top.cbOut;
+    const size_t count = top.sampleCount();
+    const size_t maskStep = eightBit ? static_cast<size_t>(top.bytesPerPixel)
+                                     : static_cast<size_t>(top.bytesPerPixel / 2);
+    uint8_t* pixel = top.pixels;
+    for (size_t i = 0; i < count; ++i, pixel += top.bytesPerPixel) {
+        if (top.writeMask != nullptr && top.writeMask[i * maskStep] == 0)
+            continue;
+        const int32_t y = mulWrap(1164, top.yOut[i]);
+        const int32_t xr = addWrap(y, mulWrap(1596, cr[i]));
+        const int32_t xg = subWrap(subWrap(y, mulWrap(813, cr[i])), mulWrap(392, cb[i]));
+        const int32_t xb = addWrap(y, mulWrap(2017, cb[i]));
+        if constexpr (eightBit) {
+            const int32_t r = toPixel8(xr), g = toPixel8(xg), b = toPixel8(xb);
+            if (top.grey) {
+                pixel[0] = static_cast<uint8_t>((b + g + r) / 3);
+            } else {
+                pixel[0] = static_cast<uint8_t>(b);
+                pixel[1] = static_cast<uint8_t>(g);
+                pixel[2] = static_cast<uint8_t>(r);
+            }
+        } else {
+            auto store = [&](int index, int32_t value) {
+                pixel[2 * index] = static_cast<uint8_t>(value & 0xFF);
+                pixel[2 * index + 1] = static_cast<uint8_t>(value >> 8);
+            };
+            const int32_t r = toPixel16(xr), g = toPixel16(xg), b = toPixel16(xb);
+            if (top.grey) {
+                store(0, (b + g + r) / 3);
+            } else {
+                store(0, b);
+                store(1, g);
+                store(2, r);
+            }
+        }
+    }
+}
+
+template void convertInput<int16_t>(PyramidLevel<int16_t>&);
+template void convertInput<int32_t>(PyramidLevel<int32_t>&);
+template void convertOutput<int16_t>(PyramidLevel<int16_t>&);
+template void convertOutput<int32_t>(PyramidLevel<int32_t>&);
+
+} // namespace calmora

@@ -1,1 +1,416 @@
-#include "engine/engine.h"
+// Per-level filtering: luminance smoothing along edges (direction search,
+// neighbourhood vote, weighted walk), colour smoothing, and sharpening. On
+// every level but the coarsest only edge samples are touched: flat areas are
+// denoised by the merge with the coarser level. The coarsest level smooths
+// every sample and blends the result with its input by its suppression.
+
+#include "pyramid.h"
+
+#include <algorithm>
+#include <limits>
+#include <type_traits>
+
+namespace calmora {
+
+namespace {
+
+struct Offset {
+    int32_t dx, dy;
+};
+
+// Directions 0..3 are the diagonals and axes, 4..7 the knight's-move slopes
+// between them. Maps store the index + 1; 0 means no direction.
+constexpr Offset kDirections[8]
+    = { { 1, 1 }, { 1, -1 }, { 1, 0 }, { 0, 1 }, { 2, 1 }, { 2, -1 }, { 1, 2 }, { 1, -2 } };
+constexpr int kAxisDirections = 4;
+
+template <typename Sample>
+int32_t clampedAt(const PyramidLevel<Sample>& level, const std::vector<Sample>& plane, int32_t x,
+    int32_t y)
+{
+    x = clampInt(x, 0, level.width - 1);
+    y = clampInt(y, 0, level.height - 1);
+    return plane[level.index(x, y)];
+}
+
+// Brightness that chooses a sample's noise thresholds: the child's input
+// while there is a child, else the level's own `plane`.
+template <typename Sample>
+int32_t thresholdBin(const PyramidLevel<Sample>& level, const std::vector<Sample>& plane, bool hasChild,
+    int32_t x, int32_t y)
+{
+    const int32_t brightness = hasChild ? level.child->yIn[level.child->index(x >> 1, y >> 1)]
+                                        : plane[level.index(x, y)];
+    return brightnessBin<Sample>(brightness);
+}
+
+// Squared difference in units of 64, the measure of how well a direction
+// follows the edge.
+template <typename Sample>
+int32_t directionCost(const PyramidLevel<Sample>& level, size_t centre, int32_t x, int32_t y)
+{
+    const int32_t d = asr(subWrap(level.yOut[level.index(x, y)], level.yOut[centre]), 6);
+    return mulWrap(d, d);
+}
+
+template <typename Sample>
+void labelDirection(PyramidLevel<Sample>& level, size_t i, uint8_t label)
+{
+    level.direction[i] = label;
+    level.smoothedDirection[i] = label;
+}
+
+template <typename Sample>
+void searchDirection(PyramidLevel<Sample>& level, int32_t x, int32_t y, int candidates)
+{
+    const size_t centre = level.index(x, y);
+    // Step-one samples of the axes (k = 2, 3) also count for the two knight's
+    // moves next to them, which have no step-one samples of their own.
+    int32_t partial[8] = {};
+    int32_t best = std::numeric_limits<int32_t>::max();
+    int chosen = 0;
+    for (int k = 0; k < candidates; ++k) {
+        const Offset o = kDirections[k];
+        int32_t sum = partial[k];
+        bool givenUp = false;
+        for (int sense = 1; sense >= -1 && !givenUp; sense -= 2) {
+            for (int step = 1; step <= 2 && !givenUp; ++step) {
+                if (k >= kAxisDirections && step == 1)
+                    continue;
+                const int32_t reach = k < kAxisDirections ? step : 1;
+                const int32_t nx = x + sense * reach * o.dx;
+                const int32_t ny = y + sense * reach * o.dy;
+                if (!level.contains(nx, ny))
+                    continue;
+                const int32_t q = directionCost(level, centre, nx, ny);
+                if (step == 1 && k == 2) {
+                    partial[4] = addWrap(partial[4], q);
+                    partial[5] = addWrap(partial[5], q);
+                } else if (step == 1 && k == 3) {
+                    partial[6] = addWrap(partial[6], q);
+                    partial[7] = addWrap(partial[7], q);
+                }
+                sum = addWrap(sum, q);
+                givenUp = sum > best;
+            }
+        }
+        // Ties keep the earlier direction.
+        if (!givenUp && sum < best) {
+            best = sum;
+            chosen = k;
+        }
+    }
+
+    const uint8_t label = static_cast<uint8_t>(chosen + 1);
+    labelDirection(level, centre, label);
+    // Spreading the result along the direction spares about three quarters of
+    // the edge samples a search of their own.
+    const Offset o = kDirections[chosen];
+    const Offset near = chosen < kAxisDirections ? o : Offset { o.dx >> 1, o.dy >> 1 };
+    const Offset far = chosen < kAxisDirections ? Offset { 2 * o.dx, 2 * o.dy } : o;
+    const Offset spread[4] = { near, { -near.dx, -near.dy }, far, { -far.dx, -far.dy } };
+    for (const Offset s : spread) {
+        const int32_t nx = x + s.dx;
+        const int32_t ny = y + s.dy;
+        if (level.contains(nx, ny) && level.direction[level.index(nx, ny)] == 0)
+            labelDirection(level, level.index(nx, ny), label);
+    }
+}
+
+// Even rows first, then odd rows; within a row even columns, then odd ones.
+template <typename Sample>
+void searchDirections(PyramidLevel<Sample>& level)
+{
+    const int candidates = level.levelClass == 2 ? kAxisDirections : 8;
+    for (int32_t rowParity = 0; rowParity < 2; ++rowParity) {
+        for (int32_t y = rowParity; y < level.height; y += 2) {
+            for (int32_t columnParity = 0; columnParity < 2; ++columnParity) {
+                for (int32_t x = columnParity; x < level.width; x += 2) {
+                    const size_t i = level.index(x, y);
+                    // Samples labelled by a neighbour or by level 1 are not searched again.
+                    if (level.yClass[i] != 0 && level.direction[i] == 0)
+                        searchDirection(level, x, y, candidates);
+                }
+            }
+        }
+    }
+}
+
+// Every vote sees the labels of the search: only smoothedDirection changes.
+template <typename Sample>
+void voteDirections(PyramidLevel<Sample>& level)
+{
+    const int32_t r = level.level == 0 ? 1 : 2;
+    const int32_t majority = ((2 * r + 1) * (2 * r + 1) + 1) / 2;
+    for (int32_t y = r; y < level.height - r; ++y) {
+        for (int32_t x = r; x < level.width - r; ++x) {
+            const size_t c = level.index(x, y);
+            if (level.yClass[c] == 0)
+                continue;
+            int32_t counts[9] = {};
+            int32_t leaderCount = 0;
+            uint8_t leader = 0;
+            for (int32_t j = -r; j <= r && leaderCount < majority; ++j) {
+                for (int32_t i = -r; i <= r && leaderCount < majority; ++i) {
+                    const uint8_t label = level.direction[level.index(x + i, y + j)];
+                    if (label == 0)
+                        continue;
+                    // The first label to reach a count wins ties.
+                    if (++counts[label] > leaderCount) {
+                        leaderCount = counts[label];
+                        leader = label;
+                    }
+                }
+            }
+            const uint8_t own = level.direction[c];
+            const int32_t ownCount = own != 0 ? counts[own] : 0;
+            if (leader != 0 && ownCount < leaderCount)
+                level.smoothedDirection[c] = leader;
+        }
+    }
+}
+
+struct Walk {
+    int32_t maxDistance;
+    bool allDirections; // the coarsest level walks directions 0..3
+};
+
+template <typename Sample>
+Walk walkFor(const PyramidLevel<Sample>& level, bool hasChild)
+{
+    if (!hasChild)
+        return { 2, true };
+    switch (level.levelClass) {
+    case 0:
+        return { 4, false };
+    case 1:
+        return { level.level == 0 ? 2 : 3, false };
+    default:
+        return { level.level == 0 ? 0 : 1, false };
+    }
+}
+
+template <typename Sample>
+void averageAlongEdges(PyramidLevel<Sample>& level, bool hasChild)
+{
+    const LevelParams& params = *level.params;
+    const Walk walk = walkFor(level, hasChild);
+    const bool coarsest = level.level == params.lastLevel;
+    const int32_t strength = params.suppression[level.level][kY];
+    for (int32_t y = 0; y < level.height; ++y) {
+        for (int32_t x = 0; x < level.width; ++x) {
+            const size_t c = level.index(x, y);
+            int directions[4];
+            int directionCount = 0;
+            if (walk.allDirections) {
+                for (int k = 0; k < kAxisDirections; ++k)
+                    directions[directionCount++] = k;
+            } else {
+                if (level.yClass[c] == 0)
+                    continue;
+                if (level.smoothedDirection[c] != 0)
+                    directions[directionCount++] = level.smoothedDirection[c] - 1;
+            }
+            const int32_t y0 = level.yIn[c];
+            const int32_t tY = noiseThreshold(params, level.level, kY, thresholdBin(level, level.yIn, hasChild, x, y));
+            const int32_t base = asr(tY, 6);
+            // A sample this different closes the walk after it; one more
+            // different is rejected.
+            const int32_t soft = level.level == 0 ? asr(base, 3) : asr(base, 2);
+            const int32_t hard = asr(soft, 1);
+            int32_t sum = mulWrap(y0, base);
+            int32_t weight = base;
+            bool open = true;
+            for (int32_t s = 1; s <= walk.maxDistance; ++s) {
+                bool lastRejected = false;
+                for (int sense = -s; sense <= s; sense += 2 * s) {
+                    for (int d = 0; d < directionCount; ++d) {
+                        const int k = directions[d];
+                        int32_t dx = kDirections[k].dx * sense;
+                        int32_t dy = kDirections[k].dy * sense;
+                        // Half steps of the knight's moves: the two senses are
+                        // not always mirror images.
+                        if (k >= kAxisDirections) {
+                            dx = asr(dx, 1);
+                            dy = asr(dy, 1);
+                        }
+                        const int32_t yn = clampedAt(level, level.yIn, x + dx, y + dy);
+                        const int32_t w = subWrap(base, asr(absWrap(subWrap(yn, y0)), 6));
+                        lastRejected = !open || w < hard;
+                        if (lastRejected)
+                            continue;
+                        if (w < soft)
+                            open = false;
+                        if (w > 0) {
+                            sum = addWrap(sum, mulWrap(w, yn));
+                            weight = addWrap(weight, w);
+                        }
+                    }
+                }
+                if (lastRejected)
+                    break;
+            }
+            if (weight == 0)
+                continue;
+            int32_t v = divTrunc(sum, weight);
+            if (coarsest)
+                v = addWrap(y0, blend(subWrap(v, y0), strength));
+            level.yOut[c] = toSample<Sample>(v);
+        }
+    }
+}
+
+// Level 1 hands its directions to the edge samples of level 0, whose own
+// search runs later and skips them.
+template <typename Sample>
+void handOverDirections(PyramidLevel<Sample>& level)
+{
+    PyramidLevel<Sample>& parent = *level.parent;
+    for (int32_t py = 0; py < parent.height; ++py) {
+        for (int32_t px = 0; px < parent.width; ++px) {
+            const size_t p = parent.index(px, py);
+            const size_t c = level.index(px >> 1, py >> 1);
+            if (parent.yClass[p] == 0 || level.yClass[c] == 0)
+                continue;
+            parent.direction[p] = level.direction[c];
+            parent.smoothedDirection[p] = level.smoothedDirection[c];
+        }
+    }
+}
+
+struct ColourChannel {
+    bool takesPart;
+    bool open;
+    int32_t centre;
+    int32_t threshold;
+    int32_t sum;
+    int32_t count;
+};
+
+// Colour weights are formed in 32 bits: a 16-bit weight would make a strong
+// colour setting (threshold 32768 or more) close every walk at once.
+void takeColourSample(ColourChannel& channel, int32_t value)
+{
+    if (!channel.takesPart || !channel.open)
+        return;
+    const int32_t w = subWrap(channel.threshold, asr(absWrap(subWrap(value, channel.centre)), 6));
+    if (w < asr(channel.threshold, 3))
+        channel.open = false;
+    if (w < 1) {
+        channel.open = false;
+        return;
+    }
+    channel.sum = addWrap(channel.sum, value);
+    ++channel.count;
+}
+
+} // namespace
+
+template <typename Sample>
+void smoothLuminance(PyramidLevel<Sample>& level, bool hasChild)
+{
+    if (hasChild) {
+        searchDirections(level);
+        if (level.levelClass == 0)
+            voteDirections(level);
+    }
+    averageAlongEdges(level, hasChild);
+    if (level.level == 1 && level.parent != nullptr)
+        handOverDirections(level);
+}
+
+template <typename Sample>
+void smoothColour(PyramidLevel<Sample>& level, bool hasChild)
+{
+    if (level.grey)
+        return;
+    const LevelParams& params = *level.params;
+    const bool coarsest = level.level == params.lastLevel;
+    const int32_t maxDistance = level.level == 0 ? 2 : 1;
+    const int32_t strengthCr = params.suppression[level.level][kCr];
+    const int32_t strengthCb = params.suppression[level.level][kCb];
+    for (int32_t y = 0; y < level.height; ++y) {
+        for (int32_t x = 0; x < level.width; ++x) {
+            const size_t c = level.index(x, y);
+            const bool crEdge = level.crClass[c] != 0;
+            const bool cbEdge = level.cbClass[c] != 0;
+            if (hasChild && !crEdge && !cbEdge)
+                continue;
+            // Runs after the luminance smoothing and so sees its result.
+            const int32_t bin = thresholdBin(level, level.yOut, hasChild, x, y);
+            ColourChannel cr { !hasChild || crEdge, true, level.crIn[c],
+                noiseThreshold(params, level.level, kCr, bin), level.crIn[c], 1 };
+            ColourChannel cb { !hasChild || cbEdge, true, level.cbIn[c],
+                noiseThreshold(params, level.level, kCb, bin), level.cbIn[c], 1 };
+            for (int32_t s = 1; s <= maxDistance; ++s) {
+                for (int sense = -s; sense <= s; sense += 2 * s) {
+                    for (int k = 0; k < kAxisDirections && (cr.open || cb.open); ++k) {
+                        const int32_t nx = x + sense * kDirections[k].dx;
+                        const int32_t ny = y + sense * kDirections[k].dy;
+                        takeColourSample(cr, clampedAt(level, level.crIn, nx, ny));
+                        takeColourSample(cb, clampedAt(level, level.cbIn, nx, ny));
+                    }
+                }
+            }
+            // The average is unweighted; a channel that used no neighbour
+            // keeps its output value.
+            if (cr.count > 1) {
+                int32_t v = divTrunc(cr.sum, cr.count);
+                if (coarsest)
+                    v = addWrap(cr.centre, blend(subWrap(v, cr.centre), strengthCr));
+                level.crOut[c] = toSample<Sample>(v);
+            }
+            if (cb.count > 1) {
+                int32_t v = divTrunc(cb.sum, cb.count);
+                if (coarsest)
+                    v = addWrap(cb.centre, blend(subWrap(v, cb.centre), strengthCb));
+                level.cbOut[c] = toSample<Sample>(v);
+            }
+        }
+    }
+}
+
+template <typename Sample>
+void sharpen(PyramidLevel<Sample>& level)
+{
+    if (level.level > 2 || level.sharpenAmount == 0)
+        return;
+    if (level.height <= 4 || level.width <= 4)
+        return;
+    const int32_t spread = level.level == 0 ? 1 : 2 * level.level;
+    const int32_t t = divTrunc(mulWrap(mulWrap(10 - level.levelClass, level.sharpenAmount), 5), 10 * spread);
+    int32_t b = divTrunc(mulWrap(t, kStrengthOne), 100);
+    // 128 would divide by zero below.
+    if (b == kStrengthOne)
+        b = kStrengthOne - 1;
+    // In place: later samples see earlier results.
+    for (int32_t y = 2; y < level.height - 2; ++y) {
+        for (int32_t x = 2; x < level.width - 2; ++x) {
+            const int32_t edgeClass = level.yClass[level.index(x, y)] & 7;
+            if (edgeClass != 1 && edgeClass != 2)
+                continue;
+            const int32_t centre = level.yOut[level.index(x, y)];
+            // Nine samples two apart, with the centre counted twice.
+            int32_t sum = centre;
+            for (int32_t j = -2; j <= 2; j += 2)
+                for (int32_t i = -2; i <= 2; i += 2)
+                    sum = addWrap(sum, level.yOut[level.index(x + i, y + j)]);
+            const int32_t mean = divTrunc(sum, 10);
+            int32_t v = subWrap(mulWrap(kStrengthOne, centre), mulWrap(b, mean));
+            v = std::max(v, 0);
+            v = divTrunc(v, kStrengthOne - b);
+            if constexpr (PathTraits<Sample>::kSharpenCap)
+                v = std::min(v, kMaxLuma8);
+            level.yOut[level.index(x, y)] = toSample<Sample>(v);
+        }
+    }
+}
+
+template void smoothLuminance<int16_t>(PyramidLevel<int16_t>&, bool);
+template void smoothLuminance<int32_t>(PyramidLevel<int32_t>&, bool);
+template void smoothColour<int16_t>(PyramidLevel<int16_t>&, bool);
+template void smoothColour<int32_t>(PyramidLevel<int32_t>&, bool);
+template void sharpen<int16_t>(PyramidLevel<int16_t>&);
+template void sharpen<int32_t>(PyramidLevel<int32_t>&);
+
+} // namespace calmora

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine (as root) and runs every test: the whole
+# suite in an optimised build, the engine under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the threaded code under ThreadSanitizer.
+# Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/setup.sh
+
+calmora_install_missing
+
+echo "== Build and test (RelWithDebInfo)"
+calmora_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+QT_QPA_PLATFORM=offscreen ctest --test-dir build/release --output-on-failure -j2
+
+echo "== Engine under AddressSanitizer + UndefinedBehaviorSanitizer"
+calmora_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALMORA_ENGINE_ONLY=ON \
+    -DCALMORA_SANITIZE=address,undefined
+ctest --test-dir build/asan --output-on-failure -j2
+
+echo "== Threaded tile driver under ThreadSanitizer"
+calmora_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALMORA_ENGINE_ONLY=ON \
+    -DCALMORA_SANITIZE=thread
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R 'RunTiles'
+
+echo "All tests passed."

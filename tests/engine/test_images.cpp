@@ -1,0 +1,187 @@
+#include "test_images.h"
+
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace calmora::test {
+
+ImageDesc TestImage::desc()
+{
+    ImageDesc d;
+    d.width = width;
+    d.height = height;
+    d.stride = static_cast<int32_t>(stride);
+    d.bitsPerPixel = static_cast<uint16_t>(bitsPerPixel);
+    d.pixels = pixels.data();
+    return d;
+}
+
+uint32_t TestRandom::next()
+{
+    m_state ^= m_state << 13;
+    m_state ^= m_state >> 7;
+    m_state ^= m_state << 17;
+    return static_cast<uint32_t>(m_state >> 32);
+}
+
+double TestRandom::gaussian()
+{
+    double sum = 0;
+    for (int i = 0; i < 12; ++i)
+        sum += next() / 4294967296.0;
+    return sum - 6.0;
+}
+
+int64_t strideFor(int32_t width, int32_t bitsPerPixel)
+{
+    const int64_t rowBytes = static_cast<int64_t>(width) * (bitsPerPixel / 8);
+    return bitsPerPixel == 24 ? (rowBytes + 3) / 4 * 4 : rowBytes;
+}
+
+namespace {
+
+TestImage blank(int32_t width, int32_t height, int32_t bitsPerPixel)
+{
+    TestImage image;
+    image.width = width;
+    image.height = height;
+    image.bitsPerPixel = bitsPerPixel;
+    image.stride = strideFor(width, bitsPerPixel);
+    image.pixels.assign(static_cast<size_t>(image.stride * height), 0);
+    return image;
+}
+
+// Writes a colour (0..1 per channel, blue green red) into pixel (x, y).
+void put(TestImage& image, int32_t x, int32_t y, const double bgr[3])
+{
+    uint8_t* p = image.pixels.data() + y * image.stride;
+    auto to8 = [](double v) { return static_cast<uint8_t>(std::clamp(std::lround(v * 255.0), 0L, 255L)); };
+    auto to16 = [](double v) {
+        return static_cast<uint16_t>(std::clamp(std::lround(v * 65535.0), 0L, 65535L));
+    };
+    switch (image.bitsPerPixel) {
+    case 32:
+    case 24: {
+        const int bytes = image.bitsPerPixel / 8;
+        for (int c = 0; c < 3; ++c)
+            p[x * bytes + c] = to8(bgr[c]);
+        if (bytes == 4)
+            p[x * 4 + 3] = static_cast<uint8_t>(x * 7 + y);
+        break;
+    }
+    case 8:
+        p[x] = to8((bgr[0] + bgr[1] + bgr[2]) / 3.0);
+        break;
+    case 48:
+        for (int c = 0; c < 3; ++c) {
+            const uint16_t v = to16(bgr[c]);
+            p[x * 6 + c * 2] = static_cast<uint8_t>(v & 0xFF);
+            p[x * 6 + c * 2 + 1] = static_cast<uint8_t>(v >> 8);
+        }
+        break;
+    case 16: {
+        const uint16_t v = to16((bgr[0] + bgr[1] + bgr[2]) / 3.0);
+        p[x * 2] = static_cast<uint8_t>(v & 0xFF);
+        p[x * 2 + 1] = static_cast<uint8_t>(v >> 8);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+TestImage makeFlatImage(int32_t width, int32_t height, int32_t bitsPerPixel, uint8_t value)
+{
+    TestImage image = blank(width, height, bitsPerPixel);
+    const double v = value / 255.0;
+    const double bgr[3] = { v, v, v };
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            put(image, x, y, bgr);
+    return image;
+}
+
+TestImage makeSceneImage(int32_t width, int32_t height, int32_t bitsPerPixel, double sigma,
+    uint64_t seed, bool texture)
+{
+    TestImage image = blank(width, height, bitsPerPixel);
+    TestRandom random(seed);
+    const double noise = sigma / 255.0;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const double u = static_cast<double>(x) / std::max(1, width - 1);
+            const double v = static_cast<double>(y) / std::max(1, height - 1);
+            double bgr[3] = { 0.25 + 0.5 * u, 0.2 + 0.6 * v, 0.7 - 0.4 * u * v };
+            // A disc and a bar with hard edges, and a fine ripple.
+            const double dx = x - width * 0.35, dy = y - height * 0.4;
+            if (dx * dx + dy * dy < (width * 0.15) * (height * 0.15)) {
+                bgr[0] = 0.15;
+                bgr[1] = 0.35;
+                bgr[2] = 0.85;
+            }
+            if (x > width * 0.6 && x < width * 0.7)
+                bgr[0] = bgr[1] = bgr[2] = 0.92;
+            const double ripple = texture ? 0.04 * std::sin(x * 0.9) * std::cos(y * 0.7) : 0.0;
+            for (double& c : bgr)
+                c += ripple + noise * random.gaussian();
+            put(image, x, y, bgr);
+        }
+    }
+    return image;
+}
+
+NoiseProfile makeSyntheticProfile(int scale)
+{
+    NoiseProfile profile;
+    resetProfile(profile, false);
+    for (int b = 0; b < kBandCount; ++b) {
+        for (int p = 0; p < kPointCount; ++p) {
+            profile.bands[b].noise[p][kY] = static_cast<int16_t>(scale * (60 + 6 * p) / (b + 1));
+            profile.bands[b].noise[p][kCr] = static_cast<int16_t>(scale * 45 / (b + 1));
+            profile.bands[b].noise[p][kCb] = static_cast<int16_t>(scale * 50 / (b + 1));
+            for (int c = 0; c < kChannels; ++c)
+                profile.bands[b].weight[p][c] = 100;
+        }
+    }
+    return profile;
+}
+
+FilterParams makeParams(int16_t lumaSuppression, int16_t colourSuppression, int32_t sharpenAmount,
+    int32_t classSelector, int16_t levelFactor)
+{
+    FilterParams params;
+    for (int b = 0; b < kBandCount; ++b) {
+        params.suppressionFactor[b][kY] = lumaSuppression;
+        params.suppressionFactor[b][kCr] = colourSuppression;
+        params.suppressionFactor[b][kCb] = colourSuppression;
+        for (int c = 0; c < kChannels; ++c)
+            params.levelFactor[b][c] = levelFactor;
+    }
+    params.sharpenAmount = sharpenAmount;
+    params.classSelector = classSelector;
+    return params;
+}
+
+uint64_t checksum(const uint8_t* data, size_t size)
+{
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; ++i) {
+        hash ^= data[i];
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+std::string hex(uint64_t value)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+} // namespace calmora::test
