@@ -1,1 +1,362 @@
-#include "engine/engine.h"
+// Noise measurement of one level of an 8-bit tile. Looks for 8x8 blocks that
+// are flat apart from noise and takes, per block and channel, a robust noise
+// value (the lower median over nine sample points of the largest difference to
+// a neighbour) with a weight that grows with the block's flatness. Thresholds
+// are relaxed pass by pass until every channel has found a block. At the end
+// the block values are filed per brightness point and channel into the level's
+// histogram lists (plane units, >= 0) and the band's sample weights are raised
+// (at most 32767).
+#include "engine/pyramid.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+namespace calmora {
+namespace {
+
+constexpr int kBlockShift = 3; // blocks of 8 by 8 samples
+constexpr int kBlockSize = 1 << kBlockShift;
+// Sample points of a block, in each axis; their 3x3 windows tile the block.
+constexpr int32_t kPointOffsets[3] = { 0, 3, 6 };
+constexpr int kPointsPerBlock = 9;
+constexpr int kNeighbours = 8;
+
+// Luminance thresholds shrink at deeper levels, whose samples are averages and
+// so carry less noise. Levels beyond the table use its last entry.
+constexpr int kLevelShift[] = { 0, 1, 2, 4, 4, 4 };
+constexpr int kLevelShiftEntries = static_cast<int>(sizeof(kLevelShift) / sizeof(kLevelShift[0]));
+
+// A brightness point with more evidence than this in all three channels is
+// not measured again, across tiles and across builds that keep the weights.
+constexpr int32_t kEnoughEvidence = 1024;
+constexpr int32_t kColourDevLimit = 512;
+constexpr int32_t kColourFlatLimit = 1024;
+constexpr int32_t kMaxBlockWeightY = 2048;
+constexpr int32_t kMaxBandWeight = 32767;
+// Mean accepted colour noise (scaled by level + 1) above which a level may run
+// the two extended passes.
+constexpr int32_t kExtendedColourNoise = 2190;
+constexpr int kRegularPasses = 4;
+constexpr int kExtendedLastPass = 6;
+// Each list entry of the summary stands for 256 units of block weight.
+constexpr int kSummaryWeightShift = 8;
+// Blocks whose correction factor is at most 1.0 (in 1/1024) keep their value.
+constexpr int kCorrectionShift = 10;
+constexpr int32_t kCorrectionOne = 1 << kCorrectionShift;
+
+struct Block {
+    int32_t bin = -1;
+    bool measurable = false; // not skipped and at least one sample point recorded
+    int32_t flatY = 0;
+    int32_t dev[kChannels] = {};
+    int32_t median[kChannels] = {};
+    int32_t value[kChannels] = {};
+    int32_t weight[kChannels] = {};
+};
+
+// Mean absolute deviation from the mean, both truncated; count > 0. The values
+// are small (at most nine plane differences), so 32 bits hold the sums.
+int32_t meanAbsDeviation(const int32_t* values, int32_t count)
+{
+    int32_t sum = 0;
+    for (int32_t i = 0; i < count; ++i)
+        sum += values[i];
+    const int32_t mean = sum / count;
+    int32_t deviation = 0;
+    for (int32_t i = 0; i < count; ++i)
+        deviation += std::abs(values[i] - mean);
+    return deviation / count;
+}
+
+int32_t lowerMedian(int32_t* values, int32_t count)
+{
+    int32_t* middle = values + (count - 1) / 2;
+    std::nth_element(values, middle, values + count);
+    return *middle;
+}
+
+// Pooled mean of yIn over the nine 3x3 windows (samples outside the plane left
+// out), as a brightness bin; -1 if no sample lies inside.
+int32_t blockBin(const PyramidLevel<int16_t>& level, int32_t x0, int32_t y0)
+{
+    // One sum and one count over all nine windows together, not a mean of the
+    // nine window means.
+    int32_t sum = 0;
+    int32_t count = 0;
+    for (int32_t oy : kPointOffsets) {
+        for (int32_t ox : kPointOffsets) {
+            for (int32_t y = y0 + oy - 1; y <= y0 + oy + 1; ++y) {
+                for (int32_t x = x0 + ox - 1; x <= x0 + ox + 1; ++x) {
+                    if (!level.contains(x, y))
+                        continue;
+                    sum += level.yIn[level.index(x, y)];
+                    ++count;
+                }
+            }
+        }
+    }
+    if (count == 0)
+        return -1;
+    return brightnessBin<int16_t>(sum / count);
+}
+
+// Statistics of the block at (x0, y0) from its nine sample points and their
+// neighbours at distance r. They do not depend on the pass, so each block is
+// evaluated once and the passes only apply their limits.
+void evaluateBlock(const PyramidLevel<int16_t>& level, int32_t x0, int32_t y0, int32_t r,
+    Block& block)
+{
+    const int32_t neighbourOffsets[kNeighbours][2] = {
+        { -r, -r }, { r, r }, { -r, r }, { r, -r }, { 0, r }, { 0, -r }, { r, 0 }, { -r, 0 },
+    };
+    const std::vector<int16_t>* planes[kChannels] = { &level.yIn, &level.crIn, &level.cbIn };
+
+    int32_t brightness[kPointsPerBlock];
+    int32_t largest[kChannels][kPointsPerBlock];
+    int32_t pointDev[kChannels][kPointsPerBlock];
+    int32_t points = 0;
+    for (int32_t oy : kPointOffsets) {
+        for (int32_t ox : kPointOffsets) {
+            const int32_t px = x0 + ox;
+            const int32_t py = y0 + oy;
+            if (!level.contains(px, py))
+                continue;
+            const size_t centre = level.index(px, py);
+            int32_t neighbourSum = 0;
+            int32_t diffs[kChannels][kNeighbours];
+            int32_t m = 0;
+            for (const auto& offset : neighbourOffsets) {
+                const int32_t nx = px + offset[0];
+                const int32_t ny = py + offset[1];
+                if (!level.contains(nx, ny))
+                    continue;
+                const size_t at = level.index(nx, ny);
+                neighbourSum += level.yIn[at];
+                for (int c = 0; c < kChannels; ++c)
+                    diffs[c][m] = std::abs((*planes[c])[at] - (*planes[c])[centre]);
+                ++m;
+            }
+            if (m == 0)
+                continue;
+            brightness[points] = neighbourSum / m;
+            for (int c = 0; c < kChannels; ++c) {
+                largest[c][points] = *std::max_element(diffs[c], diffs[c] + m);
+                pointDev[c][points] = meanAbsDeviation(diffs[c], m);
+            }
+            ++points;
+        }
+    }
+    if (points == 0)
+        return;
+
+    block.measurable = true;
+    block.flatY = meanAbsDeviation(brightness, points);
+    for (int c = 0; c < kChannels; ++c) {
+        // The block's deviation is the spread of the points' own deviations
+        // (their mean absolute deviations), not of their largest differences.
+        block.dev[c] = meanAbsDeviation(pointDev[c], points);
+        block.median[c] = lowerMedian(largest[c], points);
+    }
+}
+
+struct PassLimits {
+    int32_t thrY;
+    int32_t limY;
+};
+
+PassLimits passLimits(int pass, int32_t levelNumber)
+{
+    const int strictness = pass == 5 ? 1 : pass;
+    PassLimits limits;
+    limits.limY = 1 << (strictness + 6);
+    if (pass <= kRegularPasses) {
+        const int32_t base = strictness == 1 ? 192 : (strictness == 2 ? 220 : 256);
+        limits.thrY = base >> kLevelShift[std::min(levelNumber, kLevelShiftEntries - 1)];
+    } else {
+        // The extended passes take no level shift on the luminance threshold;
+        // their flatness limit uses strictness 1 (pass 5) or 6 (pass 6) and is
+        // doubled on every level deeper than 0.
+        limits.thrY = (pass - kRegularPasses) * 256;
+        if (levelNumber > 0)
+            limits.limY <<= 1;
+    }
+    return limits;
+}
+
+// Lowers a luminance value by the block's colour evidence at levels above 0,
+// where coarse colour noise leaks into the luminance.
+int32_t colourCorrectedY(int32_t value, const Block& block, int32_t levelNumber, int32_t pointCount)
+{
+    const int32_t k = ((pointCount - (block.bin >> (levelNumber + 2))) << (levelNumber - 1))
+        << kCorrectionShift;
+    const int32_t a = block.dev[kCr] == 0 ? INT32_MAX : divTrunc(k, block.dev[kCr]);
+    const int32_t b = block.dev[kCb] == 0 ? INT32_MAX : divTrunc(k, block.dev[kCb]);
+    const int32_t x = std::min(a, b);
+    if (x <= kCorrectionOne)
+        return value;
+    const int32_t scaled = (value << kCorrectionShift) / x;
+    const int32_t candidate = levelNumber <= 6 ? value - ((value - scaled) >> 1) : scaled;
+    return std::min(candidate, value);
+}
+
+} // namespace
+
+void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram)
+{
+    const int32_t levelNumber = level.level;
+    // Guards against records no run produces: a level outside the histogram
+    // array (the shifts below depend on it) and planes shorter than their size.
+    if (levelNumber < 0 || levelNumber >= kHistogramLevels || level.width <= 0
+        || level.height <= 0)
+        return;
+    const size_t samples = level.sampleCount();
+    if (level.yIn.size() < samples || level.crIn.size() < samples || level.cbIn.size() < samples)
+        return;
+    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
+
+    const int32_t r = levelNumber == 0 ? 2 : 1;
+    // Counts every tile of the list, including those a callback refuses.
+    const int32_t tileCount = level.params != nullptr && level.params->runTiles != nullptr
+        ? level.params->runTiles->count()
+        : 0;
+    const int32_t step = std::max(tileCount / 20 - 4 * levelNumber + 2, 1);
+
+    const int32_t blockColumns = level.width >> kBlockShift;
+    const int32_t blockRows = level.height >> kBlockShift;
+    const int32_t visitedColumns = (blockColumns + step - 1) / step;
+    const int32_t visitedRows = (blockRows + step - 1) / step;
+    std::vector<Block> blocks(static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
+
+    // Block order (row by row) is kept: the summary takes its first entries.
+    for (int32_t row = 0; row < visitedRows; ++row) {
+        for (int32_t column = 0; column < visitedColumns; ++column) {
+            Block& block = blocks[static_cast<size_t>(row) * static_cast<size_t>(visitedColumns)
+                + static_cast<size_t>(column)];
+            const int32_t x0 = column * step * kBlockSize;
+            const int32_t y0 = row * step * kBlockSize;
+            block.bin = blockBin(level, x0, y0);
+            // A negative bin only comes from a wrapped plane; it has no
+            // brightness point to be filed under.
+            if (block.bin < 0)
+                continue;
+            const int16_t* evidence = band.weight[block.bin];
+            if (evidence[kY] > kEnoughEvidence && evidence[kCr] > kEnoughEvidence
+                && evidence[kCb] > kEnoughEvidence)
+                continue;
+            evaluateBlock(level, x0, y0, r, block);
+        }
+    }
+
+    // Per brightness bin (at most 15 for 16-bit samples) and channel.
+    int64_t weightSum[kMaxPoints][kChannels] = {};
+    bool found[kChannels] = {};
+    int64_t acceptedSum[kChannels] = {};
+    int32_t acceptedNumber[kChannels] = {};
+    bool extended = false;
+
+    for (int pass = 1;; ++pass) {
+        const PassLimits limits = passLimits(pass, levelNumber);
+        for (Block& block : blocks) {
+            if (!block.measurable)
+                continue;
+            for (int c : { kCr, kCb }) {
+                if ((pass > 1 && found[c]) || block.flatY >= kColourFlatLimit
+                    || block.dev[c] >= kColourDevLimit)
+                    continue;
+                found[c] = true;
+                int32_t weight = (kColourDevLimit - block.dev[c]) >> 4;
+                weight = std::max(weight, 1) >> (pass - 1);
+                block.value[c] = block.median[c];
+                block.weight[c] = weight;
+                weightSum[block.bin][c] += weight;
+                acceptedSum[c] += block.median[c];
+                ++acceptedNumber[c];
+            }
+            if ((pass > 1 && found[kY]) || block.flatY >= limits.limY
+                || block.dev[kY] >= limits.thrY)
+                continue;
+            found[kY] = true;
+            int32_t weight = limits.thrY - block.dev[kY];
+            if (pass <= kRegularPasses)
+                weight <<= 2;
+            weight = std::max(weight >> (pass - 1), 1);
+            int32_t value = block.median[kY];
+            // The colour values are those stored for the block so far in this
+            // call, by this pass or an earlier one.
+            if (levelNumber > 0 && !level.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
+                value = colourCorrectedY(value, block, levelNumber, pointCount);
+            weight = std::min(weight, kMaxBlockWeightY);
+            block.value[kY] = value;
+            block.weight[kY] = weight;
+            weightSum[block.bin][kY] += weight;
+        }
+
+        if (found[kY] && found[kCr] && found[kCb]) {
+            if (!extended)
+                histogram.allowExtended = false;
+            break;
+        }
+        if (extended && pass == kExtendedLastPass)
+            break;
+        if (levelNumber > 3 && pass >= 3)
+            break;
+        if (!extended && pass == kRegularPasses) {
+            const int64_t meanCr = acceptedNumber[kCr] > 0 ? acceptedSum[kCr] / acceptedNumber[kCr] : 0;
+            const int64_t meanCb = acceptedNumber[kCb] > 0 ? acceptedSum[kCb] / acceptedNumber[kCb] : 0;
+            const int64_t scale = levelNumber + 1;
+            if (scale * meanCr > kExtendedColourNoise || scale * meanCb > kExtendedColourNoise) {
+                if (!histogram.allowExtended)
+                    break;
+                extended = true;
+            } else {
+                histogram.allowExtended = false;
+                break;
+            }
+        }
+    }
+
+    // Summary: per point and channel, the W entries of the weighted list stand
+    // for each accepted block's value repeated weight times; only the first k
+    // entries are used, so they are kept as runs of (value, repeats).
+    std::vector<std::pair<int32_t, int64_t>> runs;
+    for (int32_t p = 0; p < pointCount; ++p) {
+        for (int c = 0; c < kChannels; ++c) {
+            const int64_t total = weightSum[p][c];
+            if (total <= 0)
+                continue;
+            const int64_t k = std::max<int64_t>(total >> kSummaryWeightShift, 1);
+            band.weight[p][c] = static_cast<int16_t>(
+                std::min<int64_t>(band.weight[p][c] + k, kMaxBandWeight));
+
+            runs.clear();
+            int64_t remaining = k;
+            for (const Block& block : blocks) {
+                if (remaining == 0)
+                    break;
+                if (block.bin != p || block.weight[c] <= 0)
+                    continue;
+                const int64_t take = std::min<int64_t>(block.weight[c], remaining);
+                runs.emplace_back(block.value[c], take);
+                remaining -= take;
+            }
+            std::sort(runs.begin(), runs.end());
+            int64_t rank = (k - 1) / 2;
+            int32_t median = 0;
+            for (const auto& [value, repeats] : runs) {
+                median = value;
+                if (rank < repeats)
+                    break;
+                rank -= repeats;
+            }
+            IntList& list = histogram.bins[4 * p + c];
+            for (int64_t i = 0; i < k; ++i)
+                list.append(median);
+        }
+    }
+}
+
+} // namespace calmora
