@@ -1,0 +1,46 @@
+#include "settings/learned_profile_store.h"
+
+#include "settings/options.h"
+
+#include <string_view>
+
+namespace calmora {
+
+namespace {
+
+// Case-sensitive, over the length of the word only: "Brantovia 2.1" is the
+// maker's own software, "brantovia" is not.
+constexpr std::string_view kOwnSoftware = "Brantovia";
+
+} // namespace
+
+bool eligible(const ExifRecord& exif)
+{
+    return exif.isoSpeed > 0 && !std::string_view(exif.software).starts_with(kOwnSoftware);
+}
+
+QString selfLearningRefusal(const QString& isoText, const QString& softwareText)
+{
+    QString text = QStringLiteral("The Self-Learning Noise Profiling cannot be enabled for this "
+                                  "image because of one of the following parameters\r\n"
+                                  " - ISO Speed: %1")
+                       .arg(isoText.isEmpty() ? QStringLiteral("Unknown") : isoText);
+    if (!softwareText.isEmpty())
+        text += QStringLiteral("\r\n - Software: %1").arg(softwareText);
+    return text;
+}
+
+bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
+    const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working)
+{
+    working = own;
+    if (!options.settings2.selfLearning || (inBatch && !options.settings2.batchSelfLearning))
+        return false;
+    store.learn(fileName, exif, own);
+    if (eligible(exif) && store.lookUp(exif, working))
+        return true;
+    working = own;
+    return false;
+}
+
+} // namespace calmora
