@@ -1,0 +1,507 @@
+#include "document/bitmap_ex.h"
+
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <string>
+#include <utility>
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <exiv2/exiv2.hpp>
+
+namespace calmora {
+
+// Format_ARGB32 and Format_RGB32 keep a pixel as one 0xAARRGGBB word, which
+// lies in memory as blue, green, red, alpha only on a little-endian machine.
+static_assert(std::endian::native == std::endian::little,
+    "the pixel buffers rely on 32-bit ARGB words being stored as B, G, R, A");
+
+namespace {
+
+constexpr int kBytesPerPixel = 4;
+constexpr uint16_t kBitsPerPixel = 32;
+// The reader checks its own decoded format against this limit; for files
+// with 16 bits per channel that format takes twice the bytes of ours.
+constexpr int kReaderLimitMb = 2 * static_cast<int>(CBitmapEx::kMaxBytesPerCopy >> 20);
+constexpr int kTiffLzw = 1;
+
+void prepareLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Every failure is reported through this module's own messages; the
+        // metadata library's console chatter would only repeat them.
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        // The XMP toolkit has to be set up once before threads share it.
+        Exiv2::XmpParser::initialize();
+        if (QImageReader::allocationLimit() < kReaderLimitMb)
+            QImageReader::setAllocationLimit(kReaderLimitMb);
+    });
+}
+
+std::unique_ptr<uint8_t[]> allocatePixels(int64_t bytes)
+{
+    try {
+        return std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+bool isReadableFormat(const QByteArray& format)
+{
+    const QByteArray name = format.toLower();
+    return name == "jpeg" || name == "jpg" || name == "png" || name == "tiff" || name == "tif"
+        || name == "bmp" || name == "gif";
+}
+
+// Empty when a picture of this size can be held, else the reason. Sizes come
+// from the file, so they are checked in 64 bits before anything is allocated.
+QString sizeProblem(int64_t width, int64_t height)
+{
+    if (width <= 0 || height <= 0)
+        return CBitmapEx::tr("the picture has no pixels (%1 × %2).").arg(width).arg(height);
+    if (width * height * kBytesPerPixel > CBitmapEx::kMaxBytesPerCopy) {
+        return CBitmapEx::tr("the picture is %1 × %2 pixels; at most %3 megapixels can be held.")
+            .arg(width)
+            .arg(height)
+            .arg(CBitmapEx::kMaxBytesPerCopy / kBytesPerPixel / 1000000);
+    }
+    return {};
+}
+
+struct OutputFormat {
+    QByteArray format;
+    QByteArray mimeType;
+};
+
+OutputFormat outputFormatFor(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("png"))
+        return {"png", "image/png"};
+    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
+        return {"tiff", "image/tiff"};
+    return {"jpeg", "image/jpeg"};
+}
+
+// IFD0 tags that describe how the source file laid out its pixels. The
+// encoder writes its own; stale copies would describe a different file. The
+// last four travel separately, as XMP, IPTC and the colour profile.
+constexpr const char* kSourceLayoutTags[] = {
+    "Exif.Image.NewSubfileType", "Exif.Image.SubfileType", "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength", "Exif.Image.BitsPerSample", "Exif.Image.Compression",
+    "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder", "Exif.Image.StripOffsets",
+    "Exif.Image.SamplesPerPixel", "Exif.Image.RowsPerStrip", "Exif.Image.StripByteCounts",
+    "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor", "Exif.Image.ColorMap",
+    "Exif.Image.TileWidth", "Exif.Image.TileLength", "Exif.Image.TileOffsets",
+    "Exif.Image.TileByteCounts", "Exif.Image.SubIFDs", "Exif.Image.ExtraSamples",
+    "Exif.Image.SampleFormat", "Exif.Image.JPEGInterchangeFormat",
+    "Exif.Image.JPEGInterchangeFormatLength", "Exif.Image.YCbCrSubSampling",
+    "Exif.Image.XMLPacket", "Exif.Image.IPTCNAA", "Exif.Image.ImageResources",
+    "Exif.Image.InterColorProfile"};
+
+bool startsWith(const std::string& text, const char* prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+void replaceIfPresent(Exiv2::ExifData& exif, const char* key, uint32_t value)
+{
+    const auto it = exif.findKey(Exiv2::ExifKey(key));
+    if (it != exif.end())
+        *it = value;
+}
+
+void replaceIfPresent(Exiv2::XmpData& xmp, const char* key, uint32_t value)
+{
+    const auto it = xmp.findKey(Exiv2::XmpKey(key));
+    if (it != xmp.end())
+        it->setValue(std::to_string(value));
+}
+
+} // namespace
+
+struct CBitmapEx::Metadata {
+    Exiv2::ExifData exif;
+    Exiv2::XmpData xmp;
+    Exiv2::IptcData iptc;
+    QByteArray icc;
+
+    // Null when the file carries nothing or its metadata cannot be parsed: a
+    // damaged block costs the metadata, never the picture.
+    static std::unique_ptr<Metadata> read(const QString& path);
+
+    // `encoded` with this metadata added, or empty when it could not be added.
+    QByteArray addTo(const QByteArray& encoded, const QByteArray& format, int32_t width,
+        int32_t height, int32_t orientation, bool iccWritten) const;
+};
+
+std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(const QString& path)
+{
+    try {
+        auto metadata = std::make_unique<Metadata>();
+        auto image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
+        image->readMetadata();
+        metadata->exif = image->exifData();
+        metadata->xmp = image->xmpData();
+        metadata->iptc = image->iptcData();
+        const Exiv2::DataBuf* icc = image->iccProfile();
+        if (icc && icc->pData_ && icc->size_ > 0)
+            metadata->icc = QByteArray(reinterpret_cast<const char*>(icc->pData_), icc->size_);
+        if (metadata->exif.empty() && metadata->xmp.empty() && metadata->iptc.empty()
+            && metadata->icc.isEmpty())
+            return nullptr;
+        return metadata;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArray& format,
+    int32_t width, int32_t height, int32_t orientation, bool iccWritten) const
+{
+    try {
+        Exiv2::ExifData outExif = exif;
+        for (const char* key : kSourceLayoutTags) {
+            const auto it = outExif.findKey(Exiv2::ExifKey(key));
+            if (it != outExif.end())
+                outExif.erase(it);
+        }
+        // The thumbnail shows the unfiltered picture, and further pages or
+        // sub-images of a TIFF source are not part of the result.
+        Exiv2::ExifThumb(outExif).erase();
+        for (auto it = outExif.begin(); it != outExif.end();) {
+            const std::string group = it->groupName();
+            if (startsWith(group, "SubImage") || startsWith(group, "SubThumb")
+                || (startsWith(group, "Image") && group != "Image"))
+                it = outExif.erase(it);
+            else
+                ++it;
+        }
+        replaceIfPresent(outExif, "Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
+        replaceIfPresent(outExif, "Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
+        // The pixels are saved as they were stored, unrotated, so the tag
+        // must keep telling viewers how to turn them.
+        if (!outExif.empty() && orientation >= 1 && orientation <= 8)
+            outExif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
+        // Exif.Image.Software stays as the camera wrote it; this program does
+        // not put its own name there. The learned-profile eligibility rule
+        // reads that text, so an image written here keeps the camera's.
+
+        Exiv2::XmpData outXmp = xmp;
+        replaceIfPresent(outXmp, "Xmp.exif.PixelXDimension", static_cast<uint32_t>(width));
+        replaceIfPresent(outXmp, "Xmp.exif.PixelYDimension", static_cast<uint32_t>(height));
+
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte*>(encoded.constData()), static_cast<long>(encoded.size()));
+        image->readMetadata();
+        const auto writable = [&image](Exiv2::MetadataId kind) {
+            return (image->checkMode(kind) & Exiv2::amWrite) != 0;
+        };
+        if (!outExif.empty() && writable(Exiv2::mdExif))
+            image->setExifData(outExif);
+        if (!outXmp.empty() && writable(Exiv2::mdXmp))
+            image->setXmpData(outXmp);
+        if (!iptc.empty() && writable(Exiv2::mdIptc))
+            image->setIptcData(iptc);
+        // Profiles that the image library can parse were embedded by its
+        // encoder. The metadata library's own PNG profile chunk is rejected by
+        // common PNG readers, so a PNG goes without a profile it cannot carry.
+        if (!iccWritten && !icc.isEmpty() && format != "png") {
+            Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()),
+                static_cast<long>(icc.size()));
+            try {
+                image->setIccProfile(profile, true);
+            } catch (const std::exception&) {
+                // A malformed profile is left out; the rest is still worth keeping.
+            }
+        }
+        image->writeMetadata();
+
+        Exiv2::BasicIo& io = image->io();
+        if (io.open() != 0)
+            return {};
+        const long size = io.size();
+        if (size <= 0)
+            return {};
+        QByteArray result(size, Qt::Uninitialized);
+        const long got = io.read(reinterpret_cast<Exiv2::byte*>(result.data()), size);
+        io.close();
+        if (got != size)
+            return {};
+
+        // Rewriting the file structure must not cost the picture: if the
+        // result no longer reads as the same picture, the caller keeps the
+        // plain encoding.
+        QBuffer check(&result);
+        check.open(QIODevice::ReadOnly);
+        QImageReader reader(&check, format);
+        if (!reader.canRead() || reader.size() != QSize(width, height))
+            return {};
+        return result;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+CBitmapEx::CBitmapEx() = default;
+CBitmapEx::~CBitmapEx() = default;
+
+bool CBitmapEx::load(const QString& path, QString* error)
+{
+    prepareLibraries();
+    const auto fail = [&](const QString& reason) {
+        if (error)
+            *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
+        return false;
+    };
+
+    const QFileInfo info(path);
+    if (!info.exists())
+        return fail(tr("the file does not exist."));
+    if (info.isDir())
+        return fail(tr("it is a folder, not an image file."));
+    // The reader would call an unreadable file "not found" and an empty one
+    // "unsupported"; the real reasons are more use to the user.
+    if (QFile probe(path); !probe.open(QIODevice::ReadOnly))
+        return fail(probe.errorString());
+    if (info.size() == 0)
+        return fail(tr("the file is empty."));
+
+    QImageReader reader(path);
+    // The content decides, so a PNG saved under a .jpg name still opens.
+    reader.setDecideFormatFromContent(true);
+    // The pixels stay as stored: the EXIF orientation goes unchanged into the
+    // saved file, and pixels turned here would be turned again by viewers.
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return fail(reader.errorString());
+    if (!isReadableFormat(reader.format())) {
+        return fail(tr("%1 files are not supported; JPEG, TIFF, BMP, GIF and PNG are.")
+                .arg(QString::fromLatin1(reader.format()).toUpper()));
+    }
+    if (const QSize declared = reader.size(); declared.isValid()) {
+        if (const QString problem = sizeProblem(declared.width(), declared.height()); !problem.isEmpty())
+            return fail(problem);
+    }
+
+    std::unique_ptr<uint8_t[]> workingPixels;
+    std::unique_ptr<uint8_t[]> originalPixels;
+    int32_t width = 0;
+    int32_t height = 0;
+    try {
+        QImage decoded;
+        if (!reader.read(&decoded))
+            return fail(reader.errorString());
+        // The declared size is only a promise; the decoded one is what counts.
+        if (const QString problem = sizeProblem(decoded.width(), decoded.height()); !problem.isEmpty())
+            return fail(problem);
+        width = decoded.width();
+        height = decoded.height();
+        const QString noMemory = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
+
+        // Premultiplying scales each colour by its alpha, which is exactly
+        // compositing over opaque black: a transparent pixel turns black, a
+        // half-transparent one is blended halfway to black.
+        if (decoded.format() != QImage::Format_RGB32
+            && decoded.format() != QImage::Format_ARGB32_Premultiplied)
+            decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
+        if (decoded.format() != QImage::Format_RGB32
+            && decoded.format() != QImage::Format_ARGB32_Premultiplied)
+            return fail(noMemory);
+
+        const int64_t rowBytes = int64_t{width} * kBytesPerPixel;
+        const int64_t bytes = rowBytes * height;
+        originalPixels = allocatePixels(bytes);
+        if (!originalPixels)
+            return fail(noMemory);
+        for (int32_t row = 0; row < height; ++row) {
+            uint8_t* target = originalPixels.get() + int64_t{row} * rowBytes;
+            std::memcpy(target, decoded.constScanLine(height - 1 - row), static_cast<size_t>(rowBytes));
+            for (int64_t alpha = 3; alpha < rowBytes; alpha += kBytesPerPixel)
+                target[alpha] = 255;
+        }
+        // Freed before the second copy, so that at most two full-size
+        // buffers exist at a time.
+        decoded = QImage();
+
+        workingPixels = allocatePixels(bytes);
+        if (!workingPixels)
+            return fail(noMemory);
+        std::memcpy(workingPixels.get(), originalPixels.get(), static_cast<size_t>(bytes));
+    } catch (const std::bad_alloc&) {
+        return fail(tr("not enough memory to decode the picture."));
+    }
+
+    std::unique_ptr<Metadata> metadata = Metadata::read(path);
+    CExifFormatter exif;
+    if (metadata && !metadata->exif.empty()) {
+        exif.readFrom(metadata->exif);
+    } else if (metadata && !metadata->xmp.empty()) {
+        // Some programs keep the camera data only as XMP.
+        try {
+            Exiv2::ExifData converted;
+            Exiv2::copyXmpToExif(metadata->xmp, converted);
+            exif.readFrom(converted);
+        } catch (const std::exception&) {
+            exif.clear();
+        }
+    }
+
+    auto companion = std::make_unique<CBitmapEx>();
+    companion->m_pixels = std::move(originalPixels);
+    companion->m_width = width;
+    companion->m_height = height;
+    companion->m_bitsPerPixel = kBitsPerPixel;
+
+    m_original = std::move(companion);
+    m_pixels = std::move(workingPixels);
+    m_width = width;
+    m_height = height;
+    m_bitsPerPixel = kBitsPerPixel;
+    m_exif = std::move(exif);
+    m_metadata = std::move(metadata);
+    return true;
+}
+
+bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, QString* error) const
+{
+    prepareLibraries();
+    const auto fail = [&](const QString& reason) {
+        if (error)
+            *error = tr("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
+        return false;
+    };
+    // The working image holds 8 bits per channel; there is no deeper data
+    // that could be kept.
+    static_cast<void>(keepHighDepth);
+
+    if (isNull())
+        return fail(tr("there is no image to save."));
+    // The caller's setting is honoured; a value outside 0..100 is a damaged
+    // setting and falls back to the default.
+    const int quality = jpegQuality >= 0 && jpegQuality <= 100 ? jpegQuality : kDefaultJpegQuality;
+    // The name decides the format, so that a file called .png or .tif really
+    // is one.
+    const OutputFormat output = outputFormatFor(path);
+    if (findEncoder(output.mimeType) < 0)
+        return fail(tr("no encoder for %1 is available.").arg(QString::fromLatin1(output.mimeType)));
+    const QFileInfo info(path);
+    if (info.isDir())
+        return fail(tr("it is a folder."));
+    if (!info.absoluteDir().exists()) {
+        return fail(tr("the folder \"%1\" does not exist.")
+                .arg(QDir::toNativeSeparators(info.absolutePath())));
+    }
+
+    // Encoded in memory first: the destination, which may be the source file
+    // itself, is touched only once the complete file exists.
+    QByteArray encoded;
+    bool iccWritten = false;
+    try {
+        QImage picture = toQImage(false);
+        if (picture.isNull())
+            return fail(tr("not enough memory to encode the picture."));
+        if (m_metadata && !m_metadata->icc.isEmpty()) {
+            const QColorSpace colourSpace = QColorSpace::fromIccProfile(m_metadata->icc);
+            if (colourSpace.isValid()) {
+                picture.setColorSpace(colourSpace);
+                iccWritten = true;
+            }
+        }
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, output.format);
+        if (output.format == "jpeg")
+            writer.setQuality(quality);
+        else if (output.format == "tiff")
+            writer.setCompression(kTiffLzw);
+        if (!writer.write(picture))
+            return fail(writer.errorString());
+        if (m_metadata) {
+            // Metadata is a courtesy: when it cannot be added, the picture is
+            // still saved, without it.
+            QByteArray withMetadata = m_metadata->addTo(
+                encoded, output.format, m_width, m_height, m_exif.record().orientation, iccWritten);
+            if (!withMetadata.isEmpty())
+                encoded = std::move(withMetadata);
+        }
+    } catch (const std::bad_alloc&) {
+        return fail(tr("not enough memory to encode the picture."));
+    }
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    if (file.write(encoded) != encoded.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return fail(reason);
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+ImageDesc CBitmapEx::description() const
+{
+    ImageDesc desc;
+    if (!m_pixels)
+        return desc;
+    desc.width = m_width;
+    desc.height = m_height;
+    desc.stride = m_width * kBytesPerPixel;
+    desc.bitsPerPixel = static_cast<uint16_t>(m_bitsPerPixel);
+    desc.pixels = m_pixels.get();
+    return desc;
+}
+
+ImageDesc CBitmapEx::originalDescription() const
+{
+    return m_original ? m_original->description() : ImageDesc{};
+}
+
+bool CBitmapEx::restoreFromOriginal()
+{
+    if (m_original && m_original->m_pixels && m_pixels && m_original->m_width == m_width
+        && m_original->m_height == m_height) {
+        const int64_t bytes = int64_t{m_height} * m_width * kBytesPerPixel;
+        std::memcpy(m_pixels.get(), m_original->m_pixels.get(), static_cast<size_t>(bytes));
+    }
+    return true;
+}
+
+QImage CBitmapEx::toQImage(bool original) const
+{
+    const CBitmapEx* source = original ? m_original.get() : this;
+    if (!source || !source->m_pixels)
+        return {};
+    QImage image(source->m_width, source->m_height, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    const int64_t rowBytes = int64_t{source->m_width} * kBytesPerPixel;
+    for (int32_t y = 0; y < source->m_height; ++y) {
+        std::memcpy(image.scanLine(y),
+            source->m_pixels.get() + int64_t{source->m_height - 1 - y} * rowBytes,
+            static_cast<size_t>(rowBytes));
+    }
+    return image;
+}
+
+int CBitmapEx::findEncoder(const QByteArray& mimeType)
+{
+    return static_cast<int>(QImageWriter::supportedMimeTypes().indexOf(mimeType));
+}
+
+} // namespace calmora

@@ -1,0 +1,142 @@
+// The record shared by the document (or a command-line run) and the worker
+// thread: what to run, the flags the worker reports back, the image and its
+// tiles, the settings and the three noise profiles.
+//
+// Two threads share it without locks. The starting thread fills the request
+// fields before a run starts and afterwards only increments `generation` and
+// sets `stop`; the worker reads both before and after every tile and writes
+// back only the flags, profiles and strings that its run ending lists. Every
+// field that the other thread may read while a run is going is atomic; the
+// rest is read by the starter only after `running` has been cleared (an
+// acquire of the worker's release) or after the host's profile-ready call.
+#pragma once
+
+#include "engine/records.h"
+#include "settings/options.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+
+namespace calmora {
+
+class CBitmapEx;
+class LearnedProfileStore;
+class PresetTable;
+
+// Where a run shows its progress: nowhere, the main window's status bar, the
+// modal progress window, or (for a batch) the current file's own bar.
+enum class ProgressTarget { None, StatusBar, ProgressWindow, FileProgress };
+
+// Status-bar texts of a run.
+inline const QString kStatusBuildingProfile = QStringLiteral("Building noise profile");
+inline const QString kStatusUpdatingPreview = QStringLiteral("Updating Preview Window");
+inline const QString kStatusClickForOriginal = QStringLiteral("Click on image to see original");
+inline const QString kStatusClickGo = QStringLiteral("Click \"Go\" button to start processing");
+
+// What the worker tells the outside world, always from the worker thread.
+// A desktop host forwards each call to its own thread; a terminal host
+// prints. Every call must return quickly and must not touch the job.
+class WorkerHost {
+public:
+    virtual ~WorkerHost() = default;
+
+    // A progress bar's new position, 0..100.
+    virtual void setProgress(ProgressTarget target, int percent) = 0;
+    // A status-bar text, with the bar's progress control shown or hidden.
+    virtual void showStatus(const QString& text, bool progressVisible) = 0;
+    // A tile of a preview run has been written into the displayed image.
+    virtual void imageChanged() = 0;
+    // The job's activeProfile (and its two companions) have been replaced.
+    virtual void profileReady() = 0;
+    // Batch status line 1..4 (file, counter, elapsed, remaining).
+    virtual void batchLine(int line, const QString& text) = 0;
+    // The overall batch percentage.
+    virtual void batchProgress(int percent) = 0;
+    // The batch run has ended; its done and failed lists are final.
+    virtual void batchEnded() = 0;
+    // A failure to show the user: the message and, apart, the reason.
+    virtual void reportError(const QString& message, const QString& reason) = 0;
+};
+
+// Batch options as the run reads them.
+struct BatchOptions {
+    // 1: the folder `destinationFolder` below each source's folder; 2: the
+    // folder `destinationFolder` itself; anything else: beside the source.
+    int32_t destinationMode = 0;
+    QString destinationFolder;
+    QString suffix;
+    // 0: the source's extension if known, 1: "png", 3: "tif", else "jpg".
+    int32_t format = 2;
+    // A preset index, or the number of presets for the run's own settings.
+    int32_t presetIndex = 0;
+
+    // Beyond the window's options, for the command line:
+    QString outputPath;          // when set, the one file is written here
+    bool useGivenProfile = false; // filter with the job's activeProfile as it stands
+    bool allowOverwrite = false;  // a source may be replaced by its result
+};
+
+struct BatchJob {
+    const BatchOptions* options = nullptr;
+    int32_t fileCount = 0;
+    QStringList files;
+    QStringList failedFiles; // source paths that could not be loaded or saved
+    QStringList doneFiles;   // source paths processed and saved
+    QStringList failureReasons; // index for index with failedFiles
+    QStringList writtenFiles;   // index for index with doneFiles
+    QString elapsedText;
+};
+
+struct ProcessingJob {
+    std::atomic<int32_t> generation { 0 };
+    int32_t previewCountdown = 0; // starter's thread only
+    std::atomic<bool> running { false };
+    std::atomic<bool> resetTilesBeforePreview { true };
+    std::atomic<bool> buildProfile { false };
+    std::atomic<bool> profileReady { false };
+    std::atomic<bool> wholeImage { false };
+    std::atomic<bool> saved { false };
+    std::atomic<bool> stop { false };
+    bool processedByGo = false;
+    std::atomic<bool> useMeasuredProfile { false };
+    std::atomic<bool> profileMeasured { false };
+    CBitmapEx* image = nullptr;
+    QString savePath;
+    QString fileName;
+    Rect previewRect; // view coordinates, rows counted from the top
+    FilterParams settings;
+    NoiseProfile activeProfile;
+    NoiseProfile measuredProfile;
+    NoiseProfile learnedProfile;
+    TileList tiles;
+    ProgressTarget progressWindow = ProgressTarget::None;
+    BatchJob* batch = nullptr;
+
+    // What the worker needs from the application object; the starter fills
+    // these before a run and keeps them alive until it has ended.
+    WorkerHost* host = nullptr;
+    const Options* options = nullptr;
+    const PresetTable* presets = nullptr;
+    LearnedProfileStore* profileStore = nullptr;
+    int32_t threadCount = 0; // engine threads, 0 = one per core
+
+    ProcessingJob();
+};
+
+// Milliseconds as "%d hr. " (only with hours), "%d min. ", "%d sec. ".
+QString durationText(int64_t milliseconds);
+
+// Where a batch writes a source file's result: the folder of
+// batchOutputFolder(), the source's name without its extension, the suffix
+// and the extension the format chooses. The source path itself when neither
+// a folder nor a suffix is set (the file is then replaced).
+QString batchOutputPath(const QString& sourcePath, const BatchOptions& options);
+
+// The folder a result goes into, ending with a separator: the source's own
+// folder, a folder below it (mode 1) or a folder of its own (mode 2).
+QString batchOutputFolder(const QString& sourcePath, const BatchOptions& options);
+
+} // namespace calmora

@@ -1,0 +1,218 @@
+// The worker's single-image run and the tile callback through which the
+// engine reports progress and is stopped. The batch run lives in
+// batch_run.cpp and shares the profile and filter passes with this file.
+
+#include "document/processing_worker.h"
+
+#include "document/bitmap_ex.h"
+#include "document/worker_passes.h"
+#include "engine/engine.h"
+#include "settings/learned_profile_store.h"
+
+#include <QFileInfo>
+
+namespace calmora {
+
+JobSnapshot takeSnapshot(const ProcessingJob& job)
+{
+    JobSnapshot snapshot;
+    snapshot.generation = job.generation.load();
+    snapshot.buildProfile = job.buildProfile.load();
+    snapshot.wholeImage = job.wholeImage.load();
+    snapshot.useMeasuredProfile = job.useMeasuredProfile.load();
+    snapshot.image = job.image;
+    snapshot.savePath = job.savePath;
+    snapshot.fileName = job.fileName;
+    snapshot.previewRect = job.previewRect;
+    snapshot.settings = job.settings;
+    snapshot.activeProfile = job.activeProfile;
+    snapshot.progressWindow = job.progressWindow;
+    snapshot.batch = job.batch;
+    snapshot.host = job.host;
+    if (job.options != nullptr)
+        snapshot.options = *job.options;
+    snapshot.presets = job.presets;
+    snapshot.profileStore = job.profileStore;
+    snapshot.threadCount = job.threadCount;
+    return snapshot;
+}
+
+Rect previewRectToBufferRows(const Rect& previewRect, int32_t imageHeight)
+{
+    Rect rows = previewRect;
+    rows.top = imageHeight - previewRect.bottom - 1;
+    rows.bottom = imageHeight - previewRect.top - 1;
+    return rows;
+}
+
+bool TileRun::stopped() const
+{
+    if (job.stop.load())
+        return true;
+    return filtering && job.generation.load() != snapshot.generation;
+}
+
+namespace {
+
+int tileCallback(TileCallbackInfo& info)
+{
+    TileRun& run = *static_cast<TileRun*>(info.user);
+    if (run.stopped())
+        return 0;
+    const Tile& tile = info.tiles->tiles[static_cast<size_t>(info.tileIndex)];
+    if (info.processed == 0) {
+        if (info.tileIndex == 0)
+            run.tilesFinished = 0;
+        if (tile.filtered != 0)
+            return 0;
+        return run.wholeImage || tile.dest.intersects(run.visibleRows) ? 1 : 0;
+    }
+    ++run.tilesFinished;
+    if (run.snapshot.host != nullptr && run.progressWindow != ProgressTarget::None && run.tilesPending > 0)
+        run.snapshot.host->setProgress(run.progressWindow, run.tilesFinished * 100 / run.tilesPending);
+    if (!run.wholeImage && run.snapshot.host != nullptr)
+        run.snapshot.host->imageChanged();
+    return 1;
+}
+
+} // namespace
+
+int32_t countPendingTiles(const TileList& tiles, const TileRun& run)
+{
+    int32_t pending = 0;
+    for (int32_t slot = tiles.count() - 1; slot >= 0; --slot) {
+        const Tile& tile = tiles.tiles[static_cast<size_t>(slot)];
+        if (tile.filtered != 0 && run.filtering)
+            continue;
+        if (!run.wholeImage && !tile.dest.intersects(run.visibleRows))
+            continue;
+        ++pending;
+    }
+    return pending;
+}
+
+bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile)
+{
+    resetProfile(profile, false);
+    return buildProfile(image.description(), tiles, profile, tileCallback, &run);
+}
+
+void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
+{
+    CBitmapEx* original = image.original();
+    filterImage(image.originalDescription(), image.description(), original != nullptr ? original->highDepthPixels() : nullptr,
+        image.highDepthPixels(), image.bitsPerPixel(), tiles, run.snapshot.activeProfile,
+        run.snapshot.settings, tileCallback, &run, nullptr, run.snapshot.threadCount);
+}
+
+namespace {
+
+// Learn from the new profile and choose between the measured and the
+// learned one; both are kept smoothed in the job.
+void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
+{
+    job.profileMeasured = true;
+    job.measuredProfile = snapshot.activeProfile;
+    if (snapshot.profileStore != nullptr) {
+        const NoiseProfile own = snapshot.activeProfile;
+        consultLearnedProfiles(*snapshot.profileStore, snapshot.options, false, snapshot.fileName,
+            snapshot.image->exif().record(), own, snapshot.activeProfile);
+    }
+    job.learnedProfile = snapshot.activeProfile;
+    smoothProfile(job.measuredProfile);
+    smoothProfile(job.learnedProfile);
+    job.activeProfile = snapshot.useMeasuredProfile ? job.measuredProfile : job.learnedProfile;
+    job.profileReady = true;
+    if (snapshot.host != nullptr)
+        snapshot.host->profileReady();
+}
+
+void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
+{
+    WorkerHost* host = snapshot.host;
+    CBitmapEx* image = snapshot.image;
+    if (job.generation.load() != snapshot.generation || image == nullptr || image->isNull())
+        return;
+
+    const bool profilePass = snapshot.buildProfile;
+    TileRun run(job, snapshot);
+    run.filtering = !profilePass;
+    run.wholeImage = !snapshot.savePath.isEmpty() || snapshot.wholeImage || profilePass;
+    run.visibleRows = previewRectToBufferRows(snapshot.previewRect, image->height());
+    run.progressWindow = snapshot.progressWindow;
+    run.tilesPending = countPendingTiles(job.tiles, run);
+
+    if (run.tilesPending > 0) {
+        if (!snapshot.wholeImage) {
+            if (host != nullptr)
+                host->showStatus(profilePass ? kStatusBuildingProfile : kStatusUpdatingPreview, true);
+            run.progressWindow = ProgressTarget::StatusBar;
+        }
+        if (profilePass) {
+            if (measureProfile(run, *image, job.tiles, snapshot.activeProfile))
+                acceptProfile(job, snapshot);
+        } else {
+            if (run.stopped())
+                return;
+            filterPass(run, *image, job.tiles);
+            if (run.stopped())
+                return;
+        }
+    }
+
+    if (host != nullptr && run.progressWindow != ProgressTarget::None)
+        host->setProgress(run.progressWindow, 100);
+
+    if (!snapshot.savePath.isEmpty() && job.generation.load() == snapshot.generation && !profilePass) {
+        const int quality = snapshot.options.settings.jpegQuality;
+        QString reason;
+        if (!image->save(snapshot.savePath, quality, snapshot.options.settings2.tiffDepth != 0, &reason)
+            && host != nullptr)
+            host->reportError(QStringLiteral("Failed to save file \"%1\".").arg(snapshot.savePath), reason);
+        job.saved = true;
+        job.savePath.clear();
+    }
+
+    if (!profilePass)
+        job.wholeImage = false;
+    if (host != nullptr) {
+        if (!profilePass)
+            host->imageChanged();
+        host->showStatus(profilePass ? kStatusClickGo : kStatusClickForOriginal, false);
+    }
+}
+
+} // namespace
+
+void runJob(ProcessingJob& job, JobSnapshot snapshot)
+{
+    if (snapshot.batch != nullptr)
+        runBatch(job, snapshot);
+    else
+        runSingleImage(job, snapshot);
+    job.buildProfile = false;
+    if (snapshot.batch != nullptr && snapshot.host != nullptr)
+        snapshot.host->batchEnded();
+    // Everything the run wrote back happens before this release.
+    job.running.store(false, std::memory_order_release);
+}
+
+ProcessingWorker::~ProcessingWorker() { wait(); }
+
+bool ProcessingWorker::start(ProcessingJob& job)
+{
+    if (job.running.exchange(true))
+        return false;
+    wait();
+    JobSnapshot snapshot = takeSnapshot(job);
+    m_thread = std::thread([&job, snapshot = std::move(snapshot)]() mutable { runJob(job, std::move(snapshot)); });
+    return true;
+}
+
+void ProcessingWorker::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+} // namespace calmora

@@ -1,0 +1,69 @@
+// The worker thread: one run at a time on a ProcessingJob, a profile pass, a
+// filter pass (visible rectangle or whole image, with an optional save) or a
+// batch over a list of files.
+#pragma once
+
+#include "document/processing_job.h"
+
+#include <thread>
+
+namespace calmora {
+
+class CBitmapEx;
+
+// What a run works from: a copy of the job's request fields, taken by the
+// starter when it starts the run, so that the starter may change the job's
+// settings while the run filters with its own.
+struct JobSnapshot {
+    int32_t generation = 0;
+    bool buildProfile = false;
+    bool wholeImage = false;
+    bool useMeasuredProfile = false;
+    CBitmapEx* image = nullptr;
+    QString savePath;
+    QString fileName;
+    Rect previewRect;
+    FilterParams settings;
+    NoiseProfile activeProfile;
+    ProgressTarget progressWindow = ProgressTarget::None;
+    BatchJob* batch = nullptr;
+    WorkerHost* host = nullptr;
+    Options options;
+    const PresetTable* presets = nullptr;
+    LearnedProfileStore* profileStore = nullptr;
+    int32_t threadCount = 0;
+};
+
+JobSnapshot takeSnapshot(const ProcessingJob& job);
+
+// The thread procedure: runs one run on `job` from `snapshot` and clears
+// `running` at its end. Called on the worker thread; the command line and
+// tests may call it directly.
+void runJob(ProcessingJob& job, JobSnapshot snapshot);
+
+// Owns the worker thread of one job's owner. The thread is joined before a
+// new one starts and when the worker is destroyed; it is never detached.
+class ProcessingWorker {
+public:
+    ProcessingWorker() = default;
+    ~ProcessingWorker();
+    ProcessingWorker(const ProcessingWorker&) = delete;
+    ProcessingWorker& operator=(const ProcessingWorker&) = delete;
+
+    // Starts a run unless one is running on `job`: sets `running`, takes the
+    // snapshot on the calling thread and starts the thread. Returns false
+    // when a run was already going.
+    bool start(ProcessingJob& job);
+
+    // Waits for the current run, if any, to end.
+    void wait();
+
+private:
+    std::thread m_thread;
+};
+
+// The visible rectangle (rows counted from the top of the picture) in the
+// rows of a bottom-up buffer of `imageHeight` rows.
+Rect previewRectToBufferRows(const Rect& previewRect, int32_t imageHeight);
+
+} // namespace calmora

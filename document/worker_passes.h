@@ -1,0 +1,41 @@
+// What the single-image run and the batch run share: the state the tile
+// callback works with, and the profile and filter passes over one image.
+#pragma once
+
+#include "document/processing_worker.h"
+
+namespace calmora {
+
+class CBitmapEx;
+
+struct TileRun {
+    TileRun(ProcessingJob& runJob, JobSnapshot& runSnapshot) : job(runJob), snapshot(runSnapshot) { }
+
+    ProcessingJob& job;
+    JobSnapshot& snapshot;
+    bool filtering = true;  // a profile pass is stopped by `stop` alone
+    bool wholeImage = true; // else only tiles meeting visibleRows
+    Rect visibleRows;       // buffer rows
+    ProgressTarget progressWindow = ProgressTarget::None;
+    int32_t tilesPending = 0;
+    int32_t tilesFinished = 0;
+
+    // Set `stop`, or (in a filter pass) a generation newer than the run's.
+    bool stopped() const;
+};
+
+// Tiles the run will process, walking the list from its last slot.
+int32_t countPendingTiles(const TileList& tiles, const TileRun& run);
+
+// Resets `profile` and builds it from the image's display; true when the
+// measurement completed.
+bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile);
+
+// Filters the image from its original into its display with the snapshot's
+// profile and settings.
+void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles);
+
+// The batch run over the snapshot's batch job.
+void runBatch(ProcessingJob& job, JobSnapshot& snapshot);
+
+} // namespace calmora

@@ -1,0 +1,47 @@
+// Small pictures and files made in code for the document tests.
+#pragma once
+
+#include <functional>
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <exiv2/exiv2.hpp>
+
+#include "engine/records.h"
+
+namespace calmora::test {
+
+// 64 x 32, four quadrants (red, green / blue, white) that tell a flipped,
+// mirrored or channel-swapped copy apart, each with a small horizontal ramp.
+// 16 colours, so GIF can hold it exactly.
+QImage quadrantPicture();
+
+// Writes `picture` with Qt's encoder, or with the test's own GIF encoder for
+// "gif" (Qt has none). A transparent colour index applies to GIF only.
+bool writePicture(const QString& path, const QImage& picture, const char* format,
+    int transparentIndex = -1);
+
+QByteArray readBytes(const QString& path);
+bool writeBytes(const QString& path, const QByteArray& bytes);
+QStringList listing(const QString& folder);
+
+// Opens `path` with the metadata library, lets `edit` change it and writes
+// it back.
+void editMetadata(const QString& path, const std::function<void(Exiv2::Image&)>& edit);
+Exiv2::Image::AutoPtr readMetadata(const QString& path);
+
+// Largest channel difference between a bottom-up B,G,R buffer and a top-down
+// picture, ignoring pixels closer than `margin` to a quadrant edge (lossy
+// codecs smear edges). Also fails on a fourth byte other than 255.
+struct PixelReport {
+    int worst = 0;
+    int x = 0;
+    int y = 0;
+    int badFourthBytes = 0;
+};
+PixelReport compare(const ImageDesc& desc, const QImage& picture, int margin);
+
+} // namespace calmora::test
