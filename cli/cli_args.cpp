@@ -1,0 +1,284 @@
+#include "cli/cli_args.h"
+
+#include <QHash>
+
+namespace calmora {
+
+namespace {
+
+constexpr int kMaxThreads = 256;
+
+// Options that take a value, by every name they answer to.
+enum class Valued { Output, DestDir, DestSubdir, Suffix, Format, Quality, Preset, Settings, Set, ProfileIn, ProfileOut, Threads };
+
+const QHash<QString, Valued>& valuedOptions()
+{
+    static const QHash<QString, Valued> options {
+        { QStringLiteral("-o"), Valued::Output },
+        { QStringLiteral("--output"), Valued::Output },
+        { QStringLiteral("--dest-dir"), Valued::DestDir },
+        { QStringLiteral("--dest-subdir"), Valued::DestSubdir },
+        { QStringLiteral("--suffix"), Valued::Suffix },
+        { QStringLiteral("--format"), Valued::Format },
+        { QStringLiteral("--quality"), Valued::Quality },
+        { QStringLiteral("--preset"), Valued::Preset },
+        { QStringLiteral("--settings"), Valued::Settings },
+        { QStringLiteral("--set"), Valued::Set },
+        { QStringLiteral("--profile-in"), Valued::ProfileIn },
+        { QStringLiteral("--profile-out"), Valued::ProfileOut },
+        { QStringLiteral("--threads"), Valued::Threads },
+    };
+    return options;
+}
+
+bool parseInt(const QString& text, int minimum, int maximum, const QString& option, int* value, QString* error)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < minimum || number > maximum) {
+        *error = QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"").arg(option).arg(minimum).arg(maximum).arg(text);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+bool applyValue(Valued which, const QString& option, const QString& value, CliArguments& parsed, QString* error)
+{
+    switch (which) {
+    case Valued::Output:
+        parsed.output = value;
+        break;
+    case Valued::DestDir:
+        parsed.destDir = value;
+        break;
+    case Valued::DestSubdir:
+        if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String("..") || value == QLatin1String(".")) {
+            *error = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"").arg(value);
+            return false;
+        }
+        parsed.destSubdir = value;
+        break;
+    case Valued::Suffix:
+        if (value.contains(QLatin1Char('/'))) {
+            *error = QStringLiteral("--suffix cannot contain \"/\"");
+            return false;
+        }
+        parsed.suffix = value;
+        break;
+    case Valued::Format: {
+        const QString format = value.toLower();
+        if (format != QLatin1String("jpg") && format != QLatin1String("png") && format != QLatin1String("tif")
+            && format != QLatin1String("auto")) {
+            *error = QStringLiteral("--format takes jpg, png, tif or auto, not \"%1\"").arg(value);
+            return false;
+        }
+        parsed.format = format;
+        break;
+    }
+    case Valued::Quality: {
+        int quality = 0;
+        if (!parseInt(value, 0, 100, option, &quality, error))
+            return false;
+        parsed.quality = quality;
+        break;
+    }
+    case Valued::Preset:
+        parsed.preset = value;
+        break;
+    case Valued::Settings:
+        parsed.settings = value;
+        break;
+    case Valued::Set:
+        parsed.assignments.append(value);
+        break;
+    case Valued::ProfileIn:
+        parsed.profileIn = value;
+        break;
+    case Valued::ProfileOut:
+        parsed.profileOut = value;
+        break;
+    case Valued::Threads:
+        return parseInt(value, 0, kMaxThreads, option, &parsed.threads, error);
+    }
+    return true;
+}
+
+bool checkCombinations(const CliArguments& parsed, QString* error)
+{
+    if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version || parsed.command == CliCommand::Presets)
+        return true;
+    if (parsed.files.isEmpty()) {
+        *error = QStringLiteral("no image file given");
+        return false;
+    }
+    if (parsed.command != CliCommand::Denoise) {
+        if (parsed.files.size() > 1) {
+            *error = QStringLiteral("this command takes one image file");
+            return false;
+        }
+        return true;
+    }
+    if (!parsed.output.isEmpty() && parsed.files.size() > 1) {
+        *error = QStringLiteral("-o/--output takes one input file; use --dest-dir or --dest-subdir for several");
+        return false;
+    }
+    if (!parsed.output.isEmpty() && (!parsed.destDir.isEmpty() || !parsed.destSubdir.isEmpty())) {
+        *error = QStringLiteral("-o/--output cannot be combined with --dest-dir or --dest-subdir");
+        return false;
+    }
+    if (!parsed.destDir.isEmpty() && !parsed.destSubdir.isEmpty()) {
+        *error = QStringLiteral("--dest-dir and --dest-subdir cannot be combined");
+        return false;
+    }
+    if (!parsed.profileOut.isEmpty() && parsed.files.size() > 1) {
+        *error = QStringLiteral("--profile-out takes one input file");
+        return false;
+    }
+    if (!parsed.profileIn.isEmpty() && !parsed.profileOut.isEmpty()) {
+        *error = QStringLiteral("--profile-in and --profile-out cannot be combined");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString* error)
+{
+    parsed = CliArguments();
+    if (arguments.isEmpty()) {
+        *error = QStringLiteral("no command given");
+        return false;
+    }
+    const QString& command = arguments.first();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        parsed.command = CliCommand::Help;
+        return true;
+    }
+    if (command == QLatin1String("--version")) {
+        parsed.command = CliCommand::Version;
+        return true;
+    }
+    if (command == QLatin1String("denoise"))
+        parsed.command = CliCommand::Denoise;
+    else if (command == QLatin1String("profile"))
+        parsed.command = CliCommand::Profile;
+    else if (command == QLatin1String("presets"))
+        parsed.command = CliCommand::Presets;
+    else if (command == QLatin1String("info"))
+        parsed.command = CliCommand::Info;
+    else {
+        *error = QStringLiteral("unknown command \"%1\"").arg(command);
+        return false;
+    }
+
+    bool optionsEnded = false;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+            parsed.files.append(argument);
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            parsed.command = CliCommand::Help;
+            return true;
+        }
+        const bool denoise = parsed.command == CliCommand::Denoise;
+        if (argument == QLatin1String("--json") && !denoise && parsed.command != CliCommand::Info) {
+            parsed.json = true;
+            continue;
+        }
+        if (denoise && argument == QLatin1String("--in-place")) {
+            parsed.inPlace = true;
+            continue;
+        }
+        if (denoise && (argument == QLatin1String("-q") || argument == QLatin1String("--quiet"))) {
+            parsed.quiet = true;
+            continue;
+        }
+        QString name = argument;
+        std::optional<QString> value;
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        if (argument.startsWith(QLatin1String("--")) && equals > 0) {
+            name = argument.left(equals);
+            value = argument.mid(equals + 1);
+        }
+        const auto found = valuedOptions().find(name);
+        if (found == valuedOptions().end() || !denoise) {
+            *error = QStringLiteral("unknown option \"%1\" for %2").arg(name, command);
+            return false;
+        }
+        if (!value) {
+            if (i + 1 >= arguments.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(name);
+                return false;
+            }
+            value = arguments[++i];
+        }
+        if (!applyValue(found.value(), name, *value, parsed, error))
+            return false;
+    }
+    return checkCombinations(parsed, error);
+}
+
+int formatNumber(const QString& format)
+{
+    if (format == QLatin1String("auto"))
+        return 0;
+    if (format == QLatin1String("png"))
+        return 1;
+    if (format == QLatin1String("tif"))
+        return 3;
+    return 2;
+}
+
+QString usageText()
+{
+    return QStringLiteral(R"(Usage: calmora-cli COMMAND [OPTIONS] [FILE...]
+
+Measures the noise an image carries and filters it away.
+
+Commands:
+  denoise FILE...     profile, filter and save each file
+  profile FILE        print the noise profile the filter would use
+  presets             list the filter presets
+  info FILE           size, depth, EXIF tags and self-learning eligibility
+
+Options of denoise:
+  -o, --output PATH       where to write the result (one input only)
+  --dest-dir DIR          write every result into DIR (created if missing)
+  --dest-subdir NAME      write each result into NAME below its source's folder
+  --suffix S              appended to each result's name (default "_filtered")
+  --format F              jpg, png, tif, or auto (the source's type if it is
+                          JPEG, TIFF or PNG, else JPEG); default jpg
+  --quality Q             JPEG quality 0..100 (default: the stored option, 90)
+  --preset NAME|INDEX     filter preset (default: the stored default preset)
+  --settings v0,...,v15   all sixteen filter settings in their stored order
+  --set NAME=VALUE        one filter setting, applied after the preset or
+                          --settings: degree, lumaLevel, colorLevel,
+                          freqLevel0..3, sharpening, crFactor, cbFactor,
+                          lumaSuppression, colorSuppression, freqSuppression0..3
+  --profile-in FILE.json  filter with this noise profile as it stands
+  --profile-out FILE.json save the profile that was used
+  --threads N             filter threads (default 0: one per core)
+  --in-place              allow a result to replace a source file
+  -q, --quiet             no progress output
+
+Options of profile and presets:
+  --json                  print JSON instead of a table
+
+Other:
+  -h, --help              this text
+  --version               the program's version
+
+Exit status: 0 when every file was written, 1 when any failed, 2 for a
+usage error.
+)");
+}
+
+} // namespace calmora

@@ -1,0 +1,44 @@
+// The command line of calmora-cli, parsed into one record. Parsing checks
+// the form of every option; what needs the settings (preset names, stored
+// defaults) is checked by the command that runs.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace calmora {
+
+enum class CliCommand { Help, Version, Denoise, Profile, Presets, Info };
+
+struct CliArguments {
+    CliCommand command = CliCommand::Help;
+    QStringList files;
+
+    QString output;     // -o, one input only
+    QString destDir;    // --dest-dir: one folder for every result
+    QString destSubdir; // --dest-subdir: a folder below each source's folder
+    QString suffix = QStringLiteral("_filtered");
+    QString format = QStringLiteral("jpg"); // jpg, png, tif or auto
+    std::optional<int> quality;             // else the stored JPEG quality
+    std::optional<QString> preset;          // name or index; else the stored default
+    std::optional<QString> settings;        // sixteen comma-separated values
+    QStringList assignments;                // NAME=VALUE, in order
+    QString profileIn;
+    QString profileOut;
+    int threads = 0; // 0 = one per core
+    bool inPlace = false;
+    bool quiet = false;
+    bool json = false;
+};
+
+// On a usage error returns false and `error` says what was wrong.
+bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString* error);
+
+QString usageText();
+
+// Batch format number of a --format value: 0 auto, 1 png, 3 tif, 2 jpg.
+int formatNumber(const QString& format);
+
+} // namespace calmora

@@ -1,0 +1,397 @@
+#include "cli/commands.h"
+
+#include "cli/cli_args.h"
+#include "cli/profile_json.h"
+#include "cli/terminal_host.h"
+#include "document/bitmap_ex.h"
+#include "document/processing_worker.h"
+#include "engine/engine.h"
+#include "settings/derive_params.h"
+#include "settings/learned_profile_store.h"
+#include "settings/presets.h"
+#include "settings/qsettings_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace calmora {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void out(const QString& text) { std::fputs(text.toLocal8Bit().constData(), stdout); }
+void err(const QString& text) { std::fputs(text.toLocal8Bit().constData(), stderr); }
+
+int usageError(const QString& message)
+{
+    err(QStringLiteral("calmora-cli: %1\nTry 'calmora-cli --help' for more information.\n").arg(message));
+    return kExitUsage;
+}
+
+int failure(const QString& message)
+{
+    err(QStringLiteral("calmora-cli: error: %1\n").arg(message));
+    return kExitFailed;
+}
+
+// The application's settings, read as the desktop application reads them.
+struct Environment {
+    QSettingsStore store;
+    Options options;
+    PresetTable presets;
+    EmptyProfileStore profileStore;
+
+    Environment()
+    {
+        presets.initialise(store);
+        loadOptions(store, options);
+    }
+};
+
+// A Ctrl-C stops the run after the tile in hand; nothing half-written stays.
+std::atomic<bool>* g_stopFlag = nullptr;
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+
+extern "C" void onInterrupt(int)
+{
+    if (g_stopFlag != nullptr)
+        g_stopFlag->store(true);
+}
+
+const char* const kBandNames[] = { "High", "Mid", "Low", "Very Low", "Lowest" };
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = QStringLiteral("cannot write \"%1\": %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+std::optional<NoiseProfile> readProfileFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read \"%1\": %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        return std::nullopt;
+    }
+    // A profile is a few kilobytes; anything far larger is not one.
+    const QByteArray text = file.read(1 << 20);
+    QString reason;
+    std::optional<NoiseProfile> profile = profileFromJsonText(text, &reason);
+    if (!profile)
+        *error = QStringLiteral("\"%1\" is not a noise profile: %2").arg(QDir::toNativeSeparators(path), reason);
+    return profile;
+}
+
+// Settings from --settings and --set on top of the preset; false on a
+// usage error.
+bool resolveFilterSettings(const CliArguments& args, const Environment& env, int presetIndex,
+    FilterSettings& settings, QString* error)
+{
+    settings = env.presets.at(presetIndex).values;
+    if (args.settings) {
+        const QStringList values = args.settings->split(QLatin1Char(','));
+        if (values.size() != kFilterFieldCount) {
+            *error = QStringLiteral("--settings takes %1 comma-separated values, not %2").arg(kFilterFieldCount).arg(values.size());
+            return false;
+        }
+        for (int i = 0; i < kFilterFieldCount; ++i) {
+            const QString assignment = QStringLiteral("%1=%2").arg(QLatin1String(kFilterFields[i].name), values[i].trimmed());
+            if (!assignFilterField(settings, assignment, error))
+                return false;
+        }
+    }
+    for (const QString& assignment : args.assignments) {
+        if (!assignFilterField(settings, assignment, error))
+            return false;
+    }
+    return true;
+}
+
+int denoise(const CliArguments& args)
+{
+    Environment env;
+    QString error;
+    int presetIndex = env.presets.indexOrFirst(env.options.settings.defaultPreset);
+    if (args.preset) {
+        presetIndex = env.presets.lookUp(*args.preset, &error);
+        if (presetIndex < 0)
+            return usageError(error);
+    }
+
+    ProcessingJob job;
+    BatchOptions batchOptions;
+    if (args.settings || !args.assignments.isEmpty()) {
+        FilterSettings settings;
+        if (!resolveFilterSettings(args, env, presetIndex, settings, &error))
+            return usageError(error);
+        deriveDocumentParams(settings, job.settings);
+        // One past the last preset: the run's own settings.
+        batchOptions.presetIndex = env.presets.count();
+    } else {
+        batchOptions.presetIndex = presetIndex;
+    }
+    if (!args.profileIn.isEmpty()) {
+        const std::optional<NoiseProfile> profile = readProfileFile(args.profileIn, &error);
+        if (!profile)
+            return failure(error);
+        job.activeProfile = *profile;
+        batchOptions.useGivenProfile = true;
+    }
+
+    Options options = env.options;
+    if (args.quality)
+        options.settings.jpegQuality = *args.quality;
+    if (!args.destDir.isEmpty()) {
+        batchOptions.destinationMode = 2;
+        batchOptions.destinationFolder = args.destDir;
+    } else if (!args.destSubdir.isEmpty()) {
+        batchOptions.destinationMode = 1;
+        batchOptions.destinationFolder = args.destSubdir;
+    }
+    batchOptions.suffix = args.suffix;
+    batchOptions.format = formatNumber(args.format);
+    batchOptions.outputPath = args.output;
+    batchOptions.allowOverwrite = args.inPlace;
+
+    BatchJob batch;
+    batch.options = &batchOptions;
+    batch.files = args.files;
+    batch.fileCount = static_cast<int32_t>(args.files.size());
+
+    TerminalHost host(batch, isatty(STDERR_FILENO) != 0, args.quiet);
+    job.batch = &batch;
+    job.host = &host;
+    job.options = &options;
+    job.presets = &env.presets;
+    job.profileStore = &env.profileStore;
+    job.threadCount = args.threads;
+    job.progressWindow = ProgressTarget::FileProgress;
+
+    g_stopFlag = &job.stop;
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    ProcessingWorker worker;
+    worker.start(job);
+    worker.wait();
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    g_stopFlag = nullptr;
+
+    int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
+    if (job.stop.load()) {
+        err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n").arg(batch.doneFiles.size()).arg(batch.files.size()));
+        status = kExitFailed;
+    }
+    if (!args.profileOut.isEmpty() && job.profileMeasured.load()) {
+        // What the file was filtered with: the measured profile, smoothed.
+        NoiseProfile used = job.measuredProfile;
+        smoothProfile(used);
+        if (!writeFileAtomically(args.profileOut, profileToJsonText(used), &error))
+            status = failure(error);
+    }
+    return status;
+}
+
+// The profile the worker would filter the file with.
+std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, CBitmapEx& image, QString* error)
+{
+    if (!image.load(path, error))
+        return std::nullopt;
+    ProcessingJob job;
+    job.image = &image;
+    job.fileName = QFileInfo(path).fileName();
+    buildTileList(image.width(), image.height(), job.tiles);
+    job.buildProfile = true;
+    job.options = &env.options;
+    job.profileStore = &env.profileStore;
+    job.running = true;
+    runJob(job, takeSnapshot(job));
+    if (!job.profileReady.load()) {
+        *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(QDir::toNativeSeparators(path));
+        return std::nullopt;
+    }
+    return job.activeProfile;
+}
+
+// Brightness of a point, as a share of white: points are luminance bins of
+// 2048 plane units, white being 21906.
+int pointBrightnessPercent(int point) { return (point * 2048 + 1024) * 100 / 21906; }
+
+void printProfileTable(const NoiseProfile& profile, const QString& name)
+{
+    out(QStringLiteral("Noise profile of %1 (noise amplitude per channel)\n").arg(name));
+    for (int b = 0; b < profile.bandCount; ++b) {
+        const NoiseBand& band = profile.bands[b];
+        out(QStringLiteral("\nBand %1 (%2 frequencies)\n  point  brightness      Y     Cr     Cb   weight Y/Cr/Cb\n")
+                .arg(b)
+                .arg(QLatin1String(kBandNames[b])));
+        for (int p = 0; p < band.pointCount; ++p) {
+            out(QStringLiteral("  %1  %2%  %3 %4 %5   %6/%7/%8\n")
+                    .arg(p, 5)
+                    .arg(pointBrightnessPercent(p), 9)
+                    .arg(band.noise[p][kY], 6)
+                    .arg(band.noise[p][kCr], 6)
+                    .arg(band.noise[p][kCb], 6)
+                    .arg(band.weight[p][kY])
+                    .arg(band.weight[p][kCr])
+                    .arg(band.weight[p][kCb]));
+        }
+    }
+}
+
+void printProfileSummary(const NoiseProfile& profile)
+{
+    for (int b = 0; b < profile.bandCount; ++b) {
+        const NoiseBand& band = profile.bands[b];
+        QStringList channels;
+        const char* names[] = { "Y", "Cr", "Cb" };
+        for (int c = 0; c < kChannels; ++c) {
+            int lowest = INT32_MAX;
+            int highest = 0;
+            for (int p = 0; p < band.pointCount; ++p) {
+                lowest = std::min<int>(lowest, band.noise[p][c]);
+                highest = std::max<int>(highest, band.noise[p][c]);
+            }
+            channels.append(QStringLiteral("%1 %2-%3").arg(QLatin1String(names[c])).arg(lowest).arg(highest));
+        }
+        out(QStringLiteral("  band %1 (%2): %3\n").arg(b).arg(QLatin1String(kBandNames[b]), channels.join(QStringLiteral(", "))));
+    }
+}
+
+int profile(const CliArguments& args, bool summary)
+{
+    Environment env;
+    CBitmapEx image;
+    QString error;
+    const std::optional<NoiseProfile> measured = measureFile(args.files.first(), env, image, &error);
+    if (!measured)
+        return failure(error);
+    if (args.json)
+        out(QString::fromUtf8(profileToJsonText(*measured)));
+    else if (summary)
+        printProfileSummary(*measured);
+    else
+        printProfileTable(*measured, QDir::toNativeSeparators(args.files.first()));
+    return kExitOk;
+}
+
+int presets(const CliArguments& args)
+{
+    Environment env;
+    if (args.json) {
+        QJsonArray list;
+        for (int i = 0; i < env.presets.count(); ++i) {
+            const Preset& preset = env.presets.at(i);
+            QJsonObject values;
+            for (int f = 0; f < kFilterFieldCount; ++f)
+                values.insert(QLatin1String(kFilterFields[f].name), fieldAt(preset.values, f));
+            list.append(QJsonObject { { QStringLiteral("index"), i }, { QStringLiteral("name"), preset.name },
+                { QStringLiteral("icon"), preset.icon }, { QStringLiteral("values"), values } });
+        }
+        out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
+        return kExitOk;
+    }
+    const int defaultIndex = env.presets.indexOrFirst(env.options.settings.defaultPreset);
+    for (int i = 0; i < env.presets.count(); ++i) {
+        const Preset& preset = env.presets.at(i);
+        QStringList values;
+        for (int f = 0; f < kFilterFieldCount; ++f)
+            values.append(QString::number(fieldAt(preset.values, f)));
+        out(QStringLiteral("%1 %2 %3  %4\n")
+                .arg(i, 2)
+                .arg(i == defaultIndex ? QLatin1Char('*') : QLatin1Char(' '))
+                .arg(preset.name, -24)
+                .arg(values.join(QLatin1Char(','))));
+    }
+    out(QStringLiteral("\n* the default preset. Values in the order of --settings: %1\n")
+            .arg([] {
+                QStringList names;
+                for (const FilterField& field : kFilterFields)
+                    names.append(QLatin1String(field.name));
+                return names.join(QLatin1Char(','));
+            }()));
+    return kExitOk;
+}
+
+int info(const CliArguments& args)
+{
+    CBitmapEx image;
+    QString error;
+    const QString& path = args.files.first();
+    if (!image.load(path, &error))
+        return failure(error);
+    const CExifFormatter& exif = image.exif();
+    out(QStringLiteral("File: %1\nSize: %2 x %3 pixels (%4 megapixels)\nDepth: %5 bits per pixel\n")
+            .arg(QDir::toNativeSeparators(path))
+            .arg(image.width())
+            .arg(image.height())
+            .arg(image.width() * static_cast<double>(image.height()) / 1e6, 0, 'f', 1)
+            .arg(image.bitsPerPixel()));
+    if (exif.tagCount() == 0) {
+        out(QStringLiteral("EXIF: none\n"));
+    } else {
+        out(QStringLiteral("EXIF:\n"));
+        for (int i = 0; i < exif.tagCount(); ++i)
+            out(QStringLiteral("  %1: %2\n").arg(exif.tagName(i), exif.tagValue(i)));
+    }
+    if (eligible(exif.record())) {
+        out(QStringLiteral("Self-learning: eligible\n"));
+    } else {
+        const QString iso = exif.isoSpeedText().isEmpty() ? QStringLiteral("Unknown") : exif.isoSpeedText();
+        QString reasons = QStringLiteral("ISO Speed: %1").arg(iso);
+        if (!exif.softwareText().isEmpty())
+            reasons += QStringLiteral("; Software: %1").arg(exif.softwareText());
+        out(QStringLiteral("Self-learning: not eligible (%1)\n").arg(reasons));
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList& arguments)
+{
+    QStringList remaining = arguments;
+    // `profile --summary` is the short form that scripts print.
+    const bool summary = remaining.size() > 1 && remaining.first() == QLatin1String("profile")
+        && remaining.removeAll(QStringLiteral("--summary")) > 0;
+    CliArguments args;
+    QString error;
+    if (!parseArguments(remaining, args, &error))
+        return usageError(error);
+    switch (args.command) {
+    case CliCommand::Help:
+        out(usageText());
+        return kExitOk;
+    case CliCommand::Version:
+        out(QStringLiteral("calmora-cli %1\n").arg(QStringLiteral(CALMORA_VERSION)));
+        return kExitOk;
+    case CliCommand::Denoise:
+        return denoise(args);
+    case CliCommand::Profile:
+        return profile(args, summary);
+    case CliCommand::Presets:
+        return presets(args);
+    case CliCommand::Info:
+        return info(args);
+    }
+    return kExitUsage;
+}
+
+} // namespace calmora

@@ -1,0 +1,117 @@
+#include "cli/terminal_host.h"
+
+#include <QDir>
+
+namespace calmora {
+
+namespace {
+
+constexpr int kBarWidth = 24;
+
+void print(FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+TerminalHost::TerminalHost(const BatchJob& batch, bool interactive, bool quiet)
+    : m_batch(batch)
+    , m_interactive(interactive)
+    , m_quiet(quiet)
+{
+    m_fileTimer.start();
+}
+
+void TerminalHost::setProgress(ProgressTarget target, int percent)
+{
+    if (target != ProgressTarget::FileProgress)
+        return;
+    m_filePercent = percent;
+    redrawBar();
+}
+
+void TerminalHost::batchLine(int line, const QString& text)
+{
+    switch (line) {
+    case 1:
+        if (text.endsWith(QLatin1String(" - Building noise profile"))) {
+            reportFinishedFiles();
+            m_fileTimer.restart();
+            m_filePercent = 0;
+        }
+        m_fileLine = text;
+        break;
+    case 2:
+        m_counterLine = text;
+        break;
+    case 3:
+        m_elapsed = text.trimmed();
+        break;
+    case 4:
+        m_remaining = text.trimmed();
+        break;
+    default:
+        break;
+    }
+    redrawBar();
+}
+
+void TerminalHost::batchEnded()
+{
+    reportFinishedFiles();
+    clearBar();
+}
+
+void TerminalHost::reportError(const QString& message, const QString& reason)
+{
+    clearBar();
+    print(stderr, QStringLiteral("calmora-cli: error: %1 %2\n").arg(message, reason));
+}
+
+void TerminalHost::reportFinishedFiles()
+{
+    const int finished = static_cast<int>(m_batch.doneFiles.size() + m_batch.failedFiles.size());
+    const double seconds = m_fileTimer.elapsed() / 1000.0;
+    while (m_doneReported < m_batch.doneFiles.size()) {
+        clearBar();
+        const QString source = QDir::toNativeSeparators(m_batch.doneFiles[m_doneReported]);
+        const QString written = QDir::toNativeSeparators(m_batch.writtenFiles.value(m_doneReported));
+        print(stdout, written + QLatin1Char('\n'));
+        if (!m_quiet)
+            print(stderr, QStringLiteral("[%1/%2] %3 -> %4 (%5 s)\n").arg(finished).arg(m_batch.fileCount).arg(source, written).arg(seconds, 0, 'f', 1));
+        ++m_doneReported;
+    }
+    while (m_failedReported < m_batch.failedFiles.size()) {
+        clearBar();
+        print(stderr, QStringLiteral("calmora-cli: error: %1: %2\n")
+                          .arg(QDir::toNativeSeparators(m_batch.failedFiles[m_failedReported]),
+                              m_batch.failureReasons.value(m_failedReported)));
+        ++m_failedReported;
+    }
+}
+
+void TerminalHost::redrawBar()
+{
+    if (!m_interactive || m_quiet)
+        return;
+    const int filled = m_filePercent * kBarWidth / 100;
+    QString bar = QStringLiteral("\r\033[K[") + QString(filled, QLatin1Char('#'))
+        + QString(kBarWidth - filled, QLatin1Char('.')) + QStringLiteral("] %1%  ").arg(m_filePercent, 3);
+    bar += m_counterLine.isEmpty() ? m_fileLine : m_counterLine.section(QLatin1Char(' '), -4) + QStringLiteral("  ") + m_fileLine;
+    if (!m_elapsed.isEmpty())
+        bar += QStringLiteral("  elapsed %1, remaining %2").arg(m_elapsed, m_remaining);
+    print(stderr, bar);
+    m_barShown = true;
+}
+
+void TerminalHost::clearBar()
+{
+    if (!m_barShown)
+        return;
+    print(stderr, QStringLiteral("\r\033[K"));
+    m_barShown = false;
+}
+
+} // namespace calmora

@@ -1,0 +1,47 @@
+// The worker's host on a terminal: progress on standard error (a live bar
+// when it is a terminal, else one line per file), one line per written file
+// on standard output, and every failure with its reason.
+#pragma once
+
+#include "document/processing_job.h"
+
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+namespace calmora {
+
+class TerminalHost final : public WorkerHost {
+public:
+    // `batch` is read only from the worker thread's calls.
+    TerminalHost(const BatchJob& batch, bool interactive, bool quiet);
+
+    void setProgress(ProgressTarget target, int percent) override;
+    void showStatus(const QString&, bool) override { }
+    void imageChanged() override { }
+    void profileReady() override { }
+    void batchLine(int line, const QString& text) override;
+    void batchProgress(int) override { reportFinishedFiles(); }
+    void batchEnded() override;
+    void reportError(const QString& message, const QString& reason) override;
+
+private:
+    void reportFinishedFiles();
+    void redrawBar();
+    void clearBar();
+
+    const BatchJob& m_batch;
+    bool m_interactive;
+    bool m_quiet;
+    bool m_barShown = false;
+    int m_filePercent = 0;
+    QString m_fileLine;
+    QString m_counterLine;
+    QString m_elapsed;
+    QString m_remaining;
+    qsizetype m_doneReported = 0;
+    qsizetype m_failedReported = 0;
+    QElapsedTimer m_fileTimer;
+};
+
+} // namespace calmora
