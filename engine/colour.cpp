@@ -55,23 +55,57 @@ int32_t toPixel16(int32_t x)
 
 } // namespace
 
-template <typename Sample>
-void convertInput(PyramidLevel<Sample>& top)
+namespace {
+
+// One loop per pixel layout, so that the compiler sees a constant stride.
+template <typename Sample, int bytesPerPixel>
+void convertPixels(PyramidLevel<Sample>& top)
 {
     constexpr int shift = PathTraits<Sample>::kInputShift;
+    constexpr bool grey = bytesPerPixel == 1 || bytesPerPixel == 2;
+    const size_t count = top.sampleCount();
+    const uint8_t* pixel = top.pixels;
+    Sample* y = top.yIn.data();
+    Sample* cr = top.crIn.data();
+    Sample* cb = top.cbIn.data();
+    for (size_t i = 0; i < count; ++i, pixel += bytesPerPixel) {
+        const Bgr p = readPixel<Sample>(pixel, grey);
+        y[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
+        cr[i] = toSample<Sample>(asr(2810 * p.r - 2355 * p.g - 454 * p.b, shift));
+        cb[i] = toSample<Sample>(asr(2810 * p.b - 1862 * p.g - 947 * p.r, shift));
+    }
+}
+
+} // namespace
+
+template <typename Sample>
+void convertInput(PyramidLevel<Sample>& top, bool withOutput)
+{
     const size_t count = top.sampleCount();
     for (std::vector<Sample>* plane : { &top.yIn, &top.crIn, &top.cbIn })
         plane->resize(count);
-    const uint8_t* pixel = top.pixels;
-    for (size_t i = 0; i < count; ++i, pixel += top.bytesPerPixel) {
-        const Bgr p = readPixel<Sample>(pixel, top.grey);
-        top.yIn[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
-        top.crIn[i] = toSample<Sample>(asr(2810 * p.r - 2355 * p.g - 454 * p.b, shift));
-        top.cbIn[i] = toSample<Sample>(asr(2810 * p.b - 1862 * p.g - 947 * p.r, shift));
+    switch (top.bytesPerPixel) {
+    case 4:
+        convertPixels<Sample, 4>(top);
+        break;
+    case 3:
+        convertPixels<Sample, 3>(top);
+        break;
+    case 6:
+        convertPixels<Sample, 6>(top);
+        break;
+    case 2:
+        convertPixels<Sample, 2>(top);
+        break;
+    default:
+        convertPixels<Sample, 1>(top);
+        break;
     }
-    top.yOut = top.yIn;
-    top.crOut = top.crIn;
-    top.cbOut = top.cbIn;
+    if (withOutput) {
+        top.yOut = top.yIn;
+        top.crOut = top.crIn;
+        top.cbOut = top.cbIn;
+    }
 }
 
 template <typename Sample>
@@ -119,8 +153,8 @@ void convertOutput(PyramidLevel<Sample>& top)
     }
 }
 
-template void convertInput<int16_t>(PyramidLevel<int16_t>&);
-template void convertInput<int32_t>(PyramidLevel<int32_t>&);
+template void convertInput<int16_t>(PyramidLevel<int16_t>&, bool);
+template void convertInput<int32_t>(PyramidLevel<int32_t>&, bool);
 template void convertOutput<int16_t>(PyramidLevel<int16_t>&);
 template void convertOutput<int32_t>(PyramidLevel<int32_t>&);
 

@@ -34,7 +34,7 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
     level.grey = level.bytesPerPixel == 1 || level.bytesPerPixel == 2;
 
     if (levelNumber == 0)
-        convertInput(level);
+        convertInput(level, !measure);
 
     if (measure) {
         if constexpr (std::is_same_v<Sample, int16_t>) {
@@ -54,7 +54,7 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
         PyramidLevel<Sample> child;
         child.bytesPerPixel = level.bytesPerPixel;
         level.child = &child;
-        makeChild(level, child);
+        makeChild(level, child, !measure);
         if (!measure)
             classifyEdges(level);
         processLevel(child, params, levelNumber + 1, measure, histograms);

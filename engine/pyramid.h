@@ -78,16 +78,18 @@ template <typename Sample>
 void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
     bool measure, LevelHistogram* histograms);
 
-// Colour conversion of the top level.
+// Colour conversion of the top level. The output planes start as copies of
+// the input planes; measuring never reads them, so it may leave them out.
 template <typename Sample>
-void convertInput(PyramidLevel<Sample>& top);
+void convertInput(PyramidLevel<Sample>& top, bool withOutput = true);
 template <typename Sample>
 void convertOutput(PyramidLevel<Sample>& top);
 
 // Builds the child from the parent's input planes (3x3 box average at every
-// second sample) and brings the filtered child back into its parent.
+// second sample) and brings the filtered child back into its parent. As for
+// the input conversion, `withOutput` false leaves the output planes empty.
 template <typename Sample>
-void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child);
+void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child, bool withOutput = true);
 template <typename Sample>
 void mergeChild(PyramidLevel<Sample>& child);
 

@@ -14,8 +14,8 @@ namespace {
 
 // Mean of a window of `count` samples. The 8-bit path rounds to nearest with
 // an exact half rounded down (-0.5 gives -1); the 16-bit path truncates.
-template <typename Sample>
-int32_t windowMean(int32_t sum, int32_t count)
+template <typename Sample, int32_t count>
+int32_t windowMean(int32_t sum)
 {
     if constexpr (std::is_same_v<Sample, int16_t>) {
         const int32_t scaled = divTrunc(mulWrap(sum, kStrengthOne), count);
@@ -25,51 +25,152 @@ int32_t windowMean(int32_t sum, int32_t count)
     }
 }
 
+// The window holds 1, 2, 3, 4, 6 or 9 samples; dividing by a constant
+// spares the division instruction.
 template <typename Sample>
-void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_t parentHeight,
-    std::vector<Sample>& childIn, std::vector<Sample>& childOut, int32_t childWidth,
-    int32_t childHeight)
+int32_t windowMean(int32_t sum, int32_t count)
 {
-    for (int32_t cy = 0; cy < childHeight; ++cy) {
-        const int32_t top = std::max(2 * cy - 1, 0);
-        const int32_t bottom = std::min(2 * cy + 1, parentHeight - 1);
-        for (int32_t cx = 0; cx < childWidth; ++cx) {
-            const int32_t left = std::max(2 * cx - 1, 0);
-            const int32_t right = std::min(2 * cx + 1, parentWidth - 1);
-            int32_t sum = 0;
-            for (int32_t y = top; y <= bottom; ++y) {
-                const Sample* row = parent.data() + static_cast<size_t>(y) * parentWidth;
-                for (int32_t x = left; x <= right; ++x)
-                    sum = addWrap(sum, row[x]);
-            }
-            const int32_t count = (bottom - top + 1) * (right - left + 1);
-            const Sample value = toSample<Sample>(windowMean<Sample>(sum, count));
-            const size_t i = static_cast<size_t>(cy) * childWidth + cx;
-            childIn[i] = value;
-            childOut[i] = value;
-        }
+    switch (count) {
+    case 9:
+        return windowMean<Sample, 9>(sum);
+    case 6:
+        return windowMean<Sample, 6>(sum);
+    case 4:
+        return windowMean<Sample, 4>(sum);
+    case 3:
+        return windowMean<Sample, 3>(sum);
+    case 2:
+        return windowMean<Sample, 2>(sum);
+    default:
+        return windowMean<Sample, 1>(sum);
     }
 }
 
-// Child plane value at a parent position: rows and columns that fall between
-// two child samples take the floor of their mean.
+// Box sums are separable: column sums over the window's rows first, then
+// three columns at a time. Integer sums do not depend on their order (and
+// wrap alike), so the result is that of the window summed sample by sample.
 template <typename Sample>
-struct Interpolator {
-    const PyramidLevel<Sample>& child;
-
-    int32_t operator()(const std::vector<Sample>& plane, int32_t px, int32_t py) const
-    {
-        const int32_t cx = px >> 1;
-        const int32_t cy = py >> 1;
-        const bool betweenColumns = (px & 1) != 0 && cx + 1 < child.width;
-        const bool betweenRows = (py & 1) != 0 && cy + 1 < child.height;
-        auto rowValue = [&](int32_t row) {
-            const Sample* r = plane.data() + static_cast<size_t>(row) * child.width;
-            return betweenColumns ? halfSum(r[cx], r[cx + 1]) : static_cast<int32_t>(r[cx]);
+void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_t parentHeight,
+    std::vector<Sample>& child, int32_t childWidth, int32_t childHeight, std::vector<int32_t>& columnSums)
+{
+    columnSums.resize(static_cast<size_t>(parentWidth));
+    int32_t* sums = columnSums.data();
+    for (int32_t cy = 0; cy < childHeight; ++cy) {
+        const int32_t top = std::max(2 * cy - 1, 0);
+        const int32_t bottom = std::min(2 * cy + 1, parentHeight - 1);
+        const int32_t rows = bottom - top + 1;
+        const Sample* first = parent.data() + static_cast<size_t>(top) * parentWidth;
+        for (int32_t x = 0; x < parentWidth; ++x)
+            sums[x] = first[x];
+        for (int32_t y = top + 1; y <= bottom; ++y) {
+            const Sample* row = parent.data() + static_cast<size_t>(y) * parentWidth;
+            for (int32_t x = 0; x < parentWidth; ++x)
+                sums[x] = addWrap(sums[x], row[x]);
+        }
+        Sample* out = child.data() + static_cast<size_t>(cy) * childWidth;
+        auto edge = [&](int32_t cx) {
+            const int32_t left = std::max(2 * cx - 1, 0);
+            const int32_t right = std::min(2 * cx + 1, parentWidth - 1);
+            int32_t sum = 0;
+            for (int32_t x = left; x <= right; ++x)
+                sum = addWrap(sum, sums[x]);
+            out[cx] = toSample<Sample>(windowMean<Sample>(sum, rows * (right - left + 1)));
         };
-        const int32_t first = rowValue(cy);
-        return betweenRows ? halfSum(first, rowValue(cy + 1)) : first;
+        // Interior columns have all three parent columns: 1 <= cx and 2cx + 1 < width.
+        const int32_t interiorEnd = std::max(1, std::min(childWidth, parentWidth / 2));
+        edge(0);
+        if (rows == 3) {
+            for (int32_t cx = 1; cx < interiorEnd; ++cx) {
+                const int32_t sum = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
+                out[cx] = toSample<Sample>(windowMean<Sample, 9>(sum));
+            }
+        } else {
+            for (int32_t cx = 1; cx < interiorEnd; ++cx) {
+                const int32_t sum = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
+                out[cx] = toSample<Sample>(windowMean<Sample>(sum, rows * 3));
+            }
+        }
+        for (int32_t cx = interiorEnd; cx < childWidth; ++cx)
+            edge(cx);
     }
+}
+
+// A child row interpolated to the parent's width: parent columns that fall
+// between two child samples take the floor of their mean.
+template <typename Sample>
+void widenRow(const Sample* row, int32_t childWidth, int32_t parentWidth, int32_t* out)
+{
+    const int32_t pairs = std::min(childWidth - 1, parentWidth / 2);
+    for (int32_t cx = 0; cx < pairs; ++cx) {
+        out[2 * cx] = row[cx];
+        out[2 * cx + 1] = halfSum(row[cx], row[cx + 1]);
+    }
+    // The last child column has no right neighbour.
+    for (int32_t px = 2 * std::max(pairs, 0); px < parentWidth; ++px)
+        out[px] = row[px >> 1];
+}
+
+// The six child planes at the parent positions of one parent row: each
+// child row widened first (once, and kept for the next parent row), then
+// two rows averaged where the parent row falls between them.
+template <typename Sample>
+class RowInterpolator {
+public:
+    RowInterpolator(const PyramidLevel<Sample>& child, int32_t parentWidth)
+        : m_child(child)
+        , m_width(parentWidth)
+        , m_widened(static_cast<size_t>(parentWidth) * kPlanes * 2)
+        , m_blended(static_cast<size_t>(parentWidth) * kPlanes)
+    {
+    }
+
+    // Interpolated planes for parent row `py`, in the order yOut, crOut,
+    // cbOut, yIn, crIn, cbIn. Rows must be asked for in increasing order.
+    const int32_t* const* row(int32_t py)
+    {
+        const int32_t cy = py >> 1;
+        const bool betweenRows = (py & 1) != 0 && cy + 1 < m_child.height;
+        const int32_t* first = widened(cy);
+        if (!betweenRows) {
+            for (int p = 0; p < kPlanes; ++p)
+                m_rows[p] = first + static_cast<size_t>(p) * m_width;
+            return m_rows;
+        }
+        const int32_t* second = widened(cy + 1);
+        for (int p = 0; p < kPlanes; ++p) {
+            const size_t offset = static_cast<size_t>(p) * m_width;
+            int32_t* out = m_blended.data() + offset;
+            for (int32_t px = 0; px < m_width; ++px)
+                out[px] = halfSum(first[offset + px], second[offset + px]);
+            m_rows[p] = out;
+        }
+        return m_rows;
+    }
+
+private:
+    static constexpr int kPlanes = 6;
+
+    const int32_t* widened(int32_t cy)
+    {
+        const int slot = cy & 1;
+        int32_t* rows = m_widened.data() + static_cast<size_t>(slot) * kPlanes * m_width;
+        if (m_slotRow[slot] != cy) {
+            const std::vector<Sample>* planes[kPlanes]
+                = { &m_child.yOut, &m_child.crOut, &m_child.cbOut, &m_child.yIn, &m_child.crIn, &m_child.cbIn };
+            for (int p = 0; p < kPlanes; ++p)
+                widenRow(planes[p]->data() + static_cast<size_t>(cy) * m_child.width, m_child.width, m_width,
+                    rows + static_cast<size_t>(p) * m_width);
+            m_slotRow[slot] = cy;
+        }
+        return rows;
+    }
+
+    const PyramidLevel<Sample>& m_child;
+    int32_t m_width;
+    std::vector<int32_t> m_widened; // two child rows, six planes each
+    std::vector<int32_t> m_blended;
+    int32_t m_slotRow[2] = { -1, -1 };
+    const int32_t* m_rows[kPlanes] = {};
 };
 
 // Pull of the parent towards the child, scaled down on edges. Levels 1 and 2
@@ -124,21 +225,22 @@ int32_t blendMerge(int32_t out, int32_t in, int32_t pull, int32_t noise, int32_t
 } // namespace
 
 template <typename Sample>
-void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child)
+void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child, bool withOutput)
 {
     child.width = (parent.width + 1) / 2;
     child.height = (parent.height + 1) / 2;
     child.parent = &parent;
     const size_t count = child.sampleCount();
-    for (std::vector<Sample>* plane :
-        { &child.yIn, &child.crIn, &child.cbIn, &child.yOut, &child.crOut, &child.cbOut })
-        plane->assign(count, 0);
-    averagePlane(parent.yIn, parent.width, parent.height, child.yIn, child.yOut, child.width,
-        child.height);
-    averagePlane(parent.crIn, parent.width, parent.height, child.crIn, child.crOut, child.width,
-        child.height);
-    averagePlane(parent.cbIn, parent.width, parent.height, child.cbIn, child.cbOut, child.width,
-        child.height);
+    std::vector<int32_t> columnSums;
+    const std::vector<Sample>* from[3] = { &parent.yIn, &parent.crIn, &parent.cbIn };
+    std::vector<Sample>* in[3] = { &child.yIn, &child.crIn, &child.cbIn };
+    std::vector<Sample>* out[3] = { &child.yOut, &child.crOut, &child.cbOut };
+    for (int c = 0; c < 3; ++c) {
+        in[c]->resize(count);
+        averagePlane(*from[c], parent.width, parent.height, *in[c], child.width, child.height, columnSums);
+        if (withOutput)
+            *out[c] = *in[c];
+    }
 }
 
 template <typename Sample>
@@ -151,17 +253,18 @@ void mergeChild(PyramidLevel<Sample>& child)
     const int16_t* strength = params.suppression[parent.level];
     const bool fineChild = child.level <= 2;
     const bool limitColour = child.level >= 2;
-    const Interpolator<Sample> at { child };
+    RowInterpolator<Sample> interpolator(child, parent.width);
 
     for (int32_t py = 0; py < parent.height; ++py) {
+        const int32_t* const* at = interpolator.row(py);
         for (int32_t px = 0; px < parent.width; ++px) {
             const size_t i = parent.index(px, py);
-            const int32_t fY = at(child.yOut, px, py);
-            const int32_t fCr = at(child.crOut, px, py);
-            const int32_t fCb = at(child.cbOut, px, py);
-            const int32_t nY = subWrap(at(child.yIn, px, py), fY);
-            const int32_t nCr = subWrap(at(child.crIn, px, py), fCr);
-            const int32_t nCb = subWrap(at(child.cbIn, px, py), fCb);
+            const int32_t fY = at[0][px];
+            const int32_t fCr = at[1][px];
+            const int32_t fCb = at[2][px];
+            const int32_t nY = subWrap(at[3][px], fY);
+            const int32_t nCr = subWrap(at[4][px], fCr);
+            const int32_t nCb = subWrap(at[5][px], fCb);
             const int32_t yOut = parent.yOut[i];
             const int32_t crOut = parent.crOut[i];
             const int32_t cbOut = parent.cbOut[i];
@@ -191,8 +294,8 @@ void mergeChild(PyramidLevel<Sample>& child)
     }
 }
 
-template void makeChild<int16_t>(PyramidLevel<int16_t>&, PyramidLevel<int16_t>&);
-template void makeChild<int32_t>(PyramidLevel<int32_t>&, PyramidLevel<int32_t>&);
+template void makeChild<int16_t>(PyramidLevel<int16_t>&, PyramidLevel<int16_t>&, bool);
+template void makeChild<int32_t>(PyramidLevel<int32_t>&, PyramidLevel<int32_t>&, bool);
 template void mergeChild<int16_t>(PyramidLevel<int16_t>&);
 template void mergeChild<int32_t>(PyramidLevel<int32_t>&);
 

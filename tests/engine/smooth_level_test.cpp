@@ -128,10 +128,13 @@ TEST(SmoothLuminance, DirectionSearchFollowsTheEdge)
                     f.level.yClass[f.level.index(x, y)] = 1;
         f.addChild();
         smoothLuminance(f.level, true);
-        for (int32_t y = 3; y < 13; ++y)
-            for (int32_t x = 3; x < 13; ++x)
-                if (row.onLine(x, y))
+        for (int32_t y = 3; y < 13; ++y) {
+            for (int32_t x = 3; x < 13; ++x) {
+                if (row.onLine(x, y)) {
                     EXPECT_EQ(f.level.direction[f.level.index(x, y)], row.label) << x << "," << y;
+                }
+            }
+        }
     }
 }
 
