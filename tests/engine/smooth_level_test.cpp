@@ -163,13 +163,27 @@ TEST(SmoothColour, GreyLevelIsLeftAlone)
 
 TEST(SmoothColour, CoarsestLevelAveragesNeighboursWithinTheThreshold)
 {
-    // Cr 640 at the centre of zeros, threshold 2048 (w = 2048 - 10): every
-    // neighbour is used, so the centre takes the unweighted mean 640 / 17.
-    LevelFixture<int16_t> f(9, 9, 0, 0, 2048, 128, [](int32_t, int32_t) { return 5000; });
-    f.level.crIn[f.level.index(4, 4)] = 640;
-    f.level.crOut = f.level.crIn;
-    smoothColour(f.level, false);
-    EXPECT_EQ(f.level.crOut[f.level.index(4, 4)], 640 / 17);
+    // Cr 640 at the centre of zeros (w = threshold - 10): every neighbour is
+    // used, so the centre takes the unweighted mean 640 / 17. Weights are
+    // formed in 32 bits, so a threshold beyond 16 bits smooths just as well.
+    // A neighbour too different (w < 1) closes the walk unused.
+    const struct {
+        const char* name;
+        int32_t threshold;
+        int32_t expected;
+    } rows[] = {
+        { "threshold 2048", 2048, 640 / 17 },
+        { "threshold 40000", 40000, 640 / 17 },
+        { "threshold 8: every neighbour too different", 8, 640 },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LevelFixture<int16_t> f(9, 9, 0, 0, row.threshold, 128, [](int32_t, int32_t) { return 5000; });
+        f.level.crIn[f.level.index(4, 4)] = 640;
+        f.level.crOut = f.level.crIn;
+        smoothColour(f.level, false);
+        EXPECT_EQ(f.level.crOut[f.level.index(4, 4)], row.expected);
+    }
 }
 
 // Centre 2000 among 1000s with class 1: the mean of the ten samples is 1200.
