@@ -9,6 +9,7 @@
 #include "pyramid.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace calmora {
 
@@ -92,6 +93,22 @@ void detect(PyramidLevel<Sample>& level)
     }
 }
 
+// The first x in [x, end) whose byte in `row` is not zero, or `end`. Most of
+// a map is zero, so the passes below skip it eight bytes at a time.
+int32_t nextMarked(const uint8_t* row, int32_t x, int32_t end)
+{
+    while (x + 8 <= end) {
+        uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if (word != 0)
+            break;
+        x += 8;
+    }
+    while (x < end && row[x] == 0)
+        ++x;
+    return x;
+}
+
 // Counts the samples of a window whose class is above 1, stopping at `limit`.
 template <typename Sample>
 int32_t countMarked(const PyramidLevel<Sample>& level, const std::vector<uint8_t>& map, int32_t x,
@@ -116,34 +133,38 @@ void fillWindow(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, in
             map[level.index(x + i, y + j)] = value;
 }
 
-// In place: windows written earlier in the pass count for later samples.
+// In place: windows written earlier in the pass count for later samples. The
+// maps never read each other, so each is confirmed in a pass of its own.
+template <typename Sample>
+void confirmMap(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t r, int32_t countRadius,
+    int32_t limit, bool colour)
+{
+    for (int32_t y = r; y < level.height - r; ++y) {
+        const uint8_t* row = map.data() + level.index(0, y);
+        for (int32_t x = nextMarked(row, r, level.width - r); x < level.width - r;
+             x = nextMarked(row, x + 1, level.width - r)) {
+            const uint8_t value = row[x];
+            if (value != 3 && value != 4)
+                continue;
+            const int32_t count = countMarked(level, map, x, y, countRadius, limit);
+            const bool confirmed = colour ? count == 2 : count > r;
+            if (confirmed)
+                fillWindow(level, map, x, y, countRadius, static_cast<uint8_t>(value - 2));
+            else
+                map[level.index(x, y)] = 0;
+        }
+    }
+}
+
 template <typename Sample>
 void confirm(PyramidLevel<Sample>& level)
 {
     const int32_t r = level.level == 0 ? 1 : 2;
-    for (int32_t y = r; y < level.height - r; ++y) {
-        for (int32_t x = r; x < level.width - r; ++x) {
-            const size_t c = level.index(x, y);
-            const uint8_t luma = level.yClass[c];
-            if (luma == 3 || luma == 4) {
-                if (countMarked(level, level.yClass, x, y, r, 3) > r)
-                    fillWindow(level, level.yClass, x, y, r, static_cast<uint8_t>(luma - 2));
-                else
-                    level.yClass[c] = 0;
-            }
-            if (level.grey)
-                continue;
-            for (std::vector<uint8_t>* map : { &level.crClass, &level.cbClass }) {
-                const uint8_t value = (*map)[c];
-                if (value != 3 && value != 4)
-                    continue;
-                if (countMarked(level, *map, x, y, 1, 2) == 2)
-                    fillWindow(level, *map, x, y, 1, static_cast<uint8_t>(value - 2));
-                else
-                    (*map)[c] = 0;
-            }
-        }
-    }
+    confirmMap(level, level.yClass, r, r, 3, false);
+    if (level.grey)
+        return;
+    confirmMap(level, level.crClass, r, 1, 2, true);
+    confirmMap(level, level.cbClass, r, 1, 2, true);
 }
 
 template <typename Sample>
@@ -178,21 +199,29 @@ void eraseSpot(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int
 }
 
 template <typename Sample>
+void eraseSpots(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t reach, int32_t largestRadius)
+{
+    for (int32_t y = reach; y < level.height - reach; ++y) {
+        const uint8_t* row = map.data() + level.index(0, y);
+        for (int32_t x = nextMarked(row, reach, level.width - reach); x < level.width - reach;
+             x = nextMarked(row, x + 1, level.width - reach))
+            eraseSpot(level, map, x, y, largestRadius);
+    }
+}
+
+// Each map is cleaned on its own: none reads another.
+template <typename Sample>
 void eraseIsolatedSpots(PyramidLevel<Sample>& level)
 {
     const int32_t reach = 8 - level.level;
     if (reach < 1)
         return;
-    for (int32_t y = reach; y < level.height - reach; ++y) {
-        for (int32_t x = reach; x < level.width - reach; ++x) {
-            if (!level.grey) {
-                eraseSpot(level, level.crClass, x, y, reach - 1);
-                eraseSpot(level, level.cbClass, x, y, reach - 1);
-            }
-            if (level.level == 0)
-                eraseSpot(level, level.yClass, x, y, 5);
-        }
+    if (!level.grey) {
+        eraseSpots(level, level.crClass, reach, reach - 1);
+        eraseSpots(level, level.cbClass, reach, reach - 1);
     }
+    if (level.level == 0)
+        eraseSpots(level, level.yClass, reach, 5);
 }
 
 // Sets every empty neighbour of each sample holding `from` to `to`.
@@ -200,9 +229,13 @@ template <typename Sample>
 void growRing(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, uint8_t from, uint8_t to)
 {
     for (int32_t y = 1; y < level.height - 1; ++y) {
-        for (int32_t x = 1; x < level.width - 1; ++x) {
-            if (map[level.index(x, y)] != from)
-                continue;
+        const uint8_t* row = map.data() + level.index(0, y);
+        const uint8_t* end = row + level.width - 1;
+        for (const uint8_t* at = row + 1; at < end; ++at) {
+            at = static_cast<const uint8_t*>(std::memchr(at, from, static_cast<size_t>(end - at)));
+            if (at == nullptr)
+                break;
+            const int32_t x = static_cast<int32_t>(at - row);
             for (int32_t j = -1; j <= 1; ++j) {
                 for (int32_t i = -1; i <= 1; ++i) {
                     uint8_t& n = map[level.index(x + i, y + j)];

@@ -32,13 +32,15 @@ Bgr readPixel(const uint8_t* pixel, bool grey)
 }
 
 // 8-bit rounding: thousandths truncated, then hundreds rounded up only for a
-// remainder strictly above 50.
+// remainder strictly above 50. For x >= 0 that is (x / 1000 + 49) / 100,
+// which equals (x + 49000) / 100000: one division by a constant instead of
+// two. Negative x gives 0 or less either way, which clamps to 0.
 int32_t toPixel8(int32_t x)
 {
-    const int32_t q = x / 1000;
-    const int32_t hundreds = q / 100;
-    const int32_t value = hundreds + (q - 100 * hundreds > 50 ? 1 : 0);
-    return clampInt(value, 0, 255);
+    if (x < 0)
+        return 0;
+    const uint32_t value = (static_cast<uint32_t>(x) + 49000u) / 100000u;
+    return value > 255u ? 255 : static_cast<int32_t>(value);
 }
 
 // The 16-bit path has no rounding step: (x / 100000) * 128 in double

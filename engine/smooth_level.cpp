@@ -141,18 +141,21 @@ template <typename Sample>
 void voteDirections(PyramidLevel<Sample>& level)
 {
     const int32_t r = level.level == 0 ? 1 : 2;
-    const int32_t majority = ((2 * r + 1) * (2 * r + 1) + 1) / 2;
+    const int32_t side = 2 * r + 1;
+    const int32_t majority = (side * side + 1) / 2;
+    const uint8_t* direction = level.direction.data();
     for (int32_t y = r; y < level.height - r; ++y) {
+        const uint8_t* classes = level.yClass.data() + level.index(0, y);
         for (int32_t x = r; x < level.width - r; ++x) {
-            const size_t c = level.index(x, y);
-            if (level.yClass[c] == 0)
+            if (classes[x] == 0)
                 continue;
-            int32_t counts[9] = {};
+            uint8_t counts[9] = {};
             int32_t leaderCount = 0;
             uint8_t leader = 0;
-            for (int32_t j = -r; j <= r && leaderCount < majority; ++j) {
-                for (int32_t i = -r; i <= r && leaderCount < majority; ++i) {
-                    const uint8_t label = level.direction[level.index(x + i, y + j)];
+            const uint8_t* window = direction + level.index(x - r, y - r);
+            for (int32_t j = 0; j < side && leaderCount < majority; ++j, window += level.width) {
+                for (int32_t i = 0; i < side && leaderCount < majority; ++i) {
+                    const uint8_t label = window[i];
                     if (label == 0)
                         continue;
                     // The first label to reach a count wins ties.
@@ -162,7 +165,8 @@ void voteDirections(PyramidLevel<Sample>& level)
                     }
                 }
             }
-            const uint8_t own = level.direction[c];
+            const size_t c = level.index(x, y);
+            const uint8_t own = direction[c];
             const int32_t ownCount = own != 0 ? counts[own] : 0;
             if (leader != 0 && ownCount < leaderCount)
                 level.smoothedDirection[c] = leader;
