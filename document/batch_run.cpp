@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 namespace calmora {
 
@@ -94,13 +96,13 @@ QString batchOutputPath(const QString& sourcePath, const BatchOptions& options)
 
 namespace {
 
-bool sameFile(const QString& a, const QString& b)
+// One spelling per file, so that a result can be matched against every
+// source of the batch: an earlier one has been read already, a later one
+// would be read back as a result.
+QString fileKey(const QString& path)
 {
-    const QFileInfo first(a);
-    const QFileInfo second(b);
-    if (first.exists() && second.exists())
-        return first.canonicalFilePath() == second.canonicalFilePath();
-    return first.absoluteFilePath() == second.absoluteFilePath();
+    const QFileInfo info(path);
+    return info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
 }
 
 void recordFailure(BatchJob& batch, const QString& path, const QString& reason)
@@ -113,12 +115,22 @@ void recordFailure(BatchJob& batch, const QString& path, const QString& reason)
 // not created.
 bool prepareFolder(const QString& folder, QString* reason)
 {
-    QFileInfo info(folder);
+    const QFileInfo info(folder);
     if (info.isDir())
         return true;
     if (QDir().mkdir(folder))
         return true;
-    *reason = QStringLiteral("Cannot create the folder \"%1\".").arg(QDir::toNativeSeparators(folder));
+    const QFileInfo parent(info.absolutePath());
+    QString why;
+    if (info.exists())
+        why = QStringLiteral("a file of that name is in the way");
+    else if (!parent.exists())
+        why = QStringLiteral("the folder above it does not exist");
+    else if (!parent.isDir())
+        why = QStringLiteral("\"%1\" is not a folder").arg(QDir::toNativeSeparators(parent.filePath()));
+    else
+        why = QStringLiteral("permission denied or no space left");
+    *reason = QStringLiteral("Cannot create the folder \"%1\": %2.").arg(QDir::toNativeSeparators(folder), why);
     return false;
 }
 
@@ -133,6 +145,12 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
     const int32_t presetCount = snapshot.presets != nullptr ? snapshot.presets->count() : 0;
     const int32_t fileCount = std::min<int32_t>(batch.fileCount, static_cast<int32_t>(batch.files.size()));
     int64_t totalMs = 0;
+    QSet<QString> sources;
+    for (const QString& file : batch.files)
+        sources.insert(fileKey(file));
+    // Results of this batch so far: two sources that map on one name (a.jpg
+    // and a.png) must not silently lose the first result.
+    QHash<QString, QString> results;
 
     for (int32_t i = 0; i < fileCount; ++i) {
         const QString& path = batch.files[i];
@@ -169,9 +187,16 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
             recordFailure(batch, path, reason);
             continue;
         }
-        if (!options.allowOverwrite && sameFile(output, path)) {
+        const QString outputKey = fileKey(output);
+        if (results.contains(outputKey)) {
             recordFailure(batch, path,
-                QStringLiteral("The result would replace the source file \"%1\".").arg(QDir::toNativeSeparators(path)));
+                QStringLiteral("The result \"%1\" would replace the result of \"%2\".")
+                    .arg(QDir::toNativeSeparators(output), QDir::toNativeSeparators(results.value(outputKey))));
+            continue;
+        }
+        if (!options.allowOverwrite && sources.contains(outputKey)) {
+            recordFailure(batch, path,
+                QStringLiteral("The result would replace the source file \"%1\".").arg(QDir::toNativeSeparators(output)));
             continue;
         }
 
@@ -207,6 +232,7 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
                 &reason)) {
             batch.doneFiles.append(path);
             batch.writtenFiles.append(output);
+            results.insert(fileKey(output), path);
         } else {
             recordFailure(batch, path, reason);
         }

@@ -1,0 +1,243 @@
+#include <random>
+
+#include <QDir>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "cli/profile_json.h"
+#include "test_files.h"
+
+namespace calmora {
+namespace {
+
+using test::listing;
+using test::readBytes;
+
+const QByteArray kJpegMagic("\xff\xd8\xff", 3);
+const QByteArray kPngMagic("\x89PNG", 4);
+
+QImage noisyPicture()
+{
+    QImage picture(320, 240, QImage::Format_RGB32);
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> noise(-20, 20);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const int base = 50 + (x + y) / 3;
+            picture.setPixel(x, y, qRgb(base + noise(random), base + 10 + noise(random), base - 10 + noise(random)));
+        }
+    return picture;
+}
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+
+    std::string text() const
+    {
+        return "exit " + std::to_string(exitCode) + "\nstdout: " + out.toStdString() + "\nstderr: " + err.toStdString();
+    }
+};
+
+// Runs the built program in a work folder, with a home, configuration and
+// data folder of its own, so that no test touches the user's settings.
+class CliRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* folder : { "config", "data", "work" })
+            ASSERT_TRUE(QDir(home.path()).mkpath(QLatin1String(folder)));
+        work = home.filePath("work");
+        jpeg = file("photo.jpg");
+        png = file("photo.png");
+        ASSERT_TRUE(QImageWriter(jpeg, "jpeg").write(noisyPicture()));
+        ASSERT_TRUE(QImageWriter(png, "png").write(noisyPicture()));
+    }
+
+    QString file(const QString& name) const { return work + QLatin1Char('/') + name; }
+
+    Result run(const QStringList& arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        environment.insert("XDG_DATA_HOME", home.filePath("data"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(work);
+        process.start(QStringLiteral(CALMORA_CLI_PATH), arguments);
+        Result result;
+        if (!process.waitForFinished(180000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "calmora-cli " << arguments.join(' ').toStdString() << " did not finish";
+            return result;
+        }
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << arguments.join(' ').toStdString();
+        result.exitCode = process.exitCode();
+        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        result.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return result;
+    }
+
+    QTemporaryDir home;
+    QString work;
+    QString jpeg;
+    QString png;
+};
+
+TEST_F(CliRun, WhereAndHowTheResultIsWritten)
+{
+    struct Row {
+        const char* name;
+        QStringList options;
+        const char* input;
+        const char* written; // below the home folder
+        const QByteArray& magic;
+    };
+    const Row rows[] = {
+        { "beside the source", {}, "photo.jpg", "work/photo_filtered.jpg", kJpegMagic },
+        { "--format png", { "--format", "png" }, "photo.jpg", "work/photo_filtered.png", kPngMagic },
+        { "--format auto keeps PNG", { "--format=auto" }, "photo.png", "work/photo_filtered.png", kPngMagic },
+        { "-o names the file", { "-o", "clean.png" }, "photo.jpg", "work/clean.png", kPngMagic },
+        { "--dest-dir is created", { "--dest-dir", "new/" }, "photo.png", "work/new/photo_filtered.jpg", kJpegMagic },
+        { "--dest-subdir", { "--dest-subdir", "sub", "--suffix", "_x" }, "photo.png", "work/sub/photo_x.jpg", kJpegMagic },
+        { "--preset by name, any case", { "--preset", "night scene", "-o", "n.jpg" }, "photo.png", "work/n.jpg", kJpegMagic },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Result result = run(QStringList { "denoise" } + row.options + QStringList { file(row.input) });
+        ASSERT_EQ(result.exitCode, 0) << result.text();
+        const QString written = home.filePath(QLatin1String(row.written));
+        EXPECT_TRUE(result.out.endsWith(QFileInfo(written).fileName() + '\n')) << result.text();
+        EXPECT_TRUE(readBytes(written).startsWith(row.magic));
+    }
+}
+
+TEST_F(CliRun, SettingsChangeTheResultAndAGivenProfileReproducesIt)
+{
+    const Result first = run({ "denoise", "-o", "first.png", "--profile-out", "used.json", png });
+    ASSERT_EQ(first.exitCode, 0) << first.text();
+    const Result again = run({ "denoise", "-o", "again.png", "--profile-in", "used.json", png });
+    ASSERT_EQ(again.exitCode, 0) << again.text();
+    EXPECT_EQ(readBytes(file("again.png")), readBytes(file("first.png")));
+
+    const Result unsuppressed = run({ "denoise", "-o", "other.png", "--set", "lumaSuppression=0", png });
+    ASSERT_EQ(unsuppressed.exitCode, 0) << unsuppressed.text();
+    EXPECT_NE(QImage(file("other.png")), QImage(file("first.png")));
+    EXPECT_NE(QImage(file("first.png")), QImage(png)) << "the default settings filter at all";
+}
+
+TEST_F(CliRun, ProfilePresetsAndInfoPrintWhatScriptsRead)
+{
+    const Result profile = run({ "profile", "--json", png });
+    QString error;
+    const std::optional<NoiseProfile> measured = profileFromJsonText(profile.out.toUtf8(), &error);
+    ASSERT_TRUE(measured) << error.toStdString() << profile.text();
+    EXPECT_EQ(measured->bandCount, 4);
+    for (int b = 0; b < measured->bandCount; ++b)
+        EXPECT_EQ(measured->bands[b].pointCount, 11) << "band " << b;
+
+    const QJsonArray presets = QJsonDocument::fromJson(run({ "presets", "--json" }).out.toUtf8()).array();
+    ASSERT_EQ(presets.size(), 15);
+    EXPECT_EQ(presets[0].toObject().value("name").toString(), QStringLiteral("Default"));
+    EXPECT_EQ(presets[14].toObject().value("values").toObject().size(), 16);
+
+    test::editMetadata(jpeg, [](Exiv2::Image& image) {
+        Exiv2::ExifData exif;
+        exif["Exif.Image.Model"] = std::string("Acme Z1");
+        exif["Exif.Photo.ISOSpeedRatings"] = std::string("1600");
+        image.setExifData(exif);
+    });
+    const Result info = run({ "info", jpeg });
+    ASSERT_EQ(info.exitCode, 0) << info.text();
+    for (const char* shown : { "320 x 240", "Acme Z1", "1600", "Self-learning: eligible" })
+        EXPECT_TRUE(info.out.contains(QLatin1String(shown))) << shown << '\n' << info.text();
+    EXPECT_TRUE(run({ "info", png }).out.contains(QLatin1String("EXIF: none")));
+}
+
+TEST_F(CliRun, UsageErrorsExitWithTwoAndWriteNothing)
+{
+    const std::pair<QStringList, const char*> rows[] = {
+        { { "denoise", "--preset", "Moonlight", "photo.png" }, "Moonlight" },
+        { { "denoise", "--set", "warmth=3", "photo.png" }, "warmth" },
+        { { "denoise", "--settings", "1,2,3", "photo.png" }, "--settings" },
+        { { "denoise", "--quality", "101", "photo.png" }, "101" },
+    };
+    for (const auto& [arguments, said] : rows) {
+        SCOPED_TRACE(said);
+        const Result result = run(arguments);
+        EXPECT_EQ(result.exitCode, 2) << result.text();
+        EXPECT_TRUE(result.err.contains(QLatin1String(said))) << result.text();
+        EXPECT_EQ(listing(work), (QStringList { "photo.jpg", "photo.png" }));
+    }
+}
+
+TEST_F(CliRun, AFailedFileIsNamedAndTheOthersAreStillWritten)
+{
+    const Result result = run({ "denoise", file("gone.jpg"), png });
+    EXPECT_EQ(result.exitCode, 1) << result.text();
+    EXPECT_TRUE(result.err.contains(file("gone.jpg"))) << result.text();
+    EXPECT_EQ(result.out, file("photo_filtered.jpg") + '\n');
+    EXPECT_TRUE(readBytes(file("photo_filtered.jpg")).startsWith(kJpegMagic));
+}
+
+TEST_F(CliRun, BadInputsFailCleanly)
+{
+    std::mt19937 random(3);
+    QByteArray noise(4000, '\0');
+    for (char& byte : noise)
+        byte = static_cast<char>(random());
+    ASSERT_TRUE(test::writeBytes(file("truncated.jpg"), readBytes(jpeg).left(200)));
+    ASSERT_TRUE(test::writeBytes(file("corrupt.jpg"), noise));
+    ASSERT_TRUE(test::writeBytes(file("notes.txt"), "not a picture\n"));
+    ASSERT_TRUE(test::writeBytes(file("blocker"), "a file where a folder should be"));
+
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        const char* named; // the file the message must name
+    };
+    const Row rows[] = {
+        { "missing file", { "nothing.jpg" }, "nothing.jpg" },
+        { "truncated JPEG", { "truncated.jpg" }, "truncated.jpg" },
+        { "random bytes", { "corrupt.jpg" }, "corrupt.jpg" },
+        { "not an image format", { "notes.txt" }, "notes.txt" },
+        { "destination under a file", { "--dest-dir", "blocker/out", "photo.png" }, "photo.png" },
+        { "-o under a file", { "-o", "blocker/out.jpg", "photo.png" }, "photo.png" },
+        { "result would replace the source", { "--suffix", "", "--format", "auto", "photo.png" }, "photo.png" },
+        { "-o names the source", { "-o", "photo.jpg", "photo.jpg" }, "photo.jpg" },
+    };
+    const QStringList before = listing(work);
+    const QByteArray sources[] = { readBytes(jpeg), readBytes(png) };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Result result = run(QStringList { "denoise" } + row.arguments);
+        EXPECT_EQ(result.exitCode, 1) << result.text();
+        EXPECT_TRUE(result.err.contains(QLatin1String(row.named))) << result.text();
+        EXPECT_TRUE(result.out.isEmpty()) << result.text();
+        EXPECT_EQ(listing(work), before) << "no result and no temporary file is left";
+        EXPECT_EQ(readBytes(jpeg), sources[0]);
+        EXPECT_EQ(readBytes(png), sources[1]);
+    }
+}
+
+TEST_F(CliRun, InPlaceReplacesTheSourceWithAValidImage)
+{
+    const QByteArray before = readBytes(jpeg);
+    const Result result = run({ "denoise", "--in-place", "--suffix", "", "--format", "auto", jpeg });
+    ASSERT_EQ(result.exitCode, 0) << result.text();
+    EXPECT_NE(readBytes(jpeg), before);
+    EXPECT_EQ(QImage(jpeg).size(), QSize(320, 240));
+    EXPECT_EQ(listing(work), (QStringList { "photo.jpg", "photo.png" }));
+}
+
+} // namespace
+} // namespace calmora

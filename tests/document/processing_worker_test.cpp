@@ -1,0 +1,304 @@
+#include <functional>
+#include <random>
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "document/bitmap_ex.h"
+#include "document/processing_worker.h"
+#include "engine/engine.h"
+#include "settings/learned_profile_store.h"
+#include "settings/presets.h"
+#include "test_files.h"
+
+namespace calmora {
+namespace {
+
+// A ramp with seeded noise: texture for the measurement and the filter.
+QImage noisyPicture(int width, int height)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> noise(-24, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int base = 40 + (x + y) * 160 / (width + height);
+            picture.setPixel(x, y, qRgb(base + noise(random), base + 20 + noise(random), base + noise(random)));
+        }
+    return picture;
+}
+
+struct RecordingHost final : WorkerHost {
+    void setProgress(ProgressTarget, int percent) override
+    {
+        progress.push_back(percent);
+        if (onProgress)
+            onProgress();
+    }
+    void showStatus(const QString& text, bool bar) override { statuses.append(text + (bar ? "|bar" : "")); }
+    void imageChanged() override { ++imageChanges; }
+    void profileReady() override { ++profileReadies; }
+    void batchLine(int, const QString&) override { }
+    void batchProgress(int) override { }
+    void batchEnded() override { }
+    void reportError(const QString& message, const QString& reason) override { errors.append(message + '|' + reason); }
+
+    std::vector<int> progress;
+    QStringList statuses;
+    QStringList errors;
+    int imageChanges = 0;
+    int profileReadies = 0;
+    std::function<void()> onProgress;
+};
+
+// A store that has seen this camera before and answers with a constant
+// profile, which smoothing leaves as it is.
+struct KnowingStore final : LearnedProfileStore {
+    static constexpr int16_t kNoise = 777;
+    void learn(const QString&, const ExifRecord&, const NoiseProfile&) override { }
+    bool lookUp(const ExifRecord&, NoiseProfile& profile) override
+    {
+        for (NoiseBand& band : profile.bands)
+            std::fill(&band.noise[0][0], &band.noise[0][0] + kMaxPoints * kChannels, kNoise);
+        return true;
+    }
+    bool deleteAll() override { return true; }
+};
+
+bool sameNoise(const NoiseProfile& a, const NoiseProfile& b)
+{
+    return a.bandCount == b.bandCount && std::memcmp(a.bands, b.bands, sizeof a.bands) == 0;
+}
+
+QByteArray pixelsOf(const CBitmapEx& image)
+{
+    const ImageDesc desc = image.description();
+    return QByteArray(reinterpret_cast<const char*>(desc.pixels), qsizetype { desc.stride } * desc.height);
+}
+
+bool tileUnchanged(const CBitmapEx& image, const QByteArray& before, const Rect& dest)
+{
+    const ImageDesc desc = image.description();
+    for (int y = dest.top; y < dest.bottom; ++y) {
+        const qsizetype start = qsizetype { y } * desc.stride + dest.left * 4;
+        if (std::memcmp(desc.pixels + start, before.constData() + start, size_t(dest.width()) * 4) != 0)
+            return false;
+    }
+    return true;
+}
+
+int filteredCount(const TileList& tiles)
+{
+    return int(std::count_if(tiles.tiles.begin(), tiles.tiles.end(), [](const Tile& t) { return t.filtered != 0; }));
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    // 1300 x 700 is three columns and two rows of tiles.
+    void open(int width = 1300, int height = 700, const char* format = "png")
+    {
+        path = dir.filePath(QStringLiteral("picture.") + format);
+        ASSERT_TRUE(test::writePicture(path, noisyPicture(width, height), format));
+        ASSERT_TRUE(image.load(path));
+        buildTileList(image.width(), image.height(), job.tiles);
+        PresetTable().deriveParams(0, job.settings);
+        job.image = &image;
+        job.host = &host;
+        job.options = &options;
+        job.profileStore = &store;
+        job.threadCount = 1;
+    }
+
+    void run()
+    {
+        job.running = true;
+        runJob(job, takeSnapshot(job));
+        EXPECT_FALSE(job.running.load());
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    CBitmapEx image;
+    RecordingHost host;
+    Options options;
+    EmptyProfileStore store;
+    ProcessingJob job;
+};
+
+TEST(PreviewRect, TopRowsOfThePictureAreTheLastBufferRows)
+{
+    const Rect rows = previewRectToBufferRows(Rect { 10, 0, 200, 100 }, 1000);
+    EXPECT_EQ(rows.top, 899);
+    EXPECT_EQ(rows.bottom, 999);
+}
+
+struct ProfileRow {
+    const char* name;
+    bool knowingStore;
+    bool useMeasured;
+};
+
+class ProfilePass : public WorkerTest, public ::testing::WithParamInterface<ProfileRow> { };
+
+TEST_P(ProfilePass, PublishesTheSmoothedChoiceAndLeavesThePixels)
+{
+    open(320, 240, "jpeg");
+    test::editMetadata(path, [](Exiv2::Image& file) {
+        Exiv2::ExifData exif;
+        exif["Exif.Photo.ISOSpeedRatings"] = std::string("800"); // eligible for self-learning
+        file.setExifData(exif);
+    });
+    ASSERT_TRUE(image.load(path));
+    KnowingStore knowing;
+    if (GetParam().knowingStore)
+        job.profileStore = &knowing;
+    job.useMeasuredProfile = GetParam().useMeasured;
+    job.buildProfile = true;
+    const QByteArray before = pixelsOf(image);
+    run();
+
+    ASSERT_TRUE(job.profileReady.load());
+    EXPECT_TRUE(job.profileMeasured.load());
+    EXPECT_FALSE(job.buildProfile.load());
+    EXPECT_EQ(host.profileReadies, 1);
+    EXPECT_EQ(pixelsOf(image), before);
+    EXPECT_EQ(host.statuses, (QStringList { kStatusBuildingProfile + "|bar", kStatusClickGo }));
+
+    TileList tiles;
+    buildTileList(image.width(), image.height(), tiles);
+    NoiseProfile measured;
+    resetProfile(measured, false);
+    ASSERT_TRUE(buildProfile(image.description(), tiles, measured, nullptr, nullptr));
+    smoothProfile(measured);
+    EXPECT_TRUE(sameNoise(job.measuredProfile, measured));
+    EXPECT_EQ(job.learnedProfile.bands[2].noise[5][kCb], GetParam().knowingStore ? KnowingStore::kNoise : measured.bands[2].noise[5][kCb]);
+    EXPECT_TRUE(sameNoise(job.activeProfile, GetParam().useMeasured ? job.measuredProfile : job.learnedProfile));
+}
+
+INSTANTIATE_TEST_SUITE_P(Worker, ProfilePass,
+    ::testing::Values(ProfileRow { "EmptyStore", false, false }, ProfileRow { "LearnedProfile", true, false },
+        ProfileRow { "MeasuredOverLearned", true, true }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
+{
+    open();
+    job.buildProfile = true;
+    run();
+    host = RecordingHost();
+    const QByteArray before = pixelsOf(image);
+    // The picture's top left corner: the top left tile alone, which holds the
+    // last buffer rows.
+    job.previewRect = Rect { 0, 0, 100, 50 };
+    run();
+
+    for (const Tile& tile : job.tiles.tiles) {
+        SCOPED_TRACE(testing::Message() << "tile at " << tile.dest.left << "," << tile.dest.top);
+        const bool seen = tile.dest.left == 0 && tile.dest.bottom == 700;
+        EXPECT_EQ(tile.filtered != 0, seen);
+        EXPECT_EQ(tileUnchanged(image, before, tile.dest), !seen);
+    }
+    EXPECT_EQ(host.progress, (std::vector<int> { 100, 100 }));
+    EXPECT_EQ(host.imageChanges, 2) << "one for the tile, one at the end";
+    EXPECT_EQ(host.statuses, (QStringList { kStatusUpdatingPreview + "|bar", kStatusClickForOriginal }));
+
+    // Nothing visible is left to filter: the bar is finished at once.
+    host = RecordingHost();
+    const QByteArray once = pixelsOf(image);
+    job.progressWindow = ProgressTarget::StatusBar;
+    run();
+    EXPECT_EQ(pixelsOf(image), once);
+    EXPECT_EQ(host.progress, std::vector<int> { 100 });
+    EXPECT_EQ(host.statuses, QStringList { kStatusClickForOriginal });
+}
+
+TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
+{
+    struct Row {
+        const char* name;
+        bool profilePass;
+        bool setStop; // else a new generation
+        bool completes;
+    };
+    const Row rows[] = {
+        { "filter, new generation", false, false, false },
+        { "filter, stop", false, true, false },
+        { "profile, new generation", true, false, true },
+        { "profile, stop", true, true, false },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ProcessingJob fresh;
+        host = RecordingHost();
+        open();
+        job.stop = false;
+        job.profileReady = job.profileMeasured = false;
+        job.measuredProfile = fresh.measuredProfile;
+        job.buildProfile = row.profilePass;
+        job.wholeImage = !row.profilePass;
+        job.progressWindow = ProgressTarget::ProgressWindow;
+        host.onProgress = [&] {
+            if (host.progress.size() == 1)
+                row.setStop ? job.stop.store(true) : void(++job.generation);
+        };
+        run();
+
+        if (row.profilePass) {
+            EXPECT_EQ(job.profileReady.load(), row.completes);
+            EXPECT_EQ(job.profileMeasured.load(), row.completes);
+            EXPECT_EQ(host.profileReadies, row.completes ? 1 : 0);
+            EXPECT_EQ(sameNoise(job.measuredProfile, fresh.measuredProfile), !row.completes);
+        } else {
+            EXPECT_EQ(filteredCount(job.tiles), 1) << "the tile in hand is finished, no other is started";
+            EXPECT_TRUE(job.wholeImage.load()) << "a stopped run skips its ending";
+        }
+        // A stopped filter pass leaves the bar and the status text as they
+        // were; a profile pass ends with them either way, its stop only
+        // keeps the old profile.
+        const bool ended = row.profilePass || row.completes;
+        EXPECT_EQ(host.progress.back() == 100, ended);
+        EXPECT_EQ(host.statuses.contains(kStatusClickGo) || host.statuses.contains(kStatusClickForOriginal), ended);
+    }
+}
+
+TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
+{
+    ASSERT_TRUE(test::writeBytes(dir.filePath(QStringLiteral("blocker")), "a file, not a folder"));
+    for (const char* file : { "result.jpg", "blocker/result.jpg" }) {
+        SCOPED_TRACE(file);
+        const bool writable = QLatin1String(file) == QLatin1String("result.jpg");
+        open(700, 300);
+        host = RecordingHost();
+        const QString savePath = dir.filePath(QLatin1String(file));
+        job.savePath = savePath;
+        job.wholeImage = true;
+        job.saved = false;
+        job.threadCount = 2;
+        ProcessingWorker worker;
+        job.running = true;
+        EXPECT_FALSE(worker.start(job)) << "one run at a time";
+        job.running = false;
+        ASSERT_TRUE(worker.start(job));
+        worker.wait();
+
+        EXPECT_FALSE(job.running.load());
+        EXPECT_TRUE(job.saved.load());
+        EXPECT_TRUE(job.savePath.isEmpty());
+        EXPECT_FALSE(job.wholeImage.load());
+        EXPECT_EQ(filteredCount(job.tiles), job.tiles.count());
+        CBitmapEx written;
+        EXPECT_EQ(written.load(savePath), writable);
+        if (writable) {
+            EXPECT_TRUE(host.errors.isEmpty());
+        } else {
+            ASSERT_EQ(host.errors.size(), 1);
+            const QString message = QStringLiteral("Failed to save file \"%1\".|").arg(savePath);
+            EXPECT_TRUE(host.errors[0].startsWith(message)) << host.errors[0].toStdString();
+            EXPECT_GT(host.errors[0].size(), message.size()) << "the reason is given";
+        }
+    }
+}
+
+} // namespace
+} // namespace calmora
