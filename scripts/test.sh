@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine (as root) and runs every test: the whole
 # suite in an optimised build, the engine under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the threaded code under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, and the threaded code (the tile driver's pool,
+# the worker thread) under ThreadSanitizer.
 # Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,5 +23,12 @@ echo "== Threaded tile driver under ThreadSanitizer"
 calmora_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALMORA_ENGINE_ONLY=ON \
     -DCALMORA_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R 'RunTiles'
+
+echo "== Processing worker and batch under ThreadSanitizer"
+cmake -S . -B build/tsan-worker -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALMORA_SANITIZE=thread \
+    -DCALMORA_BUILD_BENCH=OFF >/dev/null
+cmake --build build/tsan-worker --target document_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan-worker/tests/document/document_tests \
+    --gtest_filter='WorkerTest.*:BatchTest.*'
 
 echo "All tests passed."
