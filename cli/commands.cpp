@@ -175,7 +175,7 @@ int denoise(const CliArguments& args)
     batch.files = args.files;
     batch.fileCount = static_cast<int32_t>(args.files.size());
 
-    TerminalHost host(batch, isatty(STDERR_FILENO) != 0, args.quiet);
+    TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
     job.batch = &batch;
     job.host = &host;
     job.options = &options;

@@ -16,9 +16,10 @@ void print(FILE* stream, const QString& text)
 
 } // namespace
 
-TerminalHost::TerminalHost(const BatchJob& batch, bool interactive, bool quiet)
+TerminalHost::TerminalHost(const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet)
     : m_batch(batch)
     , m_interactive(interactive)
+    , m_pathsToTerminal(pathsToTerminal)
     , m_quiet(quiet)
 {
     m_fileTimer.start();
@@ -48,6 +49,7 @@ void TerminalHost::batchLine(int line, const QString& text)
         break;
     case 3:
         m_elapsed = text.trimmed();
+        m_remaining.clear();
         break;
     case 4:
         m_remaining = text.trimmed();
@@ -78,7 +80,10 @@ void TerminalHost::reportFinishedFiles()
         clearBar();
         const QString source = QDir::toNativeSeparators(m_batch.doneFiles[m_doneReported]);
         const QString written = QDir::toNativeSeparators(m_batch.writtenFiles.value(m_doneReported));
-        print(stdout, written + QLatin1Char('\n'));
+        // Scripts read the written paths from standard output; a person at a
+        // terminal reads them in the per-file line.
+        if (!m_pathsToTerminal || m_quiet)
+            print(stdout, written + QLatin1Char('\n'));
         if (!m_quiet)
             print(stderr, QStringLiteral("[%1/%2] %3 -> %4 (%5 s)\n").arg(finished).arg(m_batch.fileCount).arg(source, written).arg(seconds, 0, 'f', 1));
         ++m_doneReported;
@@ -100,7 +105,7 @@ void TerminalHost::redrawBar()
     QString bar = QStringLiteral("\r\033[K[") + QString(filled, QLatin1Char('#'))
         + QString(kBarWidth - filled, QLatin1Char('.')) + QStringLiteral("] %1%  ").arg(m_filePercent, 3);
     bar += m_counterLine.isEmpty() ? m_fileLine : m_counterLine.section(QLatin1Char(' '), -4) + QStringLiteral("  ") + m_fileLine;
-    if (!m_elapsed.isEmpty())
+    if (!m_elapsed.isEmpty() && !m_remaining.isEmpty())
         bar += QStringLiteral("  elapsed %1, remaining %2").arg(m_elapsed, m_remaining);
     print(stderr, bar);
     m_barShown = true;

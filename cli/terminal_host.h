@@ -13,8 +13,10 @@ namespace calmora {
 
 class TerminalHost final : public WorkerHost {
 public:
-    // `batch` is read only from the worker thread's calls.
-    TerminalHost(const BatchJob& batch, bool interactive, bool quiet);
+    // `batch` is read only from the worker thread's calls. `interactive`:
+    // standard error is a terminal (a live bar); `pathsToTerminal`: standard
+    // output is one too, where the per-file line already names the result.
+    TerminalHost(const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet);
 
     void setProgress(ProgressTarget target, int percent) override;
     void showStatus(const QString&, bool) override { }
@@ -32,6 +34,7 @@ private:
 
     const BatchJob& m_batch;
     bool m_interactive;
+    bool m_pathsToTerminal;
     bool m_quiet;
     bool m_barShown = false;
     int m_filePercent = 0;
