@@ -31,8 +31,7 @@ void noteAllocation(void* p)
     const int64_t live = g_liveBytes.fetch_add(static_cast<int64_t>(malloc_usable_size(p)))
         + static_cast<int64_t>(malloc_usable_size(p));
     int64_t peak = g_peakBytes.load();
-    while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live)) {
-    }
+    while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live)) { }
 }
 
 } // namespace
@@ -57,7 +56,10 @@ void operator delete(void* p) noexcept
     std::free(p);
 }
 
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete(void* p, size_t) noexcept
+{
+    operator delete(p);
+}
 #pragma GCC diagnostic pop
 
 namespace {
@@ -94,7 +96,8 @@ const std::vector<uint8_t>& photo()
         std::vector<Disc> discs;
         for (int i = 0; i < 60; ++i)
             discs.push_back({ random.uniform() * kWidth, random.uniform() * kHeight,
-                40 + random.uniform() * 500, random.uniform(), random.uniform(), random.uniform() });
+                40 + random.uniform() * 500, random.uniform(), random.uniform(),
+                random.uniform() });
         for (int32_t y = 0; y < kHeight; ++y) {
             for (int32_t x = 0; x < kWidth; ++x) {
                 const double u = static_cast<double>(x) / kWidth;
@@ -186,8 +189,8 @@ void filterWholeImage(benchmark::State& state)
             params, nullptr, nullptr, nullptr, threads);
         benchmark::DoNotOptimize(display.data());
     }
-    state.counters["MP/s"] = benchmark::Counter(kWidth * kHeight / 1e6,
-        benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"]
+        = benchmark::Counter(kWidth * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     reportMemory(state, baseline);
 }
 
@@ -204,15 +207,20 @@ void buildWholeProfile(benchmark::State& state)
         buildProfile(describe(pixels), tiles, profile, nullptr, nullptr);
         benchmark::DoNotOptimize(profile);
     }
-    state.counters["MP/s"] = benchmark::Counter(kWidth * kHeight / 1e6,
-        benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MP/s"]
+        = benchmark::Counter(kWidth * kHeight / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     reportMemory(state, baseline);
 }
 
 } // namespace
 
 // Argument: threads (0 = one per core).
-BENCHMARK(filterWholeImage)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(filterWholeImage)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 BENCHMARK(buildWholeProfile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 BENCHMARK_MAIN();

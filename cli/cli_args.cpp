@@ -9,7 +9,20 @@ namespace {
 constexpr int kMaxThreads = 256;
 
 // Options that take a value, by every name they answer to.
-enum class Valued { Output, DestDir, DestSubdir, Suffix, Format, Quality, Preset, Settings, Set, ProfileIn, ProfileOut, Threads };
+enum class Valued {
+    Output,
+    DestDir,
+    DestSubdir,
+    Suffix,
+    Format,
+    Quality,
+    Preset,
+    Settings,
+    Set,
+    ProfileIn,
+    ProfileOut,
+    Threads
+};
 
 const QHash<QString, Valued>& valuedOptions()
 {
@@ -31,19 +44,25 @@ const QHash<QString, Valued>& valuedOptions()
     return options;
 }
 
-bool parseInt(const QString& text, int minimum, int maximum, const QString& option, int* value, QString* error)
+bool parseInt(const QString& text, int minimum, int maximum, const QString& option, int* value,
+    QString* error)
 {
     bool ok = false;
     const int number = text.toInt(&ok);
     if (!ok || number < minimum || number > maximum) {
-        *error = QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"").arg(option).arg(minimum).arg(maximum).arg(text);
+        *error = QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"")
+                     .arg(option)
+                     .arg(minimum)
+                     .arg(maximum)
+                     .arg(text);
         return false;
     }
     *value = number;
     return true;
 }
 
-bool applyValue(Valued which, const QString& option, const QString& value, CliArguments& parsed, QString* error)
+bool applyValue(
+    Valued which, const QString& option, const QString& value, CliArguments& parsed, QString* error)
 {
     switch (which) {
     case Valued::Output:
@@ -53,8 +72,10 @@ bool applyValue(Valued which, const QString& option, const QString& value, CliAr
         parsed.destDir = value;
         break;
     case Valued::DestSubdir:
-        if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String("..") || value == QLatin1String(".")) {
-            *error = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"").arg(value);
+        if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String("..")
+            || value == QLatin1String(".")) {
+            *error = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"")
+                         .arg(value);
             return false;
         }
         parsed.destSubdir = value;
@@ -68,8 +89,8 @@ bool applyValue(Valued which, const QString& option, const QString& value, CliAr
         break;
     case Valued::Format: {
         const QString format = value.toLower();
-        if (format != QLatin1String("jpg") && format != QLatin1String("png") && format != QLatin1String("tif")
-            && format != QLatin1String("auto")) {
+        if (format != QLatin1String("jpg") && format != QLatin1String("png")
+            && format != QLatin1String("tif") && format != QLatin1String("auto")) {
             *error = QStringLiteral("--format takes jpg, png, tif or auto, not \"%1\"").arg(value);
             return false;
         }
@@ -106,7 +127,8 @@ bool applyValue(Valued which, const QString& option, const QString& value, CliAr
 
 bool checkCombinations(const CliArguments& parsed, QString* error)
 {
-    if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version || parsed.command == CliCommand::Presets)
+    if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version
+        || parsed.command == CliCommand::Presets)
         return true;
     if (parsed.files.isEmpty()) {
         *error = QStringLiteral("no image file given");
@@ -120,7 +142,8 @@ bool checkCombinations(const CliArguments& parsed, QString* error)
         return true;
     }
     if (!parsed.output.isEmpty() && parsed.files.size() > 1) {
-        *error = QStringLiteral("-o/--output takes one input file; use --dest-dir or --dest-subdir for several");
+        *error = QStringLiteral(
+            "-o/--output takes one input file; use --dest-dir or --dest-subdir for several");
         return false;
     }
     if (!parsed.output.isEmpty() && (!parsed.destDir.isEmpty() || !parsed.destSubdir.isEmpty())) {
@@ -152,7 +175,8 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
         return false;
     }
     const QString& command = arguments.first();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")
+        || command == QLatin1String("help")) {
         parsed.command = CliCommand::Help;
         return true;
     }
@@ -176,7 +200,8 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
     bool optionsEnded = false;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+        if (optionsEnded || !argument.startsWith(QLatin1Char('-'))
+            || argument == QLatin1String("-")) {
             parsed.files.append(argument);
             continue;
         }

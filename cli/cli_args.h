@@ -16,15 +16,15 @@ struct CliArguments {
     CliCommand command = CliCommand::Help;
     QStringList files;
 
-    QString output;     // -o, one input only
-    QString destDir;    // --dest-dir: one folder for every result
+    QString output; // -o, one input only
+    QString destDir; // --dest-dir: one folder for every result
     QString destSubdir; // --dest-subdir: a folder below each source's folder
     QString suffix = QStringLiteral("_filtered");
     QString format = QStringLiteral("jpg"); // jpg, png, tif or auto
-    std::optional<int> quality;             // else the stored JPEG quality
-    std::optional<QString> preset;          // name or index; else the stored default
-    std::optional<QString> settings;        // sixteen comma-separated values
-    QStringList assignments;                // NAME=VALUE, in order
+    std::optional<int> quality; // else the stored JPEG quality
+    std::optional<QString> preset; // name or index; else the stored default
+    std::optional<QString> settings; // sixteen comma-separated values
+    QStringList assignments; // NAME=VALUE, in order
     QString profileIn;
     QString profileOut;
     int threads = 0; // 0 = one per core

@@ -32,12 +32,19 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-void out(const QString& text) { std::fputs(text.toLocal8Bit().constData(), stdout); }
-void err(const QString& text) { std::fputs(text.toLocal8Bit().constData(), stderr); }
+void out(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+}
+void err(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+}
 
 int usageError(const QString& message)
 {
-    err(QStringLiteral("calmora-cli: %1\nTry 'calmora-cli --help' for more information.\n").arg(message));
+    err(QStringLiteral("calmora-cli: %1\nTry 'calmora-cli --help' for more information.\n")
+            .arg(message));
     return kExitUsage;
 }
 
@@ -77,7 +84,8 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write \"%1\": %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        *error = QStringLiteral("cannot write \"%1\": %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
     return true;
@@ -87,7 +95,8 @@ std::optional<NoiseProfile> readProfileFile(const QString& path, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read \"%1\": %2").arg(QDir::toNativeSeparators(path), file.errorString());
+        *error = QStringLiteral("cannot read \"%1\": %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
         return std::nullopt;
     }
     // A profile is a few kilobytes; anything far larger is not one.
@@ -95,7 +104,8 @@ std::optional<NoiseProfile> readProfileFile(const QString& path, QString* error)
     QString reason;
     std::optional<NoiseProfile> profile = profileFromJsonText(text, &reason);
     if (!profile)
-        *error = QStringLiteral("\"%1\" is not a noise profile: %2").arg(QDir::toNativeSeparators(path), reason);
+        *error = QStringLiteral("\"%1\" is not a noise profile: %2")
+                     .arg(QDir::toNativeSeparators(path), reason);
     return profile;
 }
 
@@ -108,11 +118,14 @@ bool resolveFilterSettings(const CliArguments& args, const Environment& env, int
     if (args.settings) {
         const QStringList values = args.settings->split(QLatin1Char(','));
         if (values.size() != kFilterFieldCount) {
-            *error = QStringLiteral("--settings takes %1 comma-separated values, not %2").arg(kFilterFieldCount).arg(values.size());
+            *error = QStringLiteral("--settings takes %1 comma-separated values, not %2")
+                         .arg(kFilterFieldCount)
+                         .arg(values.size());
             return false;
         }
         for (int i = 0; i < kFilterFieldCount; ++i) {
-            const QString assignment = QStringLiteral("%1=%2").arg(QLatin1String(kFilterFields[i].name), values[i].trimmed());
+            const QString assignment = QStringLiteral("%1=%2").arg(
+                QLatin1String(kFilterFields[i].name), values[i].trimmed());
             if (!assignFilterField(settings, assignment, error))
                 return false;
         }
@@ -196,7 +209,9 @@ int denoise(const CliArguments& args)
 
     int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
     if (job.stop.load()) {
-        err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n").arg(batch.doneFiles.size()).arg(batch.files.size()));
+        err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n")
+                .arg(batch.doneFiles.size())
+                .arg(batch.files.size()));
         status = kExitFailed;
     }
     if (!args.profileOut.isEmpty() && job.profileMeasured.load()) {
@@ -210,7 +225,8 @@ int denoise(const CliArguments& args)
 }
 
 // The profile the worker would filter the file with.
-std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, CBitmapEx& image, QString* error)
+std::optional<NoiseProfile> measureFile(
+    const QString& path, Environment& env, CBitmapEx& image, QString* error)
 {
     if (!image.load(path, error))
         return std::nullopt;
@@ -224,7 +240,8 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, C
     job.running = true;
     runJob(job, takeSnapshot(job));
     if (!job.profileReady.load()) {
-        *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("the noise of \"%1\" could not be measured")
+                     .arg(QDir::toNativeSeparators(path));
         return std::nullopt;
     }
     return job.activeProfile;
@@ -232,14 +249,18 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, C
 
 // Brightness of a point, as a share of white: points are luminance bins of
 // 2048 plane units, white being 21906.
-int pointBrightnessPercent(int point) { return (point * 2048 + 1024) * 100 / 21906; }
+int pointBrightnessPercent(int point)
+{
+    return (point * 2048 + 1024) * 100 / 21906;
+}
 
 void printProfileTable(const NoiseProfile& profile, const QString& name)
 {
     out(QStringLiteral("Noise profile of %1 (noise amplitude per channel)\n").arg(name));
     for (int b = 0; b < profile.bandCount; ++b) {
         const NoiseBand& band = profile.bands[b];
-        out(QStringLiteral("\nBand %1 (%2 frequencies)\n  point  brightness      Y     Cr     Cb   weight Y/Cr/Cb\n")
+        out(QStringLiteral("\nBand %1 (%2 frequencies)\n  point  brightness      Y     Cr     Cb   "
+                           "weight Y/Cr/Cb\n")
                 .arg(b)
                 .arg(QLatin1String(kBandNames[b])));
         for (int p = 0; p < band.pointCount; ++p) {
@@ -269,9 +290,12 @@ void printProfileSummary(const NoiseProfile& profile)
                 lowest = std::min<int>(lowest, band.noise[p][c]);
                 highest = std::max<int>(highest, band.noise[p][c]);
             }
-            channels.append(QStringLiteral("%1 %2-%3").arg(QLatin1String(names[c])).arg(lowest).arg(highest));
+            channels.append(
+                QStringLiteral("%1 %2-%3").arg(QLatin1String(names[c])).arg(lowest).arg(highest));
         }
-        out(QStringLiteral("  band %1 (%2): %3\n").arg(b).arg(QLatin1String(kBandNames[b]), channels.join(QStringLiteral(", "))));
+        out(QStringLiteral("  band %1 (%2): %3\n")
+                .arg(b)
+                .arg(QLatin1String(kBandNames[b]), channels.join(QStringLiteral(", "))));
     }
 }
 
@@ -280,7 +304,8 @@ int profile(const CliArguments& args, bool summary)
     Environment env;
     CBitmapEx image;
     QString error;
-    const std::optional<NoiseProfile> measured = measureFile(args.files.first(), env, image, &error);
+    const std::optional<NoiseProfile> measured
+        = measureFile(args.files.first(), env, image, &error);
     if (!measured)
         return failure(error);
     if (args.json)
@@ -302,8 +327,9 @@ int presets(const CliArguments& args)
             QJsonObject values;
             for (int f = 0; f < kFilterFieldCount; ++f)
                 values.insert(QLatin1String(kFilterFields[f].name), fieldAt(preset.values, f));
-            list.append(QJsonObject { { QStringLiteral("index"), i }, { QStringLiteral("name"), preset.name },
-                { QStringLiteral("icon"), preset.icon }, { QStringLiteral("values"), values } });
+            list.append(QJsonObject { { QStringLiteral("index"), i },
+                { QStringLiteral("name"), preset.name }, { QStringLiteral("icon"), preset.icon },
+                { QStringLiteral("values"), values } });
         }
         out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
         return kExitOk;
@@ -320,13 +346,12 @@ int presets(const CliArguments& args)
                 .arg(preset.name, -24)
                 .arg(values.join(QLatin1Char(','))));
     }
-    out(QStringLiteral("\n* the default preset. Values in the order of --settings: %1\n")
-            .arg([] {
-                QStringList names;
-                for (const FilterField& field : kFilterFields)
-                    names.append(QLatin1String(field.name));
-                return names.join(QLatin1Char(','));
-            }()));
+    out(QStringLiteral("\n* the default preset. Values in the order of --settings: %1\n").arg([] {
+        QStringList names;
+        for (const FilterField& field : kFilterFields)
+            names.append(QLatin1String(field.name));
+        return names.join(QLatin1Char(','));
+    }()));
     return kExitOk;
 }
 
@@ -354,7 +379,8 @@ int info(const CliArguments& args)
     if (eligible(exif.record())) {
         out(QStringLiteral("Self-learning: eligible\n"));
     } else {
-        const QString iso = exif.isoSpeedText().isEmpty() ? QStringLiteral("Unknown") : exif.isoSpeedText();
+        const QString iso
+            = exif.isoSpeedText().isEmpty() ? QStringLiteral("Unknown") : exif.isoSpeedText();
         QString reasons = QStringLiteral("ISO Speed: %1").arg(iso);
         if (!exif.softwareText().isEmpty())
             reasons += QStringLiteral("; Software: %1").arg(exif.softwareText());

@@ -21,8 +21,8 @@ QJsonArray pointArray(const int16_t (*values)[kChannels], int32_t points)
 }
 
 // Reads `points` triples of whole numbers in 0..32767 into `values`.
-bool readPoints(const QJsonValue& value, int32_t points, int16_t (*values)[kChannels], const QString& where,
-    QString* error)
+bool readPoints(const QJsonValue& value, int32_t points, int16_t (*values)[kChannels],
+    const QString& where, QString* error)
 {
     const QJsonArray array = value.toArray();
     if (!value.isArray() || array.size() != points) {
@@ -37,8 +37,12 @@ bool readPoints(const QJsonValue& value, int32_t points, int16_t (*values)[kChan
         }
         for (int c = 0; c < kChannels; ++c) {
             const double number = triple[c].toDouble(-1);
-            if (!triple[c].isDouble() || number != std::floor(number) || number < 0 || number > 32767) {
-                *error = QStringLiteral("%1[%2][%3]: expected a whole number from 0 to 32767").arg(where).arg(p).arg(c);
+            if (!triple[c].isDouble() || number != std::floor(number) || number < 0
+                || number > 32767) {
+                *error = QStringLiteral("%1[%2][%3]: expected a whole number from 0 to 32767")
+                             .arg(where)
+                             .arg(p)
+                             .arg(c);
                 return false;
             }
             values[p][c] = static_cast<int16_t>(number);
@@ -53,7 +57,9 @@ bool readCount(const QJsonObject& object, const char* key, int32_t maximum, cons
     const QJsonValue value = object.value(QLatin1String(key));
     const double number = value.toDouble(-1);
     if (!value.isDouble() || number != std::floor(number) || number < 1 || number > maximum) {
-        *error = QStringLiteral("%1%2: expected a whole number from 1 to %3").arg(where, QLatin1String(key)).arg(maximum);
+        *error = QStringLiteral("%1%2: expected a whole number from 1 to %3")
+                     .arg(where, QLatin1String(key))
+                     .arg(maximum);
         return false;
     }
     *count = static_cast<int32_t>(number);
@@ -75,7 +81,8 @@ QJsonObject profileToJson(const NoiseProfile& profile)
             { QStringLiteral("weight"), pointArray(band.weight, points) },
         });
     }
-    return QJsonObject { { QStringLiteral("bandCount"), bandCount }, { QStringLiteral("bands"), bands } };
+    return QJsonObject { { QStringLiteral("bandCount"), bandCount },
+        { QStringLiteral("bands"), bands } };
 }
 
 QByteArray profileToJsonText(const NoiseProfile& profile)
@@ -88,7 +95,9 @@ std::optional<NoiseProfile> profileFromJsonText(const QByteArray& text, QString*
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+        *error = QStringLiteral("not valid JSON at offset %1: %2")
+                     .arg(parseError.offset)
+                     .arg(parseError.errorString());
         return std::nullopt;
     }
     if (!document.isObject()) {
@@ -111,8 +120,10 @@ std::optional<NoiseProfile> profileFromJsonText(const QByteArray& text, QString*
         NoiseBand& entry = profile.bands[b];
         if (!readCount(band, "pointCount", kMaxPoints, where, &entry.pointCount, error))
             return std::nullopt;
-        if (!readPoints(band.value(QStringLiteral("noise")), entry.pointCount, entry.noise, where + QStringLiteral("noise"), error)
-            || !readPoints(band.value(QStringLiteral("weight")), entry.pointCount, entry.weight, where + QStringLiteral("weight"), error))
+        if (!readPoints(band.value(QStringLiteral("noise")), entry.pointCount, entry.noise,
+                where + QStringLiteral("noise"), error)
+            || !readPoints(band.value(QStringLiteral("weight")), entry.pointCount, entry.weight,
+                where + QStringLiteral("weight"), error))
             return std::nullopt;
     }
     return profile;

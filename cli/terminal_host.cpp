@@ -16,7 +16,8 @@ void print(FILE* stream, const QString& text)
 
 } // namespace
 
-TerminalHost::TerminalHost(const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet)
+TerminalHost::TerminalHost(
+    const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet)
     : m_batch(batch)
     , m_interactive(interactive)
     , m_pathsToTerminal(pathsToTerminal)
@@ -79,20 +80,27 @@ void TerminalHost::reportFinishedFiles()
     while (m_doneReported < m_batch.doneFiles.size()) {
         clearBar();
         const QString source = QDir::toNativeSeparators(m_batch.doneFiles[m_doneReported]);
-        const QString written = QDir::toNativeSeparators(m_batch.writtenFiles.value(m_doneReported));
+        const QString written
+            = QDir::toNativeSeparators(m_batch.writtenFiles.value(m_doneReported));
         // Scripts read the written paths from standard output; a person at a
         // terminal reads them in the per-file line.
         if (!m_pathsToTerminal || m_quiet)
             print(stdout, written + QLatin1Char('\n'));
         if (!m_quiet)
-            print(stderr, QStringLiteral("[%1/%2] %3 -> %4 (%5 s)\n").arg(finished).arg(m_batch.fileCount).arg(source, written).arg(seconds, 0, 'f', 1));
+            print(stderr,
+                QStringLiteral("[%1/%2] %3 -> %4 (%5 s)\n")
+                    .arg(finished)
+                    .arg(m_batch.fileCount)
+                    .arg(source, written)
+                    .arg(seconds, 0, 'f', 1));
         ++m_doneReported;
     }
     while (m_failedReported < m_batch.failedFiles.size()) {
         clearBar();
-        print(stderr, QStringLiteral("calmora-cli: error: %1: %2\n")
-                          .arg(QDir::toNativeSeparators(m_batch.failedFiles[m_failedReported]),
-                              m_batch.failureReasons.value(m_failedReported)));
+        print(stderr,
+            QStringLiteral("calmora-cli: error: %1: %2\n")
+                .arg(QDir::toNativeSeparators(m_batch.failedFiles[m_failedReported]),
+                    m_batch.failureReasons.value(m_failedReported)));
         ++m_failedReported;
     }
 }
@@ -103,8 +111,11 @@ void TerminalHost::redrawBar()
         return;
     const int filled = m_filePercent * kBarWidth / 100;
     QString bar = QStringLiteral("\r\033[K[") + QString(filled, QLatin1Char('#'))
-        + QString(kBarWidth - filled, QLatin1Char('.')) + QStringLiteral("] %1%  ").arg(m_filePercent, 3);
-    bar += m_counterLine.isEmpty() ? m_fileLine : m_counterLine.section(QLatin1Char(' '), -4) + QStringLiteral("  ") + m_fileLine;
+        + QString(kBarWidth - filled, QLatin1Char('.'))
+        + QStringLiteral("] %1%  ").arg(m_filePercent, 3);
+    bar += m_counterLine.isEmpty()
+        ? m_fileLine
+        : m_counterLine.section(QLatin1Char(' '), -4) + QStringLiteral("  ") + m_fileLine;
     if (!m_elapsed.isEmpty() && !m_remaining.isEmpty())
         bar += QStringLiteral("  elapsed %1, remaining %2").arg(m_elapsed, m_remaining);
     print(stderr, bar);

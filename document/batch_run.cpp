@@ -59,8 +59,9 @@ QString outputExtension(const QString& sourcePath, int32_t format)
 {
     switch (format) {
     case 0: {
-        static const QStringList known { QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("jpe"),
-            QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("png") };
+        static const QStringList known { QStringLiteral("jpg"), QStringLiteral("jpeg"),
+            QStringLiteral("jpe"), QStringLiteral("tif"), QStringLiteral("tiff"),
+            QStringLiteral("png") };
         const QString extension = QFileInfo(sourcePath).suffix().toLower();
         return known.contains(extension) ? extension : QStringLiteral("jpg");
     }
@@ -127,10 +128,12 @@ bool prepareFolder(const QString& folder, QString* reason)
     else if (!parent.exists())
         why = QStringLiteral("the folder above it does not exist");
     else if (!parent.isDir())
-        why = QStringLiteral("\"%1\" is not a folder").arg(QDir::toNativeSeparators(parent.filePath()));
+        why = QStringLiteral("\"%1\" is not a folder")
+                  .arg(QDir::toNativeSeparators(parent.filePath()));
     else
         why = QStringLiteral("permission denied or no space left");
-    *reason = QStringLiteral("Cannot create the folder \"%1\": %2.").arg(QDir::toNativeSeparators(folder), why);
+    *reason = QStringLiteral("Cannot create the folder \"%1\": %2.")
+                  .arg(QDir::toNativeSeparators(folder), why);
     return false;
 }
 
@@ -143,7 +146,8 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
     const BatchOptions& options = batch.options != nullptr ? *batch.options : defaults;
     WorkerHost* host = snapshot.host;
     const int32_t presetCount = snapshot.presets != nullptr ? snapshot.presets->count() : 0;
-    const int32_t fileCount = std::min<int32_t>(batch.fileCount, static_cast<int32_t>(batch.files.size()));
+    const int32_t fileCount
+        = std::min<int32_t>(batch.fileCount, static_cast<int32_t>(batch.files.size()));
     int64_t totalMs = 0;
     QSet<QString> sources;
     for (const QString& file : batch.files)
@@ -166,10 +170,11 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
         const QString name = source.fileName();
         if (host != nullptr && source.exists()) {
             host->batchLine(1, name + QStringLiteral(" - Building noise profile"));
-            host->batchLine(2, QStringLiteral("%1 %2 of %3")
-                                   .arg(QStringLiteral("Please wait while processing image"))
-                                   .arg(i + 1)
-                                   .arg(batch.fileCount));
+            host->batchLine(2,
+                QStringLiteral("%1 %2 of %3")
+                    .arg(QStringLiteral("Please wait while processing image"))
+                    .arg(i + 1)
+                    .arg(batch.fileCount));
         }
 
         CBitmapEx image;
@@ -181,7 +186,8 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
         TileList tiles;
         buildTileList(image.width(), image.height(), tiles);
 
-        const QString output = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
+        const QString output
+            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
         if (options.outputPath.isEmpty() && createsFolder(options)
             && !prepareFolder(batchOutputFolder(path, options), &reason)) {
             recordFailure(batch, path, reason);
@@ -191,12 +197,14 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
         if (results.contains(outputKey)) {
             recordFailure(batch, path,
                 QStringLiteral("The result \"%1\" would replace the result of \"%2\".")
-                    .arg(QDir::toNativeSeparators(output), QDir::toNativeSeparators(results.value(outputKey))));
+                    .arg(QDir::toNativeSeparators(output),
+                        QDir::toNativeSeparators(results.value(outputKey))));
             continue;
         }
         if (!options.allowOverwrite && sources.contains(outputKey)) {
             recordFailure(batch, path,
-                QStringLiteral("The result would replace the source file \"%1\".").arg(QDir::toNativeSeparators(output)));
+                QStringLiteral("The result would replace the source file \"%1\".")
+                    .arg(QDir::toNativeSeparators(output)));
             continue;
         }
 
@@ -228,8 +236,8 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
         if (run.stopped())
             return;
 
-        if (image.save(output, snapshot.options.settings.jpegQuality, snapshot.options.settings2.tiffDepth != 0,
-                &reason)) {
+        if (image.save(output, snapshot.options.settings.jpegQuality,
+                snapshot.options.settings2.tiffDepth != 0, &reason)) {
             batch.doneFiles.append(path);
             batch.writtenFiles.append(output);
             results.insert(fileKey(output), path);

@@ -89,27 +89,25 @@ OutputFormat outputFormatFor(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("png"))
-        return {"png", "image/png"};
+        return { "png", "image/png" };
     if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
-        return {"tiff", "image/tiff"};
-    return {"jpeg", "image/jpeg"};
+        return { "tiff", "image/tiff" };
+    return { "jpeg", "image/jpeg" };
 }
 
 // IFD0 tags that describe how the source file laid out its pixels. The
 // encoder writes its own; stale copies would describe a different file. The
 // last four travel separately, as XMP, IPTC and the colour profile.
-constexpr const char* kSourceLayoutTags[] = {
-    "Exif.Image.NewSubfileType", "Exif.Image.SubfileType", "Exif.Image.ImageWidth",
-    "Exif.Image.ImageLength", "Exif.Image.BitsPerSample", "Exif.Image.Compression",
-    "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder", "Exif.Image.StripOffsets",
-    "Exif.Image.SamplesPerPixel", "Exif.Image.RowsPerStrip", "Exif.Image.StripByteCounts",
-    "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor", "Exif.Image.ColorMap",
-    "Exif.Image.TileWidth", "Exif.Image.TileLength", "Exif.Image.TileOffsets",
-    "Exif.Image.TileByteCounts", "Exif.Image.SubIFDs", "Exif.Image.ExtraSamples",
-    "Exif.Image.SampleFormat", "Exif.Image.JPEGInterchangeFormat",
-    "Exif.Image.JPEGInterchangeFormatLength", "Exif.Image.YCbCrSubSampling",
-    "Exif.Image.XMLPacket", "Exif.Image.IPTCNAA", "Exif.Image.ImageResources",
-    "Exif.Image.InterColorProfile"};
+constexpr const char* kSourceLayoutTags[] = { "Exif.Image.NewSubfileType", "Exif.Image.SubfileType",
+    "Exif.Image.ImageWidth", "Exif.Image.ImageLength", "Exif.Image.BitsPerSample",
+    "Exif.Image.Compression", "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder",
+    "Exif.Image.StripOffsets", "Exif.Image.SamplesPerPixel", "Exif.Image.RowsPerStrip",
+    "Exif.Image.StripByteCounts", "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor",
+    "Exif.Image.ColorMap", "Exif.Image.TileWidth", "Exif.Image.TileLength",
+    "Exif.Image.TileOffsets", "Exif.Image.TileByteCounts", "Exif.Image.SubIFDs",
+    "Exif.Image.ExtraSamples", "Exif.Image.SampleFormat", "Exif.Image.JPEGInterchangeFormat",
+    "Exif.Image.JPEGInterchangeFormatLength", "Exif.Image.YCbCrSubSampling", "Exif.Image.XMLPacket",
+    "Exif.Image.IPTCNAA", "Exif.Image.ImageResources", "Exif.Image.InterColorProfile" };
 
 bool startsWith(const std::string& text, const char* prefix)
 {
@@ -203,8 +201,9 @@ QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArra
         replaceIfPresent(outXmp, "Xmp.exif.PixelXDimension", static_cast<uint32_t>(width));
         replaceIfPresent(outXmp, "Xmp.exif.PixelYDimension", static_cast<uint32_t>(height));
 
-        auto image = Exiv2::ImageFactory::open(
-            reinterpret_cast<const Exiv2::byte*>(encoded.constData()), static_cast<long>(encoded.size()));
+        auto image
+            = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(encoded.constData()),
+                static_cast<long>(encoded.size()));
         image->readMetadata();
         const auto writable = [&image](Exiv2::MetadataId kind) {
             return (image->checkMode(kind) & Exiv2::amWrite) != 0;
@@ -289,10 +288,11 @@ bool CBitmapEx::load(const QString& path, QString* error)
         return fail(reader.errorString());
     if (!isReadableFormat(reader.format())) {
         return fail(tr("%1 files are not supported; JPEG, TIFF, BMP, GIF and PNG are.")
-                .arg(QString::fromLatin1(reader.format()).toUpper()));
+                        .arg(QString::fromLatin1(reader.format()).toUpper()));
     }
     if (const QSize declared = reader.size(); declared.isValid()) {
-        if (const QString problem = sizeProblem(declared.width(), declared.height()); !problem.isEmpty())
+        if (const QString problem = sizeProblem(declared.width(), declared.height());
+            !problem.isEmpty())
             return fail(problem);
     }
 
@@ -305,11 +305,13 @@ bool CBitmapEx::load(const QString& path, QString* error)
         if (!reader.read(&decoded))
             return fail(reader.errorString());
         // The declared size is only a promise; the decoded one is what counts.
-        if (const QString problem = sizeProblem(decoded.width(), decoded.height()); !problem.isEmpty())
+        if (const QString problem = sizeProblem(decoded.width(), decoded.height());
+            !problem.isEmpty())
             return fail(problem);
         width = decoded.width();
         height = decoded.height();
-        const QString noMemory = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
+        const QString noMemory
+            = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
 
         // Premultiplying scales each colour by its alpha, which is exactly
         // compositing over opaque black: a transparent pixel turns black, a
@@ -321,14 +323,15 @@ bool CBitmapEx::load(const QString& path, QString* error)
             && decoded.format() != QImage::Format_ARGB32_Premultiplied)
             return fail(noMemory);
 
-        const int64_t rowBytes = int64_t{width} * kBytesPerPixel;
+        const int64_t rowBytes = int64_t { width } * kBytesPerPixel;
         const int64_t bytes = rowBytes * height;
         originalPixels = allocatePixels(bytes);
         if (!originalPixels)
             return fail(noMemory);
         for (int32_t row = 0; row < height; ++row) {
-            uint8_t* target = originalPixels.get() + int64_t{row} * rowBytes;
-            std::memcpy(target, decoded.constScanLine(height - 1 - row), static_cast<size_t>(rowBytes));
+            uint8_t* target = originalPixels.get() + int64_t { row } * rowBytes;
+            std::memcpy(
+                target, decoded.constScanLine(height - 1 - row), static_cast<size_t>(rowBytes));
             for (int64_t alpha = 3; alpha < rowBytes; alpha += kBytesPerPixel)
                 target[alpha] = 255;
         }
@@ -396,13 +399,14 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
     // is one.
     const OutputFormat output = outputFormatFor(path);
     if (findEncoder(output.mimeType) < 0)
-        return fail(tr("no encoder for %1 is available.").arg(QString::fromLatin1(output.mimeType)));
+        return fail(
+            tr("no encoder for %1 is available.").arg(QString::fromLatin1(output.mimeType)));
     const QFileInfo info(path);
     if (info.isDir())
         return fail(tr("it is a folder."));
     if (!info.absoluteDir().exists()) {
         return fail(tr("the folder \"%1\" does not exist.")
-                .arg(QDir::toNativeSeparators(info.absolutePath())));
+                        .arg(QDir::toNativeSeparators(info.absolutePath())));
     }
 
     // Encoded in memory first: the destination, which may be the source file
@@ -469,14 +473,14 @@ ImageDesc CBitmapEx::description() const
 
 ImageDesc CBitmapEx::originalDescription() const
 {
-    return m_original ? m_original->description() : ImageDesc{};
+    return m_original ? m_original->description() : ImageDesc {};
 }
 
 bool CBitmapEx::restoreFromOriginal()
 {
     if (m_original && m_original->m_pixels && m_pixels && m_original->m_width == m_width
         && m_original->m_height == m_height) {
-        const int64_t bytes = int64_t{m_height} * m_width * kBytesPerPixel;
+        const int64_t bytes = int64_t { m_height } * m_width * kBytesPerPixel;
         std::memcpy(m_pixels.get(), m_original->m_pixels.get(), static_cast<size_t>(bytes));
     }
     return true;
@@ -490,10 +494,10 @@ QImage CBitmapEx::toQImage(bool original) const
     QImage image(source->m_width, source->m_height, QImage::Format_RGB32);
     if (image.isNull())
         return {};
-    const int64_t rowBytes = int64_t{source->m_width} * kBytesPerPixel;
+    const int64_t rowBytes = int64_t { source->m_width } * kBytesPerPixel;
     for (int32_t y = 0; y < source->m_height; ++y) {
         std::memcpy(image.scanLine(y),
-            source->m_pixels.get() + int64_t{source->m_height - 1 - y} * rowBytes,
+            source->m_pixels.get() + int64_t { source->m_height - 1 - y } * rowBytes,
             static_cast<size_t>(rowBytes));
     }
     return image;

@@ -32,7 +32,7 @@ public:
     // One pixel copy may take at most 1 GiB (268 million pixels): well beyond
     // a 100-megapixel photo, while the working image and the original
     // together stay within what a desktop machine can hold.
-    static constexpr int64_t kMaxBytesPerCopy = int64_t{1} << 30;
+    static constexpr int64_t kMaxBytesPerCopy = int64_t { 1 } << 30;
 
     CBitmapEx();
     ~CBitmapEx();
@@ -47,8 +47,8 @@ public:
     // Writes the working image: PNG for ".png", TIFF for ".tif" and ".tiff",
     // JPEG for every other name. The destination is replaced only by a
     // complete file; on failure it is left as it was and `error` says why.
-    bool save(const QString& path, int jpegQuality = kDefaultJpegQuality, bool keepHighDepth = false,
-        QString* error = nullptr) const;
+    bool save(const QString& path, int jpegQuality = kDefaultJpegQuality,
+        bool keepHighDepth = false, QString* error = nullptr) const;
 
     bool isNull() const { return !m_pixels; }
     int32_t width() const { return m_width; }

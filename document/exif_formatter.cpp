@@ -100,15 +100,24 @@ QString exposureText(double seconds)
 QString orientationText(int32_t orientation)
 {
     switch (orientation) {
-    case 1: return QStringLiteral("Normal");
-    case 2: return QStringLiteral("Mirror horizontally");
-    case 3: return QStringLiteral("Rotate 180°");
-    case 4: return QStringLiteral("Mirror vertically");
-    case 5: return QStringLiteral("Rotate 90° clockwise and mirror");
-    case 6: return QStringLiteral("Rotate 90° clockwise");
-    case 7: return QStringLiteral("Rotate 90° counter-clockwise and mirror");
-    case 8: return QStringLiteral("Rotate 90° counter-clockwise");
-    default: return {};
+    case 1:
+        return QStringLiteral("Normal");
+    case 2:
+        return QStringLiteral("Mirror horizontally");
+    case 3:
+        return QStringLiteral("Rotate 180°");
+    case 4:
+        return QStringLiteral("Mirror vertically");
+    case 5:
+        return QStringLiteral("Rotate 90° clockwise and mirror");
+    case 6:
+        return QStringLiteral("Rotate 90° clockwise");
+    case 7:
+        return QStringLiteral("Rotate 90° counter-clockwise and mirror");
+    case 8:
+        return QStringLiteral("Rotate 90° counter-clockwise");
+    default:
+        return {};
     }
 }
 
@@ -119,8 +128,8 @@ int32_t isoSpeedOf(const Exiv2::ExifData& exif)
     const int32_t rating = positiveInteger(exif, "Exif.Photo.ISOSpeedRatings");
     if (rating > 0 && rating < 65535)
         return rating;
-    for (const char* key : {"Exif.Photo.RecommendedExposureIndex", "Exif.Photo.ISOSpeed",
-             "Exif.Photo.StandardOutputSensitivity"}) {
+    for (const char* key : { "Exif.Photo.RecommendedExposureIndex", "Exif.Photo.ISOSpeed",
+             "Exif.Photo.StandardOutputSensitivity" }) {
         if (const int32_t value = positiveInteger(exif, key); value > 0)
             return value;
     }
@@ -145,7 +154,8 @@ QString lensText(const Exiv2::ExifData& exif)
     if (it == exif.end() || it->count() == 0)
         return {};
     const QString name = QString::fromStdString(it->print(&exif)).trimmed();
-    if (name.startsWith(QLatin1Char('(')) || name.contains(QLatin1String("Unknown"), Qt::CaseInsensitive))
+    if (name.startsWith(QLatin1Char('('))
+        || name.contains(QLatin1String("Unknown"), Qt::CaseInsensitive))
         return {};
     return name;
 }
@@ -168,7 +178,7 @@ void CExifFormatter::clear()
     tagValues.clear();
     for (QString& text : texts)
         text.clear();
-    exifRecord = ExifRecord{};
+    exifRecord = ExifRecord {};
 }
 
 void CExifFormatter::readFrom(const Exiv2::ExifData& exif)
@@ -203,8 +213,8 @@ void CExifFormatter::fill(const Exiv2::ExifData& exif)
     exifRecord.lensModel = texts[kLensText].toStdString();
     exifRecord.software = texts[kSoftwareText].toStdString();
 
-    for (const char* key : {"Exif.Photo.DateTimeOriginal", "Exif.Photo.DateTimeDigitized",
-             "Exif.Image.DateTime"}) {
+    for (const char* key :
+        { "Exif.Photo.DateTimeOriginal", "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime" }) {
         const QString date = asciiText(exif, key);
         if (isBlankDate(date))
             continue;

@@ -74,9 +74,9 @@ struct BatchOptions {
     int32_t presetIndex = 0;
 
     // Beyond the window's options, for the command line:
-    QString outputPath;          // when set, the one file is written here
+    QString outputPath; // when set, the one file is written here
     bool useGivenProfile = false; // filter with the job's activeProfile as it stands
-    bool allowOverwrite = false;  // a source may be replaced by its result
+    bool allowOverwrite = false; // a source may be replaced by its result
 };
 
 struct BatchJob {
@@ -84,9 +84,9 @@ struct BatchJob {
     int32_t fileCount = 0;
     QStringList files;
     QStringList failedFiles; // source paths that could not be loaded or saved
-    QStringList doneFiles;   // source paths processed and saved
+    QStringList doneFiles; // source paths processed and saved
     QStringList failureReasons; // index for index with failedFiles
-    QStringList writtenFiles;   // index for index with doneFiles
+    QStringList writtenFiles; // index for index with doneFiles
     QString elapsedText;
 };
 

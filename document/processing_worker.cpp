@@ -68,8 +68,10 @@ int tileCallback(TileCallbackInfo& info)
         return run.wholeImage || tile.dest.intersects(run.visibleRows) ? 1 : 0;
     }
     ++run.tilesFinished;
-    if (run.snapshot.host != nullptr && run.progressWindow != ProgressTarget::None && run.tilesPending > 0)
-        run.snapshot.host->setProgress(run.progressWindow, run.tilesFinished * 100 / run.tilesPending);
+    if (run.snapshot.host != nullptr && run.progressWindow != ProgressTarget::None
+        && run.tilesPending > 0)
+        run.snapshot.host->setProgress(
+            run.progressWindow, run.tilesFinished * 100 / run.tilesPending);
     if (!run.wholeImage && run.snapshot.host != nullptr)
         run.snapshot.host->imageChanged();
     return 1;
@@ -100,9 +102,10 @@ bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfil
 void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
 {
     CBitmapEx* original = image.original();
-    filterImage(image.originalDescription(), image.description(), original != nullptr ? original->highDepthPixels() : nullptr,
-        image.highDepthPixels(), image.bitsPerPixel(), tiles, run.snapshot.activeProfile,
-        run.snapshot.settings, tileCallback, &run, nullptr, run.snapshot.threadCount);
+    filterImage(image.originalDescription(), image.description(),
+        original != nullptr ? original->highDepthPixels() : nullptr, image.highDepthPixels(),
+        image.bitsPerPixel(), tiles, run.snapshot.activeProfile, run.snapshot.settings,
+        tileCallback, &run, nullptr, run.snapshot.threadCount);
 }
 
 namespace {
@@ -145,7 +148,8 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     if (run.tilesPending > 0) {
         if (!snapshot.wholeImage) {
             if (host != nullptr)
-                host->showStatus(profilePass ? kStatusBuildingProfile : kStatusUpdatingPreview, true);
+                host->showStatus(
+                    profilePass ? kStatusBuildingProfile : kStatusUpdatingPreview, true);
             run.progressWindow = ProgressTarget::StatusBar;
         }
         if (profilePass) {
@@ -163,12 +167,15 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     if (host != nullptr && run.progressWindow != ProgressTarget::None)
         host->setProgress(run.progressWindow, 100);
 
-    if (!snapshot.savePath.isEmpty() && job.generation.load() == snapshot.generation && !profilePass) {
+    if (!snapshot.savePath.isEmpty() && job.generation.load() == snapshot.generation
+        && !profilePass) {
         const int quality = snapshot.options.settings.jpegQuality;
         QString reason;
-        if (!image->save(snapshot.savePath, quality, snapshot.options.settings2.tiffDepth != 0, &reason)
+        if (!image->save(
+                snapshot.savePath, quality, snapshot.options.settings2.tiffDepth != 0, &reason)
             && host != nullptr)
-            host->reportError(QStringLiteral("Failed to save file \"%1\".").arg(snapshot.savePath), reason);
+            host->reportError(
+                QStringLiteral("Failed to save file \"%1\".").arg(snapshot.savePath), reason);
         job.saved = true;
         job.savePath.clear();
     }
@@ -197,7 +204,10 @@ void runJob(ProcessingJob& job, JobSnapshot snapshot)
     job.running.store(false, std::memory_order_release);
 }
 
-ProcessingWorker::~ProcessingWorker() { wait(); }
+ProcessingWorker::~ProcessingWorker()
+{
+    wait();
+}
 
 bool ProcessingWorker::start(ProcessingJob& job)
 {
@@ -205,7 +215,8 @@ bool ProcessingWorker::start(ProcessingJob& job)
         return false;
     wait();
     JobSnapshot snapshot = takeSnapshot(job);
-    m_thread = std::thread([&job, snapshot = std::move(snapshot)]() mutable { runJob(job, std::move(snapshot)); });
+    m_thread = std::thread(
+        [&job, snapshot = std::move(snapshot)]() mutable { runJob(job, std::move(snapshot)); });
     return true;
 }
 

@@ -9,13 +9,16 @@ namespace calmora {
 class CBitmapEx;
 
 struct TileRun {
-    TileRun(ProcessingJob& runJob, JobSnapshot& runSnapshot) : job(runJob), snapshot(runSnapshot) { }
+    TileRun(ProcessingJob& runJob, JobSnapshot& runSnapshot)
+        : job(runJob)
+        , snapshot(runSnapshot)
+    { }
 
     ProcessingJob& job;
     JobSnapshot& snapshot;
-    bool filtering = true;  // a profile pass is stopped by `stop` alone
+    bool filtering = true; // a profile pass is stopped by `stop` alone
     bool wholeImage = true; // else only tiles meeting visibleRows
-    Rect visibleRows;       // buffer rows
+    Rect visibleRows; // buffer rows
     ProgressTarget progressWindow = ProgressTarget::None;
     int32_t tilesPending = 0;
     int32_t tilesFinished = 0;

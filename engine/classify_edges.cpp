@@ -21,8 +21,8 @@ struct Offset {
 
 // Diagonals at distance 2, then axes at distance 3. The first neighbour in
 // this order that crosses a threshold decides the centre's class.
-constexpr Offset kNeighbours[8] = { { -2, -2 }, { 2, 2 }, { -2, 2 }, { 2, -2 }, { 0, 3 }, { 0, -3 },
-    { 3, 0 }, { -3, 0 } };
+constexpr Offset kNeighbours[8]
+    = { { -2, -2 }, { 2, 2 }, { -2, 2 }, { 2, -2 }, { 0, 3 }, { 0, -3 }, { 3, 0 }, { -3, 0 } };
 constexpr int kFirstAxisNeighbour = 4;
 
 struct Thresholds {
@@ -37,7 +37,8 @@ Thresholds thresholdsAt(const PyramidLevel<Sample>& level, int32_t x, int32_t y)
         : level.yOut[level.index(x, y)];
     const int32_t bin = brightnessBin<Sample>(brightness);
     const LevelParams& params = *level.params;
-    return { noiseThreshold(params, level.level, kY, bin), noiseThreshold(params, level.level, kCr, bin),
+    return { noiseThreshold(params, level.level, kY, bin),
+        noiseThreshold(params, level.level, kCr, bin),
         noiseThreshold(params, level.level, kCb, bin) };
 }
 
@@ -85,8 +86,10 @@ void detect(PyramidLevel<Sample>& level)
                 }
                 // At level 0 colour looks only along the axes at distance 3.
                 if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
-                    detectColour(level.crClass, c, i, t.cr, absWrap(subWrap(level.crOut[c], level.crOut[i])));
-                    detectColour(level.cbClass, c, i, t.cb, absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
+                    detectColour(level.crClass, c, i, t.cr,
+                        absWrap(subWrap(level.crOut[c], level.crOut[i])));
+                    detectColour(level.cbClass, c, i, t.cb,
+                        absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
                 }
             }
         }
@@ -136,8 +139,8 @@ void fillWindow(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, in
 // In place: windows written earlier in the pass count for later samples. The
 // maps never read each other, so each is confirmed in a pass of its own.
 template <typename Sample>
-void confirmMap(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t r, int32_t countRadius,
-    int32_t limit, bool colour)
+void confirmMap(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t r,
+    int32_t countRadius, int32_t limit, bool colour)
 {
     for (int32_t y = r; y < level.height - r; ++y) {
         const uint8_t* row = map.data() + level.index(0, y);
@@ -199,7 +202,8 @@ void eraseSpot(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int
 }
 
 template <typename Sample>
-void eraseSpots(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t reach, int32_t largestRadius)
+void eraseSpots(
+    PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t reach, int32_t largestRadius)
 {
     for (int32_t y = reach; y < level.height - reach; ++y) {
         const uint8_t* row = map.data() + level.index(0, y);
@@ -226,7 +230,8 @@ void eraseIsolatedSpots(PyramidLevel<Sample>& level)
 
 // Sets every empty neighbour of each sample holding `from` to `to`.
 template <typename Sample>
-void growRing(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, uint8_t from, uint8_t to)
+void growRing(
+    const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, uint8_t from, uint8_t to)
 {
     for (int32_t y = 1; y < level.height - 1; ++y) {
         const uint8_t* row = map.data() + level.index(0, y);

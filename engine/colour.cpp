@@ -24,7 +24,8 @@ Bgr readPixel(const uint8_t* pixel, bool grey)
             return { pixel[0], pixel[0], pixel[0] };
         return { pixel[0], pixel[1], pixel[2] };
     } else {
-        auto sample = [&](int i) { return static_cast<int32_t>(pixel[2 * i] | (pixel[2 * i + 1] << 8)); };
+        auto sample
+            = [&](int i) { return static_cast<int32_t>(pixel[2 * i] | (pixel[2 * i + 1] << 8)); };
         if (grey)
             return { sample(0), sample(0), sample(0) };
         return { sample(0), sample(1), sample(2) };

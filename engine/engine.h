@@ -38,11 +38,10 @@ constexpr int32_t kAllThreads = 0;
 // With more than one thread, filter-mode tiles run side by side; callbacks are
 // still made one at a time on the calling thread, in slot order, and the
 // output is identical to a one-thread run.
-bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output,
-    const uint8_t* input, int32_t bitsPerPixel, int64_t bufferSize,
-    const FilterParams* settings, NoiseProfile& profile, bool measure, void* user,
-    TileCallback tileCallback, LevelHistogram* histograms, BufferProvider bufferProvider,
-    int32_t threadCount = kAllThreads);
+bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output, const uint8_t* input,
+    int32_t bitsPerPixel, int64_t bufferSize, const FilterParams* settings, NoiseProfile& profile,
+    bool measure, void* user, TileCallback tileCallback, LevelHistogram* histograms,
+    BufferProvider bufferProvider, int32_t threadCount = kAllThreads);
 
 // Filters `original` (or the high-depth original) into `display` (or the
 // high-depth result); for 48 and 16 bits per pixel then refreshes the whole

@@ -10,7 +10,10 @@ namespace calmora {
 
 namespace {
 
-bool isHighDepth(int32_t bitsPerPixel) { return bitsPerPixel == 48 || bitsPerPixel == 16; }
+bool isHighDepth(int32_t bitsPerPixel)
+{
+    return bitsPerPixel == 48 || bitsPerPixel == 16;
+}
 
 int64_t bufferBytes(const ImageDesc& desc)
 {
@@ -71,9 +74,8 @@ bool filterImage(const ImageDesc& original, const ImageDesc& display,
             return false;
     }
 
-    const int64_t bufferSize = highDepth
-        ? static_cast<int64_t>(width) * height * (bitsPerPixel / 8)
-        : bufferBytes(display);
+    const int64_t bufferSize = highDepth ? static_cast<int64_t>(width) * height * (bitsPerPixel / 8)
+                                         : bufferBytes(display);
     std::vector<uint8_t> displayStandIn;
     std::vector<uint8_t> originalStandIn;
     uint8_t* displayPixels = const_cast<uint8_t*>(pixelsOrZeros(display, displayStandIn));
@@ -99,9 +101,9 @@ bool buildProfile(const ImageDesc& image, TileList& tiles, NoiseProfile& profile
     resetProfile(profile, true);
     // About 330 kB of lists: on the heap.
     auto histograms = std::make_unique<LevelHistogram[]>(kHistogramLevels);
-    const bool completed = runTiles(tiles, image.width, image.height, const_cast<uint8_t*>(measured),
-        nullptr, image.bitsPerPixel, bufferBytes(image), nullptr, profile, true, user, tileCallback,
-        histograms.get(), bufferProvider, 1);
+    const bool completed = runTiles(tiles, image.width, image.height,
+        const_cast<uint8_t*>(measured), nullptr, image.bitsPerPixel, bufferBytes(image), nullptr,
+        profile, true, user, tileCallback, histograms.get(), bufferProvider, 1);
     if (completed)
         estimateProfile(histograms.get(), profile);
     return completed;

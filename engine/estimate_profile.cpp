@@ -41,8 +41,8 @@ void takeMedians(LevelHistogram* histogram, NoiseBand& band, int32_t n)
             int32_t value = 0;
             if (histogram != nullptr) {
                 IntList& list = histogram->bins[4 * p + c];
-                const int32_t count = std::clamp<int32_t>(list.count, 0,
-                    static_cast<int32_t>(list.items.size()));
+                const int32_t count
+                    = std::clamp<int32_t>(list.count, 0, static_cast<int32_t>(list.items.size()));
                 if (count > 0) {
                     // Reorders the list in place; it is not used again.
                     auto middle = list.items.begin() + (count - 1) / 2;
@@ -204,7 +204,8 @@ void estimateProfile(LevelHistogram* histograms, NoiseProfile& profile)
     resetProfile(profile, true);
     // The band count and point counts are clamped to the records' room; the
     // reset has just set them to 4 and 11.
-    const int32_t bandCount = std::clamp(profile.bandCount, 0, std::min(kProfileBands, kHistogramLevels));
+    const int32_t bandCount
+        = std::clamp(profile.bandCount, 0, std::min(kProfileBands, kHistogramLevels));
     for (int32_t b = 0; b < bandCount; ++b) {
         NoiseBand& band = profile.bands[b];
         const int32_t n = std::clamp(band.pointCount, 0, kMaxPoints);

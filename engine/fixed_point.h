@@ -29,7 +29,10 @@ constexpr int32_t kMaxLuma8 = 21906;
 constexpr int32_t kTileMarginPx = 16;
 constexpr int32_t kTileSizePx = 600;
 
-constexpr int32_t asr(int32_t value, int shift) { return value >> shift; }
+constexpr int32_t asr(int32_t value, int shift)
+{
+    return value >> shift;
+}
 
 constexpr int32_t mulWrap(int32_t a, int32_t b)
 {
@@ -56,7 +59,10 @@ constexpr int32_t divTrunc(int32_t a, int32_t b)
 }
 
 // |value|, wrapping for INT32_MIN.
-constexpr int32_t absWrap(int32_t value) { return value < 0 ? subWrap(0, value) : value; }
+constexpr int32_t absWrap(int32_t value)
+{
+    return value < 0 ? subWrap(0, value) : value;
+}
 
 // Blend (value * strength) >> 7, the form of every suppression strength.
 constexpr int32_t blend(int32_t value, int32_t strength)
@@ -65,7 +71,10 @@ constexpr int32_t blend(int32_t value, int32_t strength)
 }
 
 // Average of two samples: the floor of the half.
-constexpr int32_t halfSum(int32_t a, int32_t b) { return asr(addWrap(a, b), 1); }
+constexpr int32_t halfSum(int32_t a, int32_t b)
+{
+    return asr(addWrap(a, b), 1);
+}
 
 // Conversion of a 32-bit intermediate into a plane sample. For 16-bit planes
 // the value wraps (two's complement); 32-bit planes take it unchanged.
@@ -87,9 +96,9 @@ struct PathTraits;
 
 template <>
 struct PathTraits<int16_t> {
-    static constexpr int kBinShift = 11;     // brightness bins
-    static constexpr int kInputShift = 6;    // input conversion
-    static constexpr int kNoiseShift = 6;    // profile noise to plane units
+    static constexpr int kBinShift = 11; // brightness bins
+    static constexpr int kInputShift = 6; // input conversion
+    static constexpr int kNoiseShift = 6; // profile noise to plane units
     static constexpr bool kSharpenCap = true; // sharpening stops at white
 };
 

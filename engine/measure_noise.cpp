@@ -107,11 +107,18 @@ int32_t blockBin(const PyramidLevel<int16_t>& level, int32_t x0, int32_t y0)
 // Statistics of the block at (x0, y0) from its nine sample points and their
 // neighbours at distance r. They do not depend on the pass, so each block is
 // evaluated once and the passes only apply their limits.
-void evaluateBlock(const PyramidLevel<int16_t>& level, int32_t x0, int32_t y0, int32_t r,
-    Block& block)
+void evaluateBlock(
+    const PyramidLevel<int16_t>& level, int32_t x0, int32_t y0, int32_t r, Block& block)
 {
     const int32_t neighbourOffsets[kNeighbours][2] = {
-        { -r, -r }, { r, r }, { -r, r }, { r, -r }, { 0, r }, { 0, -r }, { r, 0 }, { -r, 0 },
+        { -r, -r },
+        { r, r },
+        { -r, r },
+        { r, -r },
+        { 0, r },
+        { 0, -r },
+        { r, 0 },
+        { -r, 0 },
     };
     const std::vector<int16_t>* planes[kChannels] = { &level.yIn, &level.crIn, &level.cbIn };
 
@@ -210,8 +217,7 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
     const int32_t levelNumber = level.level;
     // Guards against records no run produces: a level outside the histogram
     // array (the shifts below depend on it) and planes shorter than their size.
-    if (levelNumber < 0 || levelNumber >= kHistogramLevels || level.width <= 0
-        || level.height <= 0)
+    if (levelNumber < 0 || levelNumber >= kHistogramLevels || level.width <= 0 || level.height <= 0)
         return;
     const size_t samples = level.sampleCount();
     if (level.yIn.size() < samples || level.crIn.size() < samples || level.cbIn.size() < samples)
@@ -229,7 +235,8 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
     const int32_t blockRows = level.height >> kBlockShift;
     const int32_t visitedColumns = (blockColumns + step - 1) / step;
     const int32_t visitedRows = (blockRows + step - 1) / step;
-    std::vector<Block> blocks(static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
+    std::vector<Block> blocks(
+        static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
 
     // Block order (row by row) is kept: the summary takes its first entries.
     for (int32_t row = 0; row < visitedRows; ++row) {
@@ -305,8 +312,10 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
         if (levelNumber > 3 && pass >= 3)
             break;
         if (!extended && pass == kRegularPasses) {
-            const int64_t meanCr = acceptedNumber[kCr] > 0 ? acceptedSum[kCr] / acceptedNumber[kCr] : 0;
-            const int64_t meanCb = acceptedNumber[kCb] > 0 ? acceptedSum[kCb] / acceptedNumber[kCb] : 0;
+            const int64_t meanCr
+                = acceptedNumber[kCr] > 0 ? acceptedSum[kCr] / acceptedNumber[kCr] : 0;
+            const int64_t meanCb
+                = acceptedNumber[kCb] > 0 ? acceptedSum[kCb] / acceptedNumber[kCb] : 0;
             const int64_t scale = levelNumber + 1;
             if (scale * meanCr > kExtendedColourNoise || scale * meanCb > kExtendedColourNoise) {
                 if (!histogram.allowExtended)
@@ -329,8 +338,8 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
             if (total <= 0)
                 continue;
             const int64_t k = std::max<int64_t>(total >> kSummaryWeightShift, 1);
-            band.weight[p][c] = static_cast<int16_t>(
-                std::min<int64_t>(band.weight[p][c] + k, kMaxBandWeight));
+            band.weight[p][c]
+                = static_cast<int16_t>(std::min<int64_t>(band.weight[p][c] + k, kMaxBandWeight));
 
             runs.clear();
             int64_t remaining = k;

@@ -20,7 +20,8 @@ void PyramidLevel<Sample>::freePlanes()
 template <typename Sample>
 void PyramidLevel<Sample>::freeMaps()
 {
-    for (std::vector<uint8_t>* map : { &direction, &smoothedDirection, &yClass, &crClass, &cbClass })
+    for (std::vector<uint8_t>* map :
+        { &direction, &smoothedDirection, &yClass, &crClass, &cbClass })
         std::vector<uint8_t>().swap(*map);
 }
 
@@ -85,9 +86,9 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
 
 template struct PyramidLevel<int16_t>;
 template struct PyramidLevel<int32_t>;
-template void processLevel<int16_t>(PyramidLevel<int16_t>&, const LevelParams&, int32_t, bool,
-    LevelHistogram*);
-template void processLevel<int32_t>(PyramidLevel<int32_t>&, const LevelParams&, int32_t, bool,
-    LevelHistogram*);
+template void processLevel<int16_t>(
+    PyramidLevel<int16_t>&, const LevelParams&, int32_t, bool, LevelHistogram*);
+template void processLevel<int32_t>(
+    PyramidLevel<int32_t>&, const LevelParams&, int32_t, bool, LevelHistogram*);
 
 } // namespace calmora

@@ -22,13 +22,12 @@ struct Rect {
     bool isEmpty() const { return right <= left || bottom <= top; }
     bool intersects(const Rect& other) const
     {
-        return left < other.right && other.left < right && top < other.bottom
-            && other.top < bottom;
+        return left < other.right && other.left < right && top < other.bottom && other.top < bottom;
     }
 };
 
 struct Tile {
-    Rect dest;   // the tile proper
+    Rect dest; // the tile proper
     Rect source; // dest grown by the margin on every side, clamped to the image
     int32_t levelArgA = 0;
     int32_t levelArgB = 0;
@@ -67,10 +66,10 @@ constexpr int kChannels = 3;
 // Band 0 is the finest; band 4 is never written.
 struct FilterParams {
     int32_t bandCount = 4;
-    int16_t levelFactor[5][kChannels] = {};       // 0 keeps the measured level
+    int16_t levelFactor[5][kChannels] = {}; // 0 keeps the measured level
     int16_t suppressionFactor[5][kChannels] = {}; // 1/128 units, 128 = 100 %
-    int32_t sharpenAmount = 0;                    // 0..10, 0 = no sharpening
-    int32_t classSelector = 0;                    // 0 automatic, 1..3 force class 0..2
+    int32_t sharpenAmount = 0; // 0..10, 0 = no sharpening
+    int32_t classSelector = 0; // 0 automatic, 1..3 force class 0..2
 };
 static_assert(sizeof(FilterParams) == 72, "FilterParams is a fixed 72-byte record");
 
@@ -82,7 +81,7 @@ constexpr int kPointCount = 11;
 struct NoiseBand {
     int32_t pointCount = 0;
     int32_t bandIndex = 0;
-    int16_t noise[kMaxPoints][kChannels] = {};  // point-major: Y, Cr, Cb of point 0, ...
+    int16_t noise[kMaxPoints][kChannels] = {}; // point-major: Y, Cr, Cb of point 0, ...
     int16_t weight[kMaxPoints][kChannels] = {}; // evidence per point, 0 = none
 };
 static_assert(sizeof(NoiseBand) == 200, "NoiseBand is a fixed 200-byte record");

@@ -51,7 +51,8 @@ int32_t windowMean(int32_t sum, int32_t count)
 // wrap alike), so the result is that of the window summed sample by sample.
 template <typename Sample>
 void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_t parentHeight,
-    std::vector<Sample>& child, int32_t childWidth, int32_t childHeight, std::vector<int32_t>& columnSums)
+    std::vector<Sample>& child, int32_t childWidth, int32_t childHeight,
+    std::vector<int32_t>& columnSums)
 {
     columnSums.resize(static_cast<size_t>(parentWidth));
     int32_t* sums = columnSums.data();
@@ -81,12 +82,14 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
         edge(0);
         if (rows == 3) {
             for (int32_t cx = 1; cx < interiorEnd; ++cx) {
-                const int32_t sum = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
+                const int32_t sum
+                    = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
                 out[cx] = toSample<Sample>(windowMean<Sample, 9>(sum));
             }
         } else {
             for (int32_t cx = 1; cx < interiorEnd; ++cx) {
-                const int32_t sum = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
+                const int32_t sum
+                    = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
                 out[cx] = toSample<Sample>(windowMean<Sample>(sum, rows * 3));
             }
         }
@@ -121,8 +124,7 @@ public:
         , m_width(parentWidth)
         , m_widened(static_cast<size_t>(parentWidth) * kPlanes * 2)
         , m_blended(static_cast<size_t>(parentWidth) * kPlanes)
-    {
-    }
+    { }
 
     // Interpolated planes for parent row `py`, in the order yOut, crOut,
     // cbOut, yIn, crIn, cbIn. Rows must be asked for in increasing order.
@@ -155,11 +157,11 @@ private:
         const int slot = cy & 1;
         int32_t* rows = m_widened.data() + static_cast<size_t>(slot) * kPlanes * m_width;
         if (m_slotRow[slot] != cy) {
-            const std::vector<Sample>* planes[kPlanes]
-                = { &m_child.yOut, &m_child.crOut, &m_child.cbOut, &m_child.yIn, &m_child.crIn, &m_child.cbIn };
+            const std::vector<Sample>* planes[kPlanes] = { &m_child.yOut, &m_child.crOut,
+                &m_child.cbOut, &m_child.yIn, &m_child.crIn, &m_child.cbIn };
             for (int p = 0; p < kPlanes; ++p)
-                widenRow(planes[p]->data() + static_cast<size_t>(cy) * m_child.width, m_child.width, m_width,
-                    rows + static_cast<size_t>(p) * m_width);
+                widenRow(planes[p]->data() + static_cast<size_t>(cy) * m_child.width, m_child.width,
+                    m_width, rows + static_cast<size_t>(p) * m_width);
             m_slotRow[slot] = cy;
         }
         return rows;
@@ -237,7 +239,8 @@ void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child, bool w
     std::vector<Sample>* out[3] = { &child.yOut, &child.crOut, &child.cbOut };
     for (int c = 0; c < 3; ++c) {
         in[c]->resize(count);
-        averagePlane(*from[c], parent.width, parent.height, *in[c], child.width, child.height, columnSums);
+        averagePlane(
+            *from[c], parent.width, parent.height, *in[c], child.width, child.height, columnSums);
         if (withOutput)
             *out[c] = *in[c];
     }
@@ -285,7 +288,8 @@ void mergeChild(PyramidLevel<Sample>& child)
                 pullCr = limitPull(pullCr, noiseThreshold(params, child.level, kCr, bin));
                 pullCb = limitPull(pullCb, noiseThreshold(params, child.level, kCb, bin));
             }
-            parent.yOut[i] = toSample<Sample>(blendMerge(yOut, parent.yIn[i], pullY, nY, strength[kY]));
+            parent.yOut[i]
+                = toSample<Sample>(blendMerge(yOut, parent.yIn[i], pullY, nY, strength[kY]));
             parent.crOut[i]
                 = toSample<Sample>(blendMerge(crOut, parent.crIn[i], pullCr, nCr, strength[kCr]));
             parent.cbOut[i]

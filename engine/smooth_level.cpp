@@ -25,8 +25,8 @@ constexpr Offset kDirections[8]
 constexpr int kAxisDirections = 4;
 
 template <typename Sample>
-int32_t clampedAt(const PyramidLevel<Sample>& level, const std::vector<Sample>& plane, int32_t x,
-    int32_t y)
+int32_t clampedAt(
+    const PyramidLevel<Sample>& level, const std::vector<Sample>& plane, int32_t x, int32_t y)
 {
     x = clampInt(x, 0, level.width - 1);
     y = clampInt(y, 0, level.height - 1);
@@ -36,8 +36,8 @@ int32_t clampedAt(const PyramidLevel<Sample>& level, const std::vector<Sample>& 
 // Brightness that chooses a sample's noise thresholds: the child's input
 // while there is a child, else the level's own `plane`.
 template <typename Sample>
-int32_t thresholdBin(const PyramidLevel<Sample>& level, const std::vector<Sample>& plane, bool hasChild,
-    int32_t x, int32_t y)
+int32_t thresholdBin(const PyramidLevel<Sample>& level, const std::vector<Sample>& plane,
+    bool hasChild, int32_t x, int32_t y)
 {
     const int32_t brightness = hasChild ? level.child->yIn[level.child->index(x >> 1, y >> 1)]
                                         : plane[level.index(x, y)];
@@ -216,7 +216,8 @@ void averageAlongEdges(PyramidLevel<Sample>& level, bool hasChild)
                     directions[directionCount++] = level.smoothedDirection[c] - 1;
             }
             const int32_t y0 = level.yIn[c];
-            const int32_t tY = noiseThreshold(params, level.level, kY, thresholdBin(level, level.yIn, hasChild, x, y));
+            const int32_t tY = noiseThreshold(
+                params, level.level, kY, thresholdBin(level, level.yIn, hasChild, x, y));
             const int32_t base = asr(tY, 6);
             // A sample this different closes the walk after it; one more
             // different is rejected.
@@ -382,7 +383,8 @@ void sharpen(PyramidLevel<Sample>& level)
     if (level.height <= 4 || level.width <= 4)
         return;
     const int32_t spread = level.level == 0 ? 1 : 2 * level.level;
-    const int32_t t = divTrunc(mulWrap(mulWrap(10 - level.levelClass, level.sharpenAmount), 5), 10 * spread);
+    const int32_t t
+        = divTrunc(mulWrap(mulWrap(10 - level.levelClass, level.sharpenAmount), 5), 10 * spread);
     int32_t b = divTrunc(mulWrap(t, kStrengthOne), 100);
     // 128 would divide by zero below.
     if (b == kStrengthOne)

@@ -40,7 +40,8 @@ constexpr int32_t kAbsorbedRemainderPx = 64;
 
 int32_t tileCountAlong(int32_t length)
 {
-    const int32_t count = length / kTileSizePx + (length % kTileSizePx > kAbsorbedRemainderPx ? 1 : 0);
+    const int32_t count
+        = length / kTileSizePx + (length % kTileSizePx > kAbsorbedRemainderPx ? 1 : 0);
     return count > 0 ? count : 1;
 }
 
@@ -107,8 +108,8 @@ int32_t pointCountOf(const NoiseBand& band)
 
 // Luminance thresholds above these fractions of white make a level noisy
 // enough for the stronger processing classes.
-int32_t computeLevelClass(const LevelParams& params, const FilterParams& settings, int32_t level,
-    int32_t points)
+int32_t computeLevelClass(
+    const LevelParams& params, const FilterParams& settings, int32_t level, int32_t points)
 {
     switch (settings.classSelector) {
     case 1:
@@ -146,7 +147,7 @@ void prepareLevelParams(LevelParams& params, NoiseProfile& profile, const Filter
     params.settingsWord = settings->sharpenAmount;
     params.reserved = 0;
     const int shift = (bitsPerPixel == 48 || bitsPerPixel == 16) ? PathTraits<int32_t>::kNoiseShift
-                                                                  : PathTraits<int16_t>::kNoiseShift;
+                                                                 : PathTraits<int16_t>::kNoiseShift;
     for (int32_t b = 0; b <= params.lastLevel; ++b) {
         const NoiseBand& band = profile.bands[b];
         const int32_t points = pointCountOf(band);
@@ -161,7 +162,10 @@ void prepareLevelParams(LevelParams& params, NoiseProfile& profile, const Filter
     }
 }
 
-bool isHighDepth(int32_t bitsPerPixel) { return bitsPerPixel == 48 || bitsPerPixel == 16; }
+bool isHighDepth(int32_t bitsPerPixel)
+{
+    return bitsPerPixel == 48 || bitsPerPixel == 16;
+}
 
 bool isSupportedDepth(int32_t bitsPerPixel)
 {
@@ -173,7 +177,8 @@ using Clock = std::chrono::steady_clock;
 
 int32_t millisecondsSince(Clock::time_point start)
 {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    const auto elapsed
+        = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return static_cast<int32_t>(std::min<int64_t>(elapsed.count(), INT32_MAX));
 }
 
@@ -207,7 +212,8 @@ void copyOut(const RunContext& run, const Tile& tile, const uint8_t* work)
 {
     const int64_t workRowBytes = static_cast<int64_t>(tile.source.width()) * run.bytesPerPixel;
     const int64_t rowBytes = static_cast<int64_t>(tile.dest.width()) * run.bytesPerPixel;
-    const int64_t column = static_cast<int64_t>(tile.dest.left - tile.source.left) * run.bytesPerPixel;
+    const int64_t column
+        = static_cast<int64_t>(tile.dest.left - tile.source.left) * run.bytesPerPixel;
     for (int32_t y = tile.dest.top; y < tile.dest.bottom; ++y) {
         const uint8_t* from = work + (y - tile.source.top) * workRowBytes + column;
         uint8_t* to = run.output + static_cast<int64_t>(y) * run.stride
@@ -249,8 +255,8 @@ size_t workBytes(const RunContext& run, const Tile& tile)
         * static_cast<size_t>(run.bytesPerPixel);
 }
 
-bool runSequential(const RunContext& run, void* user, TileCallback tileCallback,
-    BufferProvider bufferProvider)
+bool runSequential(
+    const RunContext& run, void* user, TileCallback tileCallback, BufferProvider bufferProvider)
 {
     TileList& tiles = run.tiles;
     bool result = true;
@@ -298,7 +304,8 @@ bool runSequential(const RunContext& run, void* user, TileCallback tileCallback,
 // tiles finish cannot change the output.
 class TilePool {
 public:
-    TilePool(const RunContext& run, int32_t threadCount) : m_run(run)
+    TilePool(const RunContext& run, int32_t threadCount)
+        : m_run(run)
     {
         m_done.assign(static_cast<size_t>(run.tiles.count()), 0);
         m_elapsedMs.assign(static_cast<size_t>(run.tiles.count()), 0);
@@ -439,10 +446,10 @@ bool rangesOverlap(const uint8_t* a, const uint8_t* b, int64_t size)
 
 } // namespace
 
-bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output,
-    const uint8_t* input, int32_t bitsPerPixel, int64_t bufferSize, const FilterParams* settings,
-    NoiseProfile& profile, bool measure, void* user, TileCallback tileCallback,
-    LevelHistogram* histograms, BufferProvider bufferProvider, int32_t threadCount)
+bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output, const uint8_t* input,
+    int32_t bitsPerPixel, int64_t bufferSize, const FilterParams* settings, NoiseProfile& profile,
+    bool measure, void* user, TileCallback tileCallback, LevelHistogram* histograms,
+    BufferProvider bufferProvider, int32_t threadCount)
 {
     if (!isSupportedDepth(bitsPerPixel) || width <= 0 || height <= 0)
         return false;
@@ -480,8 +487,8 @@ bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output,
     // Measuring depends on the order of tiles, a buffer provider hands out one
     // buffer at a time, and filtering in place would let a tile read a
     // neighbour's result: those run on the calling thread alone.
-    const bool parallel = threadCount > 1 && !measure && buffersNeeded
-        && !rangesOverlap(input, output, bufferSize);
+    const bool parallel
+        = threadCount > 1 && !measure && buffersNeeded && !rangesOverlap(input, output, bufferSize);
     if (parallel)
         return runParallel(run, user, tileCallback, threadCount);
     return runSequential(run, user, tileCallback, bufferProvider);

@@ -9,16 +9,16 @@
 namespace calmora {
 
 struct ExifRecord {
-    int32_t isoSpeed = 0;    // 0 or less: unknown
-    std::string software;    // the program that wrote the file, UTF-8
+    int32_t isoSpeed = 0; // 0 or less: unknown
+    std::string software; // the program that wrote the file, UTF-8
     std::string make;
     std::string model;
     std::string lensModel;
     std::string dateTimeOriginal; // "YYYY:MM:DD HH:MM:SS" as stored
-    double exposureTime = 0;      // seconds, 0 = unknown
-    double fNumber = 0;           // 0 = unknown
-    double focalLength = 0;       // millimetres, 0 = unknown
-    int32_t orientation = 0;      // 1..8, 0 = unknown
+    double exposureTime = 0; // seconds, 0 = unknown
+    double fNumber = 0; // 0 = unknown
+    double focalLength = 0; // millimetres, 0 = unknown
+    int32_t orientation = 0; // 1..8, 0 = unknown
 };
 
 } // namespace calmora

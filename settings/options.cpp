@@ -17,7 +17,8 @@ namespace {
 constexpr int32_t kAny = std::numeric_limits<int32_t>::min();
 constexpr int32_t kAnyMax = std::numeric_limits<int32_t>::max();
 
-template <typename Group> struct Field {
+template <typename Group>
+struct Field {
     const char* name;
     int offset;
     int32_t Group::*member;
@@ -156,7 +157,8 @@ std::optional<Group> decodeFields(const QString& name, const QByteArray& stored,
     return group;
 }
 
-template <typename Group> int32_t storedAsIs(const Field<Group>&, int32_t value)
+template <typename Group>
+int32_t storedAsIs(const Field<Group>&, int32_t value)
 {
     return value;
 }

@@ -5,7 +5,10 @@
 namespace calmora {
 namespace {
 
-QStringList words(const char* line) { return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+QStringList words(const char* line)
+{
+    return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
 
 TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
 {
@@ -23,14 +26,17 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         { "no file", "denoise --quality 80", "no image file" },
         { "-o with two inputs", "denoise -o out.jpg a.jpg b.jpg", "-o" },
         { "-o with --dest-dir", "denoise -o out.jpg --dest-dir d a.jpg", "--dest-dir" },
-        { "--dest-dir with --dest-subdir", "denoise --dest-dir d --dest-subdir s a.jpg", "--dest-subdir" },
+        { "--dest-dir with --dest-subdir", "denoise --dest-dir d --dest-subdir s a.jpg",
+            "--dest-subdir" },
         { "--dest-subdir is one folder name", "denoise --dest-subdir a/b a.jpg", "a/b" },
         { "quality above 100", "denoise --quality 101 a.jpg", "101" },
         { "quality not a number", "denoise --quality=high a.jpg", "high" },
         { "negative thread count", "denoise --threads -1 a.jpg", "-1" },
         { "format gif", "denoise --format gif a.jpg", "gif" },
-        { "--profile-out with two inputs", "denoise --profile-out p.json a.jpg b.jpg", "--profile-out" },
-        { "--profile-in with --profile-out", "denoise --profile-in p.json --profile-out q.json a.jpg", "--profile-in" },
+        { "--profile-out with two inputs", "denoise --profile-out p.json a.jpg b.jpg",
+            "--profile-out" },
+        { "--profile-in with --profile-out",
+            "denoise --profile-in p.json --profile-out q.json a.jpg", "--profile-in" },
         { "option missing its value", "denoise a.jpg --suffix", "--suffix needs a value" },
         { "profile of two files", "profile a.jpg b.jpg", "one image file" },
     };
@@ -47,23 +53,27 @@ TEST(ParseArguments, GoodForms)
 {
     CliArguments parsed;
     QString error;
-    ASSERT_TRUE(parseArguments(words("denoise --quality=80 --set sharpening=2 -q --format PNG --set lumaLevel=-3 "
-                                     "--suffix= a.jpg -- -odd.jpg --in-place"),
+    ASSERT_TRUE(parseArguments(
+        words("denoise --quality=80 --set sharpening=2 -q --format PNG --set lumaLevel=-3 "
+              "--suffix= a.jpg -- -odd.jpg --in-place"),
         parsed, &error))
         << error.toStdString();
     EXPECT_EQ(parsed.command, CliCommand::Denoise);
     EXPECT_EQ(parsed.quality, 80);
-    EXPECT_EQ(parsed.assignments, (QStringList { "sharpening=2", "lumaLevel=-3" })) << "kept in order";
+    EXPECT_EQ(parsed.assignments, (QStringList { "sharpening=2", "lumaLevel=-3" }))
+        << "kept in order";
     EXPECT_EQ(parsed.format, QStringLiteral("png"));
     EXPECT_TRUE(parsed.suffix.isEmpty()) << "--suffix= gives an empty suffix";
     EXPECT_TRUE(parsed.quiet);
     EXPECT_FALSE(parsed.inPlace) << "after -- everything is a file";
     EXPECT_EQ(parsed.files, (QStringList { "a.jpg", "-odd.jpg", "--in-place" }));
 
-    ASSERT_TRUE(parseArguments(words("denoise --dest-subdir clean --threads 4 a.jpg b.jpg"), parsed, &error));
+    ASSERT_TRUE(parseArguments(
+        words("denoise --dest-subdir clean --threads 4 a.jpg b.jpg"), parsed, &error));
     EXPECT_EQ(parsed.destSubdir, QStringLiteral("clean"));
     EXPECT_EQ(parsed.threads, 4);
-    EXPECT_EQ(parsed.suffix, QStringLiteral("_filtered")) << "an earlier parse leaves nothing behind";
+    EXPECT_EQ(parsed.suffix, QStringLiteral("_filtered"))
+        << "an earlier parse leaves nothing behind";
     EXPECT_FALSE(parsed.quality.has_value());
 
     ASSERT_TRUE(parseArguments(words("presets --json"), parsed, &error));

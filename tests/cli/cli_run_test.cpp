@@ -30,7 +30,8 @@ QImage noisyPicture()
     for (int y = 0; y < picture.height(); ++y)
         for (int x = 0; x < picture.width(); ++x) {
             const int base = 50 + (x + y) / 3;
-            picture.setPixel(x, y, qRgb(base + noise(random), base + 10 + noise(random), base - 10 + noise(random)));
+            picture.setPixel(x, y,
+                qRgb(base + noise(random), base + 10 + noise(random), base - 10 + noise(random)));
         }
     return picture;
 }
@@ -42,7 +43,8 @@ struct Result {
 
     std::string text() const
     {
-        return "exit " + std::to_string(exitCode) + "\nstdout: " + out.toStdString() + "\nstderr: " + err.toStdString();
+        return "exit " + std::to_string(exitCode) + "\nstdout: " + out.toStdString()
+            + "\nstderr: " + err.toStdString();
     }
 };
 
@@ -77,7 +79,8 @@ protected:
         if (!process.waitForFinished(180000)) {
             process.kill();
             process.waitForFinished();
-            ADD_FAILURE() << "calmora-cli " << arguments.join(' ').toStdString() << " did not finish";
+            ADD_FAILURE() << "calmora-cli " << arguments.join(' ').toStdString()
+                          << " did not finish";
             return result;
         }
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << arguments.join(' ').toStdString();
@@ -104,16 +107,22 @@ TEST_F(CliRun, WhereAndHowTheResultIsWritten)
     };
     const Row rows[] = {
         { "beside the source", {}, "photo.jpg", "work/photo_filtered.jpg", kJpegMagic },
-        { "--format png", { "--format", "png" }, "photo.jpg", "work/photo_filtered.png", kPngMagic },
-        { "--format auto keeps PNG", { "--format=auto" }, "photo.png", "work/photo_filtered.png", kPngMagic },
+        { "--format png", { "--format", "png" }, "photo.jpg", "work/photo_filtered.png",
+            kPngMagic },
+        { "--format auto keeps PNG", { "--format=auto" }, "photo.png", "work/photo_filtered.png",
+            kPngMagic },
         { "-o names the file", { "-o", "clean.png" }, "photo.jpg", "work/clean.png", kPngMagic },
-        { "--dest-dir is created", { "--dest-dir", "new/" }, "photo.png", "work/new/photo_filtered.jpg", kJpegMagic },
-        { "--dest-subdir", { "--dest-subdir", "sub", "--suffix", "_x" }, "photo.png", "work/sub/photo_x.jpg", kJpegMagic },
-        { "--preset by name, any case", { "--preset", "night scene", "-o", "n.jpg" }, "photo.png", "work/n.jpg", kJpegMagic },
+        { "--dest-dir is created", { "--dest-dir", "new/" }, "photo.png",
+            "work/new/photo_filtered.jpg", kJpegMagic },
+        { "--dest-subdir", { "--dest-subdir", "sub", "--suffix", "_x" }, "photo.png",
+            "work/sub/photo_x.jpg", kJpegMagic },
+        { "--preset by name, any case", { "--preset", "night scene", "-o", "n.jpg" }, "photo.png",
+            "work/n.jpg", kJpegMagic },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const Result result = run(QStringList { "denoise" } + row.options + QStringList { file(row.input) });
+        const Result result
+            = run(QStringList { "denoise" } + row.options + QStringList { file(row.input) });
         ASSERT_EQ(result.exitCode, 0) << result.text();
         const QString written = home.filePath(QLatin1String(row.written));
         EXPECT_TRUE(result.out.endsWith(QFileInfo(written).fileName() + '\n')) << result.text();
@@ -129,7 +138,8 @@ TEST_F(CliRun, SettingsChangeTheResultAndAGivenProfileReproducesIt)
     ASSERT_EQ(again.exitCode, 0) << again.text();
     EXPECT_EQ(readBytes(file("again.png")), readBytes(file("first.png")));
 
-    const Result unsuppressed = run({ "denoise", "-o", "other.png", "--set", "lumaSuppression=0", png });
+    const Result unsuppressed
+        = run({ "denoise", "-o", "other.png", "--set", "lumaSuppression=0", png });
     ASSERT_EQ(unsuppressed.exitCode, 0) << unsuppressed.text();
     EXPECT_NE(QImage(file("other.png")), QImage(file("first.png")));
     EXPECT_NE(QImage(file("first.png")), QImage(png)) << "the default settings filter at all";
@@ -145,7 +155,8 @@ TEST_F(CliRun, ProfilePresetsAndInfoPrintWhatScriptsRead)
     for (int b = 0; b < measured->bandCount; ++b)
         EXPECT_EQ(measured->bands[b].pointCount, 11) << "band " << b;
 
-    const QJsonArray presets = QJsonDocument::fromJson(run({ "presets", "--json" }).out.toUtf8()).array();
+    const QJsonArray presets
+        = QJsonDocument::fromJson(run({ "presets", "--json" }).out.toUtf8()).array();
     ASSERT_EQ(presets.size(), 15);
     EXPECT_EQ(presets[0].toObject().value("name").toString(), QStringLiteral("Default"));
     EXPECT_EQ(presets[14].toObject().value("values").toObject().size(), 16);
@@ -212,7 +223,8 @@ TEST_F(CliRun, BadInputsFailCleanly)
         { "not an image format", { "notes.txt" }, "notes.txt" },
         { "destination under a file", { "--dest-dir", "blocker/out", "photo.png" }, "photo.png" },
         { "-o under a file", { "-o", "blocker/out.jpg", "photo.png" }, "photo.png" },
-        { "result would replace the source", { "--suffix", "", "--format", "auto", "photo.png" }, "photo.png" },
+        { "result would replace the source", { "--suffix", "", "--format", "auto", "photo.png" },
+            "photo.png" },
         { "-o names the source", { "-o", "photo.jpg", "photo.jpg" }, "photo.jpg" },
     };
     const QStringList before = listing(work);
@@ -232,7 +244,8 @@ TEST_F(CliRun, BadInputsFailCleanly)
 TEST_F(CliRun, InPlaceReplacesTheSourceWithAValidImage)
 {
     const QByteArray before = readBytes(jpeg);
-    const Result result = run({ "denoise", "--in-place", "--suffix", "", "--format", "auto", jpeg });
+    const Result result
+        = run({ "denoise", "--in-place", "--suffix", "", "--format", "auto", jpeg });
     ASSERT_EQ(result.exitCode, 0) << result.text();
     EXPECT_NE(readBytes(jpeg), before);
     EXPECT_EQ(QImage(jpeg).size(), QSize(320, 240));

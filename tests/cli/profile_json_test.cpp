@@ -29,7 +29,8 @@ TEST(ProfileJson, RoundTripKeepsEveryValue)
 {
     const NoiseProfile profile = sampleProfile();
     QString error;
-    const std::optional<NoiseProfile> back = profileFromJsonText(profileToJsonText(profile), &error);
+    const std::optional<NoiseProfile> back
+        = profileFromJsonText(profileToJsonText(profile), &error);
     ASSERT_TRUE(back) << error.toStdString();
     EXPECT_EQ(std::memcmp(&*back, &profile, sizeof profile), 0);
 }
@@ -46,17 +47,23 @@ TEST(ProfileJson, RejectionsNameWhereTheTextWentWrong)
         { "not JSON", "", "bandCount: 4", "not valid JSON at offset" },
         { "cut short", "]}]}", "]}", "not valid JSON" },
         { "not an object", "", "[1, 2]", "expected an object" },
-        { "bandCount too large", "\"bandCount\":4", "\"bandCount\":9", "bandCount: expected a whole number from 1 to 5" },
-        { "bandCount not the bands' number", "\"bandCount\":4", "\"bandCount\":3", "bands: expected 3 bands" },
+        { "bandCount too large", "\"bandCount\":4", "\"bandCount\":9",
+            "bandCount: expected a whole number from 1 to 5" },
+        { "bandCount not the bands' number", "\"bandCount\":4", "\"bandCount\":3",
+            "bands: expected 3 bands" },
         { "pointCount too large", "\"pointCount\":11", "\"pointCount\":17", "bands[0].pointCount" },
-        { "points missing", "\"pointCount\":11", "\"pointCount\":12", "bands[0].noise: expected a list of 12 points" },
-        { "a point of two numbers", "[1040,1041,1042]", "[1040,1041]", "bands[1].noise[4]: expected three numbers" },
-        { "a value of 40000", ",32660,", ",40000,", "bands[1].weight[2][1]: expected a whole number from 0 to 32767" },
+        { "points missing", "\"pointCount\":11", "\"pointCount\":12",
+            "bands[0].noise: expected a list of 12 points" },
+        { "a point of two numbers", "[1040,1041,1042]", "[1040,1041]",
+            "bands[1].noise[4]: expected three numbers" },
+        { "a value of 40000", ",32660,", ",40000,",
+            "bands[1].weight[2][1]: expected a whole number from 0 to 32767" },
         { "a fraction", "[1000,1001,1002]", "[1000,1001,1.5]", "bands[1].noise[0][2]" },
         { "a negative value", "[1100,", "[-1,", "bands[1].noise[10][0]" },
         { "a number as text", "[1030,1031,", "[1030,\"1031\",", "bands[1].noise[3][1]" },
     };
-    const QByteArray sample = QJsonDocument(profileToJson(sampleProfile())).toJson(QJsonDocument::Compact);
+    const QByteArray sample
+        = QJsonDocument(profileToJson(sampleProfile())).toJson(QJsonDocument::Compact);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QByteArray text = row.to;

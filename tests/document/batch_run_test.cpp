@@ -48,14 +48,17 @@ TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
         const char* path;
     };
     const Row rows[] = {
-        { "subfolder, own extension lowered", "/img/a.JPG", 1, "out", "_filtered", 0, "/img/out/a_filtered.jpg" },
-        { "unknown extension becomes jpg", "/img/b.bmp", 1, "out", "_filtered", 0, "/img/out/b_filtered.jpg" },
+        { "subfolder, own extension lowered", "/img/a.JPG", 1, "out", "_filtered", 0,
+            "/img/out/a_filtered.jpg" },
+        { "unknown extension becomes jpg", "/img/b.bmp", 1, "out", "_filtered", 0,
+            "/img/out/b_filtered.jpg" },
         { "known extension kept", "/img/c.tiff", 0, "", "_f", 0, "/img/c_f.tiff" },
         { "format 1 is png", "/img/a.JPG", 0, "", "_f", 1, "/img/a_f.png" },
         { "format 2 is jpg", "/img/a.png", 0, "", "_f", 2, "/img/a_f.jpg" },
         { "format 3 is tif", "/img/a.png", 0, "", "_f", 3, "/img/a_f.tif" },
         { "a folder of its own", "/img/a.png", 2, "/results", "_f", 1, "/results/a_f.png" },
-        { "a folder of its own ending in a separator", "/img/a.png", 2, "/results/", "", 1, "/results/a.png" },
+        { "a folder of its own ending in a separator", "/img/a.png", 2, "/results/", "", 1,
+            "/results/a.png" },
         { "folder ignored outside modes 1 and 2", "/img/a.png", 5, "out", "_f", 1, "/img/a_f.png" },
         { "no extension", "/img/raw", 0, "", "_f", 0, "/img/raw_f.jpg" },
         { "only the last extension goes", "/img/a.b.png", 0, "", "_f", 0, "/img/a.b_f.png" },
@@ -81,7 +84,8 @@ QImage noisyPicture(unsigned seed)
     for (int y = 0; y < picture.height(); ++y)
         for (int x = 0; x < picture.width(); ++x) {
             const int base = 60 + x / 3;
-            picture.setPixel(x, y, qRgb(base + noise(random), base + noise(random), base + noise(random)));
+            picture.setPixel(
+                x, y, qRgb(base + noise(random), base + noise(random), base + noise(random)));
         }
     return picture;
 }
@@ -156,14 +160,18 @@ TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
     run({ first, missing, last });
 
     EXPECT_EQ(batch.doneFiles, (QStringList { first, last }));
-    EXPECT_EQ(batch.writtenFiles, (QStringList { dir.filePath("out/first_filtered.png"), dir.filePath("out/last_filtered.png") }));
+    EXPECT_EQ(batch.writtenFiles,
+        (QStringList {
+            dir.filePath("out/first_filtered.png"), dir.filePath("out/last_filtered.png") }));
     ASSERT_EQ(batch.failedFiles, QStringList { missing });
     EXPECT_TRUE(batch.failureReasons.value(0).contains(QStringLiteral("missing.png")));
     for (const QString& written : batch.writtenFiles)
         EXPECT_TRUE(test::readBytes(written).startsWith("\x89PNG")) << written.toStdString();
     EXPECT_EQ(host.percents, (std::vector<int> { 33, 100 }));
 
-    const auto text = [](const std::pair<int, QString>& line) { return std::to_string(line.first) + ": " + line.second.toStdString(); };
+    const auto text = [](const std::pair<int, QString>& line) {
+        return std::to_string(line.first) + ": " + line.second.toStdString();
+    };
     const QRegularExpression time(QStringLiteral("^[34]: (\\d+ hr\\. )?\\d+ min\\. \\d+ sec\\. $"));
     ASSERT_EQ(host.lines.size(), 10u);
     const std::vector<std::pair<std::string, int>> files { { "first.png", 1 }, { "last.png", 3 } };
@@ -172,10 +180,13 @@ TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
         SCOPED_TRACE(name);
         const auto* lines = &host.lines[file * 5];
         EXPECT_EQ(text(lines[0]), "1: " + name + " - Building noise profile");
-        EXPECT_EQ(text(lines[1]), "2: Please wait while processing image " + std::to_string(number) + " of 3");
+        EXPECT_EQ(text(lines[1]),
+            "2: Please wait while processing image " + std::to_string(number) + " of 3");
         EXPECT_EQ(text(lines[2]), "1: " + name + " - Filtering noise");
-        EXPECT_TRUE(time.match(QString::fromStdString(text(lines[3]))).hasMatch()) << text(lines[3]);
-        EXPECT_TRUE(time.match(QString::fromStdString(text(lines[4]))).hasMatch()) << text(lines[4]);
+        EXPECT_TRUE(time.match(QString::fromStdString(text(lines[3]))).hasMatch())
+            << text(lines[3]);
+        EXPECT_TRUE(time.match(QString::fromStdString(text(lines[4]))).hasMatch())
+            << text(lines[4]);
         EXPECT_EQ(lines[3].first, 3);
     }
     EXPECT_EQ(batch.elapsedText, host.lines[8].second);
@@ -185,7 +196,8 @@ TEST_F(BatchTest, AStopOrANewGenerationEndsTheBatchWithoutWritingTheFileInHand)
 {
     for (const bool useStop : { true, false }) {
         SCOPED_TRACE(useStop ? "stop" : "generation");
-        const QStringList files { picture(QStringLiteral("a.png")), picture(QStringLiteral("b.png"), 2) };
+        const QStringList files { picture(QStringLiteral("a.png")),
+            picture(QStringLiteral("b.png"), 2) };
         const QStringList before = test::listing(dir.path());
         options.suffix = QStringLiteral("_filtered");
         batch = BatchJob();
@@ -287,7 +299,8 @@ TEST_F(BatchTest, ThePresetChoosesTheParameters)
     const QImage outOfRange = filterWith(presets.count() + 5, strongerParams);
     EXPECT_EQ(stronger, own) << "a preset filters as its parameters given directly";
     EXPECT_NE(stronger, byDefault);
-    EXPECT_EQ(outOfRange, byDefault) << "an index beyond the table with no image means the first preset";
+    EXPECT_EQ(outOfRange, byDefault)
+        << "an index beyond the table with no image means the first preset";
 }
 
 } // namespace

@@ -17,10 +17,10 @@ struct FormatRow {
     const char* name;
     const char* format;
     int tolerance; // largest channel difference
-    int margin;    // pixels near quadrant edges left out of the comparison
+    int margin; // pixels near quadrant edges left out of the comparison
 };
 
-class LoadFormat : public ::testing::TestWithParam<FormatRow> {};
+class LoadFormat : public ::testing::TestWithParam<FormatRow> { };
 
 TEST_P(LoadFormat, KeepsRowsBottomUpInBlueGreenRedOrder)
 {
@@ -42,7 +42,8 @@ TEST_P(LoadFormat, KeepsRowsBottomUpInBlueGreenRedOrder)
     EXPECT_EQ(image.highDepthPixels(), nullptr);
 
     const test::PixelReport report = test::compare(desc, picture, row.margin);
-    EXPECT_LE(report.worst, row.tolerance) << "worst pixel at (" << report.x << "," << report.y << ")";
+    EXPECT_LE(report.worst, row.tolerance)
+        << "worst pixel at (" << report.x << "," << report.y << ")";
     EXPECT_EQ(report.badFourthBytes, 0);
 
     ASSERT_NE(image.original(), nullptr);
@@ -52,9 +53,9 @@ TEST_P(LoadFormat, KeepsRowsBottomUpInBlueGreenRedOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, LoadFormat,
-    ::testing::Values(FormatRow{"png", "png", 0, 0}, FormatRow{"bmp", "bmp", 0, 0},
-        FormatRow{"tiff", "tiff", 0, 0}, FormatRow{"gif", "gif", 0, 0},
-        FormatRow{"jpeg", "jpeg", 12, 4}),
+    ::testing::Values(FormatRow { "png", "png", 0, 0 }, FormatRow { "bmp", "bmp", 0, 0 },
+        FormatRow { "tiff", "tiff", 0, 0 }, FormatRow { "gif", "gif", 0, 0 },
+        FormatRow { "jpeg", "jpeg", 12, 4 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LoadTransparency, CompositesOverOpaqueBlack)
@@ -65,10 +66,10 @@ TEST(LoadTransparency, CompositesOverOpaqueBlack)
         int blue, green, red;
     };
     const Row rows[] = {
-        {"opaque", qRgba(200, 100, 50, 255), 50, 100, 200},
-        {"transparent white", qRgba(255, 255, 255, 0), 0, 0, 0},
-        {"half red", qRgba(255, 0, 0, 128), 0, 0, 128},
-        {"quarter teal", qRgba(40, 200, 120, 64), 30, 50, 10},
+        { "opaque", qRgba(200, 100, 50, 255), 50, 100, 200 },
+        { "transparent white", qRgba(255, 255, 255, 0), 0, 0, 0 },
+        { "half red", qRgba(255, 0, 0, 128), 0, 0, 128 },
+        { "quarter teal", qRgba(40, 200, 120, 64), 30, 50, 10 },
     };
     QTemporaryDir dir;
     QImage picture(4, 1, QImage::Format_ARGB32);
@@ -95,7 +96,8 @@ TEST(LoadTransparency, CompositesOverOpaqueBlack)
     ASSERT_TRUE(test::writePicture(gifPath, gifPicture, "gif", 0));
     ASSERT_TRUE(image.load(gifPath));
     const uint8_t* p = image.description().pixels;
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(p), 8), QByteArray("\0\0\0\xff\0\xff\0\xff", 8));
+    EXPECT_EQ(
+        QByteArray(reinterpret_cast<const char*>(p), 8), QByteArray("\0\0\0\xff\0\xff\0\xff", 8));
 }
 
 TEST(RestoreFromOriginal, PutsTheLoadedPixelsBack)
@@ -107,7 +109,8 @@ TEST(RestoreFromOriginal, PutsTheLoadedPixelsBack)
     ASSERT_TRUE(image.load(path));
     std::memset(image.description().pixels, 0x11, 64 * 4 * 32);
 
-    EXPECT_EQ(image.toQImage(true), quadrantPicture()) << "the original must not share the working pixels";
+    EXPECT_EQ(image.toQImage(true), quadrantPicture())
+        << "the original must not share the working pixels";
     EXPECT_EQ(image.toQImage(false).pixel(0, 0) & 0xffffffu, 0x111111u);
     EXPECT_TRUE(image.restoreFromOriginal());
     EXPECT_EQ(image.toQImage(false), quadrantPicture());
@@ -125,7 +128,7 @@ TEST(RestoreFromOriginal, PutsTheLoadedPixelsBack)
 QByteArray pngHeader(uint32_t width, uint32_t height)
 {
     QByteArray chunk("IHDR", 4);
-    for (const uint32_t v : {width, height})
+    for (const uint32_t v : { width, height })
         chunk.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v));
     chunk.append("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
     uint32_t crc = 0xffffffffu;
@@ -135,8 +138,8 @@ QByteArray pngHeader(uint32_t width, uint32_t height)
             crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
     }
     crc = ~crc;
-    return QByteArray("\x89PNG\r\n\x1a\n\x00\x00\x00\x0d", 12) + chunk + char(crc >> 24) + char(crc >> 16)
-        + char(crc >> 8) + char(crc) + QByteArray("\x00\x00\x00\x10IDAT", 8);
+    return QByteArray("\x89PNG\r\n\x1a\n\x00\x00\x00\x0d", 12) + chunk + char(crc >> 24)
+        + char(crc >> 16) + char(crc >> 8) + char(crc) + QByteArray("\x00\x00\x00\x10IDAT", 8);
 }
 
 TEST(LoadBadInput, FailsWithAMessageAndKeepsThePreviousImage)
@@ -145,7 +148,8 @@ TEST(LoadBadInput, FailsWithAMessageAndKeepsThePreviousImage)
     const QString goodPath = dir.filePath(QStringLiteral("good.png"));
     ASSERT_TRUE(test::writePicture(goodPath, quadrantPicture(), "png"));
     const QByteArray png = test::readBytes(goodPath);
-    ASSERT_TRUE(QImage(4, 4, QImage::Format_RGB32).save(dir.filePath(QStringLiteral("portable.ppm"))));
+    ASSERT_TRUE(
+        QImage(4, 4, QImage::Format_RGB32).save(dir.filePath(QStringLiteral("portable.ppm"))));
     QDir(dir.path()).mkdir(QStringLiteral("folder.png"));
 
     struct Row {
@@ -156,15 +160,16 @@ TEST(LoadBadInput, FailsWithAMessageAndKeepsThePreviousImage)
         const char* reason; // expected in the message, if not empty
     };
     const Row rows[] = {
-        {"missing", "missing.jpg", {}, false, "does not exist"},
-        {"empty", "empty.jpg", {}, true, "empty"},
-        {"text under an image name", "text.jpg", "just some words", true, ""},
-        {"truncated png", "cut.png", png.left(45), true, ""},
-        {"corrupt jpeg", "bad.jpg", QByteArray("\xff\xd8\xff\xe0", 4) + QByteArray(300, '\x55'), true, ""},
-        {"unsupported format", "portable.ppm", {}, false, "not supported"},
-        {"folder", "folder.png", {}, false, "folder"},
-        {"huge declared size", "huge.png", pngHeader(30000, 30000), true, "megapixels"},
-        {"header only", "header.png", pngHeader(64, 32), true, ""},
+        { "missing", "missing.jpg", {}, false, "does not exist" },
+        { "empty", "empty.jpg", {}, true, "empty" },
+        { "text under an image name", "text.jpg", "just some words", true, "" },
+        { "truncated png", "cut.png", png.left(45), true, "" },
+        { "corrupt jpeg", "bad.jpg", QByteArray("\xff\xd8\xff\xe0", 4) + QByteArray(300, '\x55'),
+            true, "" },
+        { "unsupported format", "portable.ppm", {}, false, "not supported" },
+        { "folder", "folder.png", {}, false, "folder" },
+        { "huge declared size", "huge.png", pngHeader(30000, 30000), true, "megapixels" },
+        { "header only", "header.png", pngHeader(64, 32), true, "" },
     };
     CBitmapEx image;
     ASSERT_TRUE(image.load(goodPath));

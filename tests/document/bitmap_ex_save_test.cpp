@@ -39,13 +39,13 @@ TEST_F(SaveTest, TheNameChoosesTheFormatAndTheNameIsKept)
     };
     const QByteArray jpeg("\xff\xd8\xff", 3);
     const Row rows[] = {
-        {"out.png", "\x89PNG", 0, 0},
-        {"OUT.PNG", "\x89PNG", 0, 0},
-        {"out.tif", "II*", 0, 0},
-        {"out.tiff", "II*", 0, 0},
-        {"out.jpg", jpeg, 12, 4},
-        {"out.bmp", jpeg, 12, 4},
-        {"out", jpeg, 12, 4},
+        { "out.png", "\x89PNG", 0, 0 },
+        { "OUT.PNG", "\x89PNG", 0, 0 },
+        { "out.tif", "II*", 0, 0 },
+        { "out.tiff", "II*", 0, 0 },
+        { "out.jpg", jpeg, 12, 4 },
+        { "out.bmp", jpeg, 12, 4 },
+        { "out", jpeg, 12, 4 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
@@ -57,8 +57,10 @@ TEST_F(SaveTest, TheNameChoosesTheFormatAndTheNameIsKept)
         EXPECT_FALSE(reader.read().hasAlphaChannel());
         CBitmapEx back;
         ASSERT_TRUE(back.load(path));
-        const test::PixelReport report = test::compare(back.description(), quadrantPicture(), row.margin);
-        EXPECT_LE(report.worst, row.tolerance) << "worst pixel at (" << report.x << "," << report.y << ")";
+        const test::PixelReport report
+            = test::compare(back.description(), quadrantPicture(), row.margin);
+        EXPECT_LE(report.worst, row.tolerance)
+            << "worst pixel at (" << report.x << "," << report.y << ")";
     }
 }
 
@@ -93,10 +95,10 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         bool needsNonRoot; // permissions do not stop root
     };
     const Row rows[] = {
-        {"missing folder", dir.filePath(QStringLiteral("nowhere/out.jpg")), false},
-        {"path is a folder", dir.filePath(QStringLiteral("folder.jpg")), false},
-        {"no room for the temporary name", longName, false},
-        {"read-only folder", readOnlyFolder + QStringLiteral("/out.jpg"), true},
+        { "missing folder", dir.filePath(QStringLiteral("nowhere/out.jpg")), false },
+        { "path is a folder", dir.filePath(QStringLiteral("folder.jpg")), false },
+        { "no room for the temporary name", longName, false },
+        { "read-only folder", readOnlyFolder + QStringLiteral("/out.jpg"), true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -39,11 +39,12 @@ TEST(Exif, CameraTagsFillTheRecordTheTextsAndTheTagList)
 {
     QTemporaryDir dir;
     const QString path = taggedJpeg(dir, QStringLiteral("camera.jpg"),
-        {{"Exif.Image.Make", "Acme"}, {"Exif.Image.Model", "Acme Z1"},
-            {"Exif.Image.Software", "TestCam 1.0"}, {"Exif.Image.Orientation", "6"},
-            {"Exif.Photo.ISOSpeedRatings", "800"}, {"Exif.Photo.ExposureTime", "1/125"},
-            {"Exif.Photo.FNumber", "28/10"}, {"Exif.Photo.FocalLength", "50/1"},
-            {"Exif.Photo.LensModel", "Acme 50mm"}, {"Exif.Photo.DateTimeOriginal", "2024:05:01 14:03:22"}});
+        { { "Exif.Image.Make", "Acme" }, { "Exif.Image.Model", "Acme Z1" },
+            { "Exif.Image.Software", "TestCam 1.0" }, { "Exif.Image.Orientation", "6" },
+            { "Exif.Photo.ISOSpeedRatings", "800" }, { "Exif.Photo.ExposureTime", "1/125" },
+            { "Exif.Photo.FNumber", "28/10" }, { "Exif.Photo.FocalLength", "50/1" },
+            { "Exif.Photo.LensModel", "Acme 50mm" },
+            { "Exif.Photo.DateTimeOriginal", "2024:05:01 14:03:22" } });
     CBitmapEx image;
     ASSERT_TRUE(image.load(path));
     const CExifFormatter& exif = image.exif();
@@ -62,8 +63,8 @@ TEST(Exif, CameraTagsFillTheRecordTheTextsAndTheTagList)
     EXPECT_EQ(exif.softwareText(), QStringLiteral("TestCam 1.0"));
 
     EXPECT_EQ(tagNames(exif),
-        QStringList({"Camera maker", "Camera model", "Lens", "Date taken", "Exposure time", "Aperture",
-            "ISO speed", "Focal length", "Software", "Orientation"}));
+        QStringList({ "Camera maker", "Camera model", "Lens", "Date taken", "Exposure time",
+            "Aperture", "ISO speed", "Focal length", "Software", "Orientation" }));
     EXPECT_EQ(exif.tagValue(3), QStringLiteral("2024-05-01 14:03:22"));
     EXPECT_EQ(exif.tagValue(4), QStringLiteral("1/125 sec."));
     EXPECT_EQ(exif.tagValue(5), QStringLiteral("f/2.8"));
@@ -81,18 +82,19 @@ TEST(Exif, ValuesAreShownTheWayPhotographersReadThem)
         const char* shown; // empty: the tag is not listed
     };
     const Row rows[] = {
-        {{{"Exif.Photo.ExposureTime", "10/1250"}}, "Exposure time", "1/125 sec."},
-        {{{"Exif.Photo.ExposureTime", "1/3"}}, "Exposure time", "1/3 sec."},
-        {{{"Exif.Photo.ExposureTime", "3/10"}}, "Exposure time", "0.3 sec."},
-        {{{"Exif.Photo.ExposureTime", "30/1"}}, "Exposure time", "30 sec."},
-        {{{"Exif.Photo.ExposureTime", "1/0"}}, "Exposure time", ""},
-        {{{"Exif.Photo.FNumber", "8/1"}}, "Aperture", "f/8"},
-        {{{"Exif.Photo.ApertureValue", "6/1"}}, "Aperture", "f/8"},
-        {{{"Exif.Photo.FocalLength", "185/10"}}, "Focal length", "18.5 mm"},
-        {{{"Exif.Photo.ISOSpeedRatings", "65535"}, {"Exif.Photo.RecommendedExposureIndex", "102400"}},
-            "ISO speed", "102400"},
-        {{{"Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00"}}, "Date taken", ""},
-        {{{"Exif.Image.Orientation", "9"}}, "Orientation", ""},
+        { { { "Exif.Photo.ExposureTime", "10/1250" } }, "Exposure time", "1/125 sec." },
+        { { { "Exif.Photo.ExposureTime", "1/3" } }, "Exposure time", "1/3 sec." },
+        { { { "Exif.Photo.ExposureTime", "3/10" } }, "Exposure time", "0.3 sec." },
+        { { { "Exif.Photo.ExposureTime", "30/1" } }, "Exposure time", "30 sec." },
+        { { { "Exif.Photo.ExposureTime", "1/0" } }, "Exposure time", "" },
+        { { { "Exif.Photo.FNumber", "8/1" } }, "Aperture", "f/8" },
+        { { { "Exif.Photo.ApertureValue", "6/1" } }, "Aperture", "f/8" },
+        { { { "Exif.Photo.FocalLength", "185/10" } }, "Focal length", "18.5 mm" },
+        { { { "Exif.Photo.ISOSpeedRatings", "65535" },
+              { "Exif.Photo.RecommendedExposureIndex", "102400" } },
+            "ISO speed", "102400" },
+        { { { "Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00" } }, "Date taken", "" },
+        { { { "Exif.Image.Orientation", "9" } }, "Orientation", "" },
     };
     QTemporaryDir dir;
     int index = 0;
@@ -114,13 +116,15 @@ TEST(Exif, MissingOrDamagedExifGivesEmptyInformation)
     // An Exif segment whose first directory claims 65535 entries past its end.
     const QString damaged = dir.filePath(QStringLiteral("damaged.jpg"));
     ASSERT_TRUE(test::writePicture(damaged, quadrantPicture(), "jpeg"));
-    const QByteArray payload = QByteArray("Exif\0\0II*\0\x08\0\0\0\xff\xff", 16) + QByteArray(40, '\xab');
+    const QByteArray payload
+        = QByteArray("Exif\0\0II*\0\x08\0\0\0\xff\xff", 16) + QByteArray(40, '\xab');
     QByteArray bytes = test::readBytes(damaged);
-    bytes.insert(2, QByteArray("\xff\xe1", 2) + char((payload.size() + 2) >> 8)
+    bytes.insert(2,
+        QByteArray("\xff\xe1", 2) + char((payload.size() + 2) >> 8)
             + char((payload.size() + 2) & 0xff) + payload);
     ASSERT_TRUE(test::writeBytes(damaged, bytes));
 
-    for (const QString& path : {plain, damaged}) {
+    for (const QString& path : { plain, damaged }) {
         SCOPED_TRACE(path.toStdString());
         CBitmapEx image;
         QString error;
@@ -153,21 +157,23 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         bool qtProfile;
     };
     const Row rows[] = {
-        {"jpeg", "out.jpg", true},
-        {"tiff", "out.tif", true},
-        {"png", "out.png", true},
-        {"over the source", "", true},
-        {"jpeg, profile only the metadata library carries", "out.jpg", false},
-        {"tiff, profile only the metadata library carries", "out.tif", false},
+        { "jpeg", "out.jpg", true },
+        { "tiff", "out.tif", true },
+        { "png", "out.png", true },
+        { "over the source", "", true },
+        { "jpeg, profile only the metadata library carries", "out.jpg", false },
+        { "tiff, profile only the metadata library carries", "out.tif", false },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir dir;
         const QString source = taggedJpeg(dir, QStringLiteral("source.jpg"),
-            {{"Exif.Image.Make", "Acme"}, {"Exif.Image.Software", "TestCam 1.0"},
-                {"Exif.Image.Orientation", "6"}, {"Exif.Photo.ISOSpeedRatings", "800"},
-                {"Exif.Photo.PixelXDimension", "4000"}, {"Exif.Photo.PixelYDimension", "3000"}});
-        const QByteArray icc = row.qtProfile ? QColorSpace(QColorSpace::DisplayP3).iccProfile() : opaqueProfile();
+            { { "Exif.Image.Make", "Acme" }, { "Exif.Image.Software", "TestCam 1.0" },
+                { "Exif.Image.Orientation", "6" }, { "Exif.Photo.ISOSpeedRatings", "800" },
+                { "Exif.Photo.PixelXDimension", "4000" },
+                { "Exif.Photo.PixelYDimension", "3000" } });
+        const QByteArray icc
+            = row.qtProfile ? QColorSpace(QColorSpace::DisplayP3).iccProfile() : opaqueProfile();
         QByteArray thumbnail;
         {
             QBuffer buffer(&thumbnail);
@@ -185,7 +191,8 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             Exiv2::IptcData iptc;
             iptc["Iptc.Application2.Headline"] = "Harbour at dawn";
             image.setIptcData(iptc);
-            Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()), icc.size());
+            Exiv2::DataBuf profile(
+                reinterpret_cast<const Exiv2::byte*>(icc.constData()), icc.size());
             image.setIccProfile(profile);
         });
 
@@ -208,11 +215,13 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         EXPECT_EQ(value("Exif.Photo.PixelXDimension"), "64");
         EXPECT_EQ(value("Exif.Photo.PixelYDimension"), "32");
         EXPECT_EQ(Exiv2::ExifThumbC(exif).copy().size_, 0);
-        EXPECT_NE(saved->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.title"))->toString().find("Harbour"),
+        EXPECT_NE(
+            saved->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.title"))->toString().find("Harbour"),
             std::string::npos);
         EXPECT_EQ(saved->iptcData().count(), 1u);
         const Exiv2::DataBuf* savedIcc = saved->iccProfile();
-        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_), icc);
+        EXPECT_EQ(
+            QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_), icc);
 
         CBitmapEx back;
         ASSERT_TRUE(back.load(output, &error)) << error.toStdString();

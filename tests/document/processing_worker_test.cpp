@@ -24,7 +24,8 @@ QImage noisyPicture(int width, int height)
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const int base = 40 + (x + y) * 160 / (width + height);
-            picture.setPixel(x, y, qRgb(base + noise(random), base + 20 + noise(random), base + noise(random)));
+            picture.setPixel(
+                x, y, qRgb(base + noise(random), base + 20 + noise(random), base + noise(random)));
         }
     return picture;
 }
@@ -36,13 +37,19 @@ struct RecordingHost final : WorkerHost {
         if (onProgress)
             onProgress();
     }
-    void showStatus(const QString& text, bool bar) override { statuses.append(text + (bar ? "|bar" : "")); }
+    void showStatus(const QString& text, bool bar) override
+    {
+        statuses.append(text + (bar ? "|bar" : ""));
+    }
     void imageChanged() override { ++imageChanges; }
     void profileReady() override { ++profileReadies; }
     void batchLine(int, const QString&) override { }
     void batchProgress(int) override { }
     void batchEnded() override { }
-    void reportError(const QString& message, const QString& reason) override { errors.append(message + '|' + reason); }
+    void reportError(const QString& message, const QString& reason) override
+    {
+        errors.append(message + '|' + reason);
+    }
 
     std::vector<int> progress;
     QStringList statuses;
@@ -74,7 +81,8 @@ bool sameNoise(const NoiseProfile& a, const NoiseProfile& b)
 QByteArray pixelsOf(const CBitmapEx& image)
 {
     const ImageDesc desc = image.description();
-    return QByteArray(reinterpret_cast<const char*>(desc.pixels), qsizetype { desc.stride } * desc.height);
+    return QByteArray(
+        reinterpret_cast<const char*>(desc.pixels), qsizetype { desc.stride } * desc.height);
 }
 
 bool tileUnchanged(const CBitmapEx& image, const QByteArray& before, const Rect& dest)
@@ -82,7 +90,8 @@ bool tileUnchanged(const CBitmapEx& image, const QByteArray& before, const Rect&
     const ImageDesc desc = image.description();
     for (int y = dest.top; y < dest.bottom; ++y) {
         const qsizetype start = qsizetype { y } * desc.stride + dest.left * 4;
-        if (std::memcmp(desc.pixels + start, before.constData() + start, size_t(dest.width()) * 4) != 0)
+        if (std::memcmp(desc.pixels + start, before.constData() + start, size_t(dest.width()) * 4)
+            != 0)
             return false;
     }
     return true;
@@ -90,7 +99,8 @@ bool tileUnchanged(const CBitmapEx& image, const QByteArray& before, const Rect&
 
 int filteredCount(const TileList& tiles)
 {
-    return int(std::count_if(tiles.tiles.begin(), tiles.tiles.end(), [](const Tile& t) { return t.filtered != 0; }));
+    return int(std::count_if(
+        tiles.tiles.begin(), tiles.tiles.end(), [](const Tile& t) { return t.filtered != 0; }));
 }
 
 class WorkerTest : public ::testing::Test {
@@ -172,12 +182,15 @@ TEST_P(ProfilePass, PublishesTheSmoothedChoiceAndLeavesThePixels)
     ASSERT_TRUE(buildProfile(image.description(), tiles, measured, nullptr, nullptr));
     smoothProfile(measured);
     EXPECT_TRUE(sameNoise(job.measuredProfile, measured));
-    EXPECT_EQ(job.learnedProfile.bands[2].noise[5][kCb], GetParam().knowingStore ? KnowingStore::kNoise : measured.bands[2].noise[5][kCb]);
-    EXPECT_TRUE(sameNoise(job.activeProfile, GetParam().useMeasured ? job.measuredProfile : job.learnedProfile));
+    EXPECT_EQ(job.learnedProfile.bands[2].noise[5][kCb],
+        GetParam().knowingStore ? KnowingStore::kNoise : measured.bands[2].noise[5][kCb]);
+    EXPECT_TRUE(sameNoise(
+        job.activeProfile, GetParam().useMeasured ? job.measuredProfile : job.learnedProfile));
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, ProfilePass,
-    ::testing::Values(ProfileRow { "EmptyStore", false, false }, ProfileRow { "LearnedProfile", true, false },
+    ::testing::Values(ProfileRow { "EmptyStore", false, false },
+        ProfileRow { "LearnedProfile", true, false },
         ProfileRow { "MeasuredOverLearned", true, true }),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -201,7 +214,8 @@ TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
     }
     EXPECT_EQ(host.progress, (std::vector<int> { 100, 100 }));
     EXPECT_EQ(host.imageChanges, 2) << "one for the tile, one at the end";
-    EXPECT_EQ(host.statuses, (QStringList { kStatusUpdatingPreview + "|bar", kStatusClickForOriginal }));
+    EXPECT_EQ(
+        host.statuses, (QStringList { kStatusUpdatingPreview + "|bar", kStatusClickForOriginal }));
 
     // Nothing visible is left to filter: the bar is finished at once.
     host = RecordingHost();
@@ -250,7 +264,8 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
             EXPECT_EQ(host.profileReadies, row.completes ? 1 : 0);
             EXPECT_EQ(sameNoise(job.measuredProfile, fresh.measuredProfile), !row.completes);
         } else {
-            EXPECT_EQ(filteredCount(job.tiles), 1) << "the tile in hand is finished, no other is started";
+            EXPECT_EQ(filteredCount(job.tiles), 1)
+                << "the tile in hand is finished, no other is started";
             EXPECT_TRUE(job.wholeImage.load()) << "a stopped run skips its ending";
         }
         // A stopped filter pass leaves the bar and the status text as they
@@ -258,7 +273,9 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         // keeps the old profile.
         const bool ended = row.profilePass || row.completes;
         EXPECT_EQ(host.progress.back() == 100, ended);
-        EXPECT_EQ(host.statuses.contains(kStatusClickGo) || host.statuses.contains(kStatusClickForOriginal), ended);
+        EXPECT_EQ(host.statuses.contains(kStatusClickGo)
+                || host.statuses.contains(kStatusClickForOriginal),
+            ended);
     }
 }
 

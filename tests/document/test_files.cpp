@@ -13,7 +13,8 @@ namespace calmora::test {
 QImage quadrantPicture()
 {
     QImage picture(64, 32, QImage::Format_RGB32);
-    const QRgb bases[2][2] = {{qRgb(230, 0, 0), qRgb(0, 200, 0)}, {qRgb(0, 0, 220), qRgb(240, 240, 240)}};
+    const QRgb bases[2][2]
+        = { { qRgb(230, 0, 0), qRgb(0, 200, 0) }, { qRgb(0, 0, 220), qRgb(240, 240, 240) } };
     for (int y = 0; y < picture.height(); ++y) {
         for (int x = 0; x < picture.width(); ++x) {
             const QRgb base = bases[y / 16][x / 32];
@@ -89,7 +90,8 @@ QByteArray encodeGif(const QImage& picture, int transparentIndex)
 
 } // namespace
 
-bool writePicture(const QString& path, const QImage& picture, const char* format, int transparentIndex)
+bool writePicture(
+    const QString& path, const QImage& picture, const char* format, int transparentIndex)
 {
     if (QByteArray(format) == "gif")
         return writeBytes(path, encodeGif(picture, transparentIndex));
@@ -112,7 +114,8 @@ bool writeBytes(const QString& path, const QByteArray& bytes)
 
 QStringList listing(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 void editMetadata(const QString& path, const std::function<void(Exiv2::Image&)>& edit)
@@ -134,15 +137,15 @@ PixelReport compare(const ImageDesc& desc, const QImage& picture, int margin)
     PixelReport report;
     for (int y = 0; y < picture.height(); ++y) {
         for (int x = 0; x < picture.width(); ++x) {
-            const uint8_t* p = desc.pixels + int64_t{desc.height - 1 - y} * desc.stride + x * 4;
+            const uint8_t* p = desc.pixels + int64_t { desc.height - 1 - y } * desc.stride + x * 4;
             report.badFourthBytes += p[3] != 255;
             if (std::abs(x % 32 - 16) > 16 - margin || std::abs(y % 16 - 8) > 8 - margin)
                 continue;
             const QRgb want = picture.pixel(x, y);
-            const int diff = std::max({std::abs(p[0] - qBlue(want)), std::abs(p[1] - qGreen(want)),
-                std::abs(p[2] - qRed(want))});
+            const int diff = std::max({ std::abs(p[0] - qBlue(want)), std::abs(p[1] - qGreen(want)),
+                std::abs(p[2] - qRed(want)) });
             if (diff > report.worst)
-                report = {diff, x, y, report.badFourthBytes};
+                report = { diff, x, y, report.badFourthBytes };
         }
     }
     return report;

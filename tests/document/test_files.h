@@ -21,8 +21,8 @@ QImage quadrantPicture();
 
 // Writes `picture` with Qt's encoder, or with the test's own GIF encoder for
 // "gif" (Qt has none). A transparent colour index applies to GIF only.
-bool writePicture(const QString& path, const QImage& picture, const char* format,
-    int transparentIndex = -1);
+bool writePicture(
+    const QString& path, const QImage& picture, const char* format, int transparentIndex = -1);
 
 QByteArray readBytes(const QString& path);
 bool writeBytes(const QString& path, const QByteArray& bytes);

@@ -42,8 +42,8 @@ TEST(BuildProfile, FlatImageMeasuresNoNoiseWithEvidenceAtItsBrightness)
         EXPECT_EQ(band.pointCount, kPointCount);
         for (int p = 0; p < kPointCount; ++p) {
             for (int c = 0; c < kChannels; ++c) {
-                SCOPED_TRACE("band " + std::to_string(b) + ", point " + std::to_string(p) + ", channel "
-                    + std::to_string(c));
+                SCOPED_TRACE("band " + std::to_string(b) + ", point " + std::to_string(p)
+                    + ", channel " + std::to_string(c));
                 EXPECT_EQ(band.noise[p][c], 1);
                 if (p == point) {
                     EXPECT_GT(band.weight[p][c], 1);

@@ -151,8 +151,8 @@ TEST(ClassifyEdges, ConfirmedEdgesGrowRings)
 // mark it left on the centre that saw it is erased.
 TEST(ClassifyEdges, BorderSamplesKeepTheirDetectionClass)
 {
-    ClassifyFixture f(40, 40, 0, 0, 640,
-        [](int32_t x, int32_t y) { return x == 0 && y == 0 ? 12000 : 9000; });
+    ClassifyFixture f(
+        40, 40, 0, 0, 640, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? 12000 : 9000; });
     classifyEdges(f.level);
     const PyramidLevel<int16_t>& l = f.level;
     EXPECT_EQ(l.yClass[l.index(0, 0)], 3);

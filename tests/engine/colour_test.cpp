@@ -77,7 +77,8 @@ TEST(ConvertOutput, EightBitRoundTripWithinOneStep)
             for (int r = 0; r <= 255; r += 5)
                 pixels.insert(pixels.end(), { uint8_t(b), uint8_t(g), uint8_t(r), uint8_t(b ^ r) });
     const std::vector<uint8_t> before = pixels;
-    PyramidLevel<int16_t> top = topLevel<int16_t>(pixels, 4, static_cast<int32_t>(pixels.size() / 4));
+    PyramidLevel<int16_t> top
+        = topLevel<int16_t>(pixels, 4, static_cast<int32_t>(pixels.size() / 4));
     convertInput(top);
     convertOutput(top);
     for (size_t i = 0; i < pixels.size(); ++i) {
@@ -96,7 +97,8 @@ TEST(ConvertOutput, SixteenBitRoundTripWithinOneEightBitStep)
             for (int sample : { v, w, (v + w) / 2 })
                 pixels.insert(pixels.end(), { uint8_t(sample & 0xFF), uint8_t(sample >> 8) });
     const std::vector<uint8_t> before = pixels;
-    PyramidLevel<int32_t> top = topLevel<int32_t>(pixels, 6, static_cast<int32_t>(pixels.size() / 6));
+    PyramidLevel<int32_t> top
+        = topLevel<int32_t>(pixels, 6, static_cast<int32_t>(pixels.size() / 6));
     convertInput(top);
     convertOutput(top);
     for (size_t i = 0; i < pixels.size(); i += 2) {

@@ -20,7 +20,8 @@ struct EstimateSetup {
 
     // Puts samples (in profile units, so each is appended times 16) into the
     // list of a band, point and channel, and sets the point's weight.
-    void set(int band, int32_t point, int channel, const std::vector<int32_t>& samples, int16_t weight)
+    void set(
+        int band, int32_t point, int channel, const std::vector<int32_t>& samples, int16_t weight)
     {
         for (int32_t sample : samples)
             histograms[static_cast<size_t>(band)].bins[4 * point + channel].append(sample * 16);
@@ -59,7 +60,8 @@ TEST(EstimateProfile, EmptyHistogramsGiveOnes)
         for (int c = 0; c < kChannels; ++c) {
             EXPECT_EQ(setup.curve(b, c), constantCurve(1));
             for (int32_t p = 0; p < kMaxPoints; ++p)
-                EXPECT_EQ(setup.profile.bands[b].weight[p][c], p < kPointCount ? 1 : 0) << "point " << p;
+                EXPECT_EQ(setup.profile.bands[b].weight[p][c], p < kPointCount ? 1 : 0)
+                    << "point " << p;
         }
     }
 }
@@ -115,8 +117,9 @@ TEST(EstimateProfile, LuminanceShape)
             constantCurve(5), { 10, 17, 24, 31, 38, 45, 52, 59, 66, 73, 80 } },
         { "constant negative curvature is kept", { 10, 20, 28, 34, 38, 40, 40, 38, 34, 28, 20 },
             constantCurve(1), { 10, 20, 28, 34, 38, 40, 40, 38, 34, 28, 20 } },
-        { "blend: (102 * 122 + 2 * 100) / 104", { 100, 100, 100, 122, 100, 100, 100, 100, 100, 100, 100 },
-            constantCurve(2), { 100, 100, 100, 121, 100, 100, 100, 100, 100, 100, 100 } },
+        { "blend: (102 * 122 + 2 * 100) / 104",
+            { 100, 100, 100, 122, 100, 100, 100, 100, 100, 100, 100 }, constantCurve(2),
+            { 100, 100, 100, 121, 100, 100, 100, 100, 100, 100, 100 } },
         { "evidence never rises above its measurement",
             { 100, 100, 100, 40, 100, 100, 100, 100, 100, 100, 100 },
             { 1000, 1000, 1000, 1, 1000, 1000, 1000, 1000, 1000, 1000, 1000 },
@@ -184,7 +187,8 @@ TEST(EstimateProfile, BoundsOnRandomProfiles)
                     const bool evidence = random.next() % 3 != 0;
                     const int32_t value = static_cast<int32_t>(random.next() % 400);
                     if (evidence) {
-                        setup.set(b, p, c, { value }, static_cast<int16_t>(1 + random.next() % 2000));
+                        setup.set(
+                            b, p, c, { value }, static_cast<int16_t>(1 + random.next() % 2000));
                         if (c == kY)
                             measured[b][p] = std::max(value, 1);
                     }

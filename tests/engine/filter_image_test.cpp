@@ -18,8 +18,8 @@ std::vector<uint8_t> filter8(TestImage& original, const NoiseProfile& profile,
     TestImage display = original;
     TileList tiles;
     buildTileList(original.width, original.height, tiles);
-    EXPECT_TRUE(filterImage(original.desc(), display.desc(), nullptr, nullptr, original.bitsPerPixel,
-        tiles, profile, params, nullptr, nullptr, nullptr, threads));
+    EXPECT_TRUE(filterImage(original.desc(), display.desc(), nullptr, nullptr,
+        original.bitsPerPixel, tiles, profile, params, nullptr, nullptr, nullptr, threads));
     return display.pixels;
 }
 
@@ -30,7 +30,8 @@ struct HighDepthResult {
     std::vector<uint8_t> high;
 };
 
-HighDepthResult filter16(TestImage& original, const NoiseProfile& profile, const FilterParams& params)
+HighDepthResult filter16(
+    TestImage& original, const NoiseProfile& profile, const FilterParams& params)
 {
     const int32_t displayDepth = original.bitsPerPixel / 2;
     TestImage display = test::makeFlatImage(original.width, original.height, displayDepth, 0);
@@ -69,7 +70,8 @@ TEST(FilterImage, ConstantImageStaysConstantAtEveryDepth)
                     ASSERT_EQ(pixels[at], image.pixels[at]) << "(" << x / bytes << "," << y << ")";
                 }
                 if (bytes != 4 || x % 4 != 3) {
-                    ASSERT_EQ(pixels[at], pixels[static_cast<size_t>(x)]) << "not constant at " << at;
+                    ASSERT_EQ(pixels[at], pixels[static_cast<size_t>(x)])
+                        << "not constant at " << at;
                 }
             }
         }
@@ -99,12 +101,14 @@ TEST(FilterImage, HighDepthDisplayShowsTheTruncatedResultUpsideDown)
     for (int32_t depth : { 48, 16 }) {
         SCOPED_TRACE(depth);
         TestImage image = test::makeSceneImage(90, 40, depth, 6.0, 11);
-        const HighDepthResult result = filter16(image, test::makeSyntheticProfile(), test::makeParams(100, 100, 5, 0));
+        const HighDepthResult result
+            = filter16(image, test::makeSyntheticProfile(), test::makeParams(100, 100, 5, 0));
         const int32_t samples = image.width * depth / 16;
         const int64_t displayStride = test::strideFor(image.width, depth / 2);
         for (int32_t i = 0; i < image.height; ++i) {
             for (int32_t s = 0; s < samples; ++s) {
-                const uint8_t high = result.high[static_cast<size_t>((image.height - 1 - i) * image.stride + 2 * s + 1)];
+                const uint8_t high = result.high[static_cast<size_t>(
+                    (image.height - 1 - i) * image.stride + 2 * s + 1)];
                 ASSERT_EQ(result.display[static_cast<size_t>(i * displayStride + s)], high)
                     << "display row " << i << ", sample " << s;
             }
@@ -120,8 +124,8 @@ TEST(FilterImage, RefusesProfilesWithoutBandsAndMismatchedBuffers)
     buildTileList(20, 20, tiles);
     const FilterParams params = test::makeParams(128, 128, 5, 0);
     NoiseProfile empty {};
-    EXPECT_FALSE(filterImage(image.desc(), display.desc(), nullptr, nullptr, 32, tiles, empty, params,
-        nullptr, nullptr));
+    EXPECT_FALSE(filterImage(image.desc(), display.desc(), nullptr, nullptr, 32, tiles, empty,
+        params, nullptr, nullptr));
     ImageDesc narrow = image.desc();
     narrow.width = 19;
     EXPECT_FALSE(filterImage(narrow, display.desc(), nullptr, nullptr, 32, tiles,

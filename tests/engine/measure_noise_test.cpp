@@ -54,7 +54,10 @@ struct MeasureSetup {
         histogram->allowExtended = allowExtended;
         measureLevel(level, band, *histogram);
     }
-    const IntList& list(int32_t point, int channel) const { return histogram->bins[4 * point + channel]; }
+    const IntList& list(int32_t point, int channel) const
+    {
+        return histogram->bins[4 * point + channel];
+    }
     int32_t totalEntries() const
     {
         int32_t total = 0;
@@ -86,7 +89,8 @@ TEST(MeasureLevel, BrightnessIsThePooledMeanOfTheNineWindows)
 TEST(MeasureLevel, SummaryTakesTheMedianOfTheFirstEntries)
 {
     MeasureSetup setup(64, 64, 1);
-    setup.setPlanes(constant(10000),
+    setup.setPlanes(
+        constant(10000),
         [](int32_t x, int32_t y) { return x < 8 && y < 8 && x % 3 == 0 && y % 3 == 0 ? 600 : 0; },
         constant(0));
     setup.run();

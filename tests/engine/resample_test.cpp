@@ -29,7 +29,8 @@ PyramidLevel<Sample> levelOf(int32_t width, int32_t height, const std::vector<in
 
 TEST(MakeChild, SizesRoundUp)
 {
-    const int32_t sizes[][2] = { { 5, 3 }, { 601, 301 }, { 301, 151 }, { 151, 76 }, { 1, 1 }, { 2, 1 } };
+    const int32_t sizes[][2]
+        = { { 5, 3 }, { 601, 301 }, { 301, 151 }, { 151, 76 }, { 1, 1 }, { 2, 1 } };
     for (const auto& size : sizes) {
         SCOPED_TRACE(size[0]);
         PyramidLevel<int16_t> parent = levelOf<int16_t>(size[0], size[0],

@@ -153,7 +153,8 @@ TEST(SmoothLuminance, ClassTwoAtLevelZeroKeepsEdgeSamples)
 
 TEST(SmoothColour, GreyLevelIsLeftAlone)
 {
-    LevelFixture<int16_t> f(6, 6, 0, 0, 64 * 64, 128, [](int32_t x, int32_t) { return 100 * x; }, true);
+    LevelFixture<int16_t> f(
+        6, 6, 0, 0, 64 * 64, 128, [](int32_t x, int32_t) { return 100 * x; }, true);
     for (size_t i = 0; i < f.level.sampleCount(); ++i)
         f.level.crIn[i] = f.level.crOut[i] = static_cast<int16_t>(i * 13 % 50);
     const std::vector<int16_t> before = f.level.crOut;
@@ -178,7 +179,8 @@ TEST(SmoothColour, CoarsestLevelAveragesNeighboursWithinTheThreshold)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        LevelFixture<int16_t> f(9, 9, 0, 0, row.threshold, 128, [](int32_t, int32_t) { return 5000; });
+        LevelFixture<int16_t> f(
+            9, 9, 0, 0, row.threshold, 128, [](int32_t, int32_t) { return 5000; });
         f.level.crIn[f.level.index(4, 4)] = 640;
         f.level.crOut = f.level.crIn;
         smoothColour(f.level, false);
@@ -221,7 +223,8 @@ TEST(Sharpen, LeavesFlatAreasAndLowLevelsAlone)
     sharpen(flat.level);
     EXPECT_EQ(flat.level.yOut, flat.level.yIn);
 
-    LevelFixture<int16_t> low(9, 4, 0, 3, 0, 128, [](int32_t x, int32_t) { return 1000 * (x % 2); });
+    LevelFixture<int16_t> low(
+        9, 4, 0, 3, 0, 128, [](int32_t x, int32_t) { return 1000 * (x % 2); });
     low.level.sharpenAmount = 10;
     low.level.yClass.assign(low.level.sampleCount(), 1);
     sharpen(low.level);

@@ -55,7 +55,8 @@ TEST(SmoothProfile, TwoPassesOfThreePointAverage)
                     SCOPED_TRACE("band " + std::to_string(b) + ", channel " + std::to_string(c)
                         + ", point " + std::to_string(p));
                     const NoiseBand& result = profile.bands[b];
-                    EXPECT_EQ(result.noise[p][c], chosen ? row.expected[static_cast<size_t>(p)] : 0);
+                    EXPECT_EQ(
+                        result.noise[p][c], chosen ? row.expected[static_cast<size_t>(p)] : 0);
                     EXPECT_EQ(result.weight[p][c], chosen ? p + 1 : 0);
                 }
             }

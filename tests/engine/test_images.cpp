@@ -58,7 +58,9 @@ TestImage blank(int32_t width, int32_t height, int32_t bitsPerPixel)
 void put(TestImage& image, int32_t x, int32_t y, const double bgr[3])
 {
     uint8_t* p = image.pixels.data() + y * image.stride;
-    auto to8 = [](double v) { return static_cast<uint8_t>(std::clamp(std::lround(v * 255.0), 0L, 255L)); };
+    auto to8 = [](double v) {
+        return static_cast<uint8_t>(std::clamp(std::lround(v * 255.0), 0L, 255L));
+    };
     auto to16 = [](double v) {
         return static_cast<uint16_t>(std::clamp(std::lround(v * 65535.0), 0L, 65535L));
     };
@@ -106,8 +108,8 @@ TestImage makeFlatImage(int32_t width, int32_t height, int32_t bitsPerPixel, uin
     return image;
 }
 
-TestImage makeSceneImage(int32_t width, int32_t height, int32_t bitsPerPixel, double sigma,
-    uint64_t seed, bool texture)
+TestImage makeSceneImage(
+    int32_t width, int32_t height, int32_t bitsPerPixel, double sigma, uint64_t seed, bool texture)
 {
     TestImage image = blank(width, height, bitsPerPixel);
     TestRandom random(seed);

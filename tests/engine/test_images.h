@@ -26,7 +26,9 @@ struct TestImage {
 // platforms and standard libraries.
 class TestRandom {
 public:
-    explicit TestRandom(uint64_t seed) : m_state(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    explicit TestRandom(uint64_t seed)
+        : m_state(seed * 0x9E3779B97F4A7C15ull + 1)
+    { }
     uint32_t next();
     // Approximately normal with mean 0 and deviation 1 (sum of uniforms).
     double gaussian();

@@ -39,7 +39,8 @@ TEST(BuildTileList, GeometryAndReverseSlotOrder)
         for (int32_t i = 0; i < tileRows; ++i) {
             int32_t left = 0;
             for (int32_t k = 0; k < columns; ++k) {
-                const Tile& tile = list.tiles[static_cast<size_t>(list.count() - 1 - (i * columns + k))];
+                const Tile& tile
+                    = list.tiles[static_cast<size_t>(list.count() - 1 - (i * columns + k))];
                 SCOPED_TRACE("row " + std::to_string(i) + ", column " + std::to_string(k));
                 EXPECT_EQ(tile.dest.left, left);
                 EXPECT_EQ(tile.dest.top, top);
@@ -78,8 +79,8 @@ TEST(RowStride, TwentyFourBitRowsArePaddedOthersComeFromTheSize)
 }
 
 // Runs the filter mode of the tile driver over a test image into `output`.
-bool runFilter(TileList& list, TestImage& input, std::vector<uint8_t>& output, TileCallback callback,
-    void* user, int32_t threads)
+bool runFilter(TileList& list, TestImage& input, std::vector<uint8_t>& output,
+    TileCallback callback, void* user, int32_t threads)
 {
     NoiseProfile profile = test::makeSyntheticProfile();
     const FilterParams params = test::makeParams(102, 102, 5, 0);
@@ -184,7 +185,8 @@ TEST(RunTiles, MarginIsReadButNeverWrittenBack)
     const Rect dest = list.tiles[0].dest;
     for (int32_t y = 0; y < input.height; ++y) {
         for (int32_t x = 0; x < input.width; ++x) {
-            const bool inside = x >= dest.left && x < dest.right && y >= dest.top && y < dest.bottom;
+            const bool inside
+                = x >= dest.left && x < dest.right && y >= dest.top && y < dest.bottom;
             if (inside)
                 continue;
             const size_t at = static_cast<size_t>(y * input.stride + x * 4);
@@ -237,8 +239,9 @@ TEST(RunTiles, ManyThreadsGiveTheOutputOfOne)
     CallbackLog log;
     EXPECT_TRUE(runFilter(one, input, single, nullptr, nullptr, 1));
     EXPECT_TRUE(runFilter(many, input, parallel, logCallback, &log, 4));
-    EXPECT_TRUE(single == parallel) << "checksums " << test::hex(test::checksum(single.data(), single.size()))
-                                    << " and " << test::hex(test::checksum(parallel.data(), parallel.size()));
+    EXPECT_TRUE(single == parallel)
+        << "checksums " << test::hex(test::checksum(single.data(), single.size())) << " and "
+        << test::hex(test::checksum(parallel.data(), parallel.size()));
     EXPECT_FALSE(log.overlapped);
     std::vector<int32_t> inOrder(static_cast<size_t>(many.count()));
     for (int32_t i = 0; i < many.count(); ++i)
