@@ -1,4 +1,5 @@
 #include "engine/pyramid.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +21,7 @@ struct ClassifyFixture {
         const std::function<int32_t(int32_t, int32_t)>& cr = nullptr, bool grey = false)
     {
         params->lastLevel = 3;
-        for (auto& levelNoise : params->scaledNoise)
-            for (auto& channel : levelNoise)
-                for (int32_t& bin : channel)
-                    bin = threshold;
+        test::fillThresholds(*params, threshold);
         level.params = params.get();
         level.width = width;
         level.height = height;

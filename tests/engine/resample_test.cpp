@@ -1,4 +1,5 @@
 #include "engine/pyramid.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -102,10 +103,7 @@ std::unique_ptr<LevelParams> paramsWith(int16_t strength, int32_t threshold)
     auto params = std::make_unique<LevelParams>();
     params->lastLevel = 3;
     params->suppression = strengths;
-    for (auto& level : params->scaledNoise)
-        for (auto& channel : level)
-            for (int32_t& bin : channel)
-                bin = threshold;
+    test::fillThresholds(*params, threshold);
     return params;
 }
 

@@ -1,4 +1,5 @@
 #include "engine/pyramid.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,7 @@ struct LevelFixture {
         for (auto& triple : strengths)
             for (int16_t& s : triple)
                 s = strength;
-        for (auto& levelNoise : params->scaledNoise)
-            for (auto& channel : levelNoise)
-                for (int32_t& bin : channel)
-                    bin = threshold;
+        test::fillThresholds(*params, threshold);
         level.params = params.get();
         level.width = width;
         level.height = height;

@@ -169,6 +169,14 @@ FilterParams makeParams(int16_t lumaSuppression, int16_t colourSuppression, int3
     return params;
 }
 
+void fillThresholds(LevelParams& params, int32_t threshold)
+{
+    for (auto& level : params.scaledNoise)
+        for (auto& channel : level)
+            for (int32_t& bin : channel)
+                bin = threshold;
+}
+
 uint64_t checksum(const uint8_t* data, size_t size)
 {
     uint64_t hash = 0xcbf29ce484222325ull;

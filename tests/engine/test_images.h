@@ -57,6 +57,10 @@ NoiseProfile makeSyntheticProfile(int scale = 1);
 FilterParams makeParams(int16_t lumaSuppression, int16_t colourSuppression, int32_t sharpenAmount,
     int32_t classSelector, int16_t levelFactor = 0);
 
+// Sets every noise threshold (each level, channel and brightness bin) to
+// `threshold`, so that a test controls exactly what counts as an edge.
+void fillThresholds(LevelParams& params, int32_t threshold);
+
 // FNV-1a of a byte range, printed as 16 hex digits in messages.
 uint64_t checksum(const uint8_t* data, size_t size);
 std::string hex(uint64_t value);
