@@ -148,13 +148,14 @@ QString lensText(const Exiv2::ExifData& exif)
     const QString model = asciiText(exif, "Exif.Photo.LensModel");
     if (!model.isEmpty())
         return model;
-    // Maker-note lens ids that the library cannot name print as "(123)" or
-    // as an unknown-lens text; those say nothing to the user.
+    // Maker-note lens ids that the library cannot name print as "(123)", as
+    // an unknown-lens text or as "n/a"; those say nothing to the user.
     const auto it = Exiv2::lensName(exif);
     if (it == exif.end() || it->count() == 0)
         return {};
     const QString name = QString::fromStdString(it->print(&exif)).trimmed();
     if (name.startsWith(QLatin1Char('('))
+        || name.compare(QLatin1String("n/a"), Qt::CaseInsensitive) == 0
         || name.contains(QLatin1String("Unknown"), Qt::CaseInsensitive))
         return {};
     return name;
