@@ -214,15 +214,8 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
         run.progressWindow = snapshot.progressWindow;
         run.tilesPending = countPendingTiles(tiles, run);
         if (!options.useGivenProfile) {
-            if (measureProfile(run, image, tiles, snapshot.activeProfile)) {
-                job.profileMeasured = true;
-                job.measuredProfile = snapshot.activeProfile;
-                if (snapshot.profileStore != nullptr) {
-                    const NoiseProfile own = snapshot.activeProfile;
-                    consultLearnedProfiles(*snapshot.profileStore, snapshot.options, true, name,
-                        image.exif().record(), own, snapshot.activeProfile);
-                }
-            }
+            if (measureProfile(run, image, tiles, snapshot.activeProfile))
+                keepMeasuredProfile(job, snapshot, true, name, image);
             smoothProfile(snapshot.activeProfile);
         }
 

@@ -108,19 +108,25 @@ void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
         tileCallback, &run, nullptr, run.snapshot.threadCount);
 }
 
+void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
+    const QString& fileName, const CBitmapEx& image)
+{
+    job.profileMeasured = true;
+    job.measuredProfile = snapshot.activeProfile;
+    if (snapshot.profileStore != nullptr) {
+        const NoiseProfile own = snapshot.activeProfile;
+        consultLearnedProfiles(*snapshot.profileStore, snapshot.options, inBatch, fileName,
+            image.exif().record(), own, snapshot.activeProfile);
+    }
+}
+
 namespace {
 
 // Learn from the new profile and choose between the measured and the
 // learned one; both are kept smoothed in the job.
 void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
 {
-    job.profileMeasured = true;
-    job.measuredProfile = snapshot.activeProfile;
-    if (snapshot.profileStore != nullptr) {
-        const NoiseProfile own = snapshot.activeProfile;
-        consultLearnedProfiles(*snapshot.profileStore, snapshot.options, false, snapshot.fileName,
-            snapshot.image->exif().record(), own, snapshot.activeProfile);
-    }
+    keepMeasuredProfile(job, snapshot, false, snapshot.fileName, *snapshot.image);
     job.learnedProfile = snapshot.activeProfile;
     smoothProfile(job.measuredProfile);
     smoothProfile(job.learnedProfile);

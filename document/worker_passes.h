@@ -34,6 +34,11 @@ int32_t countPendingTiles(const TileList& tiles, const TileRun& run);
 // measurement completed.
 bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile);
 
+// After a completed profile pass: keeps the measured profile in the job and
+// lets the learned-profile store replace the snapshot's working profile.
+void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
+    const QString& fileName, const CBitmapEx& image);
+
 // Filters the image from its original into its display with the snapshot's
 // profile and settings.
 void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles);
