@@ -5,6 +5,7 @@
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
 #include "document/processing_worker.h"
+#include "document/safe_file.h"
 #include "engine/engine.h"
 #include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
@@ -17,7 +18,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <atomic>
 #include <csignal>
@@ -79,17 +79,6 @@ extern "C" void onInterrupt(int)
 }
 
 const char* const kBandNames[] = { "High", "Mid", "Low", "Very Low", "Lowest" };
-
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write \"%1\": %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
-        return false;
-    }
-    return true;
-}
 
 std::optional<NoiseProfile> readProfileFile(const QString& path, QString* error)
 {
@@ -218,8 +207,10 @@ int denoise(const CliArguments& args)
         // What the file was filtered with: the measured profile, smoothed.
         NoiseProfile used = job.measuredProfile;
         smoothProfile(used);
-        if (!writeFileAtomically(args.profileOut, profileToJsonText(used), &error))
-            status = failure(error);
+        QString reason;
+        if (!writeFileAtomically(args.profileOut, profileToJsonText(used), &reason))
+            status = failure(QStringLiteral("cannot write \"%1\": %2")
+                                 .arg(QDir::toNativeSeparators(args.profileOut), reason));
     }
     return status;
 }

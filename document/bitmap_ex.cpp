@@ -1,5 +1,7 @@
 #include "document/bitmap_ex.h"
 
+#include "document/safe_file.h"
+
 #include <bit>
 #include <cstring>
 #include <exception>
@@ -15,7 +17,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <exiv2/exiv2.hpp>
 
@@ -445,16 +446,9 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
         return fail(tr("not enough memory to encode the picture."));
     }
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    if (file.write(encoded) != encoded.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    QString reason;
+    if (!writeFileAtomically(path, encoded, &reason))
         return fail(reason);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
     return true;
 }
 

@@ -1,0 +1,15 @@
+// Writing a file so that a failure never costs what was there before.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace calmora {
+
+// Replaces `path` with `bytes` through a temporary file that is renamed into
+// place only after every byte, the last one included, has been written and
+// synced. On failure `path` is left as it was, the temporary file is removed
+// and `reason` holds the system's words ("No space left on device").
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason);
+
+} // namespace calmora
