@@ -1,0 +1,164 @@
+// The command-line parser: any arguments (the input split at NUL bytes) are
+// refused with a reason or parsed into a record that obeys the documented
+// combinations, and that record, written back as arguments in one canonical
+// form, parses to itself.
+
+#include "cli/cli_args.h"
+#include "fuzz/fuzz_check.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+using namespace calmora;
+using calmora::fuzz::check;
+
+QStringList splitArguments(const uint8_t* data, size_t size)
+{
+    QStringList arguments;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    for (const QByteArray& part : bytes.split('\0'))
+        arguments << QString::fromUtf8(part);
+    return arguments;
+}
+
+QString commandName(CliCommand command)
+{
+    switch (command) {
+    case CliCommand::Help:
+        return QStringLiteral("--help");
+    case CliCommand::Version:
+        return QStringLiteral("--version");
+    case CliCommand::Denoise:
+        return QStringLiteral("denoise");
+    case CliCommand::Profile:
+        return QStringLiteral("profile");
+    case CliCommand::Presets:
+        return QStringLiteral("presets");
+    case CliCommand::Info:
+        return QStringLiteral("info");
+    }
+    return QString();
+}
+
+// Every value as "--name=value", so no value is mistaken for an option, and
+// the files after "--".
+QStringList canonicalArguments(const CliArguments& parsed)
+{
+    QStringList arguments { commandName(parsed.command) };
+    if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version)
+        return arguments;
+    const CliArguments defaults;
+    const auto add = [&arguments](const char* name, const QString& value) {
+        arguments << QLatin1String(name) + u'=' + value;
+    };
+    if (!parsed.output.isEmpty())
+        add("--output", parsed.output);
+    if (!parsed.destDir.isEmpty())
+        add("--dest-dir", parsed.destDir);
+    if (!parsed.destSubdir.isEmpty())
+        add("--dest-subdir", parsed.destSubdir);
+    if (parsed.suffix != defaults.suffix)
+        add("--suffix", parsed.suffix);
+    if (parsed.format != defaults.format)
+        add("--format", parsed.format);
+    if (parsed.quality)
+        add("--quality", QString::number(*parsed.quality));
+    if (parsed.preset)
+        add("--preset", *parsed.preset);
+    if (parsed.settings)
+        add("--settings", *parsed.settings);
+    for (const QString& assignment : parsed.assignments)
+        add("--set", assignment);
+    if (!parsed.profileIn.isEmpty())
+        add("--profile-in", parsed.profileIn);
+    if (!parsed.profileOut.isEmpty())
+        add("--profile-out", parsed.profileOut);
+    if (parsed.threads != defaults.threads)
+        add("--threads", QString::number(parsed.threads));
+    if (parsed.inPlace)
+        arguments << QStringLiteral("--in-place");
+    if (parsed.quiet)
+        arguments << QStringLiteral("--quiet");
+    if (parsed.json)
+        arguments << QStringLiteral("--json");
+    arguments << QStringLiteral("--");
+    arguments << parsed.files;
+    return arguments;
+}
+
+// Help given among other arguments ends the parsing; what was read before it
+// does not matter.
+bool sameRecord(const CliArguments& a, const CliArguments& b)
+{
+    if (a.command == CliCommand::Help || a.command == CliCommand::Version)
+        return a.command == b.command;
+    return a.command == b.command && a.files == b.files && a.output == b.output
+        && a.destDir == b.destDir && a.destSubdir == b.destSubdir && a.suffix == b.suffix
+        && a.format == b.format && a.quality == b.quality && a.preset == b.preset
+        && a.settings == b.settings && a.assignments == b.assignments
+        && a.profileIn == b.profileIn && a.profileOut == b.profileOut && a.threads == b.threads
+        && a.inPlace == b.inPlace && a.quiet == b.quiet && a.json == b.json;
+}
+
+void checkRecord(const CliArguments& parsed)
+{
+    const CliCommand command = parsed.command;
+    if (command == CliCommand::Denoise || command == CliCommand::Profile
+        || command == CliCommand::Info)
+        check(!parsed.files.isEmpty(), QStringLiteral("a command without a file accepted"));
+    if (command == CliCommand::Profile || command == CliCommand::Info)
+        check(parsed.files.size() == 1, QStringLiteral("several files for one-file command"));
+    if (!parsed.output.isEmpty())
+        check(parsed.files.size() == 1 && parsed.destDir.isEmpty() && parsed.destSubdir.isEmpty(),
+            QStringLiteral("--output with several files or another destination"));
+    check(parsed.destDir.isEmpty() || parsed.destSubdir.isEmpty(),
+        QStringLiteral("--dest-dir and --dest-subdir together"));
+    check(parsed.profileIn.isEmpty() || parsed.profileOut.isEmpty(),
+        QStringLiteral("--profile-in and --profile-out together"));
+    check(parsed.profileOut.isEmpty() || parsed.files.size() == 1,
+        QStringLiteral("--profile-out with several files"));
+    check(!parsed.destSubdir.contains(u'/') && parsed.destSubdir != QLatin1String("..")
+            && parsed.destSubdir != QLatin1String("."),
+        QStringLiteral("--dest-subdir names more than one folder: ") + parsed.destSubdir);
+    check(!parsed.suffix.contains(u'/'), QStringLiteral("--suffix with a separator"));
+    const QStringList formats { QStringLiteral("jpg"), QStringLiteral("png"),
+        QStringLiteral("tif"), QStringLiteral("auto") };
+    check(formats.contains(parsed.format), QStringLiteral("--format ") + parsed.format);
+    const int number = formatNumber(parsed.format);
+    check(number >= 0 && number <= 3, QStringLiteral("format number %1").arg(number));
+    check(!parsed.quality || (*parsed.quality >= 0 && *parsed.quality <= 100),
+        QStringLiteral("--quality %1").arg(parsed.quality.value_or(-1)));
+    check(parsed.threads >= 0 && parsed.threads <= 256,
+        QStringLiteral("--threads %1").arg(parsed.threads));
+    if (command == CliCommand::Profile || command == CliCommand::Presets
+        || command == CliCommand::Info)
+        check(parsed.output.isEmpty() && parsed.destDir.isEmpty() && parsed.assignments.isEmpty()
+                && !parsed.inPlace && !parsed.quiet,
+            QStringLiteral("a denoise option accepted by another command"));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QStringList arguments = splitArguments(data, size);
+    CliArguments parsed;
+    QString error;
+    if (!parseArguments(arguments, parsed, &error)) {
+        check(!error.isEmpty(), QStringLiteral("a refusal without a reason"));
+        return 0;
+    }
+    checkRecord(parsed);
+
+    const QStringList canonical = canonicalArguments(parsed);
+    CliArguments reparsed;
+    QString reparseError;
+    check(parseArguments(canonical, reparsed, &reparseError),
+        QStringLiteral("canonical form refused: ") + reparseError + QStringLiteral(" in ")
+            + canonical.join(u' '));
+    check(sameRecord(parsed, reparsed),
+        QStringLiteral("canonical form parsed differently: ") + canonical.join(u' '));
+    return 0;
+}
