@@ -11,9 +11,14 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace calmora {
 
@@ -89,22 +94,50 @@ QString batchOutputFolder(const QString& sourcePath, const BatchOptions& options
 
 QString batchOutputPath(const QString& sourcePath, const BatchOptions& options)
 {
-    if (options.destinationFolder.isEmpty() && options.suffix.isEmpty())
+    const QFileInfo source(sourcePath);
+    const QString extension = outputExtension(sourcePath, options.format);
+    if (options.destinationFolder.isEmpty() && options.suffix.isEmpty()
+        && source.suffix().compare(extension, Qt::CaseInsensitive) == 0)
         return sourcePath;
-    return batchOutputFolder(sourcePath, options) + QFileInfo(sourcePath).completeBaseName()
-        + options.suffix + QLatin1Char('.') + outputExtension(sourcePath, options.format);
+    return batchOutputFolder(sourcePath, options) + source.completeBaseName() + options.suffix
+        + QLatin1Char('.') + extension;
 }
 
-namespace {
-
-// One spelling per file, so that a result can be matched against every
-// source of the batch: an earlier one has been read already, a later one
-// would be read back as a result.
 QString fileKey(const QString& path)
 {
     const QFileInfo info(path);
-    return info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+    if (info.exists())
+        return info.canonicalFilePath();
+    // A result not written yet, in a folder reached through a link, is still
+    // the same file as the source of that name.
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (!folder.isEmpty())
+        return withSeparator(folder) + info.fileName();
+    return info.absoluteFilePath();
 }
+
+bool checkRegularFile(const QString& path, QString* reason)
+{
+    struct stat status { };
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || S_ISREG(status.st_mode))
+        return true;
+    QString what;
+    if (S_ISDIR(status.st_mode))
+        what = QStringLiteral("it is a folder");
+    else if (S_ISFIFO(status.st_mode))
+        what = QStringLiteral("it is a pipe (FIFO)");
+    else if (S_ISSOCK(status.st_mode))
+        what = QStringLiteral("it is a socket");
+    else if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+        what = QStringLiteral("it is a device");
+    else
+        what = QStringLiteral("it is not a regular file");
+    *reason = QStringLiteral("Cannot open \"%1\": %2, not an image file.")
+                  .arg(QDir::toNativeSeparators(path), what);
+    return false;
+}
+
+namespace {
 
 void recordFailure(BatchJob& batch, const QString& path, const QString& reason)
 {
@@ -113,25 +146,30 @@ void recordFailure(BatchJob& batch, const QString& path, const QString& reason)
 }
 
 // Makes the one missing folder level, as a file manager would; parents are
-// not created.
+// not created. The system's own reason is kept: only it knows whether the
+// parent is missing, read-only or full.
 bool prepareFolder(const QString& folder, QString* reason)
 {
-    const QFileInfo info(folder);
-    if (info.isDir())
+    // Without its trailing separator a path names the folder, not the folder
+    // as its own parent.
+    QString path = folder;
+    while (path.size() > 1 && endsWithSeparator(path))
+        path.chop(1);
+    if (QFileInfo(path).isDir())
         return true;
-    if (QDir().mkdir(folder))
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
         return true;
-    const QFileInfo parent(info.absolutePath());
+    const int error = errno;
     QString why;
-    if (info.exists())
+    if (error == EEXIST)
         why = QStringLiteral("a file of that name is in the way");
-    else if (!parent.exists())
+    else if (error == ENOENT)
         why = QStringLiteral("the folder above it does not exist");
-    else if (!parent.isDir())
+    else if (error == ENOTDIR)
         why = QStringLiteral("\"%1\" is not a folder")
-                  .arg(QDir::toNativeSeparators(parent.filePath()));
+                  .arg(QDir::toNativeSeparators(QFileInfo(path).path()));
     else
-        why = QStringLiteral("permission denied or no space left");
+        why = QString::fromLocal8Bit(std::strerror(error));
     *reason = QStringLiteral("Cannot create the folder \"%1\": %2.")
                   .arg(QDir::toNativeSeparators(folder), why);
     return false;
@@ -179,7 +217,7 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
 
         CBitmapEx image;
         QString reason;
-        if (!image.load(path, &reason)) {
+        if (!checkRegularFile(path, &reason) || !image.load(path, &reason)) {
             recordFailure(batch, path, reason);
             continue;
         }
@@ -225,9 +263,15 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
         if (run.stopped())
             return;
         run.tilesPending = countPendingTiles(tiles, run);
-        filterPass(run, image, tiles);
+        const bool filtered = filterPass(run, image, tiles);
         if (run.stopped())
             return;
+        if (!filtered) {
+            // The display still holds the unfiltered picture; saving it would
+            // pass it off as a result.
+            recordFailure(batch, path, kFilterRefused);
+            continue;
+        }
 
         if (image.save(output, snapshot.options.settings.jpegQuality,
                 snapshot.options.settings2.tiffDepth != 0, &reason)) {

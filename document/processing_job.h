@@ -132,11 +132,22 @@ QString durationText(int64_t milliseconds);
 // Where a batch writes a source file's result: the folder of
 // batchOutputFolder(), the source's name without its extension, the suffix
 // and the extension the format chooses. The source path itself when neither
-// a folder nor a suffix is set (the file is then replaced).
+// a folder nor a suffix is set and the extension is the source's own (in any
+// case): only a result of the same name replaces its source.
 QString batchOutputPath(const QString& sourcePath, const BatchOptions& options);
 
 // The folder a result goes into, ending with a separator: the source's own
 // folder, a folder below it (mode 1) or a folder of its own (mode 2).
 QString batchOutputFolder(const QString& sourcePath, const BatchOptions& options);
+
+// One spelling per file, so that paths can be matched against each other: the
+// canonical path of a file that exists; else the canonical path of its folder
+// with the name, or the absolute path when the folder is missing too.
+QString fileKey(const QString& path);
+
+// False when `path` exists but is not a regular file, with `reason` naming the
+// file and what it is: reading a FIFO or a device may block for ever or never
+// end. A missing file passes; loading it says so.
+bool checkRegularFile(const QString& path, QString* reason);
 
 } // namespace calmora

@@ -99,10 +99,10 @@ bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfil
     return buildProfile(image.description(), tiles, profile, tileCallback, &run);
 }
 
-void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
+bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
 {
     CBitmapEx* original = image.original();
-    filterImage(image.originalDescription(), image.description(),
+    return filterImage(image.originalDescription(), image.description(),
         original != nullptr ? original->highDepthPixels() : nullptr, image.highDepthPixels(),
         image.bitsPerPixel(), tiles, run.snapshot.activeProfile, run.snapshot.settings,
         tileCallback, &run, nullptr, run.snapshot.threadCount);
@@ -144,6 +144,7 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
         return;
 
     const bool profilePass = snapshot.buildProfile;
+    bool filtered = true;
     TileRun run(job, snapshot);
     run.filtering = !profilePass;
     run.wholeImage = !snapshot.savePath.isEmpty() || snapshot.wholeImage || profilePass;
@@ -164,7 +165,7 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
         } else {
             if (run.stopped())
                 return;
-            filterPass(run, *image, job.tiles);
+            filtered = filterPass(run, *image, job.tiles);
             if (run.stopped())
                 return;
         }
@@ -176,9 +177,10 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     if (!snapshot.savePath.isEmpty() && job.generation.load() == snapshot.generation
         && !profilePass) {
         const int quality = snapshot.options.settings.jpegQuality;
-        QString reason;
-        if (!image->save(
-                snapshot.savePath, quality, snapshot.options.settings2.tiffDepth != 0, &reason)
+        QString reason = kFilterRefused;
+        if ((!filtered
+                || !image->save(
+                    snapshot.savePath, quality, snapshot.options.settings2.tiffDepth != 0, &reason))
             && host != nullptr)
             host->reportError(
                 QStringLiteral("Failed to save file \"%1\".").arg(snapshot.savePath), reason);

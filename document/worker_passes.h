@@ -40,8 +40,13 @@ void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch
     const QString& fileName, const CBitmapEx& image);
 
 // Filters the image from its original into its display with the snapshot's
-// profile and settings.
-void filterPass(TileRun& run, CBitmapEx& image, TileList& tiles);
+// profile and settings. False when the engine refused the profile or the
+// image; the display is then unfiltered.
+bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles);
+
+// Why a refused filter pass left no result.
+inline const QString kFilterRefused
+    = QStringLiteral("The filter refused the picture or its noise profile; no result was written.");
 
 // The batch run over the snapshot's batch job.
 void runBatch(ProcessingJob& job, JobSnapshot& snapshot);

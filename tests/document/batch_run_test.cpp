@@ -63,7 +63,10 @@ TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
         { "no extension", "/img/raw", 0, "", "_f", 0, "/img/raw_f.jpg" },
         { "only the last extension goes", "/img/a.b.png", 0, "", "_f", 0, "/img/a.b_f.png" },
         { "bare name stays in the current folder", "a.png", 0, "", "_f", 1, "./a_f.png" },
-        { "no folder, no suffix: the source itself", "/img/a.JPG", 1, "", "", 1, "/img/a.JPG" },
+        { "no folder, no suffix, own extension: the source itself", "/img/a.JPG", 1, "", "", 0,
+            "/img/a.JPG" },
+        { "no folder, no suffix, another extension: a new file", "/img/a.JPG", 1, "", "", 1,
+            "/img/a.png" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -270,6 +273,21 @@ TEST_F(BatchTest, TwoSourcesOfOneNameKeepTheFirstResult)
         << batch.failureReasons[0].toStdString();
     CBitmapEx result;
     ASSERT_TRUE(result.load(dir.filePath("a_f.png")));
+}
+
+TEST_F(BatchTest, ARefusedFilterLeavesNoResult)
+{
+    const QString source = picture(QStringLiteral("a.png"));
+    const QStringList before = test::listing(dir.path());
+    options.suffix = QStringLiteral("_f");
+    options.useGivenProfile = true;
+    job.activeProfile.bandCount = 0; // the engine refuses a profile without bands
+    run({ source });
+    EXPECT_TRUE(batch.doneFiles.isEmpty());
+    ASSERT_EQ(batch.failedFiles, QStringList { source });
+    EXPECT_TRUE(batch.failureReasons[0].contains(QLatin1String("refused")))
+        << batch.failureReasons[0].toStdString();
+    EXPECT_EQ(test::listing(dir.path()), before);
 }
 
 TEST_F(BatchTest, ThePresetChoosesTheParameters)
