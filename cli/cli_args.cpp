@@ -1,5 +1,6 @@
 #include "cli/cli_args.h"
 
+#include <QFileInfo>
 #include <QHash>
 
 namespace calmora {
@@ -72,8 +73,8 @@ bool applyValue(
         parsed.destDir = value;
         break;
     case Valued::DestSubdir:
-        if (value.isEmpty() || value.contains(QLatin1Char('/')) || value == QLatin1String("..")
-            || value == QLatin1String(".")) {
+        if (value.trimmed().isEmpty() || value.contains(QLatin1Char('/'))
+            || value == QLatin1String("..") || value == QLatin1String(".")) {
             *error = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"")
                          .arg(value);
             return false;
@@ -95,6 +96,7 @@ bool applyValue(
             return false;
         }
         parsed.format = format;
+        parsed.formatGiven = true;
         break;
     }
     case Valued::Quality: {
@@ -125,11 +127,38 @@ bool applyValue(
     return true;
 }
 
+// The result's extension decides its format, as the save does; a --format
+// that says otherwise would be silently overruled.
+bool checkOutputFormat(const CliArguments& parsed, QString* error)
+{
+    const QString extension = QFileInfo(parsed.output).suffix();
+    const QString format = formatOfExtension(extension);
+    if (format.isEmpty()) {
+        *error = (extension.isEmpty()
+                         ? QStringLiteral("-o/--output \"%1\" has no extension").arg(parsed.output)
+                         : QStringLiteral("-o/--output \"%1\": no result is written as \".%2\"")
+                               .arg(parsed.output, extension))
+            + QStringLiteral("; use one of .jpg, .jpeg, .jpe, .png, .tif, .tiff");
+        return false;
+    }
+    if (parsed.formatGiven && parsed.format != QLatin1String("auto") && parsed.format != format) {
+        *error = QStringLiteral("--format %1 contradicts -o/--output \"%2\", which writes %3")
+                     .arg(parsed.format, parsed.output, format);
+        return false;
+    }
+    return true;
+}
+
 bool checkCombinations(const CliArguments& parsed, QString* error)
 {
-    if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version
-        || parsed.command == CliCommand::Presets)
+    if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version)
         return true;
+    if (parsed.command == CliCommand::Presets) {
+        if (parsed.files.isEmpty())
+            return true;
+        *error = QStringLiteral("presets takes no file, not \"%1\"").arg(parsed.files.first());
+        return false;
+    }
     if (parsed.files.isEmpty()) {
         *error = QStringLiteral("no image file given");
         return false;
@@ -150,6 +179,8 @@ bool checkCombinations(const CliArguments& parsed, QString* error)
         *error = QStringLiteral("-o/--output cannot be combined with --dest-dir or --dest-subdir");
         return false;
     }
+    if (!parsed.output.isEmpty() && !checkOutputFormat(parsed, error))
+        return false;
     if (!parsed.destDir.isEmpty() && !parsed.destSubdir.isEmpty()) {
         *error = QStringLiteral("--dest-dir and --dest-subdir cannot be combined");
         return false;
@@ -181,6 +212,10 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
         return true;
     }
     if (command == QLatin1String("--version")) {
+        if (arguments.size() > 1) {
+            *error = QStringLiteral("--version takes nothing more, not \"%1\"").arg(arguments[1]);
+            return false;
+        }
         parsed.command = CliCommand::Version;
         return true;
     }
@@ -262,6 +297,19 @@ int formatNumber(const QString& format)
     return 2;
 }
 
+QString formatOfExtension(const QString& extension)
+{
+    const QString lower = extension.toLower();
+    if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg")
+        || lower == QLatin1String("jpe"))
+        return QStringLiteral("jpg");
+    if (lower == QLatin1String("png"))
+        return QStringLiteral("png");
+    if (lower == QLatin1String("tif") || lower == QLatin1String("tiff"))
+        return QStringLiteral("tif");
+    return QString();
+}
+
 QString usageText()
 {
     return QStringLiteral(R"(Usage: calmora-cli COMMAND [OPTIONS] [FILE...]
@@ -275,7 +323,9 @@ Commands:
   info FILE           size, depth, EXIF tags and self-learning eligibility
 
 Options of denoise:
-  -o, --output PATH       where to write the result (one input only)
+  -o, --output PATH       where to write the result (one input only); its
+                          extension decides the format: .jpg, .jpeg, .jpe,
+                          .png, .tif or .tiff
   --dest-dir DIR          write every result into DIR (created if missing)
   --dest-subdir NAME      write each result into NAME below its source's folder
   --suffix S              appended to each result's name (default "_filtered")

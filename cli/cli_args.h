@@ -21,6 +21,7 @@ struct CliArguments {
     QString destSubdir; // --dest-subdir: a folder below each source's folder
     QString suffix = QStringLiteral("_filtered");
     QString format = QStringLiteral("jpg"); // jpg, png, tif or auto
+    bool formatGiven = false; // --format was given, not defaulted
     std::optional<int> quality; // else the stored JPEG quality
     std::optional<QString> preset; // name or index; else the stored default
     std::optional<QString> settings; // sixteen comma-separated values
@@ -40,5 +41,9 @@ QString usageText();
 
 // Batch format number of a --format value: 0 auto, 1 png, 3 tif, 2 jpg.
 int formatNumber(const QString& format);
+
+// The --format value that writes files with this extension (any case): jpg,
+// png or tif; empty for an extension no result is written with.
+QString formatOfExtension(const QString& extension);
 
 } // namespace calmora

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "cli/cli_args.h"
+#include "cli/display_text.h"
 #include "cli/profile_json.h"
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
@@ -11,6 +12,7 @@
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "settings/qsettings_store.h"
+#include "settings/read_only_settings_store.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,48 +56,122 @@ int failure(const QString& message)
     return kExitFailed;
 }
 
-// The application's settings, read as the desktop application reads them.
+// The application's settings, read as the desktop application reads them
+// but never written: the file belongs to the desktop application, and a
+// value filled in while loading lives for this run only. What loading
+// skipped or repaired is told once, on standard error.
 struct Environment {
-    QSettingsStore store;
+    QSettingsStore file;
+    ReadOnlySettingsStore store { file };
     Options options;
     PresetTable presets;
     EmptyProfileStore profileStore;
 
     Environment()
     {
-        presets.initialise(store);
-        loadOptions(store, options);
+        QStringList notes;
+        if (!presets.initialise(store, &notes))
+            notes << QStringLiteral("the filter presets could not be read; only the built-in "
+                                    "ones are offered.");
+        notes << loadOptions(store, options);
+        for (const QString& note : notes)
+            err(QStringLiteral("calmora-cli: note: %1: %2\n")
+                    .arg(displayPath(file.location()), printableText(note)));
     }
 };
 
-// A Ctrl-C stops the run after the tile in hand; nothing half-written stays.
+// The first Ctrl-C or SIGTERM stops the run after the tile in hand, so that
+// nothing half-written stays; a second one ends the program at once.
 std::atomic<bool>* g_stopFlag = nullptr;
+std::atomic<int> g_stopSignal { 0 };
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+static_assert(std::atomic<int>::is_always_lock_free, "the signal is kept from a signal handler");
 
-extern "C" void onInterrupt(int)
+extern "C" void onStopSignal(int signalNumber)
 {
+    if (g_stopSignal.exchange(signalNumber) != 0) {
+        // signal() and raise() are async-signal-safe; the raised signal is
+        // delivered, with its default action, once this handler returns.
+        std::signal(signalNumber, SIG_DFL);
+        std::raise(signalNumber);
+        return;
+    }
     if (g_stopFlag != nullptr)
         g_stopFlag->store(true);
 }
 
+// Ends the program as the signal would have, so that a shell loop or a
+// script sees the interruption (status 130 or 143), not a failed file.
+[[noreturn]] void exitBySignal(int signalNumber)
+{
+    std::fflush(nullptr);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+    // Only reached if the signal is blocked.
+    std::_Exit(128 + signalNumber);
+}
+
+// Opening a FIFO blocks until someone writes into it, and reading a device
+// may never end.
+bool refuseIrregularFile(const QString& path, QString* error)
+{
+    if (checkRegularFile(path, error))
+        return false;
+    *error = printableText(*error);
+    return true;
+}
+
 const char* const kBandNames[] = { "High", "Mid", "Low", "Very Low", "Lowest" };
+
+// A profile is a few kilobytes; anything far larger is not one.
+constexpr qint64 kMaxProfileBytes = 1 << 20;
 
 std::optional<NoiseProfile> readProfileFile(const QString& path, QString* error)
 {
+    if (refuseIrregularFile(path, error))
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read \"%1\": %2")
-                     .arg(QDir::toNativeSeparators(path), file.errorString());
+        *error
+            = QStringLiteral("cannot read \"%1\": %2").arg(displayPath(path), file.errorString());
         return std::nullopt;
     }
-    // A profile is a few kilobytes; anything far larger is not one.
-    const QByteArray text = file.read(1 << 20);
+    const QByteArray text = file.read(kMaxProfileBytes + 1);
     QString reason;
-    std::optional<NoiseProfile> profile = profileFromJsonText(text, &reason);
+    std::optional<NoiseProfile> profile;
+    if (text.size() > kMaxProfileBytes)
+        reason = QStringLiteral("it is too large (over %1 KiB)").arg(kMaxProfileBytes / 1024);
+    else
+        profile = profileFromJsonText(text, &reason);
     if (!profile)
         *error = QStringLiteral("\"%1\" is not a noise profile: %2")
-                     .arg(QDir::toNativeSeparators(path), reason);
+                     .arg(displayPath(path), printableText(reason));
     return profile;
+}
+
+// Where the one result of a run with --profile-out goes.
+QString resultPath(const CliArguments& args, const BatchOptions& options)
+{
+    return args.output.isEmpty() ? batchOutputPath(args.files.first(), options) : args.output;
+}
+
+// A profile, like a result, never replaces a source without --in-place, and
+// never the result it belongs to. Checked before anything is read or written.
+bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QString* error)
+{
+    const QString profileKey = fileKey(args.profileOut);
+    if (profileKey == fileKey(resultPath(args, options))) {
+        *error = QStringLiteral("--profile-out \"%1\" would replace the result")
+                     .arg(displayPath(args.profileOut));
+        return false;
+    }
+    if (!args.inPlace && profileKey == fileKey(args.files.first())) {
+        *error = QStringLiteral("--profile-out \"%1\" would replace the source file (allowed "
+                                "only with --in-place)")
+                     .arg(displayPath(args.profileOut));
+        return false;
+    }
+    return true;
 }
 
 // Settings from --settings and --set on top of the preset; false on a
@@ -171,6 +247,8 @@ int denoise(const CliArguments& args)
     batchOptions.format = formatNumber(args.format);
     batchOptions.outputPath = args.output;
     batchOptions.allowOverwrite = args.inPlace;
+    if (!args.profileOut.isEmpty() && !checkProfileOut(args, batchOptions, &error))
+        return usageError(error);
 
     BatchJob batch;
     batch.options = &batchOptions;
@@ -187,22 +265,26 @@ int denoise(const CliArguments& args)
     job.progressWindow = ProgressTarget::FileProgress;
 
     g_stopFlag = &job.stop;
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
     ProcessingWorker worker;
     worker.start(job);
     worker.wait();
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    // A second signal from here on would end the program without the
+    // message below; the first one is answered by exiting as it would.
     g_stopFlag = nullptr;
 
-    int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
-    if (job.stop.load()) {
+    const int stopSignal = g_stopSignal.load();
+    if (stopSignal != 0) {
         err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n")
                 .arg(batch.doneFiles.size())
                 .arg(batch.files.size()));
-        status = kExitFailed;
+        exitBySignal(stopSignal);
     }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+
+    int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
     if (!args.profileOut.isEmpty() && job.profileMeasured.load()) {
         // What the file was filtered with: the measured profile, smoothed.
         NoiseProfile used = job.measuredProfile;
@@ -210,7 +292,7 @@ int denoise(const CliArguments& args)
         QString reason;
         if (!writeFileAtomically(args.profileOut, profileToJsonText(used), &reason))
             status = failure(QStringLiteral("cannot write \"%1\": %2")
-                                 .arg(QDir::toNativeSeparators(args.profileOut), reason));
+                                 .arg(displayPath(args.profileOut), reason));
     }
     return status;
 }
@@ -219,8 +301,12 @@ int denoise(const CliArguments& args)
 std::optional<NoiseProfile> measureFile(
     const QString& path, Environment& env, CBitmapEx& image, QString* error)
 {
-    if (!image.load(path, error))
+    if (refuseIrregularFile(path, error))
         return std::nullopt;
+    if (!image.load(path, error)) {
+        *error = printableText(*error);
+        return std::nullopt;
+    }
     ProcessingJob job;
     job.image = &image;
     job.fileName = QFileInfo(path).fileName();
@@ -231,8 +317,7 @@ std::optional<NoiseProfile> measureFile(
     job.running = true;
     runJob(job, takeSnapshot(job));
     if (!job.profileReady.load()) {
-        *error = QStringLiteral("the noise of \"%1\" could not be measured")
-                     .arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(displayPath(path));
         return std::nullopt;
     }
     return job.activeProfile;
@@ -304,7 +389,7 @@ int profile(const CliArguments& args, bool summary)
     else if (summary)
         printProfileSummary(*measured);
     else
-        printProfileTable(*measured, QDir::toNativeSeparators(args.files.first()));
+        printProfileTable(*measured, displayPath(args.files.first()));
     return kExitOk;
 }
 
@@ -351,11 +436,13 @@ int info(const CliArguments& args)
     CBitmapEx image;
     QString error;
     const QString& path = args.files.first();
-    if (!image.load(path, &error))
+    if (refuseIrregularFile(path, &error))
         return failure(error);
+    if (!image.load(path, &error))
+        return failure(printableText(error));
     const CExifFormatter& exif = image.exif();
     out(QStringLiteral("File: %1\nSize: %2 x %3 pixels (%4 megapixels)\nDepth: %5 bits per pixel\n")
-            .arg(QDir::toNativeSeparators(path))
+            .arg(displayPath(path))
             .arg(image.width())
             .arg(image.height())
             .arg(image.width() * static_cast<double>(image.height()) / 1e6, 0, 'f', 1)
@@ -391,7 +478,9 @@ int runCommandLine(const QStringList& arguments)
     CliArguments args;
     QString error;
     if (!parseArguments(remaining, args, &error))
-        return usageError(error);
+        return usageError(printableText(error));
+    if (summary && args.json)
+        return usageError(QStringLiteral("--summary and --json cannot be combined"));
     switch (args.command) {
     case CliCommand::Help:
         out(usageText());

@@ -1,5 +1,7 @@
 #include "cli/terminal_host.h"
 
+#include "cli/display_text.h"
+
 #include <QDir>
 
 namespace calmora {
@@ -70,7 +72,9 @@ void TerminalHost::batchEnded()
 void TerminalHost::reportError(const QString& message, const QString& reason)
 {
     clearBar();
-    print(stderr, QStringLiteral("calmora-cli: error: %1 %2\n").arg(message, reason));
+    print(stderr,
+        QStringLiteral("calmora-cli: error: %1 %2\n")
+            .arg(printableText(message), printableText(reason)));
 }
 
 void TerminalHost::reportFinishedFiles()
@@ -79,11 +83,10 @@ void TerminalHost::reportFinishedFiles()
     const double seconds = m_fileTimer.elapsed() / 1000.0;
     while (m_doneReported < m_batch.doneFiles.size()) {
         clearBar();
-        const QString source = QDir::toNativeSeparators(m_batch.doneFiles[m_doneReported]);
         const QString written
             = QDir::toNativeSeparators(m_batch.writtenFiles.value(m_doneReported));
-        // Scripts read the written paths from standard output; a person at a
-        // terminal reads them in the per-file line.
+        // Scripts read the written paths from standard output, as they are;
+        // a person at a terminal reads them in the per-file line, escaped.
         if (!m_pathsToTerminal || m_quiet)
             print(stdout, written + QLatin1Char('\n'));
         if (!m_quiet)
@@ -91,7 +94,7 @@ void TerminalHost::reportFinishedFiles()
                 QStringLiteral("[%1/%2] %3 -> %4 (%5 s)\n")
                     .arg(finished)
                     .arg(m_batch.fileCount)
-                    .arg(source, written)
+                    .arg(displayPath(m_batch.doneFiles[m_doneReported]), printableText(written))
                     .arg(seconds, 0, 'f', 1));
         ++m_doneReported;
     }
@@ -99,8 +102,8 @@ void TerminalHost::reportFinishedFiles()
         clearBar();
         print(stderr,
             QStringLiteral("calmora-cli: error: %1: %2\n")
-                .arg(QDir::toNativeSeparators(m_batch.failedFiles[m_failedReported]),
-                    m_batch.failureReasons.value(m_failedReported)));
+                .arg(displayPath(m_batch.failedFiles[m_failedReported]),
+                    printableText(m_batch.failureReasons.value(m_failedReported))));
         ++m_failedReported;
     }
 }

@@ -39,6 +39,14 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
             "denoise --profile-in p.json --profile-out q.json a.jpg", "--profile-in" },
         { "option missing its value", "denoise a.jpg --suffix", "--suffix needs a value" },
         { "profile of two files", "profile a.jpg b.jpg", "one image file" },
+        { "presets with a file", "presets x.jpg", "x.jpg" },
+        { "--version with more", "--version x", "\"x\"" },
+        { "-o with an extension not written", "denoise -o x.bmp a.jpg", ".jpg, .jpeg, .jpe" },
+        { "-o with webp", "denoise -o x.webp a.jpg", "\".webp\"" },
+        { "-o without extension", "denoise -o xnoext a.jpg", "no extension" },
+        { "--format against -o", "denoise -o x.png --format jpg a.jpg", "contradicts" },
+        { "--format against -o, either order", "denoise --format=png -o x.tiff a.jpg",
+            "contradicts" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -47,6 +55,31 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         EXPECT_FALSE(parseArguments(words(row.line), parsed, &error));
         EXPECT_TRUE(error.contains(QLatin1String(row.said))) << error.toStdString();
     }
+    CliArguments parsed;
+    QString error;
+    EXPECT_FALSE(parseArguments({ "denoise", "--dest-subdir", " \t", "a.jpg" }, parsed, &error))
+        << "a blank folder name";
+}
+
+TEST(ParseArguments, TheOutputsExtensionAgreesWithAnExplicitFormat)
+{
+    const char* const lines[] = {
+        "denoise -o x.JPEG --format jpg a.png",
+        "denoise -o x.jpe a.png",
+        "denoise -o x.tiff --format tif a.png",
+        "denoise -o x.png --format auto a.jpg",
+        "denoise -o x.png a.jpg",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        CliArguments parsed;
+        QString error;
+        EXPECT_TRUE(parseArguments(words(line), parsed, &error)) << error.toStdString();
+    }
+    CliArguments parsed;
+    QString error;
+    ASSERT_TRUE(parseArguments(words("denoise a.jpg"), parsed, &error));
+    EXPECT_FALSE(parsed.formatGiven) << "a format not given is told apart from --format jpg";
 }
 
 TEST(ParseArguments, GoodForms)
