@@ -1,5 +1,7 @@
 #include "document/bitmap_ex.h"
 
+#include "document/decoder_messages.h"
+#include "document/image_checks.h"
 #include "document/safe_file.h"
 
 #include <bit>
@@ -57,6 +59,34 @@ std::unique_ptr<uint8_t[]> allocatePixels(int64_t bytes)
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+// The decoded picture as this object keeps it: 32 bits per pixel, rows
+// bottom-up, the fourth byte 255. Null when memory runs out.
+std::unique_ptr<uint8_t[]> storeBottomUp(QImage& decoded)
+{
+    // Premultiplying scales each colour by its alpha, which is exactly
+    // compositing over opaque black: a transparent pixel turns black, a
+    // half-transparent one is blended halfway to black.
+    if (decoded.format() != QImage::Format_RGB32
+        && decoded.format() != QImage::Format_ARGB32_Premultiplied)
+        decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
+    if (decoded.format() != QImage::Format_RGB32
+        && decoded.format() != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    const int32_t width = decoded.width();
+    const int32_t height = decoded.height();
+    const int64_t rowBytes = int64_t { width } * kBytesPerPixel;
+    std::unique_ptr<uint8_t[]> pixels = allocatePixels(rowBytes * height);
+    if (!pixels)
+        return nullptr;
+    for (int32_t row = 0; row < height; ++row) {
+        uint8_t* target = pixels.get() + int64_t { row } * rowBytes;
+        std::memcpy(target, decoded.constScanLine(height - 1 - row), static_cast<size_t>(rowBytes));
+        for (int64_t alpha = 3; alpha < rowBytes; alpha += kBytesPerPixel)
+            target[alpha] = 255;
+    }
+    return pixels;
 }
 
 bool isReadableFormat(const QByteArray& format)
@@ -139,18 +169,19 @@ struct CBitmapEx::Metadata {
 
     // Null when the file carries nothing or its metadata cannot be parsed: a
     // damaged block costs the metadata, never the picture.
-    static std::unique_ptr<Metadata> read(const QString& path);
+    static std::unique_ptr<Metadata> read(const QByteArray& file);
 
     // `encoded` with this metadata added, or empty when it could not be added.
     QByteArray addTo(const QByteArray& encoded, const QByteArray& format, int32_t width,
         int32_t height, int32_t orientation, bool iccWritten) const;
 };
 
-std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(const QString& path)
+std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(const QByteArray& file)
 {
     try {
         auto metadata = std::make_unique<Metadata>();
-        auto image = Exiv2::ImageFactory::open(std::string(QFile::encodeName(path).constData()));
+        auto image = Exiv2::ImageFactory::open(
+            reinterpret_cast<const Exiv2::byte*>(file.constData()), static_cast<long>(file.size()));
         image->readMetadata();
         metadata->exif = image->exifData();
         metadata->xmp = image->xmpData();
@@ -255,113 +286,276 @@ QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArra
     }
 }
 
-CBitmapEx::CBitmapEx() = default;
-CBitmapEx::~CBitmapEx() = default;
-
-bool CBitmapEx::load(const QString& path, QString* error)
+void CBitmapEx::readExif(const Metadata& metadata, CExifFormatter& exif)
 {
-    prepareLibraries();
-    const auto fail = [&](const QString& reason) {
-        if (error)
-            *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
-        return false;
-    };
-
-    const QFileInfo info(path);
-    if (!info.exists())
-        return fail(tr("the file does not exist."));
-    if (info.isDir())
-        return fail(tr("it is a folder, not an image file."));
-    // The reader would call an unreadable file "not found" and an empty one
-    // "unsupported"; the real reasons are more use to the user.
-    if (QFile probe(path); !probe.open(QIODevice::ReadOnly))
-        return fail(probe.errorString());
-    if (info.size() == 0)
-        return fail(tr("the file is empty."));
-
-    QImageReader reader(path);
-    // The content decides, so a PNG saved under a .jpg name still opens.
-    reader.setDecideFormatFromContent(true);
-    // The pixels stay as stored: the EXIF orientation goes unchanged into the
-    // saved file, and pixels turned here would be turned again by viewers.
-    reader.setAutoTransform(false);
-    if (!reader.canRead())
-        return fail(reader.errorString());
-    if (!isReadableFormat(reader.format())) {
-        return fail(tr("%1 files are not supported; JPEG, TIFF, BMP, GIF and PNG are.")
-                        .arg(QString::fromLatin1(reader.format()).toUpper()));
-    }
-    if (const QSize declared = reader.size(); declared.isValid()) {
-        if (const QString problem = sizeProblem(declared.width(), declared.height());
-            !problem.isEmpty())
-            return fail(problem);
-    }
-
-    std::unique_ptr<uint8_t[]> workingPixels;
-    std::unique_ptr<uint8_t[]> originalPixels;
-    int32_t width = 0;
-    int32_t height = 0;
-    try {
-        QImage decoded;
-        if (!reader.read(&decoded))
-            return fail(reader.errorString());
-        // The declared size is only a promise; the decoded one is what counts.
-        if (const QString problem = sizeProblem(decoded.width(), decoded.height());
-            !problem.isEmpty())
-            return fail(problem);
-        width = decoded.width();
-        height = decoded.height();
-        const QString noMemory
-            = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
-
-        // Premultiplying scales each colour by its alpha, which is exactly
-        // compositing over opaque black: a transparent pixel turns black, a
-        // half-transparent one is blended halfway to black.
-        if (decoded.format() != QImage::Format_RGB32
-            && decoded.format() != QImage::Format_ARGB32_Premultiplied)
-            decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
-        if (decoded.format() != QImage::Format_RGB32
-            && decoded.format() != QImage::Format_ARGB32_Premultiplied)
-            return fail(noMemory);
-
-        const int64_t rowBytes = int64_t { width } * kBytesPerPixel;
-        const int64_t bytes = rowBytes * height;
-        originalPixels = allocatePixels(bytes);
-        if (!originalPixels)
-            return fail(noMemory);
-        for (int32_t row = 0; row < height; ++row) {
-            uint8_t* target = originalPixels.get() + int64_t { row } * rowBytes;
-            std::memcpy(
-                target, decoded.constScanLine(height - 1 - row), static_cast<size_t>(rowBytes));
-            for (int64_t alpha = 3; alpha < rowBytes; alpha += kBytesPerPixel)
-                target[alpha] = 255;
-        }
-        // Freed before the second copy, so that at most two full-size
-        // buffers exist at a time.
-        decoded = QImage();
-
-        workingPixels = allocatePixels(bytes);
-        if (!workingPixels)
-            return fail(noMemory);
-        std::memcpy(workingPixels.get(), originalPixels.get(), static_cast<size_t>(bytes));
-    } catch (const std::bad_alloc&) {
-        return fail(tr("not enough memory to decode the picture."));
-    }
-
-    std::unique_ptr<Metadata> metadata = Metadata::read(path);
-    CExifFormatter exif;
-    if (metadata && !metadata->exif.empty()) {
-        exif.readFrom(metadata->exif);
-    } else if (metadata && !metadata->xmp.empty()) {
+    if (!metadata.exif.empty()) {
+        exif.readFrom(metadata.exif);
+    } else if (!metadata.xmp.empty()) {
         // Some programs keep the camera data only as XMP.
         try {
             Exiv2::ExifData converted;
-            Exiv2::copyXmpToExif(metadata->xmp, converted);
+            Exiv2::copyXmpToExif(metadata.xmp, converted);
             exif.readFrom(converted);
         } catch (const std::exception&) {
             exif.clear();
         }
     }
+}
+
+CBitmapEx::CBitmapEx() = default;
+CBitmapEx::~CBitmapEx() = default;
+
+namespace {
+
+// What decoding a file gives: the picture as the decoder delivers it and
+// what the decoder said on the way that did not spoil the picture.
+struct Decoded {
+    QImage picture;
+    QStringList notes;
+};
+
+bool isPrematureEnd(const QString& message)
+{
+    return message.contains(QLatin1String("premature end"), Qt::CaseInsensitive);
+}
+
+// Reads the header of the file in `reader`: its format and declared size.
+// Refuses, before any pixel is allocated, a format that is not ours and a
+// size that is too large or that the file is far too short to hold.
+bool checkHeader(
+    QImageReader& reader, int64_t fileBytes, QByteArray& format, QSize& declared, QString& reason)
+{
+    // The pixels stay as stored: the EXIF orientation goes unchanged into the
+    // saved file, and pixels turned here would be turned again by viewers.
+    reader.setAutoTransform(false);
+    if (!reader.canRead()) {
+        reason = reader.errorString();
+        return false;
+    }
+    format = reader.format().toLower();
+    if (!isReadableFormat(format)) {
+        reason = CBitmapEx::tr("%1 files are not supported; JPEG, TIFF, BMP, GIF and PNG are.")
+                     .arg(QString::fromLatin1(format).toUpper());
+        return false;
+    }
+    declared = reader.size();
+    if (!declared.isValid())
+        return true;
+    reason = sizeProblem(declared.width(), declared.height());
+    if (reason.isEmpty()) {
+        if (const QString problem
+            = declaredSizeProblem(format, declared.width(), declared.height(), fileBytes);
+            !problem.isEmpty())
+            reason = CBitmapEx::tr("damaged file: %1").arg(problem);
+    }
+    return reason.isEmpty();
+}
+
+// Decodes `bytes`, refusing what the header or the file's structure already
+// shows to be too large or damaged. On failure `reason` says why.
+bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
+{
+    const QString damaged = CBitmapEx::tr("damaged file: %1");
+    DecoderMessages messages;
+    const auto decoderWords = [&](const QString& fallback) {
+        return messages.messages().isEmpty() ? fallback
+                                             : messages.messages().join(QLatin1String("; "));
+    };
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    QByteArray format;
+    QSize declared;
+    if (!checkHeader(reader, bytes.size(), format, declared, reason))
+        return false;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    if (const QString problem = structureProblem(format, data, bytes.size()); !problem.isEmpty()) {
+        reason = damaged.arg(problem);
+        return false;
+    }
+
+    if (!reader.read(&decoded.picture)) {
+        reason = damaged.arg(decoderWords(reader.errorString()));
+        return false;
+    }
+    // The declared size is only a promise; the decoded one is what counts.
+    reason = sizeProblem(decoded.picture.width(), decoded.picture.height());
+    if (!reason.isEmpty())
+        return false;
+    // A JPEG cut short still decodes: the decoder fills the missing rows with
+    // grey and says so only in a warning.
+    for (const QString& message : messages.messages()) {
+        if (isPrematureEnd(message)) {
+            reason = damaged.arg(message);
+            return false;
+        }
+    }
+    for (const QString& message : messages.messages())
+        decoded.notes.append(CBitmapEx::tr("the decoder reported: %1").arg(message));
+    return true;
+}
+
+// The bytes of the image file at `path`, mapped into memory when the system
+// allows it: the checks and the decoder then see every byte without a second
+// copy of the file in memory.
+class ImageFile {
+public:
+    bool open(const QString& path, QString& reason)
+    {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            reason = CBitmapEx::tr("the file does not exist.");
+            return false;
+        }
+        if (info.isDir()) {
+            reason = CBitmapEx::tr("it is a folder, not an image file.");
+            return false;
+        }
+        // Opening a pipe or a device would wait for data that may never come.
+        if (!info.isFile()) {
+            reason = CBitmapEx::tr("it is not a regular file.");
+            return false;
+        }
+        // The reader would call an unreadable file "not found" and an empty
+        // one "unsupported"; the real reasons are more use to the user.
+        m_file.setFileName(path);
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            reason = m_file.errorString();
+            return false;
+        }
+        const int64_t size = m_file.size();
+        if (size == 0) {
+            reason = CBitmapEx::tr("the file is empty.");
+            return false;
+        }
+        m_mapped = m_file.map(0, size);
+        if (m_mapped != nullptr) {
+            m_bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(m_mapped), size);
+            return true;
+        }
+        try {
+            m_bytes = m_file.readAll();
+        } catch (const std::bad_alloc&) {
+            reason = CBitmapEx::tr("not enough memory to read the file.");
+            return false;
+        }
+        if (m_bytes.size() != size) {
+            reason = m_file.errorString();
+            return false;
+        }
+        return true;
+    }
+
+    ~ImageFile()
+    {
+        m_bytes.clear();
+        if (m_mapped != nullptr)
+            m_file.unmap(m_mapped);
+    }
+
+    const QByteArray& bytes() const { return m_bytes; }
+
+private:
+    QFile m_file;
+    uchar* m_mapped = nullptr;
+    QByteArray m_bytes;
+};
+
+} // namespace
+
+bool CBitmapEx::load(const QString& path, QString* error)
+{
+    prepareLibraries();
+    QString reason;
+    ImageFile file;
+    if (file.open(path, reason) && loadBytes(file.bytes(), &reason))
+        return true;
+    if (error)
+        *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
+    return false;
+}
+
+bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
+{
+    prepareLibraries();
+    QString reason;
+    ImageFile file;
+    if (file.open(path, reason)) {
+        DecoderMessages messages;
+        QBuffer buffer;
+        buffer.setData(file.bytes());
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        QSize declared;
+        if (checkHeader(reader, file.bytes().size(), header.format, declared, reason)) {
+            const auto* data = reinterpret_cast<const uint8_t*>(file.bytes().constData());
+            if (const QString problem = structureProblem(header.format, data, file.bytes().size());
+                !problem.isEmpty()) {
+                reason = tr("damaged file: %1").arg(problem);
+            } else if (!declared.isValid()) {
+                reason = tr("damaged file: its header gives no size.");
+            } else {
+                header.width = declared.width();
+                header.height = declared.height();
+                header.exif.clear();
+                if (const std::unique_ptr<Metadata> metadata = Metadata::read(file.bytes()))
+                    readExif(*metadata, header.exif);
+                return true;
+            }
+        }
+    }
+    if (error)
+        *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
+    return false;
+}
+
+bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
+{
+    prepareLibraries();
+    QString reason;
+    if (bytes.isEmpty())
+        reason = tr("the data is empty.");
+    else if (loadBytes(bytes, &reason))
+        return true;
+    if (error)
+        *error = tr("Cannot open the image: %1").arg(reason);
+    return false;
+}
+
+bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
+{
+    Decoded decoded;
+    std::unique_ptr<uint8_t[]> workingPixels;
+    std::unique_ptr<uint8_t[]> originalPixels;
+    int32_t width = 0;
+    int32_t height = 0;
+    try {
+        if (!decodePicture(bytes, decoded, *reason))
+            return false;
+        width = decoded.picture.width();
+        height = decoded.picture.height();
+        originalPixels = storeBottomUp(decoded.picture);
+        // Freed before the second copy, so that at most two full-size
+        // buffers exist at a time.
+        decoded.picture = QImage();
+        const int64_t bytesPerCopy = int64_t { width } * height * kBytesPerPixel;
+        if (originalPixels)
+            workingPixels = allocatePixels(bytesPerCopy);
+        if (!workingPixels) {
+            *reason = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
+            return false;
+        }
+        std::memcpy(workingPixels.get(), originalPixels.get(), static_cast<size_t>(bytesPerCopy));
+    } catch (const std::bad_alloc&) {
+        *reason = tr("not enough memory to decode the picture.");
+        return false;
+    }
+
+    std::unique_ptr<Metadata> metadata = Metadata::read(bytes);
+    CExifFormatter exif;
+    if (metadata)
+        readExif(*metadata, exif);
 
     auto companion = std::make_unique<CBitmapEx>();
     companion->m_pixels = std::move(originalPixels);
@@ -376,6 +570,7 @@ bool CBitmapEx::load(const QString& path, QString* error)
     m_bitsPerPixel = kBitsPerPixel;
     m_exif = std::move(exif);
     m_metadata = std::move(metadata);
+    m_decoderNotes = std::move(decoded.notes);
     return true;
 }
 

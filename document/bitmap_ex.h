@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include "document/exif_formatter.h"
 #include "engine/records.h"
@@ -43,6 +44,22 @@ public:
     // puts a message naming the file and the reason into `error` and leaves
     // the object as it was.
     bool load(const QString& path, QString* error = nullptr);
+    // What the header of an image file declares, read without decoding its
+    // pixels, and refused as load() would refuse it.
+    struct Header {
+        QByteArray format; // "jpeg", "png", "tiff", "bmp" or "gif"
+        int32_t width = 0;
+        int32_t height = 0;
+        CExifFormatter exif;
+    };
+    static bool readHeader(const QString& path, Header& header, QString* error = nullptr);
+
+    // The same as load() for a file's bytes already in memory.
+    bool loadFromData(const QByteArray& bytes, QString* error = nullptr);
+
+    // What the decoder said about the last loaded file without refusing it,
+    // one line each, for the caller to show once.
+    const QStringList& decoderNotes() const { return m_decoderNotes; }
 
     // Writes the working image: PNG for ".png", TIFF for ".tif" and ".tiff",
     // JPEG for every other name. The destination is replaced only by a
@@ -86,6 +103,9 @@ public:
 private:
     struct Metadata;
 
+    bool loadBytes(const QByteArray& bytes, QString* reason);
+    static void readExif(const Metadata& metadata, CExifFormatter& exif);
+
     std::unique_ptr<CBitmapEx> m_original;
     std::unique_ptr<uint8_t[]> m_pixels;
     int32_t m_width = 0;
@@ -94,6 +114,7 @@ private:
     CExifFormatter m_exif;
     // What the source file carried besides its pixels, written back on save.
     std::unique_ptr<Metadata> m_metadata;
+    QStringList m_decoderNotes;
 };
 
 } // namespace calmora

@@ -1,0 +1,74 @@
+#include "document/decoder_messages.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include <tiffio.h>
+
+namespace calmora {
+
+namespace {
+
+// Decoding happens on whichever thread loads a file; each collects its own.
+thread_local DecoderMessages* t_collector = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+
+void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (t_collector != nullptr && type != QtFatalMsg) {
+        // The loader decodes from memory; the buffer's complaints about a
+        // seek past its end only repeat what the decoder says next.
+        if (!message.startsWith(QLatin1String("QBuffer::")))
+            t_collector->add(message);
+        return;
+    }
+    if (g_previousHandler != nullptr)
+        g_previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+void onTiffMessage(const char* /*module*/, const char* format, va_list arguments)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    QString message = QString::fromLocal8Bit(text).trimmed();
+    // Qt's plugin opens every TIFF stream under the name "foo".
+    if (message.startsWith(QLatin1String("foo: ")))
+        message.remove(0, 5);
+    if (t_collector != nullptr)
+        t_collector->add(message);
+}
+
+void installHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_previousHandler = qInstallMessageHandler(onQtMessage);
+        TIFFSetErrorHandler(onTiffMessage);
+        TIFFSetWarningHandler(onTiffMessage);
+    });
+}
+
+} // namespace
+
+DecoderMessages::DecoderMessages()
+    : m_outer(t_collector)
+{
+    installHandlers();
+    t_collector = this;
+}
+
+DecoderMessages::~DecoderMessages()
+{
+    t_collector = m_outer;
+}
+
+void DecoderMessages::add(const QString& message)
+{
+    if (!message.isEmpty() && !m_messages.contains(message))
+        m_messages.append(message);
+}
+
+} // namespace calmora

@@ -1,0 +1,246 @@
+#include "document/image_checks.h"
+
+#include <algorithm>
+
+#include <zlib.h>
+
+namespace calmora {
+
+namespace {
+
+// The most pixels one byte of a file can stand for, per format, with about
+// a fourfold margin over what the coding allows:
+// - JPEG: every 8x8 block of the first scan costs at least one bit, so at
+//   most 512 pixels per byte;
+// - PNG: deflate expands a byte to at most 1032, and a 1-bit row packs 8
+//   pixels into each byte: about 8300;
+// - GIF: a code of at least 3 bits stands for at most 4096 pixels: about
+//   11000;
+// - BMP and TIFF: run-length skips and strip compression leave little
+//   bound; only absurd ratios are refused, and BMP's own pixel data is
+//   measured exactly by structureProblem().
+struct Density {
+    const char* format;
+    int64_t pixelsPerByte;
+};
+constexpr Density kDensities[] = {
+    { "jpeg", 2048 },
+    { "png", 32768 },
+    { "gif", 32768 },
+    { "bmp", 65536 },
+    { "tiff", 65536 },
+};
+
+QString endsInside(const char* what)
+{
+    return QStringLiteral("the file ends inside %1.").arg(QLatin1String(what));
+}
+
+uint32_t bigEndian32(const uint8_t* p)
+{
+    return uint32_t { p[0] } << 24 | uint32_t { p[1] } << 16 | uint32_t { p[2] } << 8 | p[3];
+}
+
+uint32_t littleEndian32(const uint8_t* p)
+{
+    return uint32_t { p[3] } << 24 | uint32_t { p[2] } << 16 | uint32_t { p[1] } << 8 | p[0];
+}
+
+uint16_t littleEndian16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[1] << 8 | p[0]);
+}
+
+QString pngProblem(const uint8_t* data, int64_t size)
+{
+    constexpr int64_t kSignatureBytes = 8;
+    constexpr int64_t kChunkOverhead = 12; // length, type and checksum
+    int64_t at = kSignatureBytes;
+    while (at + kChunkOverhead <= size) {
+        const int64_t length = bigEndian32(data + at);
+        const uint8_t* type = data + at + 4;
+        const QString name = QString::fromLatin1(reinterpret_cast<const char*>(type), 4);
+        if (length > INT32_MAX)
+            return QStringLiteral("its %1 chunk declares an impossible length.").arg(name);
+        if (length > size - at - kChunkOverhead)
+            return QStringLiteral("the file ends inside its %1 chunk.").arg(name);
+        // Bit 5 of the first letter marks an ancillary chunk; the decoder
+        // drops a damaged one with a warning, but a damaged critical chunk
+        // (header, palette, pixel data) spoils the picture.
+        const bool critical = (type[0] & 0x20) == 0;
+        if (critical) {
+            uLong crc = crc32(0, type, 4);
+            int64_t done = 0;
+            while (done < length) {
+                const uInt piece = static_cast<uInt>(std::min<int64_t>(length - done, 1 << 30));
+                crc = crc32(crc, data + at + 8 + done, piece);
+                done += piece;
+            }
+            if (crc != bigEndian32(data + at + 8 + length))
+                return QStringLiteral("the checksum of its %1 chunk is wrong.").arg(name);
+        }
+        if (name == QLatin1String("IEND"))
+            return {};
+        at += kChunkOverhead + length;
+    }
+    return QStringLiteral("the file ends before its last chunk.");
+}
+
+// Walks sub-blocks from `at`; the offset past the terminating empty block,
+// or -1 when the data ends first.
+int64_t skipSubBlocks(const uint8_t* data, int64_t size, int64_t at)
+{
+    while (at < size) {
+        const int64_t length = data[at];
+        at += 1 + length;
+        if (length == 0)
+            return at;
+    }
+    return -1;
+}
+
+QString gifProblem(const uint8_t* data, int64_t size)
+{
+    constexpr int64_t kHeaderBytes = 13; // signature and logical screen
+    constexpr int64_t kImageDescriptorBytes = 10;
+    if (size < kHeaderBytes)
+        return endsInside("its header");
+    // The decoder allocates the logical screen, which may be far larger than
+    // the picture the header reports.
+    if (const QString problem
+        = declaredSizeProblem("gif", littleEndian16(data + 6), littleEndian16(data + 8), size);
+        !problem.isEmpty())
+        return problem;
+    int64_t at = kHeaderBytes;
+    if (data[10] & 0x80)
+        at += 3 * (int64_t { 2 } << (data[10] & 7));
+    while (at < size) {
+        const uint8_t block = data[at];
+        if (block == 0x21) {
+            at = at + 2 > size ? -1 : skipSubBlocks(data, size, at + 2);
+            if (at < 0)
+                return endsInside("an extension block");
+        } else if (block == 0x2C) {
+            if (at + kImageDescriptorBytes > size)
+                return endsInside("the picture's description");
+            const uint8_t flags = data[at + 9];
+            at += kImageDescriptorBytes;
+            if (flags & 0x80)
+                at += 3 * (int64_t { 2 } << (flags & 7));
+            // The code size byte, then the compressed picture.
+            if (at + 1 > size || skipSubBlocks(data, size, at + 1) < 0)
+                return endsInside("the picture data");
+            return {};
+        } else if (block == 0x3B) {
+            return QStringLiteral("the file holds no picture.");
+        } else {
+            return QStringLiteral("it holds an unknown block (0x%1) before the picture.")
+                .arg(block, 2, 16, QLatin1Char('0'));
+        }
+    }
+    return endsInside("the picture data");
+}
+
+// A run-length stream is complete at its end-of-picture code, or once it has
+// ended as many rows as the picture has.
+bool runLengthComplete(const uint8_t* data, int64_t size, int64_t at, int64_t rows, bool fourBit)
+{
+    int64_t rowsEnded = 0;
+    while (at + 2 <= size) {
+        const uint8_t count = data[at];
+        const uint8_t code = data[at + 1];
+        at += 2;
+        if (count != 0)
+            continue;
+        if (code == 0) {
+            if (++rowsEnded >= rows)
+                return true;
+        } else if (code == 1) {
+            return true;
+        } else if (code == 2) {
+            at += 2;
+        } else {
+            const int64_t bytes = fourBit ? (code + 1) / 2 : code;
+            at += bytes + (bytes & 1);
+        }
+    }
+    return false;
+}
+
+QString bmpProblem(const uint8_t* data, int64_t size)
+{
+    constexpr int64_t kFileHeaderBytes = 14;
+    if (size < kFileHeaderBytes + 12)
+        return endsInside("its header");
+    const int64_t pixelOffset = littleEndian32(data + 10);
+    const int64_t infoBytes = littleEndian32(data + 14);
+    int64_t width = 0;
+    int64_t height = 0;
+    int bitsPerPixel = 0;
+    uint32_t compression = 0;
+    if (infoBytes == 12) {
+        width = littleEndian16(data + 18);
+        height = littleEndian16(data + 20);
+        bitsPerPixel = littleEndian16(data + 24);
+    } else {
+        if (size < kFileHeaderBytes + 20)
+            return endsInside("its header");
+        width = static_cast<int32_t>(littleEndian32(data + 18));
+        height = static_cast<int32_t>(littleEndian32(data + 22));
+        bitsPerPixel = littleEndian16(data + 28);
+        compression = littleEndian32(data + 30);
+    }
+    // Nonsense in the header is the decoder's to refuse.
+    if (width <= 0 || height == 0 || bitsPerPixel <= 0 || bitsPerPixel > 64)
+        return {};
+    const int64_t rows = height < 0 ? -height : height;
+    constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6;
+    if (compression == kRgb || compression == kBitFields || compression == kAlphaBitFields) {
+        const int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
+        // Compared by division: the product of two sizes from the file may
+        // not fit in 64 bits.
+        if (pixelOffset > size || (size - pixelOffset) / stride < rows)
+            return endsInside("the picture data");
+        return {};
+    }
+    if (compression == kRle8 || compression == kRle4) {
+        if (pixelOffset > size
+            || !runLengthComplete(data, size, pixelOffset, rows, compression == kRle4))
+            return endsInside("the picture data");
+    }
+    return {};
+}
+
+} // namespace
+
+QString declaredSizeProblem(
+    const QByteArray& format, int64_t width, int64_t height, int64_t fileBytes)
+{
+    for (const Density& density : kDensities) {
+        if (format != density.format)
+            continue;
+        // Both sizes are already within the pixel limit, so the product fits.
+        const int64_t pixels = width * height;
+        if (fileBytes <= 0 || pixels / fileBytes > density.pixelsPerByte) {
+            return QStringLiteral("the file is %1 bytes, far too short for the %2 × %3 pixels "
+                                  "it declares.")
+                .arg(fileBytes)
+                .arg(width)
+                .arg(height);
+        }
+    }
+    return {};
+}
+
+QString structureProblem(const QByteArray& format, const uint8_t* data, int64_t size)
+{
+    if (format == "png")
+        return pngProblem(data, size);
+    if (format == "gif")
+        return gifProblem(data, size);
+    if (format == "bmp")
+        return bmpProblem(data, size);
+    return {};
+}
+
+} // namespace calmora

@@ -1,0 +1,199 @@
+// Files that a decoder would turn into a grey or half-read picture, or that
+// declare far more pixels than they hold: each is refused with the reason,
+// before a buffer of the declared size exists.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "document/bitmap_ex.h"
+#include "test_files.h"
+
+namespace calmora {
+namespace {
+
+// A picture of noise: its compressed data fills the file, so a cut anywhere
+// falls inside the pixel data.
+QImage noisePicture()
+{
+    QImage picture(96, 64, QImage::Format_RGB32);
+    uint32_t state = 12345;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            picture.setPixel(x, y, qRgb(state >> 24, (state >> 16) & 0xff, x * 2));
+        }
+    }
+    return picture;
+}
+
+QByteArray encoded(const QImage& picture, const char* format)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("picture.%1").arg(QLatin1String(format)));
+    if (!test::writePicture(
+            path, format == QByteArray("gif") ? test::quadrantPicture() : picture, format))
+        return {};
+    return test::readBytes(path);
+}
+
+void putLittleEndian(QByteArray& bytes, int at, uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// A 4 x 2 run-length BMP: two rows of one run each, then the end code.
+QByteArray runLengthBmp()
+{
+    QByteArray bytes(14 + 40 + 4 * 2, '\0');
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    putLittleEndian(bytes, 10, 14 + 40 + 8, 4);
+    putLittleEndian(bytes, 14, 40, 4);
+    putLittleEndian(bytes, 18, 4, 4);
+    putLittleEndian(bytes, 22, 2, 4);
+    putLittleEndian(bytes, 26, 1, 2);
+    putLittleEndian(bytes, 28, 8, 2);
+    putLittleEndian(bytes, 30, 1, 4); // 8-bit run-length coding
+    putLittleEndian(bytes, 46, 2, 4); // two palette entries
+    putLittleEndian(bytes, 58, 0xffffff, 4);
+    bytes.append(QByteArray("\x04\x01\x00\x00\x04\x00\x00\x01", 8));
+    putLittleEndian(bytes, 2, static_cast<uint32_t>(bytes.size()), 4);
+    return bytes;
+}
+
+// A complete file with its declared width and height replaced.
+QByteArray withDeclaredSize(QByteArray bytes, const char* format, uint32_t width, uint32_t height)
+{
+    if (format == QByteArray("bmp")) {
+        putLittleEndian(bytes, 18, width, 4);
+        putLittleEndian(bytes, 22, height, 4);
+    } else if (format == QByteArray("gif")) {
+        putLittleEndian(bytes, 6, width, 2);
+        putLittleEndian(bytes, 8, height, 2);
+    } else if (format == QByteArray("jpeg")) {
+        const qsizetype frame = bytes.indexOf(QByteArray("\xff\xc0", 2));
+        for (const auto& [at, value] : { std::pair { frame + 5, height }, { frame + 7, width } }) {
+            bytes[at] = static_cast<char>(value >> 8);
+            bytes[at + 1] = static_cast<char>(value);
+        }
+    }
+    return bytes;
+}
+
+TEST(DamagedFiles, AreRefusedWithTheReason)
+{
+    const QImage picture = noisePicture();
+    const QByteArray jpeg = encoded(picture, "jpeg");
+    const QByteArray png = encoded(picture, "png");
+    const QByteArray bmp = encoded(picture, "bmp");
+    const QByteArray gif = encoded(picture, "gif");
+    const QByteArray tiff = encoded(picture, "tiff");
+    const QByteArray rle = runLengthBmp();
+    ASSERT_FALSE(
+        jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty());
+
+    struct Row {
+        const char* name;
+        const char* file;
+        QByteArray content;
+        const char* reason;
+        bool headerShows; // readHeader() refuses it too
+    };
+    std::vector<Row> rows;
+    for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
+             { "gif", gif }, { "tif", tiff } }) {
+        for (const int percent : { 10, 50, 90 }) {
+            rows.push_back({ "cut short", format, bytes.left(bytes.size() * percent / 100),
+                "damaged file:", format != QByteArray("jpg") });
+        }
+    }
+    rows.push_back({ "run-length stream cut short", "bmp", rle.left(rle.size() - 3),
+        "the file ends inside the picture data", true });
+    QByteArray badChecksum = png;
+    badChecksum[badChecksum.indexOf("IDAT") + 8] ^= 0x20;
+    rows.push_back({ "pixel data with a wrong checksum", "png", badChecksum,
+        "the checksum of its IDAT chunk is wrong", true });
+    rows.push_back({ "no end chunk", "png", png.left(png.size() - 12),
+        "the file ends before its last chunk", true });
+    for (const auto& [format, bytes, reason] :
+        { std::tuple { "jpeg", jpeg, "far too short" }, { "gif", gif, "far too short" },
+            { "bmp", bmp, "the file ends inside the picture data" } }) {
+        rows.push_back({ "declares 16000 x 16000", format,
+            withDeclaredSize(bytes, format, 16000, 16000), reason, true });
+    }
+
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " " + row.file + ", "
+            + std::to_string(row.content.size()) + " bytes");
+        const QString path
+            = dir.filePath(QStringLiteral("damaged.%1").arg(QLatin1String(row.file)));
+        ASSERT_TRUE(test::writeBytes(path, row.content));
+        CBitmapEx image;
+        QString error;
+        EXPECT_FALSE(image.load(path, &error));
+        EXPECT_TRUE(error.contains(QLatin1String(row.reason))) << error.toStdString();
+        EXPECT_TRUE(image.isNull());
+        // From memory the same file gets the same answer.
+        QString memoryError;
+        EXPECT_FALSE(image.loadFromData(row.content, &memoryError));
+        EXPECT_TRUE(memoryError.contains(QLatin1String(row.reason))) << memoryError.toStdString();
+        // Where the file's structure gives it away, reading the header alone
+        // says so too.
+        CBitmapEx::Header header;
+        EXPECT_EQ(CBitmapEx::readHeader(path, header, &error), !row.headerShows);
+    }
+
+    // The complete files still load, from a file and from memory.
+    for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
+             { "gif", gif }, { "tif", tiff }, { "bmp", rle } }) {
+        SCOPED_TRACE(format);
+        const QString path = dir.filePath(QStringLiteral("whole.%1").arg(QLatin1String(format)));
+        ASSERT_TRUE(test::writeBytes(path, bytes));
+        CBitmapEx image;
+        QString error;
+        EXPECT_TRUE(image.load(path, &error)) << error.toStdString();
+        EXPECT_TRUE(image.decoderNotes().isEmpty())
+            << image.decoderNotes().join(u';').toStdString();
+        EXPECT_TRUE(image.loadFromData(bytes, &error)) << error.toStdString();
+        CBitmapEx::Header header;
+        ASSERT_TRUE(CBitmapEx::readHeader(path, header, &error)) << error.toStdString();
+        EXPECT_EQ(header.width, image.width());
+        EXPECT_EQ(header.height, image.height());
+    }
+}
+
+TEST(DamagedFiles, HarmlessDecoderWarningsBecomeNotes)
+{
+    // Stray bytes before a marker: the picture is whole, the decoder only
+    // remarks on them.
+    QByteArray jpeg = encoded(noisePicture(), "jpeg");
+    jpeg.insert(jpeg.indexOf(QByteArray("\xff\xdb", 2)), QByteArray("\0\0\0", 3));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("stray.jpg"));
+    ASSERT_TRUE(test::writeBytes(path, jpeg));
+    CBitmapEx image;
+    QString error;
+    ASSERT_TRUE(image.load(path, &error)) << error.toStdString();
+    ASSERT_EQ(image.decoderNotes().size(), 1);
+    EXPECT_TRUE(image.decoderNotes().first().startsWith(QLatin1String("the decoder reported: ")));
+}
+
+TEST(NonRegularFiles, AreRefusedWithoutWaiting)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("pipe.jpg"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    CBitmapEx image;
+    QString error;
+    EXPECT_FALSE(image.load(fifo, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("not a regular file"))) << error.toStdString();
+}
+
+} // namespace
+} // namespace calmora
