@@ -39,14 +39,6 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
             "denoise --profile-in p.json --profile-out q.json a.jpg", "--profile-in" },
         { "option missing its value", "denoise a.jpg --suffix", "--suffix needs a value" },
         { "profile of two files", "profile a.jpg b.jpg", "one image file" },
-        { "presets with a file", "presets x.jpg", "x.jpg" },
-        { "--version with more", "--version x", "\"x\"" },
-        { "-o with an extension not written", "denoise -o x.bmp a.jpg", ".jpg, .jpeg, .jpe" },
-        { "-o with webp", "denoise -o x.webp a.jpg", "\".webp\"" },
-        { "-o without extension", "denoise -o xnoext a.jpg", "no extension" },
-        { "--format against -o", "denoise -o x.png --format jpg a.jpg", "contradicts" },
-        { "--format against -o, either order", "denoise --format=png -o x.tiff a.jpg",
-            "contradicts" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -55,10 +47,6 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         EXPECT_FALSE(parseArguments(words(row.line), parsed, &error));
         EXPECT_TRUE(error.contains(QLatin1String(row.said))) << error.toStdString();
     }
-    CliArguments parsed;
-    QString error;
-    EXPECT_FALSE(parseArguments({ "denoise", "--dest-subdir", " \t", "a.jpg" }, parsed, &error))
-        << "a blank folder name";
 }
 
 TEST(ParseArguments, TheOutputsExtensionAgreesWithAnExplicitFormat)

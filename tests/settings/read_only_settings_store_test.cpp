@@ -1,11 +1,5 @@
 #include "settings/memory_settings_store.h"
-#include "settings/options.h"
-#include "settings/presets.h"
-#include "settings/qsettings_store.h"
 #include "settings/read_only_settings_store.h"
-
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -44,36 +38,6 @@ TEST(ReadOnlySettingsStore, ChangesShowThroughButNeverReachTheBackingStore)
 
     backing.setAvailable(false);
     EXPECT_FALSE(store.valueNames(kOptionsSection)) << "an unreadable store stays unreadable";
-}
-
-TEST(ReadOnlySettingsStore, LoadingLeavesAHandEditedFileByteForByte)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("calmora.conf");
-    // No "Profile" value, which loading fills in, and a preset too short to
-    // be one.
-    const QByteArray text = "[FilterSettings]\nshort=@ByteArray(abc)\n\n[Options]\n";
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_EQ(file.write(text), text.size());
-    }
-    {
-        QSettingsStore file(path);
-        ReadOnlySettingsStore store(file);
-        Options options;
-        const QStringList optionNotes = loadOptions(store, options);
-        EXPECT_TRUE(optionNotes.isEmpty()) << optionNotes.join('\n').toStdString();
-        EXPECT_FALSE(options.profileFolder.isEmpty());
-        PresetTable presets;
-        QStringList notes;
-        EXPECT_TRUE(presets.initialise(store, &notes));
-        EXPECT_EQ(notes.size(), 1) << "the short preset is noted";
-    }
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), text);
 }
 
 } // namespace
