@@ -1,16 +1,24 @@
 // The application's settings store over QSettings. Sections are QSettings
-// groups; binary values are QByteArrays, text values QStrings.
+// groups; binary values are QByteArrays, text values QStrings. Writes are
+// kept until flush(), which replaces the file only by a complete one.
 #pragma once
 
 #include "settings/settings_store.h"
 
+#include <QCoreApplication>
+#include <QMap>
 #include <QSettings>
+
+#include <cstdint>
+#include <optional>
 
 #include <memory>
 
 namespace calmora {
 
 class QSettingsStore final : public SettingsStore {
+    Q_DECLARE_TR_FUNCTIONS(QSettingsStore)
+
 public:
     // The per-user settings of organisation "Brantovia", application
     // "Calmora Community Edition", in the platform's native format.
@@ -33,9 +41,18 @@ public:
     QString location() const;
 
 private:
-    std::optional<QVariant> read(const QString& section, const QString& name) const;
+    // Less free space than this after a failed write means the disk is full.
+    static constexpr int64_t kSpaceMarginBytes = 64 * 1024;
 
+    std::optional<QVariant> read(const QString& section, const QString& name) const;
+    bool fail(const QString& reason);
+    QString whyUnwritable(const QString& path) const;
+    static bool replaceFile(const QString& from, const QString& to);
+
+    // Read only, so that QSettings never writes the file itself.
     std::unique_ptr<QSettings> m_settings;
+    // Writes and removals (empty) since the last successful flush().
+    QMap<QString, std::optional<QVariant>> m_pending;
     QString m_error;
 };
 

@@ -2,14 +2,26 @@
 #include "settings/presets.h"
 #include "settings/qsettings_store.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 namespace calmora {
 namespace {
+
+namespace test {
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace test
 
 class QSettingsStoreTest : public testing::Test {
 protected:
@@ -126,6 +138,56 @@ TEST(QSettingsStoreLocationTest, ApplicationSettingsAreFiledUnderTheMakerAndProd
     EXPECT_TRUE(store.location().contains("Brantovia")) << store.location().toStdString();
     EXPECT_TRUE(store.location().contains("Calmora Community Edition"))
         << store.location().toStdString();
+}
+
+// A full disk, made with a small tmpfs (which needs root): the flush fails
+// with the reason, the file keeps every old value, and the values are saved
+// once there is room again.
+TEST(QSettingsStoreFullDiskTest, KeepsTheOldFileAndSavesLater)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a full filesystem is made with a tmpfs mount, which needs root";
+    QTemporaryDir dir;
+    const QByteArray where = QFile::encodeName(dir.path());
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "could not mount a tmpfs";
+    struct Unmount {
+        const QByteArray& path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount { where };
+
+    const QString path = dir.filePath(QStringLiteral("calmora.ini"));
+    QSettingsStore store(path);
+    store.writeText(kOptionsSection, QStringLiteral("Profile"), QStringLiteral("/old"));
+    ASSERT_TRUE(store.flush()) << store.errorString().toStdString();
+    const QByteArray before = test::readFile(path);
+    ASSERT_FALSE(before.isEmpty());
+
+    // Fill every block but one page, less than the new value needs.
+    const QString filler = dir.filePath(QStringLiteral("filler"));
+    {
+        QFile fill(filler);
+        ASSERT_TRUE(fill.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'x');
+        while (fill.write(block) == block.size()) { }
+        fill.resize(fill.size() - 4096);
+    }
+    store.writeBinary(kOptionsSection, QStringLiteral("Settings"), QByteArray(9000, '\x01'));
+    EXPECT_FALSE(store.flush());
+    EXPECT_TRUE(store.errorString().contains(QLatin1String("No space left on device")))
+        << store.errorString().toStdString();
+    EXPECT_EQ(test::readFile(path), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2)
+        << "no staging file may be left behind";
+    EXPECT_EQ(
+        store.readBinary(kOptionsSection, QStringLiteral("Settings")), QByteArray(9000, '\x01'));
+
+    ASSERT_TRUE(QFile::remove(filler));
+    ASSERT_TRUE(store.flush()) << store.errorString().toStdString();
+    QSettingsStore reread(path);
+    EXPECT_EQ(reread.readText(kOptionsSection, QStringLiteral("Profile")), QStringLiteral("/old"));
+    EXPECT_EQ(
+        reread.readBinary(kOptionsSection, QStringLiteral("Settings")), QByteArray(9000, '\x01'));
 }
 
 } // namespace
