@@ -307,6 +307,9 @@ std::optional<NoiseProfile> measureFile(
         *error = printableText(*error);
         return std::nullopt;
     }
+    for (const QString& note : image.decoderNotes())
+        err(QStringLiteral("calmora-cli: note: %1: %2\n")
+                .arg(displayPath(path), printableText(note)));
     ProcessingJob job;
     job.image = &image;
     job.fileName = QFileInfo(path).fileName();
@@ -433,20 +436,22 @@ int presets(const CliArguments& args)
 
 int info(const CliArguments& args)
 {
-    CBitmapEx image;
     QString error;
     const QString& path = args.files.first();
     if (refuseIrregularFile(path, &error))
         return failure(error);
-    if (!image.load(path, &error))
+    // The header tells the size; decoding the pixels would only cost time
+    // and memory.
+    CBitmapEx::Header header;
+    if (!CBitmapEx::readHeader(path, header, &error))
         return failure(printableText(error));
-    const CExifFormatter& exif = image.exif();
+    const CExifFormatter& exif = header.exif;
     out(QStringLiteral("File: %1\nSize: %2 x %3 pixels (%4 megapixels)\nDepth: %5 bits per pixel\n")
             .arg(displayPath(path))
-            .arg(image.width())
-            .arg(image.height())
-            .arg(image.width() * static_cast<double>(image.height()) / 1e6, 0, 'f', 1)
-            .arg(image.bitsPerPixel()));
+            .arg(header.width)
+            .arg(header.height)
+            .arg(header.width * static_cast<double>(header.height) / 1e6, 0, 'f', 1)
+            .arg(header.bitsPerPixel));
     if (exif.tagCount() == 0) {
         out(QStringLiteral("EXIF: none\n"));
     } else {

@@ -4,15 +4,11 @@
 #include "cli/commands.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QStringList>
 
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
-    // The image plugins' own warnings would come before, and say less than,
-    // the message that names the file and the reason.
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
     QCoreApplication::setOrganizationName(QStringLiteral("Brantovia"));
     QCoreApplication::setApplicationName(QStringLiteral("Calmora Community Edition"));
     QStringList arguments = QCoreApplication::arguments();

@@ -77,6 +77,13 @@ void TerminalHost::reportError(const QString& message, const QString& reason)
             .arg(printableText(message), printableText(reason)));
 }
 
+void TerminalHost::reportNote(const QString& file, const QString& note)
+{
+    clearBar();
+    print(stderr,
+        QStringLiteral("calmora-cli: note: %1: %2\n").arg(displayPath(file), printableText(note)));
+}
+
 void TerminalHost::reportFinishedFiles()
 {
     const int finished = static_cast<int>(m_batch.doneFiles.size() + m_batch.failedFiles.size());

@@ -26,6 +26,7 @@ public:
     void batchProgress(int) override { reportFinishedFiles(); }
     void batchEnded() override;
     void reportError(const QString& message, const QString& reason) override;
+    void reportNote(const QString& file, const QString& note) override;
 
 private:
     void reportFinishedFiles();

@@ -221,6 +221,10 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
             recordFailure(batch, path, reason);
             continue;
         }
+        if (host != nullptr) {
+            for (const QString& note : image.decoderNotes())
+                host->reportNote(path, note);
+        }
         TileList tiles;
         buildTileList(image.width(), image.height(), tiles);
 

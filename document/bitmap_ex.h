@@ -50,6 +50,7 @@ public:
         QByteArray format; // "jpeg", "png", "tiff", "bmp" or "gif"
         int32_t width = 0;
         int32_t height = 0;
+        int32_t bitsPerPixel = 32; // of the image load() would make
         CExifFormatter exif;
     };
     static bool readHeader(const QString& path, Header& header, QString* error = nullptr);

@@ -6,6 +6,8 @@
 
 #include <tiffio.h>
 
+#include <QLoggingCategory>
+
 namespace calmora {
 
 namespace {
@@ -13,6 +15,18 @@ namespace {
 // Decoding happens on whichever thread loads a file; each collects its own.
 thread_local DecoderMessages* t_collector = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+
+// A JPEG cut short is told apart only by the plugin's warning, so that
+// warning must reach the collector even where a program's logging rules
+// silence the image plugins; outside a collector it is dropped below.
+void keepImagePluginWarnings(QLoggingCategory* category)
+{
+    if (g_previousFilter != nullptr)
+        g_previousFilter(category);
+    if (qstrncmp(category->categoryName(), "qt.gui.imageio", 14) == 0)
+        category->setEnabled(QtWarningMsg, true);
+}
 
 void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
@@ -23,6 +37,8 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
             t_collector->add(message);
         return;
     }
+    if (qstrncmp(context.category, "qt.gui.imageio", 14) == 0)
+        return;
     if (g_previousHandler != nullptr)
         g_previousHandler(type, context, message);
     else
@@ -46,6 +62,7 @@ void installHandlers()
     static std::once_flag once;
     std::call_once(once, [] {
         g_previousHandler = qInstallMessageHandler(onQtMessage);
+        g_previousFilter = QLoggingCategory::installFilter(keepImagePluginWarnings);
         TIFFSetErrorHandler(onTiffMessage);
         TIFFSetWarningHandler(onTiffMessage);
     });

@@ -59,6 +59,9 @@ public:
     virtual void batchEnded() = 0;
     // A failure to show the user: the message and, apart, the reason.
     virtual void reportError(const QString& message, const QString& reason) = 0;
+    // Something the user should know about a file that was still processed
+    // (what its decoder remarked), once per file and remark.
+    virtual void reportNote(const QString& file, const QString& note) = 0;
 };
 
 // Batch options as the run reads them.

@@ -106,7 +106,12 @@ struct BatchHost final : WorkerHost {
     void batchProgress(int percent) override { percents.push_back(percent); }
     void batchEnded() override { ++ends; }
     void reportError(const QString&, const QString&) override { ++errors; }
+    void reportNote(const QString& file, const QString& note) override
+    {
+        notes.append(file + '|' + note);
+    }
 
+    QStringList notes;
     std::vector<std::pair<int, QString>> lines;
     std::vector<int> percents;
     int ends = 0;

@@ -50,6 +50,10 @@ struct RecordingHost final : WorkerHost {
     {
         errors.append(message + '|' + reason);
     }
+    void reportNote(const QString& file, const QString& note) override
+    {
+        errors.append(file + '|' + note);
+    }
 
     std::vector<int> progress;
     QStringList statuses;
