@@ -5,6 +5,7 @@
 #include "cli/profile_json.h"
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
+#include "document/file_kind.h"
 #include "document/processing_worker.h"
 #include "document/safe_file.h"
 #include "engine/engine.h"
@@ -112,12 +113,13 @@ extern "C" void onStopSignal(int signalNumber)
 }
 
 // Opening a FIFO blocks until someone writes into it, and reading a device
-// may never end.
+// may never end. Images are refused by their loader; this is for the rest.
 bool refuseIrregularFile(const QString& path, QString* error)
 {
-    if (checkRegularFile(path, error))
+    const QString kind = irregularFileKind(path);
+    if (kind.isEmpty())
         return false;
-    *error = printableText(*error);
+    *error = QStringLiteral("Cannot open \"%1\": %2.").arg(displayPath(path), kind);
     return true;
 }
 
@@ -301,8 +303,6 @@ int denoise(const CliArguments& args)
 std::optional<NoiseProfile> measureFile(
     const QString& path, Environment& env, CBitmapEx& image, QString* error)
 {
-    if (refuseIrregularFile(path, error))
-        return std::nullopt;
     if (!image.load(path, error)) {
         *error = printableText(*error);
         return std::nullopt;
@@ -438,8 +438,6 @@ int info(const CliArguments& args)
 {
     QString error;
     const QString& path = args.files.first();
-    if (refuseIrregularFile(path, &error))
-        return failure(error);
     // The header tells the size; decoding the pixels would only cost time
     // and memory.
     CBitmapEx::Header header;

@@ -116,27 +116,6 @@ QString fileKey(const QString& path)
     return info.absoluteFilePath();
 }
 
-bool checkRegularFile(const QString& path, QString* reason)
-{
-    struct stat status { };
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || S_ISREG(status.st_mode))
-        return true;
-    QString what;
-    if (S_ISDIR(status.st_mode))
-        what = QStringLiteral("it is a folder");
-    else if (S_ISFIFO(status.st_mode))
-        what = QStringLiteral("it is a pipe (FIFO)");
-    else if (S_ISSOCK(status.st_mode))
-        what = QStringLiteral("it is a socket");
-    else if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
-        what = QStringLiteral("it is a device");
-    else
-        what = QStringLiteral("it is not a regular file");
-    *reason = QStringLiteral("Cannot open \"%1\": %2, not an image file.")
-                  .arg(QDir::toNativeSeparators(path), what);
-    return false;
-}
-
 namespace {
 
 void recordFailure(BatchJob& batch, const QString& path, const QString& reason)
@@ -217,7 +196,7 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
 
         CBitmapEx image;
         QString reason;
-        if (!checkRegularFile(path, &reason) || !image.load(path, &reason)) {
+        if (!image.load(path, &reason)) {
             recordFailure(batch, path, reason);
             continue;
         }

@@ -1,6 +1,7 @@
 #include "document/bitmap_ex.h"
 
 #include "document/decoder_messages.h"
+#include "document/file_kind.h"
 #include "document/image_checks.h"
 #include "document/safe_file.h"
 
@@ -408,13 +409,8 @@ public:
             reason = CBitmapEx::tr("the file does not exist.");
             return false;
         }
-        if (info.isDir()) {
-            reason = CBitmapEx::tr("it is a folder, not an image file.");
-            return false;
-        }
-        // Opening a pipe or a device would wait for data that may never come.
-        if (!info.isFile()) {
-            reason = CBitmapEx::tr("it is not a regular file.");
+        if (const QString kind = irregularFileKind(path); !kind.isEmpty()) {
+            reason = CBitmapEx::tr("%1, not an image file.").arg(kind);
             return false;
         }
         // The reader would call an unreadable file "not found" and an empty

@@ -148,9 +148,4 @@ QString batchOutputFolder(const QString& sourcePath, const BatchOptions& options
 // with the name, or the absolute path when the folder is missing too.
 QString fileKey(const QString& path);
 
-// False when `path` exists but is not a regular file, with `reason` naming the
-// file and what it is: reading a FIFO or a device may block for ever or never
-// end. A missing file passes; loading it says so.
-bool checkRegularFile(const QString& path, QString* reason);
-
 } // namespace calmora

@@ -229,6 +229,34 @@ TEST_F(Reliability, APipeOrDeviceIsRefusedNotWaitedFor)
     }
 }
 
+// A damaged photo is refused by every command, in the program's own words
+// and with nothing written: the decoders would have filled the missing part
+// with grey.
+TEST_F(Reliability, ADamagedFileIsRefusedNotFilled)
+{
+    const QByteArray whole = readBytes(jpeg);
+    ASSERT_TRUE(test::writeBytes(file("cut.jpg"), whole.left(whole.size() / 2)));
+    QByteArray bomb = whole;
+    const qsizetype frame = bomb.indexOf(QByteArray("\xff\xc0", 2));
+    ASSERT_GT(frame, 0);
+    bomb.replace(frame + 5, 4, QByteArray("\x3e\x80\x3e\x80", 4)); // 16000 x 16000
+    ASSERT_TRUE(test::writeBytes(file("bomb.jpg"), bomb.left(631)));
+    for (const char* name : { "cut.jpg", "bomb.jpg" }) {
+        for (const char* command : { "denoise", "profile", "info" }) {
+            if (QByteArray(name) == "cut.jpg" && QByteArray(command) == "info")
+                continue; // its header is whole; only decoding finds the cut
+            SCOPED_TRACE(std::string(command) + " " + name);
+            const Outcome outcome = run({ command, name });
+            EXPECT_EQ(outcome.exitCode, 1) << outcome.text();
+            EXPECT_TRUE(outcome.err.contains("damaged file: ")) << outcome.text();
+            EXPECT_FALSE(outcome.err.contains("Corrupt JPEG data")
+                && outcome.err.indexOf("Corrupt JPEG data") < outcome.err.indexOf("calmora-cli"))
+                << "no raw decoder line before the message: " << outcome.text();
+            EXPECT_TRUE(listing(work).filter("_filtered").isEmpty()) << outcome.text();
+        }
+    }
+}
+
 TEST_F(Reliability, AnInterruptedRunEndsAsTheSignalDoes)
 {
     const QImage large = noisyPicture(1600, 1200);
