@@ -618,13 +618,19 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
         }
         QBuffer buffer(&encoded);
         buffer.open(QIODevice::WriteOnly);
+        // The encoders' own complaints explain a failure better than the
+        // writer's generic one, and must not reach the terminal raw.
+        DecoderMessages messages;
         QImageWriter writer(&buffer, output.format);
         if (output.format == "jpeg")
             writer.setQuality(quality);
         else if (output.format == "tiff")
             writer.setCompression(kTiffLzw);
-        if (!writer.write(picture))
-            return fail(writer.errorString());
+        if (!writer.write(picture)) {
+            return fail(messages.messages().isEmpty()
+                    ? writer.errorString()
+                    : messages.messages().join(QLatin1String("; ")));
+        }
         if (m_metadata) {
             // Metadata is a courtesy: when it cannot be added, the picture is
             // still saved, without it.
