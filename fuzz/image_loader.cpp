@@ -1,0 +1,93 @@
+// The image loader, from bytes in memory, for every format it reads (JPEG,
+// TIFF, BMP, GIF, PNG, told apart by content). Any bytes are refused with a
+// reason, leaving the image as it was, or give a picture within the size
+// limit whose working copy equals its original, with every fourth byte 255.
+
+#include "document/bitmap_ex.h"
+#include "fuzz/fuzz_check.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include <QBuffer>
+#include <QImage>
+
+namespace {
+
+using namespace calmora;
+using calmora::fuzz::check;
+
+constexpr int kBytesPerPixel = 4;
+// The colour the image held before a load that must leave it as it was.
+constexpr QRgb kEarlierColour = 0xFF336699;
+
+const QByteArray& earlierPicture()
+{
+    static const QByteArray png = [] {
+        QImage picture(1, 1, QImage::Format_RGB32);
+        picture.fill(kEarlierColour);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "png");
+        return bytes;
+    }();
+    return png;
+}
+
+void checkLoaded(const CBitmapEx& image)
+{
+    const int64_t pixels = int64_t { image.width() } * image.height();
+    check(image.width() > 0 && image.height() > 0
+            && pixels * kBytesPerPixel <= CBitmapEx::kMaxBytesPerCopy,
+        QStringLiteral("loaded a %1 x %2 picture").arg(image.width()).arg(image.height()));
+    check(
+        image.bitsPerPixel() == 32, QStringLiteral("%1 bits per pixel").arg(image.bitsPerPixel()));
+
+    const ImageDesc working = image.description();
+    const ImageDesc original = image.originalDescription();
+    check(working.pixels && original.pixels && working.pixels != original.pixels,
+        QStringLiteral("working copy and original do not both exist"));
+    check(original.width == working.width && original.height == working.height
+            && original.stride == working.stride
+            && working.stride == image.width() * kBytesPerPixel,
+        QStringLiteral("working copy and original differ in shape"));
+    const size_t bytes = static_cast<size_t>(pixels) * kBytesPerPixel;
+    check(std::memcmp(working.pixels, original.pixels, bytes) == 0,
+        QStringLiteral("working copy differs from the original"));
+    for (size_t alpha = 3; alpha < bytes; alpha += kBytesPerPixel)
+        if (working.pixels[alpha] != 255)
+            check(false,
+                QStringLiteral("pixel %1: fourth byte %2")
+                    .arg(alpha / 4)
+                    .arg(working.pixels[alpha]));
+    check(image.toQImage().size() == QSize(image.width(), image.height()),
+        QStringLiteral("drawing copy of another size"));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // The image plugins (JPEG, TIFF, GIF) are found through the application.
+    calmora::fuzz::ensureApplication();
+    CBitmapEx image;
+    QString error;
+    check(image.loadFromData(earlierPicture(), &error),
+        QStringLiteral("a 1 x 1 PNG refused: ") + error);
+
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    if (image.loadFromData(bytes, &error)) {
+        checkLoaded(image);
+        return 0;
+    }
+    check(!error.isEmpty(), QStringLiteral("a refusal without a reason"));
+    const ImageDesc kept = image.description();
+    uint32_t pixel = 0;
+    if (kept.pixels)
+        std::memcpy(&pixel, kept.pixels, sizeof pixel);
+    check(kept.width == 1 && kept.height == 1 && pixel == kEarlierColour,
+        QStringLiteral("a refused load changed the image: ") + error);
+    return 0;
+}
