@@ -97,9 +97,9 @@ bool sameRecord(const CliArguments& a, const CliArguments& b)
     return a.command == b.command && a.files == b.files && a.output == b.output
         && a.destDir == b.destDir && a.destSubdir == b.destSubdir && a.suffix == b.suffix
         && a.format == b.format && a.quality == b.quality && a.preset == b.preset
-        && a.settings == b.settings && a.assignments == b.assignments
-        && a.profileIn == b.profileIn && a.profileOut == b.profileOut && a.threads == b.threads
-        && a.inPlace == b.inPlace && a.quiet == b.quiet && a.json == b.json;
+        && a.settings == b.settings && a.assignments == b.assignments && a.profileIn == b.profileIn
+        && a.profileOut == b.profileOut && a.threads == b.threads && a.inPlace == b.inPlace
+        && a.quiet == b.quiet && a.json == b.json;
 }
 
 void checkRecord(const CliArguments& parsed)
@@ -123,8 +123,8 @@ void checkRecord(const CliArguments& parsed)
             && parsed.destSubdir != QLatin1String("."),
         QStringLiteral("--dest-subdir names more than one folder: ") + parsed.destSubdir);
     check(!parsed.suffix.contains(u'/'), QStringLiteral("--suffix with a separator"));
-    const QStringList formats { QStringLiteral("jpg"), QStringLiteral("png"),
-        QStringLiteral("tif"), QStringLiteral("auto") };
+    const QStringList formats { QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif"),
+        QStringLiteral("auto") };
     check(formats.contains(parsed.format), QStringLiteral("--format ") + parsed.format);
     const int number = formatNumber(parsed.format);
     check(number >= 0 && number <= 3, QStringLiteral("format number %1").arg(number));

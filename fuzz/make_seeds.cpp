@@ -58,7 +58,8 @@ QByteArray encode(const QImage& picture, const char* format)
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
     if (!writer.write(picture)) {
-        std::fprintf(stderr, "cannot encode %s: %s\n", format, qUtf8Printable(writer.errorString()));
+        std::fprintf(
+            stderr, "cannot encode %s: %s\n", format, qUtf8Printable(writer.errorString()));
         std::exit(1);
     }
     return bytes;
@@ -181,8 +182,10 @@ void writeImageSeeds()
     writeSeed(QStringLiteral("image_loader"), QStringLiteral("exif.jpg"), exifJpeg);
 
     writeSeed(QStringLiteral("exif_reader"), QStringLiteral("exif.jpg"), exifJpeg);
-    writeSeed(QStringLiteral("exif_reader"), QStringLiteral("xmp.jpg"), withMetadata(jpeg, addCameraXmp));
-    writeSeed(QStringLiteral("exif_reader"), QStringLiteral("exif.tif"), withMetadata(tiff, addCameraExif));
+    writeSeed(
+        QStringLiteral("exif_reader"), QStringLiteral("xmp.jpg"), withMetadata(jpeg, addCameraXmp));
+    writeSeed(QStringLiteral("exif_reader"), QStringLiteral("exif.tif"),
+        withMetadata(tiff, addCameraExif));
 }
 
 void writeProfileSeeds()
@@ -267,8 +270,11 @@ void writeCommandLineSeeds()
         "denoise\0photo.jpg"sv,
         "denoise\0--dest-dir\0out\0--format\0auto\0a.jpg\0b.tif"sv,
         "denoise\0-o\0clean.png\0--preset\0Night Scene\0--set\0sharpening=2\0photo.jpg"sv,
-        "denoise\0--settings\0" "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\0--quality\0" "85\0"
-        "--threads\0" "2\0--suffix\0_x\0--dest-subdir\0done\0--in-place\0-q\0a.jpg"sv,
+        "denoise\0--settings\0"
+        "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\0--quality\0"
+        "85\0"
+        "--threads\0"
+        "2\0--suffix\0_x\0--dest-subdir\0done\0--in-place\0-q\0a.jpg"sv,
         "profile\0photo.jpg\0--json\0--profile-out\0p.json"sv,
         "denoise\0--profile-in\0p.json\0photo.jpg"sv,
         "presets\0--json"sv,

@@ -37,8 +37,8 @@ std::vector<Record> splitRecords(std::span<const uint8_t> input)
     size_t at = 0;
     const auto take = [&input, &at](size_t count) {
         count = std::min(count, input.size() - at);
-        QByteArray bytes(reinterpret_cast<const char*>(input.data() + at),
-            static_cast<qsizetype>(count));
+        QByteArray bytes(
+            reinterpret_cast<const char*>(input.data() + at), static_cast<qsizetype>(count));
         at += count;
         return bytes;
     };
@@ -60,7 +60,9 @@ std::vector<Record> splitRecords(std::span<const uint8_t> input)
 // records with any field value, out-of-range ones included.
 class ValueSource {
 public:
-    explicit ValueSource(const QByteArray& bytes) : m_bytes(bytes) { }
+    explicit ValueSource(const QByteArray& bytes)
+        : m_bytes(bytes)
+    { }
     int32_t next()
     {
         int32_t value = 0;
