@@ -35,9 +35,10 @@ constexpr int32_t kAllThreads = 0;
 // post-tile callback stopped the run, the pre-tile callback refused the last
 // slot, or the arguments are unusable.
 //
-// With more than one thread, filter-mode tiles run side by side; callbacks are
-// still made one at a time on the calling thread, in slot order, and the
-// output is identical to a one-thread run.
+// With more than one thread, tiles run side by side; callbacks are still made
+// one at a time on the calling thread, in slot order, and the output (or the
+// histograms and weights) is identical to a one-thread run. A stopped measure
+// run also leaves exactly what a one-thread run leaves.
 bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output, const uint8_t* input,
     int32_t bitsPerPixel, int64_t bufferSize, const FilterParams* settings, NoiseProfile& profile,
     bool measure, void* user, TileCallback tileCallback, LevelHistogram* histograms,
@@ -57,9 +58,11 @@ bool filterImage(const ImageDesc& original, const ImageDesc& display,
 
 // Measures the noise of an 8-bit image and estimates the profile from it.
 // The caller resets the profile (clearing its values) beforehand. Returns
-// false, leaving the profile as reset, when the pass did not complete.
+// false, leaving the profile as reset, when the pass did not complete. The
+// profile does not depend on the thread count.
 bool buildProfile(const ImageDesc& image, TileList& tiles, NoiseProfile& profile,
-    TileCallback tileCallback, void* user, BufferProvider bufferProvider = nullptr);
+    TileCallback tileCallback, void* user, BufferProvider bufferProvider = nullptr,
+    int32_t threadCount = kAllThreads);
 
 // Turns the measurement histograms (16 records) into the profile's noise
 // values and final weights.

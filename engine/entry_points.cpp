@@ -92,7 +92,7 @@ bool filterImage(const ImageDesc& original, const ImageDesc& display,
 }
 
 bool buildProfile(const ImageDesc& image, TileList& tiles, NoiseProfile& profile,
-    TileCallback tileCallback, void* user, BufferProvider bufferProvider)
+    TileCallback tileCallback, void* user, BufferProvider bufferProvider, int32_t threadCount)
 {
     if (!describesImage(image, image.bitsPerPixel))
         return false;
@@ -103,7 +103,7 @@ bool buildProfile(const ImageDesc& image, TileList& tiles, NoiseProfile& profile
     auto histograms = std::make_unique<LevelHistogram[]>(kHistogramLevels);
     const bool completed = runTiles(tiles, image.width, image.height,
         const_cast<uint8_t*>(measured), nullptr, image.bitsPerPixel, bufferBytes(image), nullptr,
-        profile, true, user, tileCallback, histograms.get(), bufferProvider, 1);
+        profile, true, user, tileCallback, histograms.get(), bufferProvider, threadCount);
     if (completed)
         estimateProfile(histograms.get(), profile);
     return completed;

@@ -5,7 +5,9 @@
 // are relaxed pass by pass until every channel has found a block. At the end
 // the block values are filed per brightness point and channel into the level's
 // histogram lists (plane units, >= 0) and the band's sample weights are raised
-// (at most 32767).
+// (at most 32767). Evaluating the blocks reads the level alone and may run
+// beside other tiles; filing them depends on earlier tiles' weights and runs
+// in tile order.
 #include "engine/pyramid.h"
 
 #include <algorithm>
@@ -48,15 +50,13 @@ constexpr int kSummaryWeightShift = 8;
 constexpr int kCorrectionShift = 10;
 constexpr int32_t kCorrectionOne = 1 << kCorrectionShift;
 
-struct Block {
-    int32_t bin = -1;
-    bool measurable = false; // not skipped and at least one sample point recorded
-    int32_t flatY = 0;
-    int32_t dev[kChannels] = {};
-    int32_t median[kChannels] = {};
-    int32_t value[kChannels] = {};
-    int32_t weight[kChannels] = {};
-};
+using Block = NoiseBlock;
+
+bool hasEnoughEvidence(const int16_t* evidence)
+{
+    return evidence[kY] > kEnoughEvidence && evidence[kCr] > kEnoughEvidence
+        && evidence[kCb] > kEnoughEvidence;
+}
 
 // Mean absolute deviation from the mean, both truncated; count > 0. The values
 // are small (at most nine plane differences), so 32 bits hold the sums.
@@ -212,8 +212,11 @@ int32_t colourCorrectedY(int32_t value, const Block& block, int32_t levelNumber,
 
 } // namespace
 
-void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram)
+void evaluateLevel(
+    const PyramidLevel<int16_t>& level, const int16_t (*evidence)[kChannels], LevelBlocks& result)
 {
+    result.level = -1;
+    result.blocks.clear();
     const int32_t levelNumber = level.level;
     // Guards against records no run produces: a level outside the histogram
     // array (the shifts below depend on it) and planes shorter than their size.
@@ -222,7 +225,8 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
     const size_t samples = level.sampleCount();
     if (level.yIn.size() < samples || level.crIn.size() < samples || level.cbIn.size() < samples)
         return;
-    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
+    result.level = levelNumber;
+    result.grey = level.grey;
 
     const int32_t r = levelNumber == 0 ? 2 : 1;
     // Counts every tile of the list, including those a callback refuses.
@@ -235,8 +239,8 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
     const int32_t blockRows = level.height >> kBlockShift;
     const int32_t visitedColumns = (blockColumns + step - 1) / step;
     const int32_t visitedRows = (blockRows + step - 1) / step;
-    std::vector<Block> blocks(
-        static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
+    std::vector<Block>& blocks = result.blocks;
+    blocks.resize(static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
 
     // Block order (row by row) is kept: the summary takes its first entries.
     for (int32_t row = 0; row < visitedRows; ++row) {
@@ -248,14 +252,25 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
             block.bin = blockBin(level, x0, y0);
             // A negative bin only comes from a wrapped plane; it has no
             // brightness point to be filed under.
-            if (block.bin < 0)
-                continue;
-            const int16_t* evidence = band.weight[block.bin];
-            if (evidence[kY] > kEnoughEvidence && evidence[kCr] > kEnoughEvidence
-                && evidence[kCb] > kEnoughEvidence)
+            if (block.bin < 0 || hasEnoughEvidence(evidence[block.bin]))
                 continue;
             evaluateBlock(level, x0, y0, r, block);
         }
+    }
+}
+
+void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram)
+{
+    const int32_t levelNumber = measured.level;
+    if (levelNumber < 0)
+        return;
+    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
+    std::vector<Block>& blocks = measured.blocks;
+    // Weights only grow, so a block evaluated against older weights may
+    // since have reached enough evidence, never the other way round.
+    for (Block& block : blocks) {
+        if (block.measurable && hasEnoughEvidence(band.weight[block.bin]))
+            block.measurable = false;
     }
 
     // Per brightness bin (at most 15 for 16-bit samples) and channel.
@@ -294,7 +309,7 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
             int32_t value = block.median[kY];
             // The colour values are those stored for the block so far in this
             // call, by this pass or an earlier one.
-            if (levelNumber > 0 && !level.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
+            if (levelNumber > 0 && !measured.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
                 value = colourCorrectedY(value, block, levelNumber, pointCount);
             weight = std::min(weight, kMaxBlockWeightY);
             block.value[kY] = value;
@@ -365,6 +380,24 @@ void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram&
             for (int64_t i = 0; i < k; ++i)
                 list.append(median);
         }
+    }
+}
+
+void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram)
+{
+    LevelBlocks measured;
+    evaluateLevel(level, band.weight, measured);
+    fileLevel(measured, band, histogram);
+}
+
+void fileTile(TileMeasurement& measurement, NoiseBand* bands, LevelHistogram* histograms)
+{
+    for (int32_t l = 0; l < measurement.levelCount; ++l) {
+        LevelHistogram& histogram = histograms[l];
+        // A deeper level may only run the extended passes if every level
+        // above it entered them.
+        histogram.allowExtended = l == 0 ? true : histograms[l - 1].allowExtended;
+        fileLevel(measurement.levels[l], bands[l], histogram);
     }
 }
 

@@ -27,7 +27,7 @@ void PyramidLevel<Sample>::freeMaps()
 
 template <typename Sample>
 void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
-    bool measure, LevelHistogram* histograms)
+    bool measure, TileMeasurement* measurement)
 {
     level.child = nullptr;
     level.params = &params;
@@ -39,12 +39,9 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
 
     if (measure) {
         if constexpr (std::is_same_v<Sample, int16_t>) {
-            LevelHistogram& histogram = histograms[levelNumber];
-            // A deeper level may only run the extended passes if every level
-            // above it entered them.
-            histogram.allowExtended
-                = levelNumber == 0 ? true : histograms[levelNumber - 1].allowExtended;
-            measureLevel(level, params.profileBands[levelNumber], histogram);
+            evaluateLevel(
+                level, measurement->evidence[levelNumber], measurement->levels[levelNumber]);
+            measurement->levelCount = levelNumber + 1;
         }
     } else {
         level.levelClass = params.levelClass[levelNumber];
@@ -58,7 +55,7 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
         makeChild(level, child, !measure);
         if (!measure)
             classifyEdges(level);
-        processLevel(child, params, levelNumber + 1, measure, histograms);
+        processLevel(child, params, levelNumber + 1, measure, measurement);
         if (!measure) {
             smoothLuminance(level, true);
             smoothColour(level, true);
@@ -87,8 +84,8 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
 template struct PyramidLevel<int16_t>;
 template struct PyramidLevel<int32_t>;
 template void processLevel<int16_t>(
-    PyramidLevel<int16_t>&, const LevelParams&, int32_t, bool, LevelHistogram*);
+    PyramidLevel<int16_t>&, const LevelParams&, int32_t, bool, TileMeasurement*);
 template void processLevel<int32_t>(
-    PyramidLevel<int32_t>&, const LevelParams&, int32_t, bool, LevelHistogram*);
+    PyramidLevel<int32_t>&, const LevelParams&, int32_t, bool, TileMeasurement*);
 
 } // namespace calmora

@@ -71,12 +71,14 @@ constexpr int32_t brightnessBin(int32_t luma)
     return asr(luma, PathTraits<Sample>::kBinShift);
 }
 
+struct TileMeasurement;
+
 // Runs one level and, recursively, every coarser one. In filter mode the
-// result is the filtered tile in `pixels`; in measure mode the histograms
-// (one record per level) are filled and `pixels` is not written.
+// result is the filtered tile in `pixels`; in measure mode every level's
+// blocks are evaluated into `measurement` and `pixels` is not written.
 template <typename Sample>
 void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
-    bool measure, LevelHistogram* histograms);
+    bool measure, TileMeasurement* measurement);
 
 // Colour conversion of the top level. The output planes start as copies of
 // the input planes; measuring never reads them, so it may leave them out.
@@ -104,8 +106,50 @@ void smoothColour(PyramidLevel<Sample>& level, bool hasChild);
 template <typename Sample>
 void sharpen(PyramidLevel<Sample>& level);
 
+// A block of the noise measurement: its brightness bin and the statistics
+// of its sample points, then the value and weight a pass accepts for it.
+struct NoiseBlock {
+    int32_t bin = -1;
+    bool measurable = false; // not skipped and at least one sample point recorded
+    int32_t flatY = 0;
+    int32_t dev[kChannels] = {};
+    int32_t median[kChannels] = {};
+    int32_t value[kChannels] = {};
+    int32_t weight[kChannels] = {};
+};
+
+// The blocks of one level, evaluated but not yet filed.
+struct LevelBlocks {
+    int32_t level = -1; // -1: the level could not be measured, nothing to file
+    bool grey = false;
+    std::vector<NoiseBlock> blocks;
+};
+
+// One tile's measurement, level by level, and the band weights it started
+// from: the tile reads them, never the profile, so it can run beside others.
+struct TileMeasurement {
+    int16_t evidence[kProfileBands][kMaxPoints][kChannels] = {};
+    int32_t levelCount = 0;
+    LevelBlocks levels[kProfileBands];
+};
+
 // Noise measurement of one level of an 8-bit tile into its histogram record,
-// raising the sample weights of the level's band entry.
+// raising the sample weights of the level's band entry: evaluateLevel then
+// fileLevel.
 void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram);
+
+// The part of the measurement that reads the level's planes. Blocks at
+// points whose `evidence` (the band's weights) is already enough in every
+// channel are left unevaluated.
+void evaluateLevel(
+    const PyramidLevel<int16_t>& level, const int16_t (*evidence)[kChannels], LevelBlocks& result);
+
+// The part that depends on earlier tiles: leaves out blocks whose point has
+// gained enough evidence since they were evaluated, runs the passes, appends
+// to the histogram lists and raises the band's weights.
+void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram);
+
+// Files every level of a tile (bands and histograms indexed by level).
+void fileTile(TileMeasurement& measurement, NoiseBand* bands, LevelHistogram* histograms);
 
 } // namespace calmora

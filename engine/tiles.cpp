@@ -192,6 +192,8 @@ struct RunContext {
     bool measure;
     bool highDepth;
     const LevelParams& params;
+    // Measure mode: filed into on the calling thread only.
+    NoiseBand* bands;
     LevelHistogram* histograms;
 };
 
@@ -222,7 +224,10 @@ void copyOut(const RunContext& run, const Tile& tile, const uint8_t* work)
     }
 }
 
-void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work)
+// Measure mode evaluates into `measurement`, which must already hold the
+// band weights to start from (startMeasurement).
+void runPyramid(
+    const RunContext& run, const Tile& tile, uint8_t* work, TileMeasurement* measurement)
 {
     const int32_t w = tile.source.width();
     const int32_t h = tile.source.height();
@@ -235,7 +240,7 @@ void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work)
         top.width = w;
         top.height = h;
         top.pixels = work;
-        processLevel(top, run.params, 0, false, run.histograms);
+        processLevel(top, run.params, 0, false, nullptr);
         return;
     }
     PyramidLevel<int16_t> top;
@@ -246,7 +251,16 @@ void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work)
     top.width = w;
     top.height = h;
     top.source = tile.source;
-    processLevel(top, run.params, 0, run.measure, run.histograms);
+    processLevel(top, run.params, 0, run.measure, measurement);
+}
+
+// Weights only grow during a run, so a copy taken now can only understate
+// what the tile will find when it is filed; fileLevel re-checks.
+void startMeasurement(const RunContext& run, TileMeasurement& measurement)
+{
+    measurement.levelCount = 0;
+    for (int b = 0; b < kProfileBands; ++b)
+        std::memcpy(measurement.evidence[b], run.bands[b].weight, sizeof measurement.evidence[b]);
 }
 
 size_t workBytes(const RunContext& run, const Tile& tile)
@@ -261,6 +275,7 @@ bool runSequential(
     TileList& tiles = run.tiles;
     bool result = true;
     std::vector<uint8_t> work;
+    TileMeasurement measurement;
     for (int32_t slot = 0; slot < tiles.count(); ++slot) {
         Tile& tile = tiles.tiles[static_cast<size_t>(slot)];
         const Clock::time_point start = Clock::now();
@@ -284,7 +299,13 @@ bool runSequential(
             buffer = work.data();
             copyIn(run, tile, buffer);
         }
-        runPyramid(run, tile, buffer);
+        if (run.measure) {
+            startMeasurement(run, measurement);
+            runPyramid(run, tile, buffer, &measurement);
+            fileTile(measurement, run.bands, run.histograms);
+        } else {
+            runPyramid(run, tile, buffer, nullptr);
+        }
         info.processed = 1;
         (run.measure ? tile.measured : tile.filtered) = 1;
         tile.elapsedMs = millisecondsSince(start);
@@ -299,9 +320,10 @@ bool runSequential(
     return result;
 }
 
-// A small pool that filters tiles side by side. Each tile reads the untouched
-// input with its margin and writes only its own centre, so the order in which
-// tiles finish cannot change the output.
+// A small pool that runs tiles side by side. Each tile reads the untouched
+// image with its margin and writes only its own centre (filter mode) or its
+// own measurement record (measure mode), so the order in which tiles finish
+// cannot change the result.
 class TilePool {
 public:
     TilePool(const RunContext& run, int32_t threadCount)
@@ -324,11 +346,12 @@ public:
             thread.join();
     }
 
-    void submit(int32_t slot)
+    // `measurement` (measure mode) belongs to the worker until wait(slot).
+    void submit(int32_t slot, TileMeasurement* measurement)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back(slot);
+            m_queue.push_back({ slot, measurement });
         }
         m_workReady.notify_one();
     }
@@ -342,30 +365,36 @@ public:
     }
 
 private:
+    struct Job {
+        int32_t slot;
+        TileMeasurement* measurement;
+    };
+
     void work()
     {
         std::vector<uint8_t> buffer;
         for (;;) {
-            int32_t slot = 0;
+            Job job {};
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_workReady.wait(lock, [&] { return m_quit || !m_queue.empty(); });
                 if (m_queue.empty())
                     return;
-                slot = m_queue.front();
+                job = m_queue.front();
                 m_queue.pop_front();
             }
             const Clock::time_point start = Clock::now();
-            const Tile& tile = m_run.tiles.tiles[static_cast<size_t>(slot)];
+            const Tile& tile = m_run.tiles.tiles[static_cast<size_t>(job.slot)];
             buffer.resize(workBytes(m_run, tile));
             copyIn(m_run, tile, buffer.data());
-            runPyramid(m_run, tile, buffer.data());
+            runPyramid(m_run, tile, buffer.data(), job.measurement);
             const int32_t elapsed = millisecondsSince(start);
-            copyOut(m_run, tile, buffer.data());
+            if (!m_run.measure)
+                copyOut(m_run, tile, buffer.data());
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                m_done[static_cast<size_t>(slot)] = 1;
-                m_elapsedMs[static_cast<size_t>(slot)] = elapsed;
+                m_done[static_cast<size_t>(job.slot)] = 1;
+                m_elapsedMs[static_cast<size_t>(job.slot)] = elapsed;
             }
             m_slotDone.notify_all();
         }
@@ -375,37 +404,61 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_workReady;
     std::condition_variable m_slotDone;
-    std::deque<int32_t> m_queue;
+    std::deque<Job> m_queue;
     std::vector<uint8_t> m_done;
     std::vector<int32_t> m_elapsedMs;
     bool m_quit = false;
     std::vector<std::thread> m_threads;
 };
 
+// A tile in flight and, when measuring, the record it measures into.
+struct RunningTile {
+    int32_t slot = 0;
+    std::unique_ptr<TileMeasurement> measurement;
+};
+
 // Callbacks stay on the calling thread, one at a time: the pre-tile call of a
 // slot is made when a thread is free for it, the post-tile calls in slot
-// order. A stop starts no further tile; tiles already running are finished
-// and keep their results, as the tile in hand does in a one-thread run.
+// order. A stop starts no further tile. Filtered tiles already running are
+// finished and keep their results, as the tile in hand does in a one-thread
+// run; measured ones are dropped unfiled, since a one-thread run would not
+// have reached them.
+//
+// Measurements are filed here, in slot order, rather than merged from
+// per-thread sums, because nothing a tile files commutes with the tiles
+// before it: list entries are appended (concatenation keeps order), the
+// band weights saturate at 32767 and are read back by later tiles to skip
+// points with enough evidence, and allowExtended is overwritten level by
+// level. Only the evaluation, which reads the tile's pixels and a copy of
+// the weights, runs on the pool.
 bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, int32_t threadCount)
 {
     TileList& tiles = run.tiles;
     TilePool pool(run, threadCount);
-    std::deque<int32_t> running;
+    std::deque<RunningTile> running;
     bool lastSlotRefused = false;
     bool stopped = false;
     int32_t next = 0;
 
-    auto finish = [&](int32_t slot) {
-        Tile& tile = tiles.tiles[static_cast<size_t>(slot)];
-        tile.elapsedMs = pool.wait(slot);
-        tile.filtered = 1;
+    auto finish = [&](RunningTile& done, bool keep) {
+        Tile& tile = tiles.tiles[static_cast<size_t>(done.slot)];
+        const int32_t elapsedMs = pool.wait(done.slot);
+        if (!keep)
+            return;
+        tile.elapsedMs = elapsedMs;
+        if (run.measure) {
+            fileTile(*done.measurement, run.bands, run.histograms);
+            tile.measured = 1;
+        } else {
+            tile.filtered = 1;
+        }
     };
 
     while (!stopped && (next < tiles.count() || !running.empty())) {
         while (next < tiles.count() && static_cast<int32_t>(running.size()) < threadCount) {
             const int32_t slot = next++;
             TileCallbackInfo info;
-            info.filtering = 1;
+            info.filtering = run.measure ? 0 : 1;
             info.tileIndex = slot;
             info.tiles = &tiles;
             info.user = user;
@@ -414,25 +467,30 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
                 continue;
             }
             lastSlotRefused = false;
-            pool.submit(slot);
-            running.push_back(slot);
+            RunningTile tile { slot, nullptr };
+            if (run.measure) {
+                tile.measurement = std::make_unique<TileMeasurement>();
+                startMeasurement(run, *tile.measurement);
+            }
+            pool.submit(slot, tile.measurement.get());
+            running.push_back(std::move(tile));
         }
         if (running.empty())
             break;
-        const int32_t slot = running.front();
+        RunningTile done = std::move(running.front());
         running.pop_front();
-        finish(slot);
+        finish(done, true);
         TileCallbackInfo info;
-        info.filtering = 1;
-        info.tileIndex = slot;
+        info.filtering = run.measure ? 0 : 1;
+        info.tileIndex = done.slot;
         info.processed = 1;
         info.tiles = &tiles;
         info.user = user;
         if (tileCallback != nullptr && tileCallback(info) == 0)
             stopped = true;
     }
-    for (int32_t slot : running)
-        finish(slot);
+    for (RunningTile& tile : running)
+        finish(tile, !run.measure);
     return !stopped && !lastSlotRefused;
 }
 
@@ -479,16 +537,16 @@ bool runTiles(TileList& tiles, int32_t width, int32_t height, uint8_t* output, c
     auto params = std::make_unique<LevelParams>();
     prepareLevelParams(*params, profile, settings, bitsPerPixel, measure, tiles);
     const RunContext run { tiles, output, input, bytesPerPixel, stride, measure,
-        isHighDepth(bitsPerPixel), *params, histograms };
+        isHighDepth(bitsPerPixel), *params, profile.bands, histograms };
 
     if (threadCount == kAllThreads)
         threadCount = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
     threadCount = std::min(threadCount, tiles.count());
-    // Measuring depends on the order of tiles, a buffer provider hands out one
-    // buffer at a time, and filtering in place would let a tile read a
-    // neighbour's result: those run on the calling thread alone.
-    const bool parallel
-        = threadCount > 1 && !measure && buffersNeeded && !rangesOverlap(input, output, bufferSize);
+    // A buffer provider hands out one buffer at a time, and filtering in place
+    // would let a tile read a neighbour's result: those run on the calling
+    // thread alone. Measuring only reads the image.
+    const bool parallel = threadCount > 1 && buffersNeeded
+        && (measure || !rangesOverlap(input, output, bufferSize));
     if (parallel)
         return runParallel(run, user, tileCallback, threadCount);
     return runSequential(run, user, tileCallback, bufferProvider);
