@@ -96,7 +96,8 @@ int32_t countPendingTiles(const TileList& tiles, const TileRun& run)
 bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile)
 {
     resetProfile(profile, false);
-    return buildProfile(image.description(), tiles, profile, tileCallback, &run);
+    return buildProfile(
+        image.description(), tiles, profile, tileCallback, &run, nullptr, run.snapshot.threadCount);
 }
 
 bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
