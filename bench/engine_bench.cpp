@@ -197,6 +197,7 @@ void filterWholeImage(benchmark::State& state)
 void buildWholeProfile(benchmark::State& state)
 {
     std::vector<uint8_t> pixels = photo();
+    const int32_t threads = static_cast<int32_t>(state.range(0));
     const int64_t baseline = g_liveBytes.load();
     g_peakBytes.store(baseline);
     for (auto _ : state) {
@@ -204,7 +205,7 @@ void buildWholeProfile(benchmark::State& state)
         buildTileList(kWidth, kHeight, tiles);
         NoiseProfile profile;
         resetProfile(profile, false);
-        buildProfile(describe(pixels), tiles, profile, nullptr, nullptr);
+        buildProfile(describe(pixels), tiles, profile, nullptr, nullptr, nullptr, threads);
         benchmark::DoNotOptimize(profile);
     }
     state.counters["MP/s"]
@@ -221,6 +222,11 @@ BENCHMARK(filterWholeImage)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
-BENCHMARK(buildWholeProfile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(buildWholeProfile)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 BENCHMARK_MAIN();
