@@ -426,11 +426,12 @@ struct RunningTile {
 //
 // Measurements are filed here, in slot order, rather than merged from
 // per-thread sums, because nothing a tile files commutes with the tiles
-// before it: list entries are appended (concatenation keeps order), the
-// band weights saturate at 32767 and are read back by later tiles to skip
-// points with enough evidence, and allowExtended is overwritten level by
-// level. Only the evaluation, which reads the tile's pixels and a copy of
-// the weights, runs on the pool.
+// before it: list entries are appended (concatenation keeps order); the band
+// weights are a saturating sum, which alone would commute, but later tiles
+// read them back to skip points with enough evidence, so a tile's entries
+// depend on every tile filed before it; allowExtended is overwritten level by
+// level. Only the evaluation, which reads the tile's pixels and a copy of the
+// weights, runs on the pool; it costs nearly all the time.
 bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, int32_t threadCount)
 {
     TileList& tiles = run.tiles;
