@@ -17,6 +17,7 @@ enum class Valued {
     Suffix,
     Format,
     Quality,
+    Depth,
     Preset,
     Settings,
     Set,
@@ -35,6 +36,7 @@ const QHash<QString, Valued>& valuedOptions()
         { QStringLiteral("--suffix"), Valued::Suffix },
         { QStringLiteral("--format"), Valued::Format },
         { QStringLiteral("--quality"), Valued::Quality },
+        { QStringLiteral("--depth"), Valued::Depth },
         { QStringLiteral("--preset"), Valued::Preset },
         { QStringLiteral("--settings"), Valued::Settings },
         { QStringLiteral("--set"), Valued::Set },
@@ -106,6 +108,16 @@ bool applyValue(
         parsed.quality = quality;
         break;
     }
+    case Valued::Depth:
+        if (value == QLatin1String("auto")) {
+            parsed.depth = 0;
+        } else if (value == QLatin1String("8") || value == QLatin1String("16")) {
+            parsed.depth = value.toInt();
+        } else {
+            *error = QStringLiteral("--depth takes auto, 8 or 16, not \"%1\"").arg(value);
+            return false;
+        }
+        break;
     case Valued::Preset:
         parsed.preset = value;
         break;
@@ -144,6 +156,20 @@ bool checkOutputFormat(const CliArguments& parsed, QString* error)
     if (parsed.formatGiven && parsed.format != QLatin1String("auto") && parsed.format != format) {
         *error = QStringLiteral("--format %1 contradicts -o/--output \"%2\", which writes %3")
                      .arg(parsed.format, parsed.output, format);
+        return false;
+    }
+    return true;
+}
+
+// A JPEG holds 8 bits per channel whatever is asked.
+bool checkDepth(const CliArguments& parsed, QString* error)
+{
+    const QString format = parsed.output.isEmpty()
+        ? parsed.format
+        : formatOfExtension(QFileInfo(parsed.output).suffix());
+    if (parsed.depth == 16 && format == QLatin1String("jpg")) {
+        *error = QStringLiteral("--depth 16 needs PNG or TIFF results (--format png, tif or auto, "
+                                "or -o with .png or .tif); a JPEG holds 8 bits per channel");
         return false;
     }
     return true;
@@ -193,7 +219,7 @@ bool checkCombinations(const CliArguments& parsed, QString* error)
         *error = QStringLiteral("--profile-in and --profile-out cannot be combined");
         return false;
     }
-    return true;
+    return checkDepth(parsed, error);
 }
 
 } // namespace
@@ -332,6 +358,9 @@ Options of denoise:
   --format F              jpg, png, tif, or auto (the source's type if it is
                           JPEG, TIFF or PNG, else JPEG); default jpg
   --quality Q             JPEG quality 0..100 (default: the stored option, 90)
+  --depth auto|8|16       bits per channel of PNG and TIFF results: auto keeps
+                          the source's (default), 16 also widens 8-bit sources
+                          and filters them at 16 bits; JPEG is always 8
   --preset NAME|INDEX     filter preset (default: the stored default preset)
   --settings v0,...,v15   all sixteen filter settings in their stored order
   --set NAME=VALUE        one filter setting, applied after the preset or

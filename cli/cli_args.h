@@ -23,6 +23,9 @@ struct CliArguments {
     QString format = QStringLiteral("jpg"); // jpg, png, tif or auto
     bool formatGiven = false; // --format was given, not defaulted
     std::optional<int> quality; // else the stored JPEG quality
+    // Bits per channel of PNG and TIFF results: 0 keeps the source's, 8, or
+    // 16 (8-bit sources widened and filtered at 16 bits).
+    int depth = 0;
     std::optional<QString> preset; // name or index; else the stored default
     std::optional<QString> settings; // sixteen comma-separated values
     QStringList assignments; // NAME=VALUE, in order

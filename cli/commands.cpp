@@ -238,6 +238,10 @@ int denoise(const CliArguments& args)
     Options options = env.options;
     if (args.quality)
         options.settings.jpegQuality = *args.quality;
+    // The command line keeps a 16-bit source's depth unless told otherwise,
+    // whatever the desktop program's stored choice.
+    options.settings2.tiffDepth = args.depth == 8 ? 0 : 1;
+    batchOptions.widenToSixteenBits = args.depth == 16;
     if (!args.destDir.isEmpty()) {
         batchOptions.destinationMode = 2;
         batchOptions.destinationFolder = args.destDir;
@@ -444,12 +448,21 @@ int info(const CliArguments& args)
     if (!CBitmapEx::readHeader(path, header, &error))
         return failure(printableText(error));
     const CExifFormatter& exif = header.exif;
-    out(QStringLiteral("File: %1\nSize: %2 x %3 pixels (%4 megapixels)\nDepth: %5 bits per pixel\n")
+    out(QStringLiteral("File: %1\nSize: %2 x %3 pixels (%4 megapixels)\n")
             .arg(displayPath(path))
             .arg(header.width)
             .arg(header.height)
-            .arg(header.width * static_cast<double>(header.height) / 1e6, 0, 'f', 1)
-            .arg(header.bitsPerPixel));
+            .arg(header.width * static_cast<double>(header.height) / 1e6, 0, 'f', 1));
+    out(QStringLiteral("Stored: %1 bit%2 per channel, %3%4, %5 frame%6\n")
+            .arg(header.bitsPerChannel)
+            .arg(header.bitsPerChannel == 1 ? "" : "s")
+            .arg(header.channels == 1 ? QStringLiteral("grey") : QStringLiteral("colour"))
+            .arg(header.alpha ? QStringLiteral(" with alpha") : QString())
+            .arg(header.frames)
+            .arg(header.frames == 1 ? "" : "s (only the first is denoised)"));
+    out(QStringLiteral("Depth: %1 bits per pixel (the engine works at %2 bits per channel)\n")
+            .arg(header.bitsPerPixel)
+            .arg(header.bitsPerPixel == 32 ? 8 : 16));
     if (exif.tagCount() == 0) {
         out(QStringLiteral("EXIF: none\n"));
     } else {

@@ -214,6 +214,13 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
             recordFailure(batch, path, reason);
             continue;
         }
+        if (options.widenToSixteenBits && CBitmapEx::isLosslessName(output)
+            && !image.widenToHighDepth()) {
+            recordFailure(batch, path,
+                QStringLiteral("Not enough memory to filter \"%1\" at 16 bits per channel.")
+                    .arg(QDir::toNativeSeparators(path)));
+            continue;
+        }
         const QString outputKey = fileKey(output);
         if (results.contains(outputKey)) {
             recordFailure(batch, path,

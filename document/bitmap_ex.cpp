@@ -3,8 +3,10 @@
 #include "document/decoder_messages.h"
 #include "document/file_kind.h"
 #include "document/image_checks.h"
+#include "document/image_pixels.h"
 #include "document/safe_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <exception>
@@ -12,6 +14,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -33,7 +36,6 @@ static_assert(std::endian::native == std::endian::little,
 namespace {
 
 constexpr int kBytesPerPixel = 4;
-constexpr uint16_t kBitsPerPixel = 32;
 // The reader checks its own decoded format against this limit; for files
 // with 16 bits per channel that format takes twice the bytes of ours.
 constexpr int kReaderLimitMb = 2 * static_cast<int>(CBitmapEx::kMaxBytesPerCopy >> 20);
@@ -51,43 +53,6 @@ void prepareLibraries()
         if (QImageReader::allocationLimit() < kReaderLimitMb)
             QImageReader::setAllocationLimit(kReaderLimitMb);
     });
-}
-
-std::unique_ptr<uint8_t[]> allocatePixels(int64_t bytes)
-{
-    try {
-        return std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
-// The decoded picture as this object keeps it: 32 bits per pixel, rows
-// bottom-up, the fourth byte 255. Null when memory runs out.
-std::unique_ptr<uint8_t[]> storeBottomUp(QImage& decoded)
-{
-    // Premultiplying scales each colour by its alpha, which is exactly
-    // compositing over opaque black: a transparent pixel turns black, a
-    // half-transparent one is blended halfway to black.
-    if (decoded.format() != QImage::Format_RGB32
-        && decoded.format() != QImage::Format_ARGB32_Premultiplied)
-        decoded.convertTo(QImage::Format_ARGB32_Premultiplied);
-    if (decoded.format() != QImage::Format_RGB32
-        && decoded.format() != QImage::Format_ARGB32_Premultiplied)
-        return nullptr;
-    const int32_t width = decoded.width();
-    const int32_t height = decoded.height();
-    const int64_t rowBytes = int64_t { width } * kBytesPerPixel;
-    std::unique_ptr<uint8_t[]> pixels = allocatePixels(rowBytes * height);
-    if (!pixels)
-        return nullptr;
-    for (int32_t row = 0; row < height; ++row) {
-        uint8_t* target = pixels.get() + int64_t { row } * rowBytes;
-        std::memcpy(target, decoded.constScanLine(height - 1 - row), static_cast<size_t>(rowBytes));
-        for (int64_t alpha = 3; alpha < rowBytes; alpha += kBytesPerPixel)
-            target[alpha] = 255;
-    }
-    return pixels;
 }
 
 bool isReadableFormat(const QByteArray& format)
@@ -125,6 +90,47 @@ OutputFormat outputFormatFor(const QString& path)
     if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
         return { "tiff", "image/tiff" };
     return { "jpeg", "image/jpeg" };
+}
+
+// The picture a lossless encoder writes: the image's own channels (grey or
+// colour, with its alpha if it has one) at 16 bits or 8.
+QImage losslessPicture(const PixelBuffers& pixels, bool sixteenBits)
+{
+    const int channels = outputChannels(pixels, true);
+    // Qt has no grey-and-alpha format: such a picture is written in colour.
+    const QImage::Format format = channels == 1
+        ? (sixteenBits ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8)
+        : sixteenBits ? (channels == 3 ? QImage::Format_RGBX64 : QImage::Format_RGBA64)
+                      : (channels == 3 ? QImage::Format_RGB888 : QImage::Format_RGBA8888);
+    QImage picture(pixels.width, pixels.height, format);
+    if (picture.isNull())
+        return {};
+    const int bytesPerSample = sixteenBits ? 2 : 1;
+    std::vector<uint8_t> row(static_cast<size_t>(pixels.width) * channels * bytesPerSample);
+    for (int32_t y = 0; y < pixels.height; ++y) {
+        readRow(pixels, y, channels, sixteenBits, row.data());
+        uchar* line = picture.scanLine(y);
+        if (channels != 2 && !(sixteenBits && channels == 3)) {
+            std::memcpy(line, row.data(), row.size());
+            continue;
+        }
+        // Widened to four samples a pixel: grey and alpha become colour and
+        // alpha, 16-bit colour gets an opaque fourth sample.
+        const auto* samples16 = reinterpret_cast<const uint16_t*>(row.data());
+        for (int32_t x = 0; x < pixels.width; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                const int64_t from
+                    = int64_t { x } * channels + (channels == 2 ? (c < 3 ? 0 : 1) : std::min(c, 2));
+                if (sixteenBits) {
+                    reinterpret_cast<uint16_t*>(line)[4 * x + c]
+                        = channels == 3 && c == 3 ? uint16_t { 65535 } : samples16[from];
+                } else {
+                    line[4 * x + c] = row[static_cast<size_t>(from)];
+                }
+            }
+        }
+    }
+    return picture;
 }
 
 // IFD0 tags that describe how the source file laid out its pixels. The
@@ -320,6 +326,17 @@ bool isPrematureEnd(const QString& message)
     return message.contains(QLatin1String("premature end"), Qt::CaseInsensitive);
 }
 
+// Frames (GIF) or pages (TIFF) in the file. Counted by a reader of its own:
+// the TIFF plugin counts from wherever an earlier call left the stream.
+int frameCount(const QByteArray& bytes, const QByteArray& format)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader counter(&buffer, format);
+    return std::max(1, counter.imageCount());
+}
+
 // Reads the header of the file in `reader`: its format and declared size.
 // Refuses, before any pixel is allocated, a format that is not ours and a
 // size that is too large or that the file is far too short to hold.
@@ -380,6 +397,7 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
         reason = damaged.arg(decoderWords(reader.errorString()));
         return false;
     }
+    const int frames = frameCount(bytes, format);
     // The declared size is only a promise; the decoded one is what counts.
     reason = sizeProblem(decoded.picture.width(), decoded.picture.height());
     if (!reason.isEmpty())
@@ -394,7 +412,35 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
     }
     for (const QString& message : messages.messages())
         decoded.notes.append(CBitmapEx::tr("the decoder reported: %1").arg(message));
+    if (frames > 1) {
+        decoded.notes.append(
+            CBitmapEx::tr("it holds %1 frames; only the first is denoised.").arg(frames));
+    }
     return true;
+}
+
+// What a file stores per pixel, from the format its decoder will deliver;
+// a format the header does not tell (a GIF's) is 8-bit colour.
+void describeStoredFormat(QImage::Format format, CBitmapEx::Header& header)
+{
+    const QImage::Format sixteenBit[]
+        = { QImage::Format_RGBX64, QImage::Format_RGBA64, QImage::Format_RGBA64_Premultiplied };
+    header.bitsPerChannel = 8;
+    header.channels = 3;
+    if (format == QImage::Format_Grayscale16) {
+        header.bitsPerChannel = 16;
+        header.channels = 1;
+    } else if (std::find(std::begin(sixteenBit), std::end(sixteenBit), format)
+        != std::end(sixteenBit)) {
+        header.bitsPerChannel = 16;
+    } else if (format == QImage::Format_Grayscale8) {
+        header.channels = 1;
+    } else if (format == QImage::Format_Mono || format == QImage::Format_MonoLSB) {
+        header.bitsPerChannel = 1;
+        header.channels = 1;
+    }
+    header.alpha = format != QImage::Format_Invalid && QImage(1, 1, format).hasAlphaChannel();
+    header.bitsPerPixel = header.bitsPerChannel < 16 ? 32 : header.channels == 1 ? 16 : 48;
 }
 
 // The bytes of the image file at `path`, mapped into memory when the system
@@ -494,6 +540,8 @@ bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
             } else {
                 header.width = declared.width();
                 header.height = declared.height();
+                describeStoredFormat(reader.imageFormat(), header);
+                header.frames = frameCount(file.bytes(), header.format);
                 header.exif.clear();
                 if (const std::unique_ptr<Metadata> metadata = Metadata::read(file.bytes()))
                     readExif(*metadata, header.exif);
@@ -522,27 +570,19 @@ bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
 bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
 {
     Decoded decoded;
-    std::unique_ptr<uint8_t[]> workingPixels;
-    std::unique_ptr<uint8_t[]> originalPixels;
-    int32_t width = 0;
-    int32_t height = 0;
+    PixelBuffers working;
+    auto companion = std::make_unique<CBitmapEx>();
     try {
         if (!decodePicture(bytes, decoded, *reason))
             return false;
-        width = decoded.picture.width();
-        height = decoded.picture.height();
-        originalPixels = storeBottomUp(decoded.picture);
-        // Freed before the second copy, so that at most two full-size
-        // buffers exist at a time.
-        decoded.picture = QImage();
-        const int64_t bytesPerCopy = int64_t { width } * height * kBytesPerPixel;
-        if (originalPixels)
-            workingPixels = allocatePixels(bytesPerCopy);
-        if (!workingPixels) {
+        const int32_t width = decoded.picture.width();
+        const int32_t height = decoded.picture.height();
+        // The decoded picture goes before the second copy is made, so that
+        // no more than two full-size images exist at a time.
+        if (!takePicture(decoded.picture, working) || !copyPixels(working, companion->m_pixels)) {
             *reason = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
             return false;
         }
-        std::memcpy(workingPixels.get(), originalPixels.get(), static_cast<size_t>(bytesPerCopy));
     } catch (const std::bad_alloc&) {
         *reason = tr("not enough memory to decode the picture.");
         return false;
@@ -553,17 +593,8 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
     if (metadata)
         readExif(*metadata, exif);
 
-    auto companion = std::make_unique<CBitmapEx>();
-    companion->m_pixels = std::move(originalPixels);
-    companion->m_width = width;
-    companion->m_height = height;
-    companion->m_bitsPerPixel = kBitsPerPixel;
-
     m_original = std::move(companion);
-    m_pixels = std::move(workingPixels);
-    m_width = width;
-    m_height = height;
-    m_bitsPerPixel = kBitsPerPixel;
+    m_pixels = std::move(working);
     m_exif = std::move(exif);
     m_metadata = std::move(metadata);
     m_decoderNotes = std::move(decoded.notes);
@@ -578,10 +609,6 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
             *error = tr("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
         return false;
     };
-    // The working image holds 8 bits per channel; there is no deeper data
-    // that could be kept.
-    static_cast<void>(keepHighDepth);
-
     if (isNull())
         return fail(tr("there is no image to save."));
     // The caller's setting is honoured; a value outside 0..100 is a damaged
@@ -606,7 +633,12 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
     QByteArray encoded;
     bool iccWritten = false;
     try {
-        QImage picture = toQImage(false);
+        // A JPEG holds 8 bits and no alpha: it gets the display, composited
+        // over black. The lossless formats keep the alpha, and the 16 bits
+        // when the image has them and the caller asks for them.
+        const bool jpeg = output.format == "jpeg";
+        QImage picture = jpeg ? toQImage(false)
+                              : losslessPicture(m_pixels, keepHighDepth && m_pixels.isHighDepth());
         if (picture.isNull())
             return fail(tr("not enough memory to encode the picture."));
         if (m_metadata && !m_metadata->icc.isEmpty()) {
@@ -622,7 +654,7 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
         // writer's generic one, and must not reach the terminal raw.
         DecoderMessages messages;
         QImageWriter writer(&buffer, output.format);
-        if (output.format == "jpeg")
+        if (jpeg)
             writer.setQuality(quality);
         else if (output.format == "tiff")
             writer.setCompression(kTiffLzw);
@@ -635,7 +667,7 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
             // Metadata is a courtesy: when it cannot be added, the picture is
             // still saved, without it.
             QByteArray withMetadata = m_metadata->addTo(
-                encoded, output.format, m_width, m_height, m_exif.record().orientation, iccWritten);
+                encoded, output.format, width(), height(), m_exif.record().orientation, iccWritten);
             if (!withMetadata.isEmpty())
                 encoded = std::move(withMetadata);
         }
@@ -651,15 +683,7 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
 
 ImageDesc CBitmapEx::description() const
 {
-    ImageDesc desc;
-    if (!m_pixels)
-        return desc;
-    desc.width = m_width;
-    desc.height = m_height;
-    desc.stride = m_width * kBytesPerPixel;
-    desc.bitsPerPixel = static_cast<uint16_t>(m_bitsPerPixel);
-    desc.pixels = m_pixels.get();
-    return desc;
+    return m_pixels.displayDescription();
 }
 
 ImageDesc CBitmapEx::originalDescription() const
@@ -667,31 +691,43 @@ ImageDesc CBitmapEx::originalDescription() const
     return m_original ? m_original->description() : ImageDesc {};
 }
 
+uint8_t* CBitmapEx::highDepthPixels() const
+{
+    return reinterpret_cast<uint8_t*>(m_pixels.highDepth.get());
+}
+
 bool CBitmapEx::restoreFromOriginal()
 {
-    if (m_original && m_original->m_pixels && m_pixels && m_original->m_width == m_width
-        && m_original->m_height == m_height) {
-        const int64_t bytes = int64_t { m_height } * m_width * kBytesPerPixel;
-        std::memcpy(m_pixels.get(), m_original->m_pixels.get(), static_cast<size_t>(bytes));
-    }
+    if (m_original)
+        restorePixels(m_original->m_pixels, m_pixels);
+    return true;
+}
+
+bool CBitmapEx::widenToHighDepth()
+{
+    if (!m_original || m_pixels.isHighDepth())
+        return !isNull();
+    PixelBuffers original;
+    if (!copyPixels(m_original->m_pixels, original) || !calmora::widenToHighDepth(original))
+        return false;
+    PixelBuffers working;
+    if (!copyPixels(original, working))
+        return false;
+    working.alpha = std::move(m_pixels.alpha);
+    m_original->m_pixels = std::move(original);
+    m_pixels = std::move(working);
     return true;
 }
 
 QImage CBitmapEx::toQImage(bool original) const
 {
     const CBitmapEx* source = original ? m_original.get() : this;
-    if (!source || !source->m_pixels)
-        return {};
-    QImage image(source->m_width, source->m_height, QImage::Format_RGB32);
-    if (image.isNull())
-        return {};
-    const int64_t rowBytes = int64_t { source->m_width } * kBytesPerPixel;
-    for (int32_t y = 0; y < source->m_height; ++y) {
-        std::memcpy(image.scanLine(y),
-            source->m_pixels.get() + int64_t { source->m_height - 1 - y } * rowBytes,
-            static_cast<size_t>(rowBytes));
-    }
-    return image;
+    return source ? displayPicture(source->m_pixels) : QImage();
+}
+
+bool CBitmapEx::isLosslessName(const QString& path)
+{
+    return outputFormatFor(path).format != "jpeg";
 }
 
 int CBitmapEx::findEncoder(const QByteArray& mimeType)

@@ -1,10 +1,10 @@
 // The in-memory image: a working copy that the engine filters and the view
 // shows, an untouched original companion beside it, and the image's EXIF
-// information. Pixels are 32 bits in memory order blue, green, red and a
-// fourth byte (255 after loading, carried unchanged by the engine), rows
-// stored bottom-up: buffer row 0 is the bottom row of the picture. The
-// engine's tile grid and the worker's conversion of the visible rectangle
-// into buffer rows both count on that order.
+// information. The pixels are kept as PixelBuffers describes: a display of
+// 8 bits per sample with rows bottom-up (buffer row 0 is the bottom row of
+// the picture; the engine's tile grid and the worker's conversion of the
+// visible rectangle into buffer rows both count on that order), and for
+// pictures with 16 bits per channel the high-depth samples, rows top-down.
 //
 // The working pixels are written by the worker thread tile by tile while the
 // view may draw them; there is no lock, so a drawing may show a tile half
@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include "document/exif_formatter.h"
+#include "document/image_pixels.h"
 #include "engine/records.h"
 
 namespace calmora {
@@ -51,6 +52,10 @@ public:
         int32_t width = 0;
         int32_t height = 0;
         int32_t bitsPerPixel = 32; // of the image load() would make
+        int32_t bitsPerChannel = 8; // as the file stores them
+        int32_t channels = 3; // 1 grey, 3 colour, not counting the alpha
+        bool alpha = false;
+        int32_t frames = 1;
         CExifFormatter exif;
     };
     static bool readHeader(const QString& path, Header& header, QString* error = nullptr);
@@ -63,15 +68,20 @@ public:
     const QStringList& decoderNotes() const { return m_decoderNotes; }
 
     // Writes the working image: PNG for ".png", TIFF for ".tif" and ".tiff",
-    // JPEG for every other name. The destination is replaced only by a
+    // JPEG for every other name. PNG and TIFF keep the alpha, and 16 bits
+    // per channel when the image has them and `keepHighDepth` is set; a JPEG
+    // gets the image composited over black. The destination is replaced only by a
     // complete file; on failure it is left as it was and `error` says why.
     bool save(const QString& path, int jpegQuality = kDefaultJpegQuality,
         bool keepHighDepth = false, QString* error = nullptr) const;
 
-    bool isNull() const { return !m_pixels; }
-    int32_t width() const { return m_width; }
-    int32_t height() const { return m_height; }
-    int32_t bitsPerPixel() const { return m_bitsPerPixel; }
+    bool isNull() const { return m_pixels.isNull(); }
+    int32_t width() const { return m_pixels.width; }
+    int32_t height() const { return m_pixels.height; }
+    // The image's depth as the filter takes it: 32 for pictures with 8 bits
+    // per channel, 48 (colour) or 16 (grey) for those with 16.
+    int32_t bitsPerPixel() const { return m_pixels.bitsPerPixel; }
+    bool hasAlpha() const { return m_pixels.alpha != nullptr; }
 
     // The working image as the engine takes it; all zero and no pixels for
     // an empty object.
@@ -83,9 +93,16 @@ public:
     CBitmapEx* original() { return m_original.get(); }
     const CBitmapEx* original() const { return m_original.get(); }
 
-    // 16-bit-per-channel pixels for the engine's high-depth path. The decoder
-    // always delivers 8 bits per channel, so there are none.
-    uint8_t* highDepthPixels() const { return nullptr; }
+    // The 16-bit samples of a 48- or 16-bit image, rows top-down, for the
+    // filter's high-depth path (the original's are its input, the working
+    // image's its output); null for a 32-bit image.
+    uint8_t* highDepthPixels() const;
+
+    // Makes a 32-bit image a 48-bit one (samples × 257) so that it is filtered
+    // and saved in 16 bits. False when memory runs out; nothing changes then.
+    bool widenToHighDepth();
+
+    const PixelBuffers& pixels() const { return m_pixels; }
 
     // Copies the original's pixels over the working image. Without a
     // companion nothing changes. Always true.
@@ -96,6 +113,10 @@ public:
     QImage toQImage(bool original = false) const;
 
     const CExifFormatter& exif() const { return m_exif; }
+
+    // Whether a file of this name is saved as PNG or TIFF, which keep 16 bits
+    // per channel and the alpha.
+    static bool isLosslessName(const QString& path);
 
     // Index of the first encoder whose MIME type equals `mimeType` exactly
     // (case-sensitive), or -1.
@@ -108,10 +129,9 @@ private:
     static void readExif(const Metadata& metadata, CExifFormatter& exif);
 
     std::unique_ptr<CBitmapEx> m_original;
-    std::unique_ptr<uint8_t[]> m_pixels;
-    int32_t m_width = 0;
-    int32_t m_height = 0;
-    int32_t m_bitsPerPixel = 0;
+    // The original companion has no alpha of its own: the filter never
+    // changes it, so the working image's serves both.
+    PixelBuffers m_pixels;
     CExifFormatter m_exif;
     // What the source file carried besides its pixels, written back on save.
     std::unique_ptr<Metadata> m_metadata;

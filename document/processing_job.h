@@ -80,6 +80,9 @@ struct BatchOptions {
     QString outputPath; // when set, the one file is written here
     bool useGivenProfile = false; // filter with the job's activeProfile as it stands
     bool allowOverwrite = false; // a source may be replaced by its result
+    // 8-bit sources are filtered and saved at 16 bits where the result's
+    // format holds them (PNG, TIFF).
+    bool widenToSixteenBits = false;
 };
 
 struct BatchJob {

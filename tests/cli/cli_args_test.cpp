@@ -39,6 +39,9 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
             "denoise --profile-in p.json --profile-out q.json a.jpg", "--profile-in" },
         { "option missing its value", "denoise a.jpg --suffix", "--suffix needs a value" },
         { "profile of two files", "profile a.jpg b.jpg", "one image file" },
+        { "depth not 8 or 16", "denoise --depth 12 a.tif", "--depth takes auto, 8 or 16" },
+        { "16 bits into the default JPEG", "denoise --depth 16 a.tif", "a JPEG holds 8 bits" },
+        { "16 bits into a named JPEG", "denoise --depth 16 -o r.jpg a.tif", "a JPEG holds 8 bits" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -171,7 +171,25 @@ TEST_F(CliRun, ProfilePresetsAndInfoPrintWhatScriptsRead)
     ASSERT_EQ(info.exitCode, 0) << info.text();
     for (const char* shown : { "320 x 240", "Acme Z1", "1600", "Self-learning: eligible" })
         EXPECT_TRUE(info.out.contains(QLatin1String(shown))) << shown << '\n' << info.text();
-    EXPECT_TRUE(run({ "info", png }).out.contains(QLatin1String("EXIF: none")));
+    const Result pngInfo = run({ "info", png });
+    EXPECT_TRUE(pngInfo.out.contains(QLatin1String("EXIF: none")));
+
+    // What the file stores, and the depth the filter will work at.
+    const QString deep = QDir(QFileInfo(png).path()).filePath(QStringLiteral("deep.png"));
+    QImage sixteen(8, 8, QImage::Format_RGBA64);
+    sixteen.fill(QColor::fromRgba64(1000, 40000, 65535, 30000));
+    ASSERT_TRUE(sixteen.save(deep));
+    const std::pair<QString, QStringList> stored[] = {
+        { png, { "Stored: 8 bits per channel, colour, 1 frame", "Depth: 32 bits per pixel" } },
+        { deep,
+            { "Stored: 16 bits per channel, colour with alpha, 1 frame",
+                "Depth: 48 bits per pixel (the engine works at 16 bits per channel)" } },
+    };
+    for (const auto& [file, lines] : stored) {
+        const Result shown = run({ "info", file });
+        for (const QString& line : lines)
+            EXPECT_TRUE(shown.out.contains(line)) << line.toStdString() << '\n' << shown.text();
+    }
 }
 
 TEST_F(CliRun, UsageErrorsExitWithTwoAndWriteNothing)

@@ -1,0 +1,78 @@
+// The pixels of one image as this program keeps them, and the conversions
+// between them and decoded or encoded pictures.
+//
+// Every image has a display: 8 bits per sample, rows bottom-up, each row
+// padded to 4 bytes. A picture decoded with 8 bits per channel is kept as a
+// 32-bit display alone (blue, green, red and a fourth byte of 255). One with
+// 16 bits per channel keeps those in a high-depth buffer, rows top-down and
+// unpadded: blue, green and red (48 bits per pixel), or grey alone (16); its
+// display (24 or 8 bits per pixel) shows the high byte of each sample.
+//
+// Colours are kept composited over opaque black (premultiplied by their
+// alpha), which is what the view shows and the filter works on. The alpha
+// itself, when the picture has one, is kept apart at 16 bits, top-down, and
+// given back to formats that can hold it.
+#pragma once
+
+#include <QImage>
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/records.h"
+
+namespace calmora {
+
+struct PixelBuffers {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bitsPerPixel = 0; // of the image: 32, 48 or 16
+    std::unique_ptr<uint8_t[]> display;
+    std::unique_ptr<uint16_t[]> highDepth;
+    std::unique_ptr<uint16_t[]> alpha;
+
+    bool isNull() const { return !display; }
+    bool isHighDepth() const { return bitsPerPixel == 48 || bitsPerPixel == 16; }
+    bool isGrey() const { return bitsPerPixel == 16; }
+    int32_t displayBitsPerPixel() const { return isHighDepth() ? bitsPerPixel / 2 : bitsPerPixel; }
+    int64_t displayStride() const;
+    int64_t displayBytes() const { return displayStride() * height; }
+    int64_t highDepthSamples() const;
+
+    ImageDesc displayDescription() const;
+};
+
+// Takes over a decoded picture: 16-bit formats (RGBA64, RGBX64,
+// Grayscale16) become high-depth images, every other format a 32-bit one.
+// The picture is released as soon as it has been copied, so that a large
+// image is not held twice. False when memory runs out.
+bool takePicture(QImage& picture, PixelBuffers& pixels);
+
+// A copy of the display and high-depth pixels (not the alpha). False when
+// memory runs out; `copy` is then empty.
+bool copyPixels(const PixelBuffers& from, PixelBuffers& copy);
+
+// Copies `from`'s display and high-depth pixels over `to`'s, which has the
+// same size and depth.
+void restorePixels(const PixelBuffers& from, PixelBuffers& to);
+
+// Turns a 32-bit image into a 48-bit one whose samples are the 8-bit ones
+// × 257, so that the filter works in its 16-bit path. False when memory
+// runs out; the image is then unchanged.
+bool widenToHighDepth(PixelBuffers& pixels);
+
+// Row `y` (0 = top) for an encoder: width × channels samples in R, G, B, A
+// (or grey, alpha) order, 8 bits each or 16 bits each (native uint16_t).
+// Colours are divided back by the alpha when `channels` includes it. Safe to
+// call from several threads at once.
+void readRow(const PixelBuffers& pixels, int32_t y, int channels, bool sixteenBits, void* samples);
+
+// The channels an encoder should write for this image: 1 or 3, plus one for
+// the alpha when there is one and `keepAlpha` is set.
+int outputChannels(const PixelBuffers& pixels, bool keepAlpha);
+
+// The display as a top-down picture, for drawing and for 8-bit encoders that
+// take a QImage; null when memory runs out.
+QImage displayPicture(const PixelBuffers& pixels);
+
+} // namespace calmora

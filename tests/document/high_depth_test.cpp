@@ -1,0 +1,290 @@
+// Pictures with 16 bits per channel and pictures with an alpha: kept at their
+// depth from the file through the filter into the result, rows in the order
+// the filter expects, the alpha given back to the formats that hold one.
+#include <algorithm>
+#include <cstring>
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "document/bitmap_ex.h"
+#include "engine/engine.h"
+#include "settings/derive_params.h"
+#include "settings/presets.h"
+#include "test_files.h"
+
+namespace calmora {
+namespace {
+
+// Seeded noise over a ramp, different in every channel and every row, so
+// that a flipped or channel-swapped buffer changes every checksum.
+QImage noisyPicture(QImage::Format format, int width = 70, int height = 50)
+{
+    QImage picture(width, height, format);
+    uint32_t state = 2024;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const auto noise
+                = [&](int shift) { return static_cast<int>((state >> shift) & 0xfff); };
+            const auto level
+                = [](int value) { return static_cast<quint16>(std::clamp(value, 0, 65535)); };
+            const QRgba64 colour
+                = QRgba64::fromRgba64(level(x * 900 + noise(0)), level(y * 1200 + noise(8)),
+                    level(30000 - x * 300 + noise(16)), level(65535 - x * 600));
+            picture.setPixelColor(x, y, QColor::fromRgba64(colour));
+        }
+    }
+    return picture;
+}
+
+uint64_t checksum(const void* data, int64_t bytes, uint64_t hash = 1469598103934665603ull)
+{
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (int64_t i = 0; i < bytes; ++i)
+        hash = (hash ^ p[i]) * 1099511628211ull;
+    return hash;
+}
+
+QImage::Format storedFormat(const QString& path)
+{
+    QImageReader reader(path);
+    return reader.read().format();
+}
+
+TEST(HighDepth, EachFormatIsKeptAtItsDepthWithRowsInTheFilterOrder)
+{
+    struct Row {
+        const char* name;
+        QImage::Format format;
+        int32_t bitsPerPixel;
+        bool alpha;
+        int32_t channels;
+    };
+    const Row rows[] = {
+        { "16-bit colour", QImage::Format_RGBX64, 48, false, 3 },
+        { "16-bit colour and alpha", QImage::Format_RGBA64, 48, true, 3 },
+        { "16-bit grey", QImage::Format_Grayscale16, 16, false, 1 },
+        { "8-bit colour", QImage::Format_RGB32, 32, false, 3 },
+        { "8-bit colour and alpha", QImage::Format_ARGB32, 32, true, 3 },
+    };
+    QTemporaryDir dir;
+    for (const char* type : { "png", "tiff" }) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(type) + ", " + row.name);
+            const QImage picture = noisyPicture(row.format);
+            const QString path = dir.filePath(QStringLiteral("in.%1").arg(QLatin1String(type)));
+            ASSERT_TRUE(picture.save(path, type));
+            CBitmapEx image;
+            QString error;
+            ASSERT_TRUE(image.load(path, &error)) << error.toStdString();
+            EXPECT_EQ(image.bitsPerPixel(), row.bitsPerPixel);
+            EXPECT_EQ(image.hasAlpha(), row.alpha);
+
+            CBitmapEx::Header header;
+            ASSERT_TRUE(CBitmapEx::readHeader(path, header, &error)) << error.toStdString();
+            EXPECT_EQ(header.bitsPerPixel, row.bitsPerPixel);
+            EXPECT_EQ(header.alpha, row.alpha);
+            EXPECT_EQ(header.channels, row.channels);
+            EXPECT_EQ(header.bitsPerChannel, row.bitsPerPixel == 32 ? 8 : 16);
+
+            const PixelBuffers& pixels = image.pixels();
+            const ImageDesc display = image.description();
+            const int last = picture.height() - 1;
+            if (row.bitsPerPixel == 32) {
+                EXPECT_EQ(image.highDepthPixels(), nullptr);
+                continue;
+            }
+            // High-depth row 0 is the top row; display row 0 the bottom one,
+            // showing the high bytes of the last high-depth row.
+            const int samples = row.channels;
+            const QRgba64 top = picture.pixelColor(3, 0).rgba64();
+            const uint16_t* first = pixels.highDepth.get() + 3 * samples;
+            if (samples == 1) {
+                EXPECT_EQ(first[0], reinterpret_cast<const uint16_t*>(picture.constScanLine(0))[3]);
+            } else if (!row.alpha) {
+                EXPECT_EQ(first[0], top.blue());
+                EXPECT_EQ(first[1], top.green());
+                EXPECT_EQ(first[2], top.red());
+            }
+            const uint16_t* lastRow
+                = pixels.highDepth.get() + int64_t { last } * picture.width() * samples;
+            for (int s = 0; s < samples * picture.width(); ++s)
+                ASSERT_EQ(display.pixels[s], lastRow[s] >> 8) << "sample " << s;
+        }
+    }
+}
+
+// Load, measure, filter with a preset and save at 16 bits, reload: the
+// result's samples are pinned by checksums, so any change of row order,
+// channel order or rounding on the way shows.
+TEST(HighDepth, RoundTripThroughTheFilterIsPinned)
+{
+    struct Row {
+        const char* name;
+        const char* type;
+        QImage::Format format;
+        uint64_t expected;
+    };
+    const Row rows[] = {
+        { "png colour", "png", QImage::Format_RGBX64, 0xb7d8ee8e70924ed3 },
+        { "tiff colour", "tiff", QImage::Format_RGBX64, 0xb7d8ee8e70924ed3 },
+        { "png grey", "png", QImage::Format_Grayscale16, 0xdffaac60334164cf },
+        { "tiff grey", "tiff", QImage::Format_Grayscale16, 0xdffaac60334164cf },
+    };
+    PresetTable presets;
+    FilterParams params;
+    presets.deriveParams(0, params);
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString in = dir.filePath(QStringLiteral("in.%1").arg(QLatin1String(row.type)));
+        const QString out = dir.filePath(QStringLiteral("out.%1").arg(QLatin1String(row.type)));
+        ASSERT_TRUE(noisyPicture(row.format, 700, 620).save(in, row.type));
+        CBitmapEx image;
+        ASSERT_TRUE(image.load(in));
+        TileList tiles;
+        buildTileList(image.width(), image.height(), tiles);
+        NoiseProfile profile;
+        resetProfile(profile, false);
+        ASSERT_TRUE(buildProfile(image.description(), tiles, profile, nullptr, nullptr));
+        smoothProfile(profile);
+        ASSERT_TRUE(filterImage(image.originalDescription(), image.description(),
+            image.original()->highDepthPixels(), image.highDepthPixels(), image.bitsPerPixel(),
+            tiles, profile, params, nullptr, nullptr));
+        QString error;
+        ASSERT_TRUE(image.save(out, 90, true, &error)) << error.toStdString();
+
+        CBitmapEx result;
+        ASSERT_TRUE(result.load(out));
+        ASSERT_EQ(result.bitsPerPixel(), image.bitsPerPixel());
+        const PixelBuffers& pixels = result.pixels();
+        const uint64_t sum = checksum(pixels.highDepth.get(), pixels.highDepthSamples() * 2,
+            checksum(profile.bands, sizeof profile.bands));
+        EXPECT_EQ(sum, row.expected) << std::hex << "0x" << sum;
+        EXPECT_EQ(0,
+            std::memcmp(pixels.highDepth.get(), image.highDepthPixels(),
+                static_cast<size_t>(pixels.highDepthSamples()) * 2))
+            << "the saved file holds exactly the filtered samples";
+    }
+}
+
+TEST(HighDepth, TheResultDepthFollowsTheSourceTheFormatAndTheOption)
+{
+    struct Row {
+        const char* name;
+        QImage::Format source;
+        bool widen; // --depth 16
+        bool keepHighDepth; // the option, --depth auto or 16
+        const char* type;
+        bool sixteenBits; // expected
+    };
+    const Row rows[] = {
+        { "16 to png, kept", QImage::Format_RGBX64, false, true, "png", true },
+        { "16 to tiff, kept", QImage::Format_RGBX64, false, true, "tif", true },
+        { "16 to png, 8 asked", QImage::Format_RGBX64, false, false, "png", false },
+        { "16 to tiff, 8 asked", QImage::Format_RGBX64, false, false, "tif", false },
+        { "16 to jpeg", QImage::Format_RGBX64, false, true, "jpg", false },
+        { "8 to png", QImage::Format_RGB32, false, true, "png", false },
+        { "8 to tiff", QImage::Format_RGB32, false, true, "tif", false },
+        { "8 widened to png", QImage::Format_RGB32, true, true, "png", true },
+        { "8 widened to tiff", QImage::Format_RGB32, true, true, "tif", true },
+    };
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString in = dir.filePath(QStringLiteral("in.png"));
+        const QImage picture = noisyPicture(row.source);
+        ASSERT_TRUE(picture.save(in, "png"));
+        CBitmapEx image;
+        ASSERT_TRUE(image.load(in));
+        if (row.widen) {
+            ASSERT_TRUE(image.widenToHighDepth());
+            EXPECT_EQ(image.bitsPerPixel(), 48);
+            EXPECT_EQ(image.original()->bitsPerPixel(), 48);
+        }
+        const QString out = dir.filePath(QStringLiteral("out.%1").arg(QLatin1String(row.type)));
+        QString error;
+        ASSERT_TRUE(image.save(out, 90, row.keepHighDepth, &error)) << error.toStdString();
+        const QImage::Format written = storedFormat(out);
+        const bool sixteen = written == QImage::Format_RGBX64 || written == QImage::Format_RGBA64;
+        EXPECT_EQ(sixteen, row.sixteenBits) << "format " << written;
+        if (row.widen) {
+            // Widening is exact: the 8-bit samples × 257, unfiltered here.
+            const QImage back = QImage(out).convertToFormat(QImage::Format_RGB32);
+            EXPECT_EQ(back, picture.convertToFormat(QImage::Format_RGB32));
+        }
+    }
+}
+
+TEST(HighDepth, AlphaIsGivenBackToPngAndTiffAndFlattenedInJpeg)
+{
+    // Blocks of one colour each, so that a JPEG's colour subsampling does not
+    // blur their centres.
+    constexpr int kBlock = 16;
+    QImage picture(4 * kBlock, 2 * kBlock, QImage::Format_ARGB32);
+    const QRgb colours[] = { qRgba(200, 100, 50, 255), qRgba(255, 255, 255, 0),
+        qRgba(255, 0, 0, 128), qRgba(40, 200, 120, 64) };
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, colours[(x / kBlock + y / kBlock * 3) % 4]);
+    }
+    QTemporaryDir dir;
+    const QString in = dir.filePath(QStringLiteral("in.png"));
+    ASSERT_TRUE(picture.save(in, "png"));
+    CBitmapEx image;
+    ASSERT_TRUE(image.load(in));
+    for (const char* type : { "png", "tif", "jpg" }) {
+        SCOPED_TRACE(type);
+        const QString out = dir.filePath(QStringLiteral("out.%1").arg(QLatin1String(type)));
+        ASSERT_TRUE(image.save(out, 100, false));
+        const QImage back = QImage(out).convertToFormat(QImage::Format_ARGB32);
+        for (int y = kBlock / 2; y < picture.height(); y += kBlock) {
+            for (int x = kBlock / 2; x < picture.width(); x += kBlock) {
+                SCOPED_TRACE(testing::Message() << "(" << x << "," << y << ")");
+                const QRgb want = picture.pixel(x, y);
+                const QRgb got = back.pixel(x, y);
+                if (QByteArray(type) == "jpg") {
+                    EXPECT_EQ(qAlpha(got), 255);
+                    EXPECT_NEAR(qRed(got), qRed(want) * qAlpha(want) / 255, 12);
+                    continue;
+                }
+                EXPECT_EQ(qAlpha(got), qAlpha(want));
+                // Colour is kept composited over black, so a faint pixel
+                // comes back only as exactly as its alpha allows.
+                const int tolerance = qAlpha(want) == 0 ? 255 : 255 / qAlpha(want) + 1;
+                EXPECT_NEAR(qRed(got), qRed(want), tolerance);
+                EXPECT_NEAR(qGreen(got), qGreen(want), tolerance);
+                EXPECT_NEAR(qBlue(got), qBlue(want), tolerance);
+            }
+        }
+    }
+}
+
+TEST(HighDepth, MetadataIsKeptInSixteenBitTiff)
+{
+    QTemporaryDir dir;
+    const QString in = dir.filePath(QStringLiteral("in.tif"));
+    ASSERT_TRUE(noisyPicture(QImage::Format_RGBX64).save(in, "tiff"));
+    test::editMetadata(in, [](Exiv2::Image& image) {
+        image.exifData()["Exif.Image.Model"] = "Test Camera 16";
+        image.exifData()["Exif.Photo.ISOSpeedRatings"] = uint16_t { 3200 };
+    });
+    CBitmapEx image;
+    ASSERT_TRUE(image.load(in));
+    ASSERT_EQ(image.bitsPerPixel(), 48);
+    const QString out = dir.filePath(QStringLiteral("out.tif"));
+    QString error;
+    ASSERT_TRUE(image.save(out, 90, true, &error)) << error.toStdString();
+    EXPECT_EQ(storedFormat(out), QImage::Format_RGBX64);
+    const auto metadata = test::readMetadata(out);
+    const auto model = metadata->exifData().findKey(Exiv2::ExifKey("Exif.Image.Model"));
+    ASSERT_NE(model, metadata->exifData().end());
+    EXPECT_EQ(model->toString(), "Test Camera 16");
+}
+
+} // namespace
+} // namespace calmora
