@@ -1,5 +1,7 @@
 #include "document/image_pixels.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -83,6 +85,13 @@ std::unique_ptr<uint16_t[]> takeAlpha8(const QImage& picture)
     return alpha;
 }
 
+// The display of a high-depth image, by the filter's own rule.
+void showHighDepth(PixelBuffers& pixels)
+{
+    refreshDisplay(pixels.displayDescription(),
+        reinterpret_cast<const uint8_t*>(pixels.highDepth.get()), pixels.bitsPerPixel);
+}
+
 bool takeEightBit(QImage& picture, PixelBuffers& pixels)
 {
     std::unique_ptr<uint16_t[]> alpha;
@@ -120,13 +129,10 @@ bool takeGrey16(const QImage& picture, PixelBuffers& pixels)
         return false;
     const int32_t width = pixels.width;
     for (int32_t y = 0; y < pixels.height; ++y) {
-        const auto* in = reinterpret_cast<const uint16_t*>(picture.constScanLine(y));
-        uint16_t* high = pixels.highDepth.get() + int64_t { y } * width;
-        uint8_t* shown = pixels.display.get() + (pixels.height - 1 - y) * pixels.displayStride();
-        std::memcpy(high, in, static_cast<size_t>(width) * 2);
-        for (int32_t x = 0; x < width; ++x)
-            shown[x] = static_cast<uint8_t>(in[x] >> 8);
+        std::memcpy(pixels.highDepth.get() + int64_t { y } * width, picture.constScanLine(y),
+            static_cast<size_t>(width) * 2);
     }
+    showHighDepth(pixels);
     return true;
 }
 
@@ -148,19 +154,16 @@ bool takeColour16(QImage& picture, PixelBuffers& pixels)
     for (int32_t y = 0; y < pixels.height; ++y) {
         const auto* in = reinterpret_cast<const QRgba64*>(picture.constScanLine(y));
         uint16_t* high = pixels.highDepth.get() + int64_t { y } * width * 3;
-        uint8_t* shown = pixels.display.get() + (pixels.height - 1 - y) * pixels.displayStride();
         for (int32_t x = 0; x < width; ++x) {
             const uint32_t a = hasAlpha ? in[x].alpha() : kMax16;
-            const uint16_t bgr[3] = { premultiplied16(in[x].blue(), a),
-                premultiplied16(in[x].green(), a), premultiplied16(in[x].red(), a) };
-            for (int c = 0; c < 3; ++c) {
-                high[3 * x + c] = bgr[c];
-                shown[3 * x + c] = static_cast<uint8_t>(bgr[c] >> 8);
-            }
+            high[3 * x] = premultiplied16(in[x].blue(), a);
+            high[3 * x + 1] = premultiplied16(in[x].green(), a);
+            high[3 * x + 2] = premultiplied16(in[x].red(), a);
             if (hasAlpha)
                 pixels.alpha[int64_t { y } * width + x] = static_cast<uint16_t>(a);
         }
     }
+    showHighDepth(pixels);
     return true;
 }
 
@@ -233,17 +236,14 @@ bool widenToHighDepth(PixelBuffers& pixels)
         return false;
     const int32_t width = pixels.width;
     for (int32_t y = 0; y < pixels.height; ++y) {
-        const int64_t bufferRow = pixels.height - 1 - y;
-        const uint8_t* in = pixels.display.get() + bufferRow * pixels.displayStride();
+        const uint8_t* in = pixels.display.get() + (pixels.height - 1 - y) * pixels.displayStride();
         uint16_t* high = wide.highDepth.get() + int64_t { y } * width * 3;
-        uint8_t* shown = wide.display.get() + bufferRow * wide.displayStride();
         for (int32_t x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c) {
+            for (int c = 0; c < 3; ++c)
                 high[3 * x + c] = static_cast<uint16_t>(in[4 * x + c] * 257);
-                shown[3 * x + c] = in[4 * x + c];
-            }
         }
     }
+    showHighDepth(wide);
     wide.alpha = std::move(pixels.alpha);
     pixels = std::move(wide);
     return true;

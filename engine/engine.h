@@ -56,6 +56,11 @@ bool filterImage(const ImageDesc& original, const ImageDesc& display,
     TileCallback tileCallback, void* user, BufferProvider bufferProvider = nullptr,
     int32_t threadCount = kAllThreads);
 
+// Rebuilds the whole display (24 bits per pixel for 48, 8 for 16; rows
+// bottom-up) from the high-depth samples (rows top-down): the high byte of
+// every sample, truncated, without rounding or dithering.
+void refreshDisplay(const ImageDesc& display, const uint8_t* highDepth, int32_t bitsPerPixel);
+
 // Measures the noise of an 8-bit image and estimates the profile from it.
 // The caller resets the profile (clearing its values) beforehand. Returns
 // false, leaving the profile as reset, when the pass did not complete. The

@@ -36,6 +36,8 @@ const uint8_t* pixelsOrZeros(const ImageDesc& desc, std::vector<uint8_t>& standI
     return standIn.data();
 }
 
+} // namespace
+
 // The display shows the high byte of every 16-bit sample, truncated, and
 // runs bottom-up against the top-down high-depth rows.
 void refreshDisplay(const ImageDesc& display, const uint8_t* highDepth, int32_t bitsPerPixel)
@@ -49,8 +51,6 @@ void refreshDisplay(const ImageDesc& display, const uint8_t* highDepth, int32_t 
             to[s] = from[2 * s + 1];
     }
 }
-
-} // namespace
 
 bool filterImage(const ImageDesc& original, const ImageDesc& display,
     const uint8_t* highDepthOriginal, uint8_t* highDepthResult, int32_t bitsPerPixel,
