@@ -105,6 +105,8 @@ bool sameRecord(const CliArguments& a, const CliArguments& b)
 void checkRecord(const CliArguments& parsed)
 {
     const CliCommand command = parsed.command;
+    if (command == CliCommand::Help || command == CliCommand::Version)
+        return;
     if (command == CliCommand::Denoise || command == CliCommand::Profile
         || command == CliCommand::Info)
         check(!parsed.files.isEmpty(), QStringLiteral("a command without a file accepted"));
