@@ -78,6 +78,19 @@ private:
     qsizetype m_at = 0;
 };
 
+// The bytes as a group of `size` bytes with the checksum options.h describes,
+// so that random bytes get past it to the field checks.
+QByteArray sealed(QByteArray bytes, int size, int checksumBytes)
+{
+    bytes = bytes.leftJustified(size, '\0', true);
+    uint32_t sum = 0;
+    for (int i = 4; i < 4 + checksumBytes; ++i)
+        sum += static_cast<uint8_t>(bytes[i]);
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<char>(sum >> (8 * i));
+    return bytes;
+}
+
 // A group that one load gave must survive saving and loading untouched, and
 // the second load has nothing to repair.
 template <typename Group>
@@ -134,6 +147,12 @@ void decodeBlobs(const QByteArray& bytes)
     decodeStored<SettingsGroup>(bytes, encodeSettingsGroup, decodeSettingsGroup, "Settings");
     decodeStored<Settings2Group>(bytes, encodeSettings2Group, decodeSettings2Group, "Settings2");
     decodeStored<Settings3Group>(bytes, encodeSettings3Group, decodeSettings3Group, "Settings3");
+    decodeStored<SettingsGroup>(sealed(bytes, kSettingsGroupSize, kSettingsChecksumBytes),
+        encodeSettingsGroup, decodeSettingsGroup, "Settings");
+    decodeStored<Settings2Group>(sealed(bytes, kSettings2GroupSize, kSettings2ChecksumBytes),
+        encodeSettings2Group, decodeSettings2Group, "Settings2");
+    decodeStored<Settings3Group>(sealed(bytes, kSettings3GroupSize, kSettings3ChecksumBytes),
+        encodeSettings3Group, decodeSettings3Group, "Settings3");
 
     // SettingsGroup holds a QString, so its fields are set one by one.
     ValueSource source(bytes);
