@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #include <limits>
 #include <span>
@@ -243,8 +244,12 @@ std::optional<SettingsGroup> decodeSettingsGroup(const QByteArray& stored, QStri
     }
     const QByteArray field = stored.mid(kSuffixOffset, kSuffixFieldBytes);
     const qsizetype end = field.indexOf('\0');
-    const QString suffix = end < 0 ? QString() : QString::fromUtf8(field.left(end));
-    if (end >= 0 && isUsableSuffix(suffix)) {
+    // Bytes that are no UTF-8 would be read as replacement characters, which
+    // take more bytes than they replace: the suffix would change, and may be
+    // cut, each time it is saved. Such a field is damaged.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString suffix = end < 0 ? QString() : QString(utf8(field.left(end)));
+    if (end >= 0 && !utf8.hasError() && isUsableSuffix(suffix)) {
         group->defaultSuffix = suffix;
     } else if (notes) {
         *notes << QStringLiteral("Option defaultSuffix of \"Settings\" is not a usable suffix; it "
