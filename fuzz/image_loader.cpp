@@ -42,26 +42,37 @@ void checkLoaded(const CBitmapEx& image)
     check(image.width() > 0 && image.height() > 0
             && pixels * kBytesPerPixel <= CBitmapEx::kMaxBytesPerCopy,
         QStringLiteral("loaded a %1 x %2 picture").arg(image.width()).arg(image.height()));
+    const int32_t depth = image.bitsPerPixel();
     check(
-        image.bitsPerPixel() == 32, QStringLiteral("%1 bits per pixel").arg(image.bitsPerPixel()));
+        depth == 32 || depth == 48 || depth == 16, QStringLiteral("%1 bits per pixel").arg(depth));
 
     const ImageDesc working = image.description();
     const ImageDesc original = image.originalDescription();
     check(working.pixels && original.pixels && working.pixels != original.pixels,
         QStringLiteral("working copy and original do not both exist"));
+    const int32_t shown = depth == 32 ? 32 : depth / 2;
     check(original.width == working.width && original.height == working.height
-            && original.stride == working.stride
-            && working.stride == image.width() * kBytesPerPixel,
+            && original.stride == working.stride && working.bitsPerPixel == shown
+            && working.stride == (int64_t { image.width() } * shown / 8 + 3) / 4 * 4,
         QStringLiteral("working copy and original differ in shape"));
-    const size_t bytes = static_cast<size_t>(pixels) * kBytesPerPixel;
+    const size_t bytes = static_cast<size_t>(working.stride) * image.height();
     check(std::memcmp(working.pixels, original.pixels, bytes) == 0,
         QStringLiteral("working copy differs from the original"));
-    for (size_t alpha = 3; alpha < bytes; alpha += kBytesPerPixel)
-        if (working.pixels[alpha] != 255)
-            check(false,
-                QStringLiteral("pixel %1: fourth byte %2")
-                    .arg(alpha / 4)
-                    .arg(working.pixels[alpha]));
+    if (depth == 32) {
+        for (size_t alpha = 3; alpha < bytes; alpha += kBytesPerPixel)
+            if (working.pixels[alpha] != 255)
+                check(false,
+                    QStringLiteral("pixel %1: fourth byte %2")
+                        .arg(alpha / 4)
+                        .arg(working.pixels[alpha]));
+    } else {
+        const size_t samples = static_cast<size_t>(pixels) * (depth / 16);
+        check(image.highDepthPixels() && image.original()->highDepthPixels()
+                && std::memcmp(
+                       image.highDepthPixels(), image.original()->highDepthPixels(), samples * 2)
+                    == 0,
+            QStringLiteral("high-depth working copy differs from the original"));
+    }
     check(image.toQImage().size() == QSize(image.width(), image.height()),
         QStringLiteral("drawing copy of another size"));
 }
