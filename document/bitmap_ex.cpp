@@ -3,6 +3,7 @@
 #include "document/decoder_messages.h"
 #include "document/file_kind.h"
 #include "document/image_checks.h"
+#include "document/image_encoders.h"
 #include "document/image_pixels.h"
 #include "document/safe_file.h"
 
@@ -39,7 +40,6 @@ constexpr int kBytesPerPixel = 4;
 // The reader checks its own decoded format against this limit; for files
 // with 16 bits per channel that format takes twice the bytes of ours.
 constexpr int kReaderLimitMb = 2 * static_cast<int>(CBitmapEx::kMaxBytesPerCopy >> 20);
-constexpr int kTiffLzw = 1;
 
 void prepareLibraries()
 {
@@ -90,47 +90,6 @@ OutputFormat outputFormatFor(const QString& path)
     if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
         return { "tiff", "image/tiff" };
     return { "jpeg", "image/jpeg" };
-}
-
-// The picture a lossless encoder writes: the image's own channels (grey or
-// colour, with its alpha if it has one) at 16 bits or 8.
-QImage losslessPicture(const PixelBuffers& pixels, bool sixteenBits)
-{
-    const int channels = outputChannels(pixels, true);
-    // Qt has no grey-and-alpha format: such a picture is written in colour.
-    const QImage::Format format = channels == 1
-        ? (sixteenBits ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8)
-        : sixteenBits ? (channels == 3 ? QImage::Format_RGBX64 : QImage::Format_RGBA64)
-                      : (channels == 3 ? QImage::Format_RGB888 : QImage::Format_RGBA8888);
-    QImage picture(pixels.width, pixels.height, format);
-    if (picture.isNull())
-        return {};
-    const int bytesPerSample = sixteenBits ? 2 : 1;
-    std::vector<uint8_t> row(static_cast<size_t>(pixels.width) * channels * bytesPerSample);
-    for (int32_t y = 0; y < pixels.height; ++y) {
-        readRow(pixels, y, channels, sixteenBits, row.data());
-        uchar* line = picture.scanLine(y);
-        if (channels != 2 && !(sixteenBits && channels == 3)) {
-            std::memcpy(line, row.data(), row.size());
-            continue;
-        }
-        // Widened to four samples a pixel: grey and alpha become colour and
-        // alpha, 16-bit colour gets an opaque fourth sample.
-        const auto* samples16 = reinterpret_cast<const uint16_t*>(row.data());
-        for (int32_t x = 0; x < pixels.width; ++x) {
-            for (int c = 0; c < 4; ++c) {
-                const int64_t from
-                    = int64_t { x } * channels + (channels == 2 ? (c < 3 ? 0 : 1) : std::min(c, 2));
-                if (sixteenBits) {
-                    reinterpret_cast<uint16_t*>(line)[4 * x + c]
-                        = channels == 3 && c == 3 ? uint16_t { 65535 } : samples16[from];
-                } else {
-                    line[4 * x + c] = row[static_cast<size_t>(from)];
-                }
-            }
-        }
-    }
-    return picture;
 }
 
 // IFD0 tags that describe how the source file laid out its pixels. The
@@ -603,23 +562,20 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
 
 bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, QString* error) const
 {
+    SaveOptions options;
+    options.jpegQuality = jpegQuality;
+    options.keepHighDepth = keepHighDepth;
+    return save(path, options, error);
+}
+
+bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* error) const
+{
     prepareLibraries();
     const auto fail = [&](const QString& reason) {
         if (error)
             *error = tr("Cannot save \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
         return false;
     };
-    if (isNull())
-        return fail(tr("there is no image to save."));
-    // The caller's setting is honoured; a value outside 0..100 is a damaged
-    // setting and falls back to the default.
-    const int quality = jpegQuality >= 0 && jpegQuality <= 100 ? jpegQuality : kDefaultJpegQuality;
-    // The name decides the format, so that a file called .png or .tif really
-    // is one.
-    const OutputFormat output = outputFormatFor(path);
-    if (findEncoder(output.mimeType) < 0)
-        return fail(
-            tr("no encoder for %1 is available.").arg(QString::fromLatin1(output.mimeType)));
     const QFileInfo info(path);
     if (info.isDir())
         return fail(tr("it is a folder."));
@@ -631,53 +587,95 @@ bool CBitmapEx::save(const QString& path, int jpegQuality, bool keepHighDepth, Q
     // Encoded in memory first: the destination, which may be the source file
     // itself, is touched only once the complete file exists.
     QByteArray encoded;
-    bool iccWritten = false;
+    QString reason;
     try {
-        // A JPEG holds 8 bits and no alpha: it gets the display, composited
-        // over black. The lossless formats keep the alpha, and the 16 bits
-        // when the image has them and the caller asks for them.
-        const bool jpeg = output.format == "jpeg";
-        QImage picture = jpeg ? toQImage(false)
-                              : losslessPicture(m_pixels, keepHighDepth && m_pixels.isHighDepth());
-        if (picture.isNull())
-            return fail(tr("not enough memory to encode the picture."));
-        if (m_metadata && !m_metadata->icc.isEmpty()) {
-            const QColorSpace colourSpace = QColorSpace::fromIccProfile(m_metadata->icc);
-            if (colourSpace.isValid()) {
-                picture.setColorSpace(colourSpace);
-                iccWritten = true;
-            }
-        }
-        QBuffer buffer(&encoded);
-        buffer.open(QIODevice::WriteOnly);
-        // The encoders' own complaints explain a failure better than the
-        // writer's generic one, and must not reach the terminal raw.
-        DecoderMessages messages;
-        QImageWriter writer(&buffer, output.format);
-        if (jpeg)
-            writer.setQuality(quality);
-        else if (output.format == "tiff")
-            writer.setCompression(kTiffLzw);
-        if (!writer.write(picture)) {
-            return fail(messages.messages().isEmpty()
-                    ? writer.errorString()
-                    : messages.messages().join(QLatin1String("; ")));
-        }
+        // The name decides the format, so that a file called .png or .tif
+        // really is one.
+        const QByteArray format = outputFormatFor(path).format;
+        bool iccWritten = false;
+        if (!encode(format, options, encoded, iccWritten, reason))
+            return fail(reason);
         if (m_metadata) {
             // Metadata is a courtesy: when it cannot be added, the picture is
             // still saved, without it.
             QByteArray withMetadata = m_metadata->addTo(
-                encoded, output.format, width(), height(), m_exif.record().orientation, iccWritten);
+                encoded, format, width(), height(), m_exif.record().orientation, iccWritten);
             if (!withMetadata.isEmpty())
                 encoded = std::move(withMetadata);
         }
     } catch (const std::bad_alloc&) {
         return fail(tr("not enough memory to encode the picture."));
     }
-
-    QString reason;
     if (!writeFileAtomically(path, encoded, &reason))
         return fail(reason);
+    return true;
+}
+
+bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QByteArray& file,
+    bool& iccWritten, QString& reason) const
+{
+    prepareLibraries();
+    if (isNull()) {
+        reason = tr("there is no image to save.");
+        return false;
+    }
+    // A profile that Qt cannot parse is left to the metadata step, which
+    // embeds it where the format allows; a PNG goes without it.
+    QByteArray icc;
+    if (m_metadata && QColorSpace::fromIccProfile(m_metadata->icc).isValid())
+        icc = m_metadata->icc;
+    iccWritten = !icc.isEmpty();
+
+    if (format != "jpeg") {
+        // The lossless formats keep the alpha, and the 16 bits when the
+        // image has them and the caller asks for them.
+        EncodeRequest request;
+        request.width = width();
+        request.height = height();
+        request.channels = outputChannels(m_pixels, true);
+        request.bitsPerChannel = options.keepHighDepth && m_pixels.isHighDepth() ? 16 : 8;
+        request.compression = options.compression;
+        request.iccProfile = icc;
+        request.threadCount = options.threadCount;
+        const bool sixteenBits = request.bitsPerChannel == 16;
+        request.readRow = [this, &request, sixteenBits](int32_t y, void* samples) {
+            readRow(m_pixels, y, request.channels, sixteenBits, samples);
+        };
+        return format == "png" ? encodePng(request, file, reason)
+                               : encodeTiff(request, file, reason);
+    }
+
+    // A JPEG holds 8 bits and no alpha: it gets the display, composited over
+    // black.
+    if (findEncoder("image/jpeg") < 0) {
+        reason = tr("no encoder for image/jpeg is available.");
+        return false;
+    }
+    QImage picture = toQImage(false);
+    if (picture.isNull()) {
+        reason = tr("not enough memory to encode the picture.");
+        return false;
+    }
+    if (iccWritten)
+        picture.setColorSpace(QColorSpace::fromIccProfile(icc));
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::WriteOnly);
+    // The encoder's own complaints explain a failure better than the
+    // writer's generic one, and must not reach the terminal raw.
+    DecoderMessages messages;
+    QImageWriter writer(&buffer, "jpeg");
+    // The caller's setting is honoured; a value outside 0..100 is a damaged
+    // setting and falls back to the default.
+    const int quality = options.jpegQuality >= 0 && options.jpegQuality <= 100
+        ? options.jpegQuality
+        : kDefaultJpegQuality;
+    writer.setQuality(quality);
+    if (!writer.write(picture)) {
+        reason = messages.messages().isEmpty() ? writer.errorString()
+                                               : messages.messages().join(QLatin1String("; "));
+        file.clear();
+        return false;
+    }
     return true;
 }
 

@@ -67,13 +67,28 @@ public:
     // one line each, for the caller to show once.
     const QStringList& decoderNotes() const { return m_decoderNotes; }
 
+    // How a result is written.
+    struct SaveOptions {
+        int jpegQuality = kDefaultJpegQuality; // 0..100; anything else means the default
+        // PNG and TIFF keep 16 bits per channel when the image has them.
+        bool keepHighDepth = false;
+        int compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
+        int threadCount = 0; // for PNG and TIFF; 0: one per core
+    };
+
     // Writes the working image: PNG for ".png", TIFF for ".tif" and ".tiff",
-    // JPEG for every other name. PNG and TIFF keep the alpha, and 16 bits
-    // per channel when the image has them and `keepHighDepth` is set; a JPEG
-    // gets the image composited over black. The destination is replaced only by a
+    // JPEG for every other name. PNG and TIFF keep the alpha; a JPEG gets
+    // the image composited over black. The destination is replaced only by a
     // complete file; on failure it is left as it was and `error` says why.
+    bool save(const QString& path, const SaveOptions& options, QString* error = nullptr) const;
     bool save(const QString& path, int jpegQuality = kDefaultJpegQuality,
         bool keepHighDepth = false, QString* error = nullptr) const;
+
+    // The file save() would write, without the source's metadata: "jpeg",
+    // "png" or "tiff". `iccWritten` tells whether the colour profile is in
+    // it already.
+    bool encode(const QByteArray& format, const SaveOptions& options, QByteArray& file,
+        bool& iccWritten, QString& reason) const;
 
     bool isNull() const { return m_pixels.isNull(); }
     int32_t width() const { return m_pixels.width; }
