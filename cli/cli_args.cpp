@@ -18,6 +18,7 @@ enum class Valued {
     Format,
     Quality,
     Depth,
+    Compression,
     Preset,
     Settings,
     Set,
@@ -37,6 +38,7 @@ const QHash<QString, Valued>& valuedOptions()
         { QStringLiteral("--format"), Valued::Format },
         { QStringLiteral("--quality"), Valued::Quality },
         { QStringLiteral("--depth"), Valued::Depth },
+        { QStringLiteral("--compression"), Valued::Compression },
         { QStringLiteral("--preset"), Valued::Preset },
         { QStringLiteral("--settings"), Valued::Settings },
         { QStringLiteral("--set"), Valued::Set },
@@ -118,6 +120,8 @@ bool applyValue(
             return false;
         }
         break;
+    case Valued::Compression:
+        return parseInt(value, 0, 9, option, &parsed.compression, error);
     case Valued::Preset:
         parsed.preset = value;
         break;
@@ -361,6 +365,8 @@ Options of denoise:
   --depth auto|8|16       bits per channel of PNG and TIFF results: auto keeps
                           the source's (default), 16 also widens 8-bit sources
                           and filters them at 16 bits; JPEG is always 8
+  --compression 0..9      PNG and TIFF compression: 0 none, 9 smallest
+                          (default: a fast level close to the smallest)
   --preset NAME|INDEX     filter preset (default: the stored default preset)
   --settings v0,...,v15   all sixteen filter settings in their stored order
   --set NAME=VALUE        one filter setting, applied after the preset or

@@ -26,6 +26,8 @@ struct CliArguments {
     // Bits per channel of PNG and TIFF results: 0 keeps the source's, 8, or
     // 16 (8-bit sources widened and filtered at 16 bits).
     int depth = 0;
+    // PNG and TIFF: 0 (none) .. 9 (smallest); -1 the fast default.
+    int compression = -1;
     std::optional<QString> preset; // name or index; else the stored default
     std::optional<QString> settings; // sixteen comma-separated values
     QStringList assignments; // NAME=VALUE, in order

@@ -242,6 +242,7 @@ int denoise(const CliArguments& args)
     // whatever the desktop program's stored choice.
     options.settings2.tiffDepth = args.depth == 8 ? 0 : 1;
     batchOptions.widenToSixteenBits = args.depth == 16;
+    batchOptions.compression = args.compression;
     if (!args.destDir.isEmpty()) {
         batchOptions.destinationMode = 2;
         batchOptions.destinationFolder = args.destDir;

@@ -83,6 +83,7 @@ struct BatchOptions {
     // 8-bit sources are filtered and saved at 16 bits where the result's
     // format holds them (PNG, TIFF).
     bool widenToSixteenBits = false;
+    int32_t compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
 };
 
 struct BatchJob {

@@ -40,6 +40,7 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         { "option missing its value", "denoise a.jpg --suffix", "--suffix needs a value" },
         { "profile of two files", "profile a.jpg b.jpg", "one image file" },
         { "depth not 8 or 16", "denoise --depth 12 a.tif", "--depth takes auto, 8 or 16" },
+        { "compression above 9", "denoise --compression 10 a.tif", "from 0 to 9" },
         { "16 bits into the default JPEG", "denoise --depth 16 a.tif", "a JPEG holds 8 bits" },
         { "16 bits into a named JPEG", "denoise --depth 16 -o r.jpg a.tif", "a JPEG holds 8 bits" },
     };
