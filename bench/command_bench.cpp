@@ -1,0 +1,161 @@
+// The whole of `calmora-cli denoise` on a 20-megapixel photo, stage by stage:
+// decode, profile, filter, encode, and metadata with the atomic write, for
+// JPEG, PNG and TIFF at 8 bits and PNG and TIFF at 16. The photo is written
+// once per format into a temporary folder and read back every iteration, as
+// the command would read a user's file.
+//
+// Reported counters, in seconds per run: decode, profile, filter, encode,
+// write (metadata and the atomic write), total.
+
+#include "bench/bench_photo.h"
+#include "document/bitmap_ex.h"
+#include "engine/engine.h"
+#include "settings/presets.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <map>
+
+namespace {
+
+using namespace calmora;
+using namespace calmora::bench;
+
+struct Case {
+    const char* name;
+    const char* suffix;
+    int bits;
+};
+constexpr Case kCases[] = {
+    { "jpeg8", "jpg", 8 },
+    { "png8", "png", 8 },
+    { "tiff8", "tif", 8 },
+    { "png16", "png", 16 },
+    { "tiff16", "tif", 16 },
+};
+
+QTemporaryDir& folder()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// The input file of a case, written on first use.
+QString input(const Case& c)
+{
+    static std::map<std::string, QString> paths;
+    auto found = paths.find(c.name);
+    if (found != paths.end())
+        return found->second;
+    const QString path
+        = folder().filePath(QStringLiteral("in_%1.%2").arg(QLatin1String(c.name), c.suffix));
+    QByteArray file;
+    QString reason;
+    if (c.bits == 8 && QByteArray(c.suffix) == "jpg") {
+        QImageWriter writer(path, "jpeg");
+        writer.setQuality(92);
+        writer.write(photoImage(8));
+    } else {
+        const EncodeRequest request = photoRequest(c.bits);
+        const bool png = QByteArray(c.suffix) == "png";
+        if (png ? encodePng(request, file, reason) : encodeTiff(request, file, reason)) {
+            QFile out(path);
+            if (out.open(QIODevice::WriteOnly))
+                out.write(file);
+        }
+    }
+    return paths[c.name] = path;
+}
+
+double seconds(QElapsedTimer& timer)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
+
+void wholeCommand(benchmark::State& state)
+{
+    const Case& c = kCases[state.range(0)];
+    state.SetLabel(c.name);
+    const QString in = input(c);
+    const QString out
+        = folder().filePath(QStringLiteral("out_%1.%2").arg(QLatin1String(c.name), c.suffix));
+    FilterParams params;
+    PresetTable().deriveParams(0, params);
+    CBitmapEx::SaveOptions options;
+    options.keepHighDepth = true;
+    std::map<std::string, double> totals;
+
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        CBitmapEx image;
+        if (!image.load(in)) {
+            state.SkipWithError("the input could not be loaded");
+            return;
+        }
+        totals["decode"] += seconds(timer);
+
+        timer.restart();
+        TileList tiles;
+        buildTileList(image.width(), image.height(), tiles);
+        NoiseProfile profile;
+        resetProfile(profile, false);
+        buildProfile(image.description(), tiles, profile, nullptr, nullptr);
+        smoothProfile(profile);
+        totals["profile"] += seconds(timer);
+
+        timer.restart();
+        filterImage(image.originalDescription(), image.description(),
+            image.original()->highDepthPixels(), image.highDepthPixels(), image.bitsPerPixel(),
+            tiles, profile, params, nullptr, nullptr);
+        totals["filter"] += seconds(timer);
+
+        timer.restart();
+        QByteArray file;
+        bool iccWritten = false;
+        QString reason;
+        const QByteArray format = c.suffix == QByteArray("jpg") ? "jpeg"
+            : c.suffix == QByteArray("png")                     ? "png"
+                                                                : "tiff";
+        image.encode(format, options, file, iccWritten, reason);
+        const double encode = seconds(timer);
+        totals["encode"] += encode;
+        benchmark::DoNotOptimize(file.data());
+        file.clear();
+
+        // save() encodes again; what it takes beyond the encoding is the
+        // metadata and the atomic write.
+        timer.restart();
+        image.save(out, options);
+        totals["write"] += std::max(0.0, seconds(timer) - encode);
+    }
+    double total = 0;
+    for (const auto& [stage, sum] : totals) {
+        state.counters[stage] = benchmark::Counter(sum, benchmark::Counter::kAvgIterations);
+        total += sum;
+    }
+    state.counters["total"] = benchmark::Counter(total, benchmark::Counter::kAvgIterations);
+}
+
+BENCHMARK(wholeCommand)
+    ->DenseRange(0, std::size(kCases) - 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The image plugins (JPEG, TIFF) are found through the application.
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
