@@ -622,8 +622,12 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     // A profile that Qt cannot parse is left to the metadata step, which
     // embeds it where the format allows; a PNG goes without it.
     QByteArray icc;
-    if (m_metadata && QColorSpace::fromIccProfile(m_metadata->icc).isValid())
-        icc = m_metadata->icc;
+    if (m_metadata && !m_metadata->icc.isEmpty()) {
+        // Qt's remarks on a profile it rejects are not the user's concern.
+        DecoderMessages remarks;
+        if (QColorSpace::fromIccProfile(m_metadata->icc).isValid())
+            icc = m_metadata->icc;
+    }
     iccWritten = !icc.isEmpty();
 
     if (format != "jpeg") {
