@@ -1,7 +1,8 @@
 // The batch run: for every file a load, the batch's preset, a profile pass, a
 // whole-image filter pass and a save under a name the batch options derive,
 // with four status lines, the overall progress and the elapsed and
-// remaining times.
+// remaining times. Pipelined, the next file is decoded and the previous one
+// written while one is filtered.
 
 #include "document/bitmap_ex.h"
 #include "document/worker_passes.h"
@@ -17,8 +18,14 @@
 #include <QSet>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
+#include <thread>
+#include <vector>
 
 namespace calmora {
 
@@ -118,10 +125,9 @@ QString fileKey(const QString& path)
 
 namespace {
 
-void recordFailure(BatchJob& batch, const QString& path, const QString& reason)
+QString outputFor(const QString& sourcePath, const BatchOptions& options)
 {
-    batch.failedFiles.append(path);
-    batch.failureReasons.append(reason);
+    return options.outputPath.isEmpty() ? batchOutputPath(sourcePath, options) : options.outputPath;
 }
 
 // Makes the one missing folder level, as a file manager would; parents are
@@ -154,134 +160,463 @@ bool prepareFolder(const QString& folder, QString* reason)
     return false;
 }
 
-} // namespace
+// One source file as the loader leaves it: decoded, and widened where the
+// result keeps 16 bits. Nothing here depends on the other files.
+struct LoadedFile {
+    int32_t index = 0;
+    bool exists = false;
+    QString output;
+    std::unique_ptr<CBitmapEx> image; // null when the load failed
+    QString reason; // why the load failed
+    bool widened = true; // false when memory ran out for 16 bits
+};
 
-void runBatch(ProcessingJob& job, JobSnapshot& snapshot)
+void loadFile(LoadedFile& file, const QString& path, const BatchOptions& options)
 {
-    BatchJob& batch = *snapshot.batch;
-    const BatchOptions defaults;
-    const BatchOptions& options = batch.options != nullptr ? *batch.options : defaults;
-    WorkerHost* host = snapshot.host;
-    const int32_t presetCount = snapshot.presets != nullptr ? snapshot.presets->count() : 0;
-    const int32_t fileCount
-        = std::min<int32_t>(batch.fileCount, static_cast<int32_t>(batch.files.size()));
-    int64_t totalMs = 0;
-    QSet<QString> sources;
-    for (const QString& file : batch.files)
-        sources.insert(fileKey(file));
+    auto image = std::make_unique<CBitmapEx>();
+    if (!image->load(path, &file.reason))
+        return;
+    file.output = outputFor(path, options);
+    if (options.widenToSixteenBits && CBitmapEx::isLosslessName(file.output))
+        file.widened = image->widenToHighDepth();
+    file.image = std::move(image);
+}
+
+struct SaveSettings {
+    int jpegQuality = CBitmapEx::kDefaultJpegQuality;
+    bool keepHighDepth = false;
+};
+
+// What became of a filtered file at the disk.
+struct WrittenFile {
+    int32_t index = 0;
+    QString output;
+    bool saved = false;
+    QString reason;
+};
+
+WrittenFile writeFile(LoadedFile& file, const SaveSettings& settings)
+{
+    WrittenFile written;
+    written.index = file.index;
+    written.output = file.output;
+    written.saved = file.image->save(
+        file.output, settings.jpegQuality, settings.keepHighDepth, &written.reason);
+    // The image goes before the outcome is announced, so that the next file
+    // handed over never meets it: three images at most.
+    file.image.reset();
+    return written;
+}
+
+enum class FileResult { Failed, Stopped, Filtered };
+
+// The batch on the worker thread, and, when pipelined, a loader thread that
+// decodes the next file and a writer thread that saves the previous one.
+//
+// Everything the host sees and every list of the batch is written on the
+// worker thread, in file order: the writer's outcome waits in a slot until
+// the worker records it. Each slot holds one file and a stage takes its next
+// file only when its slot is free, so a decoded file waits, one is filtered
+// and one is written: three images at most.
+class BatchRun {
+public:
+    BatchRun(ProcessingJob& job, JobSnapshot& snapshot);
+    ~BatchRun();
+    BatchRun(const BatchRun&) = delete;
+    BatchRun& operator=(const BatchRun&) = delete;
+
+    void runSequential();
+    void runPipelined();
+
+private:
+    void beginFile(int32_t index, bool exists);
+    FileResult processFile(LoadedFile& file);
+    bool checkFile(LoadedFile& file, TileList& tiles);
+    FileResult filterFile(LoadedFile& file, TileList& tiles);
+    bool acceptsOutput(int32_t index, const QString& output);
+    void recordFailure(int32_t index, const QString& reason);
+    void recordWritten(const WrittenFile& written);
+    void settle(int32_t index);
+
+    void loaderLoop();
+    void writerLoop();
+    LoadedFile takeLoaded();
+    void handOver(LoadedFile file);
+    void collectWritten(bool wait);
+    void endThreads();
+
+    ProcessingJob& m_job;
+    JobSnapshot& m_snapshot;
+    BatchJob& m_batch;
+    const BatchOptions m_defaults;
+    const BatchOptions& m_options;
+    WorkerHost* const m_host;
+    const QStringList& m_files; // read by the loader too, so const access only
+    const int32_t m_fileCount;
+    const int32_t m_presetCount;
+    SaveSettings m_save;
+    QElapsedTimer m_clock;
+    QSet<QString> m_sources;
     // Results of this batch so far: two sources that map on one name (a.jpg
     // and a.png) must not silently lose the first result.
-    QHash<QString, QString> results;
+    QHash<QString, QString> m_results;
 
-    for (int32_t i = 0; i < fileCount; ++i) {
-        const QString& path = batch.files[i];
-        int32_t preset = options.presetIndex;
-        if (preset > presetCount && snapshot.image == nullptr)
-            preset = 0;
-        if (preset < presetCount && snapshot.presets != nullptr)
-            snapshot.presets->deriveParams(preset, snapshot.settings);
+    // The pipeline. m_pipelined and m_writingKey belong to the worker; the
+    // slots and counters below them are guarded by m_mutex.
+    bool m_pipelined = false;
+    // The output key of the file at the writer until its outcome is recorded.
+    QString m_writingKey;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::optional<LoadedFile> m_loaded;
+    std::optional<LoadedFile> m_toWrite;
+    bool m_writerBusy = false; // from the hand-over until its outcome is posted
+    std::optional<WrittenFile> m_written;
+    int32_t m_settled = 0; // leading files whose outcome is recorded
+    // A source that an earlier file's result may replace is read only after
+    // that result is settled, as a one-by-one run would read it.
+    std::vector<bool> m_waitsForEarlierResults;
+    bool m_quit = false;
+    std::thread m_loader;
+    std::thread m_writer;
+};
 
-        QElapsedTimer timer;
-        timer.start();
-        const QFileInfo source(path);
-        const QString name = source.fileName();
-        if (host != nullptr && source.exists()) {
-            host->batchLine(1, name + QStringLiteral(" - Building noise profile"));
-            host->batchLine(2,
-                QStringLiteral("%1 %2 of %3")
-                    .arg(QStringLiteral("Please wait while processing image"))
-                    .arg(i + 1)
-                    .arg(batch.fileCount));
-        }
+BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
+    : m_job(job)
+    , m_snapshot(snapshot)
+    , m_batch(*snapshot.batch)
+    , m_options(m_batch.options != nullptr ? *m_batch.options : m_defaults)
+    , m_host(snapshot.host)
+    , m_files(m_batch.files)
+    , m_fileCount(std::min<int32_t>(m_batch.fileCount, static_cast<int32_t>(m_files.size())))
+    , m_presetCount(snapshot.presets != nullptr ? snapshot.presets->count() : 0)
+{
+    m_save.jpegQuality = snapshot.options.settings.jpegQuality;
+    m_save.keepHighDepth = snapshot.options.settings2.tiffDepth != 0;
+    m_clock.start();
+    for (const QString& file : m_files)
+        m_sources.insert(fileKey(file));
+}
 
-        CBitmapEx image;
-        QString reason;
-        if (!image.load(path, &reason)) {
-            recordFailure(batch, path, reason);
-            continue;
-        }
-        if (host != nullptr) {
-            for (const QString& note : image.decoderNotes())
-                host->reportNote(path, note);
-        }
-        TileList tiles;
-        buildTileList(image.width(), image.height(), tiles);
+BatchRun::~BatchRun()
+{
+    endThreads();
+}
 
-        const QString output
-            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
-        if (options.outputPath.isEmpty() && createsFolder(options)
-            && !prepareFolder(batchOutputFolder(path, options), &reason)) {
-            recordFailure(batch, path, reason);
-            continue;
-        }
-        if (options.widenToSixteenBits && CBitmapEx::isLosslessName(output)
-            && !image.widenToHighDepth()) {
-            recordFailure(batch, path,
-                QStringLiteral("Not enough memory to filter \"%1\" at 16 bits per channel.")
-                    .arg(QDir::toNativeSeparators(path)));
-            continue;
-        }
-        const QString outputKey = fileKey(output);
-        if (results.contains(outputKey)) {
-            recordFailure(batch, path,
-                QStringLiteral("The result \"%1\" would replace the result of \"%2\".")
-                    .arg(QDir::toNativeSeparators(output),
-                        QDir::toNativeSeparators(results.value(outputKey))));
-            continue;
-        }
-        if (!options.allowOverwrite && sources.contains(outputKey)) {
-            recordFailure(batch, path,
-                QStringLiteral("The result would replace the source file \"%1\".")
-                    .arg(QDir::toNativeSeparators(output)));
-            continue;
-        }
-
-        TileRun run(job, snapshot);
-        run.filtering = false;
-        run.wholeImage = true;
-        run.progressWindow = snapshot.progressWindow;
-        run.tilesPending = countPendingTiles(tiles, run);
-        if (!options.useGivenProfile) {
-            if (measureProfile(run, image, tiles, snapshot.activeProfile))
-                keepMeasuredProfile(job, snapshot, true, name, image);
-            smoothProfile(snapshot.activeProfile);
-        }
-
-        if (host != nullptr)
-            host->batchLine(1, name + QStringLiteral(" - Filtering noise"));
-        run.filtering = true;
-        if (run.stopped())
-            return;
-        run.tilesPending = countPendingTiles(tiles, run);
-        const bool filtered = filterPass(run, image, tiles);
-        if (run.stopped())
-            return;
-        if (!filtered) {
-            // The display still holds the unfiltered picture; saving it would
-            // pass it off as a result.
-            recordFailure(batch, path, kFilterRefused);
-            continue;
-        }
-
-        if (image.save(output, snapshot.options.settings.jpegQuality,
-                snapshot.options.settings2.tiffDepth != 0, &reason)) {
-            batch.doneFiles.append(path);
-            batch.writtenFiles.append(output);
-            results.insert(fileKey(output), path);
-        } else {
-            recordFailure(batch, path, reason);
-        }
-
-        if (host != nullptr)
-            host->batchProgress((i + 1) * 100 / batch.fileCount);
-        totalMs += timer.elapsed();
-        batch.elapsedText = durationText(totalMs);
-        const int64_t remainingMs = batch.fileCount * totalMs / (i + 1) - totalMs;
-        if (host != nullptr) {
-            host->batchLine(3, batch.elapsedText);
-            host->batchLine(4, durationText(remainingMs));
-        }
+void BatchRun::beginFile(int32_t index, bool exists)
+{
+    int32_t preset = m_options.presetIndex;
+    if (preset > m_presetCount && m_snapshot.image == nullptr)
+        preset = 0;
+    if (preset < m_presetCount && m_snapshot.presets != nullptr)
+        m_snapshot.presets->deriveParams(preset, m_snapshot.settings);
+    if (m_host != nullptr && exists) {
+        m_host->batchLine(1,
+            QFileInfo(m_files.at(index)).fileName() + QStringLiteral(" - Building noise profile"));
+        m_host->batchLine(2,
+            QStringLiteral("%1 %2 of %3")
+                .arg(QStringLiteral("Please wait while processing image"))
+                .arg(index + 1)
+                .arg(m_batch.fileCount));
     }
+}
+
+FileResult BatchRun::processFile(LoadedFile& file)
+{
+    TileList tiles;
+    if (!checkFile(file, tiles))
+        return FileResult::Failed;
+    return filterFile(file, tiles);
+}
+
+bool BatchRun::checkFile(LoadedFile& file, TileList& tiles)
+{
+    const QString& path = m_files.at(file.index);
+    if (file.image == nullptr) {
+        recordFailure(file.index, file.reason);
+        return false;
+    }
+    if (m_host != nullptr) {
+        for (const QString& note : file.image->decoderNotes())
+            m_host->reportNote(path, note);
+    }
+    buildTileList(file.image->width(), file.image->height(), tiles);
+
+    QString reason;
+    if (m_options.outputPath.isEmpty() && createsFolder(m_options)
+        && !prepareFolder(batchOutputFolder(path, m_options), &reason)) {
+        recordFailure(file.index, reason);
+        return false;
+    }
+    if (!file.widened) {
+        recordFailure(file.index,
+            QStringLiteral("Not enough memory to filter \"%1\" at 16 bits per channel.")
+                .arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    return acceptsOutput(file.index, file.output);
+}
+
+bool BatchRun::acceptsOutput(int32_t index, const QString& output)
+{
+    const QString outputKey = fileKey(output);
+    // Whether the neighbour at the writer holds this name depends on whether
+    // its save succeeds.
+    if (!m_writingKey.isEmpty() && outputKey == m_writingKey)
+        collectWritten(true);
+    if (m_results.contains(outputKey)) {
+        recordFailure(index,
+            QStringLiteral("The result \"%1\" would replace the result of \"%2\".")
+                .arg(QDir::toNativeSeparators(output),
+                    QDir::toNativeSeparators(m_results.value(outputKey))));
+        return false;
+    }
+    if (!m_options.allowOverwrite && m_sources.contains(outputKey)) {
+        recordFailure(index,
+            QStringLiteral("The result would replace the source file \"%1\".")
+                .arg(QDir::toNativeSeparators(output)));
+        return false;
+    }
+    return true;
+}
+
+FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
+{
+    CBitmapEx& image = *file.image;
+    const QString name = QFileInfo(m_files.at(file.index)).fileName();
+    TileRun run(m_job, m_snapshot);
+    run.filtering = false;
+    run.wholeImage = true;
+    run.progressWindow = m_snapshot.progressWindow;
+    run.tilesPending = countPendingTiles(tiles, run);
+    if (!m_options.useGivenProfile) {
+        if (measureProfile(run, image, tiles, m_snapshot.activeProfile))
+            keepMeasuredProfile(m_job, m_snapshot, true, name, image);
+        smoothProfile(m_snapshot.activeProfile);
+    }
+
+    // The previous file's save has usually ended by now; its lines then come
+    // before this file's filtering rather than after it.
+    collectWritten(false);
+    if (m_host != nullptr)
+        m_host->batchLine(1, name + QStringLiteral(" - Filtering noise"));
+    run.filtering = true;
+    if (run.stopped())
+        return FileResult::Stopped;
+    run.tilesPending = countPendingTiles(tiles, run);
+    const bool filtered = filterPass(run, image, tiles);
+    if (run.stopped())
+        return FileResult::Stopped;
+    if (!filtered) {
+        // The display still holds the unfiltered picture; saving it would
+        // pass it off as a result.
+        recordFailure(file.index, kFilterRefused);
+        return FileResult::Failed;
+    }
+    return FileResult::Filtered;
+}
+
+void BatchRun::recordFailure(int32_t index, const QString& reason)
+{
+    // Lists stay in file order: the file at the writer comes first.
+    collectWritten(true);
+    m_batch.failedFiles.append(m_files.at(index));
+    m_batch.failureReasons.append(reason);
+    settle(index);
+}
+
+void BatchRun::recordWritten(const WrittenFile& written)
+{
+    const QString& path = m_files.at(written.index);
+    if (written.saved) {
+        m_batch.doneFiles.append(path);
+        m_batch.writtenFiles.append(written.output);
+        m_results.insert(fileKey(written.output), path);
+    } else {
+        m_batch.failedFiles.append(path);
+        m_batch.failureReasons.append(written.reason);
+    }
+    settle(written.index);
+
+    if (m_host != nullptr)
+        m_host->batchProgress((written.index + 1) * 100 / m_batch.fileCount);
+    // Files overlap in a pipelined run, so the batch's own clock measures
+    // what has passed, not a sum of the files' times.
+    const int64_t elapsedMs = m_clock.elapsed();
+    m_batch.elapsedText = durationText(elapsedMs);
+    const int64_t remainingMs = m_batch.fileCount * elapsedMs / (written.index + 1) - elapsedMs;
+    if (m_host != nullptr) {
+        m_host->batchLine(3, m_batch.elapsedText);
+        m_host->batchLine(4, durationText(remainingMs));
+    }
+}
+
+void BatchRun::settle(int32_t index)
+{
+    const std::lock_guard lock(m_mutex);
+    m_settled = index + 1;
+    m_changed.notify_all();
+}
+
+void BatchRun::runSequential()
+{
+    for (int32_t i = 0; i < m_fileCount; ++i) {
+        const QString& path = m_files.at(i);
+        LoadedFile file;
+        file.index = i;
+        file.exists = QFileInfo::exists(path);
+        beginFile(i, file.exists);
+        loadFile(file, path, m_options);
+        const FileResult result = processFile(file);
+        if (result == FileResult::Stopped)
+            return;
+        if (result == FileResult::Filtered)
+            recordWritten(writeFile(file, m_save));
+    }
+}
+
+void BatchRun::runPipelined()
+{
+    m_pipelined = true;
+    m_waitsForEarlierResults.assign(static_cast<size_t>(m_fileCount), false);
+    QSet<QString> earlierOutputs;
+    for (int32_t i = 0; i < m_fileCount; ++i) {
+        const QString& path = m_files.at(i);
+        m_waitsForEarlierResults[static_cast<size_t>(i)] = earlierOutputs.contains(fileKey(path));
+        earlierOutputs.insert(fileKey(outputFor(path, m_options)));
+    }
+    m_loader = std::thread([this] { loaderLoop(); });
+    m_writer = std::thread([this] { writerLoop(); });
+
+    for (int32_t i = 0; i < m_fileCount; ++i) {
+        LoadedFile file = takeLoaded();
+        beginFile(i, file.exists);
+        const FileResult result = processFile(file);
+        if (result == FileResult::Stopped)
+            break;
+        if (result == FileResult::Filtered)
+            handOver(std::move(file));
+    }
+    // A file that was completely filtered is still written and recorded.
+    collectWritten(true);
+    endThreads();
+}
+
+void BatchRun::loaderLoop()
+{
+    for (int32_t i = 0; i < m_fileCount; ++i) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] {
+                return m_quit
+                    || (!m_loaded
+                        && (!m_waitsForEarlierResults[static_cast<size_t>(i)] || m_settled >= i));
+            });
+            if (m_quit)
+                break;
+        }
+        LoadedFile file;
+        file.index = i;
+        const QString path = m_files.at(i);
+        file.exists = QFileInfo::exists(path);
+        loadFile(file, path, m_options);
+        const std::lock_guard lock(m_mutex);
+        m_loaded = std::move(file);
+        m_changed.notify_all();
+    }
+}
+
+void BatchRun::writerLoop()
+{
+    for (;;) {
+        LoadedFile file;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_quit || m_toWrite; });
+            if (!m_toWrite)
+                return;
+            file = std::move(*m_toWrite);
+            m_toWrite.reset();
+        }
+        WrittenFile written = writeFile(file, m_save);
+        const std::lock_guard lock(m_mutex);
+        m_written = std::move(written);
+        m_writerBusy = false;
+        m_changed.notify_all();
+    }
+}
+
+LoadedFile BatchRun::takeLoaded()
+{
+    for (;;) {
+        std::unique_lock lock(m_mutex);
+        // While the next file is decoded, the previous one's outcome may
+        // arrive; it is recorded at once, and a source waiting for it may
+        // then be read.
+        m_changed.wait(lock, [&] { return m_loaded || m_written; });
+        if (m_loaded) {
+            LoadedFile file = std::move(*m_loaded);
+            m_loaded.reset();
+            m_changed.notify_all();
+            return file;
+        }
+        lock.unlock();
+        collectWritten(false);
+    }
+}
+
+void BatchRun::handOver(LoadedFile file)
+{
+    collectWritten(true);
+    m_writingKey = fileKey(file.output);
+    const std::lock_guard lock(m_mutex);
+    m_toWrite = std::move(file);
+    m_writerBusy = true;
+    m_changed.notify_all();
+}
+
+void BatchRun::collectWritten(bool wait)
+{
+    if (!m_pipelined)
+        return;
+    std::optional<WrittenFile> written;
+    {
+        std::unique_lock lock(m_mutex);
+        if (wait)
+            m_changed.wait(lock, [&] { return !m_writerBusy; });
+        written.swap(m_written);
+    }
+    // Host calls are made without the lock: a host may take its time.
+    if (written) {
+        m_writingKey.clear();
+        recordWritten(*written);
+    }
+}
+
+void BatchRun::endThreads()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_quit = true;
+        m_changed.notify_all();
+    }
+    if (m_loader.joinable())
+        m_loader.join();
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
+} // namespace
+
+void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow)
+{
+    BatchRun run(job, snapshot);
+    // A single file has nothing to overlap with.
+    if (flow == BatchFlow::Pipelined && snapshot.batch->files.size() > 1
+        && snapshot.batch->fileCount > 1)
+        run.runPipelined();
+    else
+        run.runSequential();
 }
 
 } // namespace calmora
