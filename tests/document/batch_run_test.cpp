@@ -338,62 +338,68 @@ TEST_F(BatchTest, ThePresetChoosesTheParameters)
         << "an index beyond the table with no image means the first preset";
 }
 
-// What a batch left behind, its folder written as "<dir>" so that runs in two
-// folders compare.
+struct FlowRow {
+    const char* name;
+    const char* files; // in order; "~" after a name: cut short, "?": missing
+    // Words of "overwrite", "widen", "refuse" (the filter), "folder NAME" (in
+    // the way of a result), "stop NAME" or "generation NAME" (while NAME is
+    // filtered).
+    const char* setup;
+    const char* done; // expected, by name
+    const char* failed;
+};
+
+// What a batch left behind, its folder written as "<dir>" so that runs in
+// two folders compare.
 struct BatchOutcome {
-    QStringList done;
-    QStringList written;
-    QStringList failed;
-    QStringList reasons;
-    QStringList listing;
-    std::map<QString, QByteArray> bytes;
+    std::string named; // done and failed sources by name
+    std::string lists;
+    std::map<QString, QByteArray> files;
     QStringList calls;
 };
 
-struct FlowRow {
-    const char* name;
-    // Sources in order; "~" after a name: cut short, "?": missing.
-    const char* files;
-    const char* inTheWay = ""; // a folder of this name where a result goes
-    bool allowOverwrite = false;
-    bool widen = false;
-    bool refuseFilter = false;
-    const char* done = ""; // expected, by name
-    const char* failed = "";
-};
+std::string joined(const QStringList& list)
+{
+    return list.join(QLatin1String(" | ")).toStdString();
+}
+
+QString names(const QStringList& paths)
+{
+    QStringList list;
+    for (const QString& path : paths)
+        list.append(QFileInfo(path).fileName());
+    return list.join(' ');
+}
 
 BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
 {
     QTemporaryDir dir;
+    const QString setup = QLatin1String(row.setup);
+    const auto word = [&](const char* key) {
+        return setup.section(QLatin1String(key) + QLatin1Char(' '), 1).section(' ', 0, 0);
+    };
     QStringList files;
-    unsigned seed = 0;
     for (QString name : QString::fromLatin1(row.files).split(' ')) {
-        const bool damaged = name.endsWith('~');
-        const bool missing = name.endsWith('?');
-        if (damaged || missing)
+        const QChar mark = name.back();
+        if (mark == '~' || mark == '?')
             name.chop(1);
-        const QString path = dir.filePath(name);
-        files.append(path);
-        ++seed;
-        if (missing)
+        files.append(dir.filePath(name));
+        if (mark == '?')
             continue;
-        EXPECT_TRUE(test::writePicture(
-            path, noisyPicture(seed), QFileInfo(name).suffix().toLatin1().constData()));
-        if (damaged) {
-            const QByteArray bytes = test::readBytes(path);
-            EXPECT_TRUE(test::writeBytes(path, bytes.left(bytes.size() / 3)));
-        }
+        EXPECT_TRUE(test::writePicture(files.back(), noisyPicture(files.size()),
+            QFileInfo(name).suffix().toLatin1().constData()));
+        if (mark == '~')
+            test::writeBytes(files.back(), test::readBytes(files.back()).left(200));
     }
-    if (*row.inTheWay != '\0') {
-        EXPECT_TRUE(QDir(dir.path()).mkdir(QLatin1String(row.inTheWay)));
-    }
+    if (!word("folder").isEmpty())
+        QDir(dir.path()).mkdir(word("folder"));
 
     BatchOptions options;
     options.suffix = QStringLiteral("_f");
     options.format = 1;
-    options.allowOverwrite = row.allowOverwrite;
-    options.widenToSixteenBits = row.widen;
-    options.useGivenProfile = row.refuseFilter;
+    options.allowOverwrite = setup.contains(QLatin1String("overwrite"));
+    options.widenToSixteenBits = setup.contains(QLatin1String("widen"));
+    options.useGivenProfile = setup.contains(QLatin1String("refuse"));
     BatchJob batch;
     batch.options = &options;
     batch.files = files;
@@ -403,38 +409,33 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
     PresetTable presets;
     EmptyProfileStore store;
     ProcessingJob job;
-    if (row.refuseFilter)
-        job.activeProfile.bandCount = 0;
+    job.activeProfile.bandCount = options.useGivenProfile ? 0 : kBandCount;
     job.batch = &batch;
     job.host = &host;
     job.options = &settings;
     job.presets = &presets;
     job.profileStore = &store;
     job.progressWindow = ProgressTarget::FileProgress;
+    const QString stopAt = word("stop") + word("generation") + " - Filtering noise";
+    host.onProgress = [&] {
+        if (!host.lines.empty() && host.lines.back().second == stopAt)
+            word("stop").isEmpty() ? void(++job.generation) : job.stop.store(true);
+    };
     JobSnapshot snapshot = takeSnapshot(job);
     runBatch(job, snapshot, flow);
 
-    const auto relative = [&](QStringList list) {
-        return list.replaceInStrings(dir.path(), QStringLiteral("<dir>"));
-    };
     BatchOutcome outcome;
-    outcome.done = relative(batch.doneFiles);
-    outcome.written = relative(batch.writtenFiles);
-    outcome.failed = relative(batch.failedFiles);
-    outcome.reasons = relative(batch.failureReasons);
-    outcome.listing = test::listing(dir.path());
-    for (const QString& name : outcome.listing)
-        outcome.bytes[name] = test::readBytes(dir.filePath(name));
+    outcome.named = (names(batch.doneFiles) + " / " + names(batch.failedFiles)).toStdString();
+    outcome.lists = joined({ "done: " + batch.doneFiles.join(' '),
+        "written: " + batch.writtenFiles.join(' '), "failed: " + batch.failedFiles.join(' '),
+        "reasons: " + batch.failureReasons.join(' ') });
+    const std::string folder = dir.path().toStdString();
+    for (size_t at; (at = outcome.lists.find(folder)) != std::string::npos;)
+        outcome.lists.replace(at, folder.size(), "<dir>");
+    for (const QString& name : test::listing(dir.path()))
+        outcome.files[name] = test::readBytes(dir.filePath(name));
     outcome.calls = host.calls;
     return outcome;
-}
-
-QString names(const QStringList& paths)
-{
-    QStringList list;
-    for (const QString& path : paths)
-        list.append(QFileInfo(path).fileName());
-    return list.join(' ');
 }
 
 // Files may interleave in a pipelined run, but each file's own calls keep
@@ -446,134 +447,59 @@ std::string perFileOrderProblem(const QStringList& calls, const QStringList& fil
         const QString name = QFileInfo(files[k]).fileName();
         const qsizetype building = calls.indexOf("1: " + name + " - Building noise profile");
         const qsizetype filtering = calls.indexOf("1: " + name + " - Filtering noise");
-        const qsizetype progress = calls.indexOf(
-            QStringLiteral("progress %1").arg((k + 1) * 100 / static_cast<int>(files.size())));
-        if (building >= 0 && !calls.value(building + 1).startsWith("2: "))
-            return name.toStdString() + ": the counter does not follow the file's line";
-        if (filtering >= 0 && filtering < building)
-            return name.toStdString() + ": filtering before building its profile";
-        if (progress < 0)
-            continue;
-        if (progress < filtering)
-            return name.toStdString() + ": progress before filtering";
-        if (calls.value(progress + 1) != "3: " || calls.value(progress + 2) != "4: ")
-            return name.toStdString() + ": the time lines do not follow the progress";
+        const qsizetype progress
+            = calls.indexOf(QStringLiteral("progress %1").arg((k + 1) * 100 / files.size()));
+        const bool counterFollows = building < 0 || calls.value(building + 1).startsWith("2: ");
+        const bool timesFollow = progress < 0
+            || (calls.value(progress + 1) == "3: " && calls.value(progress + 2) == "4: ");
+        if (!counterFollows || (filtering >= 0 && filtering < building)
+            || (progress >= 0 && progress < filtering) || !timesFollow)
+            return name.toStdString() + " out of order in " + joined(calls);
     }
     return {};
-}
-
-std::string joined(const QStringList& list)
-{
-    return list.join(QLatin1String(" | ")).toStdString();
-}
-
-QStringList callsOfKind(const QStringList& calls, const QString& kind)
-{
-    QStringList kept;
-    for (const QString& call : calls)
-        if (call.startsWith(kind))
-            kept.append(call);
-    return kept;
 }
 
 TEST_F(BatchTest, PipelinedWritesWhatOneByOneWritesAndReportsItInOrder)
 {
     const FlowRow rows[] = {
-        { "four files", "a.png b.png c.png d.png", "", false, false, false,
-            "a.png b.png c.png d.png", "" },
-        { "a file cut short in the middle", "a.png b.png~ c.png d.png", "", false, false, false,
-            "a.png c.png d.png", "b.png" },
-        { "a missing file in the middle", "a.png b.png? c.png", "", false, false, false,
-            "a.png c.png", "b.png" },
-        { "a save that fails in the middle", "a.png b.png c.png", "b_f.png", false, false, false,
-            "a.png c.png", "b.png" },
-        { "a save that fails last", "a.png b.png c.png", "c_f.png", false, false, false,
-            "a.png b.png", "c.png" },
-        { "neighbours with one result name", "a.png a.bmp c.png", "", false, false, false,
-            "a.png c.png", "a.bmp" },
-        { "a result replaces the next source when allowed", "a.png a_f.png b.png", "", true, false,
-            false, "a.png a_f.png b.png", "" },
-        { "a result would replace the next source", "a.png a_f.png b.png", "", false, false, false,
-            "a_f.png b.png", "a.png" },
-        { "16 bits", "a.png b.png c.png", "", false, true, false, "a.png b.png c.png", "" },
-        { "every filter refused", "a.png b.png c.png", "", false, false, true, "",
-            "a.png b.png c.png" },
+        { "four files", "a.png b.png c.png d.png", "", "a.png b.png c.png d.png", "" },
+        { "a file cut short in the middle", "a.png b.png~ c.png d.png", "", "a.png c.png d.png",
+            "b.png" },
+        { "a missing file in the middle", "a.png b.png? c.png", "", "a.png c.png", "b.png" },
+        { "a save that fails in the middle", "a.png b.png c.png", "folder b_f.png", "a.png c.png",
+            "b.png" },
+        { "a save that fails last", "a.png b.png c.png", "folder c_f.png", "a.png b.png", "c.png" },
+        { "neighbours with one result name", "a.png a.bmp c.png", "", "a.png c.png", "a.bmp" },
+        { "a result replaces the next source when allowed", "a.png a_f.png b.png", "overwrite",
+            "a.png a_f.png b.png", "" },
+        { "a result would replace the next source", "a.png a_f.png b.png", "", "a_f.png b.png",
+            "a.png" },
+        { "16 bits", "a.png b.png c.png", "widen", "a.png b.png c.png", "" },
+        { "every filter refused", "a.png b.png c.png", "refuse", "", "a.png b.png c.png" },
+        { "a stop while the third file is filtered", "a.png b.png c.png d.png", "stop c.png",
+            "a.png b.png", "" },
+        { "a new generation while the third file is filtered", "a.png b.png c.png d.png",
+            "generation c.png", "a.png b.png", "" },
+    };
+    // Calls of one kind (line 1..4, progress) in the order they came.
+    const auto byKind = [](QStringList calls) {
+        std::stable_sort(calls.begin(), calls.end(),
+            [](const QString& a, const QString& b) { return a[0] < b[0]; });
+        return joined(calls);
     };
     for (const FlowRow& row : rows) {
         SCOPED_TRACE(row.name);
         const BatchOutcome one = runFlow(row, BatchFlow::Sequential);
         const BatchOutcome piped = runFlow(row, BatchFlow::Pipelined);
-        EXPECT_EQ(names(one.done).toStdString(), row.done);
-        EXPECT_EQ(names(one.failed).toStdString(), row.failed);
-
-        EXPECT_EQ(joined(piped.done), joined(one.done));
-        EXPECT_EQ(joined(piped.written), joined(one.written));
-        EXPECT_EQ(joined(piped.failed), joined(one.failed));
-        EXPECT_EQ(joined(piped.reasons), joined(one.reasons));
-        EXPECT_EQ(joined(piped.listing), joined(one.listing))
-            << "no file left half-written or extra";
-        for (const auto& [name, bytes] : one.bytes)
-            EXPECT_TRUE(piped.bytes.count(name) != 0 && piped.bytes.at(name) == bytes)
-                << name.toStdString() << " differs";
-        for (const char* kind : { "1: ", "2: ", "3: ", "4: ", "progress " })
-            EXPECT_EQ(joined(callsOfKind(piped.calls, kind)), joined(callsOfKind(one.calls, kind)));
+        EXPECT_EQ(one.named, std::string(row.done) + " / " + row.failed);
+        EXPECT_EQ(piped.lists, one.lists);
+        for (const auto& [name, bytes] : one.files)
+            EXPECT_TRUE(piped.files.count(name) != 0 && piped.files.at(name) == bytes)
+                << name.toStdString() << " differs or is missing";
+        EXPECT_EQ(piped.files.size(), one.files.size()) << "no file half-written or extra";
+        EXPECT_EQ(byKind(piped.calls), byKind(one.calls));
         const QStringList files = QString::fromLatin1(row.files).remove('~').remove('?').split(' ');
         EXPECT_EQ(perFileOrderProblem(piped.calls, files), "");
-        EXPECT_EQ(perFileOrderProblem(one.calls, files), "");
-    }
-}
-
-TEST_F(BatchTest, AStopKeepsTheFilesWrittenAndLeavesNoPartialFile)
-{
-    struct Row {
-        const char* name;
-        BatchFlow flow;
-        bool useStop;
-    };
-    const Row rows[] = {
-        { "one by one, stop", BatchFlow::Sequential, true },
-        { "one by one, new generation", BatchFlow::Sequential, false },
-        { "pipelined, stop", BatchFlow::Pipelined, true },
-        { "pipelined, new generation", BatchFlow::Pipelined, false },
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        QTemporaryDir rowDir;
-        QStringList files;
-        for (const char* name : { "a.png", "b.png", "c.png", "d.png" }) {
-            files.append(rowDir.filePath(name));
-            ASSERT_TRUE(test::writePicture(files.back(), noisyPicture(files.size()), "png"));
-        }
-        options.suffix = QStringLiteral("_f");
-        options.format = 1;
-        BatchJob rowBatch;
-        rowBatch.options = &options;
-        rowBatch.files = files;
-        rowBatch.fileCount = 4;
-        BatchHost rowHost;
-        ProcessingJob rowJob;
-        rowJob.batch = &rowBatch;
-        rowJob.host = &rowHost;
-        rowJob.options = &settings;
-        rowJob.presets = &presets;
-        rowJob.progressWindow = ProgressTarget::FileProgress;
-        // Stopped while the third file is being filtered: the second one,
-        // filtered already, may still be written, the third may not.
-        rowHost.onProgress = [&] {
-            if (std::any_of(rowHost.lines.begin(), rowHost.lines.end(),
-                    [](const auto& line) { return line.second == "c.png - Filtering noise"; }))
-                row.useStop ? rowJob.stop.store(true) : void(++rowJob.generation);
-        };
-        JobSnapshot snapshot = takeSnapshot(rowJob);
-        runBatch(rowJob, snapshot, row.flow);
-
-        EXPECT_EQ(names(rowBatch.doneFiles).toStdString(), "a.png b.png");
-        EXPECT_TRUE(rowBatch.failedFiles.isEmpty()) << "a stopped file is in neither list";
-        EXPECT_EQ(test::listing(rowDir.path()),
-            (QStringList { "a.png", "a_f.png", "b.png", "b_f.png", "c.png", "d.png" }));
-        EXPECT_EQ(rowHost.percents, (std::vector<int> { 25, 50 }));
-        for (const auto& [line, text] : rowHost.lines)
-            EXPECT_FALSE(text.startsWith(QLatin1String("d.png"))) << "the next file is not started";
     }
 }
 
