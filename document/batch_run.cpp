@@ -182,11 +182,6 @@ void loadFile(LoadedFile& file, const QString& path, const BatchOptions& options
     file.image = std::move(image);
 }
 
-struct SaveSettings {
-    int jpegQuality = CBitmapEx::kDefaultJpegQuality;
-    bool keepHighDepth = false;
-};
-
 // What became of a filtered file at the disk.
 struct WrittenFile {
     int32_t index = 0;
@@ -195,13 +190,12 @@ struct WrittenFile {
     QString reason;
 };
 
-WrittenFile writeFile(LoadedFile& file, const SaveSettings& settings)
+WrittenFile writeFile(LoadedFile& file, const CBitmapEx::SaveOptions& options)
 {
     WrittenFile written;
     written.index = file.index;
     written.output = file.output;
-    written.saved = file.image->save(
-        file.output, settings.jpegQuality, settings.keepHighDepth, &written.reason);
+    written.saved = file.image->save(file.output, options, &written.reason);
     // The image goes before the outcome is announced, so that the next file
     // handed over never meets it: three images at most.
     file.image.reset();
@@ -254,7 +248,7 @@ private:
     const QStringList& m_files; // read by the loader too, so const access only
     const int32_t m_fileCount;
     const int32_t m_presetCount;
-    SaveSettings m_save;
+    CBitmapEx::SaveOptions m_save;
     QElapsedTimer m_clock;
     QSet<QString> m_sources;
     // Results of this batch so far: two sources that map on one name (a.jpg
@@ -293,6 +287,8 @@ BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
 {
     m_save.jpegQuality = snapshot.options.settings.jpegQuality;
     m_save.keepHighDepth = snapshot.options.settings2.tiffDepth != 0;
+    m_save.compression = m_options.compression;
+    m_save.threadCount = snapshot.threadCount;
     m_clock.start();
     for (const QString& file : m_files)
         m_sources.insert(fileKey(file));
@@ -567,6 +563,9 @@ LoadedFile BatchRun::takeLoaded()
 
 void BatchRun::handOver(LoadedFile file)
 {
+    // Saving needs the filtered image alone; its original would only make
+    // a fourth image's worth of memory while the next file is decoded.
+    file.image->releaseOriginal();
     collectWritten(true);
     m_writingKey = fileKey(file.output);
     const std::lock_guard lock(m_mutex);

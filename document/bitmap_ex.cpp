@@ -48,8 +48,20 @@ void prepareLibraries()
         // Every failure is reported through this module's own messages; the
         // metadata library's console chatter would only repeat them.
         Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        // The XMP toolkit has to be set up once before threads share it.
-        Exiv2::XmpParser::initialize();
+        // The XMP toolkit has to be set up once before threads share it, and
+        // with a lock: files are read and written on several threads at once
+        // (a batch decodes one while it writes another), and reading unusual
+        // XMP registers namespaces in the toolkit's shared tables.
+        static std::mutex xmpLock;
+        Exiv2::XmpParser::initialize(
+            [](void* data, bool lock) {
+                auto* mutex = static_cast<std::mutex*>(data);
+                if (lock)
+                    mutex->lock();
+                else
+                    mutex->unlock();
+            },
+            &xmpLock);
         if (QImageReader::allocationLimit() < kReaderLimitMb)
             QImageReader::setAllocationLimit(kReaderLimitMb);
     });

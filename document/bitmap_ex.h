@@ -113,6 +113,10 @@ public:
     // image's its output); null for a 32-bit image.
     uint8_t* highDepthPixels() const;
 
+    // Lets go of the original companion once it is no longer needed (the
+    // filtering is done); the working image stays as it is.
+    void releaseOriginal() { m_original.reset(); }
+
     // Makes a 32-bit image a 48-bit one (samples × 257) so that it is filtered
     // and saved in 16 bits. False when memory runs out; nothing changes then.
     bool widenToHighDepth();
