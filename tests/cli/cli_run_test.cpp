@@ -130,6 +130,32 @@ TEST_F(CliRun, WhereAndHowTheResultIsWritten)
     }
 }
 
+// The compression level trades size for nothing but time: every level
+// gives the same pixels.
+TEST_F(CliRun, CompressionChangesTheSizeNotThePicture)
+{
+    for (const char* type : { "png", "tif" }) {
+        SCOPED_TRACE(type);
+        QImage reference;
+        qint64 storedSize = 0;
+        for (const char* level : { "0", "9" }) {
+            const QString out = home.filePath(QStringLiteral("c%1.%2").arg(level, type));
+            const Result result
+                = run({ "denoise", "--compression", level, "-o", out, file("photo.jpg") });
+            ASSERT_EQ(result.exitCode, 0) << result.text();
+            const QImage picture(out);
+            ASSERT_FALSE(picture.isNull());
+            if (reference.isNull()) {
+                reference = picture;
+                storedSize = QFileInfo(out).size();
+            } else {
+                EXPECT_EQ(picture, reference);
+                EXPECT_LT(QFileInfo(out).size(), storedSize * 9 / 10);
+            }
+        }
+    }
+}
+
 TEST_F(CliRun, SettingsChangeTheResultAndAGivenProfileReproducesIt)
 {
     const Result first = run({ "denoise", "-o", "first.png", "--profile-out", "used.json", png });
