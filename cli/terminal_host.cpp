@@ -42,7 +42,6 @@ void TerminalHost::batchLine(int line, const QString& text)
     case 1:
         if (text.endsWith(QLatin1String(" - Building noise profile"))) {
             reportFinishedFiles();
-            m_fileTimer.restart();
             m_filePercent = 0;
         }
         m_fileLine = text;
@@ -87,7 +86,15 @@ void TerminalHost::reportNote(const QString& file, const QString& note)
 void TerminalHost::reportFinishedFiles()
 {
     const int finished = static_cast<int>(m_batch.doneFiles.size() + m_batch.failedFiles.size());
-    const double seconds = m_fileTimer.elapsed() / 1000.0;
+    // The batch decodes the next file and writes the previous one while it
+    // filters, so a file's own time is not what the user waits for it; the
+    // time since the last result is, shared by the results that come
+    // together.
+    const qsizetype arrived = m_batch.doneFiles.size() - m_doneReported;
+    const double seconds
+        = arrived > 0 ? m_fileTimer.elapsed() / 1000.0 / static_cast<double>(arrived) : 0.0;
+    if (arrived > 0)
+        m_fileTimer.restart();
     while (m_doneReported < m_batch.doneFiles.size()) {
         clearBar();
         const QString written
