@@ -3,7 +3,10 @@
 # UndefinedBehaviorSanitizer) in build/fuzz and runs one target for the
 # given number of seconds on one core.
 #
-#   scripts/fuzz.sh TARGET SECONDS [--merge]
+#   scripts/fuzz.sh TARGET SECONDS [--merge] [LIBFUZZER_OPTION...]
+#
+# e.g. -malloc_limit_mb=512 reports any single allocation above 512 MB, which
+# for an input of at most 64 KB means a decompression bomb.
 #
 # The run works on a scratch corpus (build/fuzz/corpus/TARGET) that starts
 # from the seeds in fuzz/corpus/TARGET and is kept between runs, so the
@@ -17,13 +20,18 @@ source scripts/setup.sh
 
 targets="profile_json settings_blobs cli_args exif_reader image_loader"
 if [ $# -lt 2 ] || [[ ! " $targets " =~ " $1 " ]] || [[ ! "$2" =~ ^[0-9]+$ ]]; then
-    echo "usage: scripts/fuzz.sh TARGET SECONDS [--merge]" >&2
+    echo "usage: scripts/fuzz.sh TARGET SECONDS [--merge] [LIBFUZZER_OPTION...]" >&2
     echo "targets: $targets" >&2
     exit 2
 fi
 target=$1
 seconds=$2
-merge=${3:-}
+shift 2
+merge=no
+options=()
+for option in "$@"; do
+    if [ "$option" = --merge ]; then merge=yes; else options+=("$option"); fi
+done
 
 calmora_packages+=(clang-14 libclang-rt-14-dev)
 calmora_install_missing
@@ -50,14 +58,14 @@ cd "$build"
 status=0
 "$program" "$scratch" "${dict[@]}" -jobs=1 -workers=1 -max_total_time="$seconds" -timeout=20 \
     -rss_limit_mb=3072 -max_len=65536 -print_final_stats=1 \
-    -artifact_prefix="$crashes/" || status=$?
+    -artifact_prefix="$crashes/" "${options[@]}" || status=$?
 log=fuzz-$target.log
 mv fuzz-0.log "$log" 2>/dev/null || true
 tail -n 30 "$log" 2>/dev/null || true
 echo "corpus: $(ls "$scratch" | wc -l) inputs in $scratch"
 echo "crashes: $(ls "$crashes" | wc -l) inputs in $crashes"
 
-if [ "$merge" = "--merge" ]; then
+if [ "$merge" = yes ]; then
     "$program" -merge=1 "$seeds" "$scratch" >/dev/null 2>&1
     echo "merged: $(ls "$seeds" | wc -l) inputs in $seeds"
 fi
