@@ -221,7 +221,7 @@ int denoise(const CliArguments& args)
         FilterSettings settings;
         if (!resolveFilterSettings(args, env, presetIndex, settings, &error))
             return usageError(error);
-        deriveDocumentParams(settings, job.settings);
+        deriveDocumentParams(settings, job.request.settings);
         // One past the last preset: the run's own settings.
         batchOptions.presetIndex = env.presets.count();
     } else {
@@ -263,13 +263,13 @@ int denoise(const CliArguments& args)
     batch.fileCount = static_cast<int32_t>(args.files.size());
 
     TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
-    job.batch = &batch;
-    job.host = &host;
-    job.options = &options;
-    job.presets = &env.presets;
-    job.profileStore = &env.profileStore;
-    job.threadCount = args.threads;
-    job.progressWindow = ProgressTarget::FileProgress;
+    job.request.batch = &batch;
+    job.request.host = &host;
+    job.request.options = options;
+    job.request.presets = &env.presets;
+    job.request.profileStore = &env.profileStore;
+    job.request.threadCount = args.threads;
+    job.request.progressWindow = ProgressTarget::FileProgress;
 
     g_stopFlag = &job.stop;
     std::signal(SIGINT, onStopSignal);
@@ -316,12 +316,12 @@ std::optional<NoiseProfile> measureFile(
         err(QStringLiteral("calmora-cli: note: %1: %2\n")
                 .arg(displayPath(path), printableText(note)));
     ProcessingJob job;
-    job.image = &image;
-    job.fileName = QFileInfo(path).fileName();
+    job.request.image = &image;
+    job.request.fileName = QFileInfo(path).fileName();
     buildTileList(image.width(), image.height(), job.tiles);
-    job.buildProfile = true;
-    job.options = &env.options;
-    job.profileStore = &env.profileStore;
+    job.request.buildProfile = true;
+    job.request.options = env.options;
+    job.request.profileStore = &env.profileStore;
     job.running = true;
     runJob(job, takeSnapshot(job));
     if (!job.profileReady.load()) {

@@ -278,17 +278,17 @@ private:
 BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
     : m_job(job)
     , m_snapshot(snapshot)
-    , m_batch(*snapshot.batch)
+    , m_batch(*snapshot.request.batch)
     , m_options(m_batch.options != nullptr ? *m_batch.options : m_defaults)
-    , m_host(snapshot.host)
+    , m_host(snapshot.request.host)
     , m_files(m_batch.files)
     , m_fileCount(std::min<int32_t>(m_batch.fileCount, static_cast<int32_t>(m_files.size())))
-    , m_presetCount(snapshot.presets != nullptr ? snapshot.presets->count() : 0)
+    , m_presetCount(snapshot.request.presets != nullptr ? snapshot.request.presets->count() : 0)
 {
-    m_save.jpegQuality = snapshot.options.settings.jpegQuality;
-    m_save.keepHighDepth = snapshot.options.settings2.tiffDepth != 0;
+    m_save.jpegQuality = snapshot.request.options.settings.jpegQuality;
+    m_save.keepHighDepth = snapshot.request.options.settings2.tiffDepth != 0;
     m_save.compression = m_options.compression;
-    m_save.threadCount = snapshot.threadCount;
+    m_save.threadCount = snapshot.request.threadCount;
     m_clock.start();
     for (const QString& file : m_files)
         m_sources.insert(fileKey(file));
@@ -302,10 +302,10 @@ BatchRun::~BatchRun()
 void BatchRun::beginFile(int32_t index, bool exists)
 {
     int32_t preset = m_options.presetIndex;
-    if (preset > m_presetCount && m_snapshot.image == nullptr)
+    if (preset > m_presetCount && m_snapshot.request.image == nullptr)
         preset = 0;
-    if (preset < m_presetCount && m_snapshot.presets != nullptr)
-        m_snapshot.presets->deriveParams(preset, m_snapshot.settings);
+    if (preset < m_presetCount && m_snapshot.request.presets != nullptr)
+        m_snapshot.request.presets->deriveParams(preset, m_snapshot.request.settings);
     if (m_host != nullptr && exists) {
         m_host->batchLine(1,
             QFileInfo(m_files.at(index)).fileName() + QStringLiteral(" - Building noise profile"));
@@ -383,7 +383,7 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
     TileRun run(m_job, m_snapshot);
     run.filtering = false;
     run.wholeImage = true;
-    run.progressWindow = m_snapshot.progressWindow;
+    run.progressWindow = m_snapshot.request.progressWindow;
     run.tilesPending = countPendingTiles(tiles, run);
     if (!m_options.useGivenProfile) {
         if (measureProfile(run, image, tiles, m_snapshot.activeProfile))
@@ -611,8 +611,8 @@ void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow)
 {
     BatchRun run(job, snapshot);
     // A single file has nothing to overlap with.
-    if (flow == BatchFlow::Pipelined && snapshot.batch->files.size() > 1
-        && snapshot.batch->fileCount > 1)
+    if (flow == BatchFlow::Pipelined && snapshot.request.batch->files.size() > 1
+        && snapshot.request.batch->fileCount > 1)
         run.runPipelined();
     else
         run.runSequential();

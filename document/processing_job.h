@@ -1,14 +1,17 @@
 // The record shared by the document (or a command-line run) and the worker
-// thread: what to run, the flags the worker reports back, the image and its
-// tiles, the settings and the three noise profiles.
+// thread, in three parts: the request (what to run, a plain value copied
+// whole into the run's snapshot), the control words, and the results that
+// the worker writes back (flags, profiles, the tiles' flags).
 //
-// Two threads share it without locks. The starting thread fills the request
-// fields before a run starts and afterwards only increments `generation` and
-// sets `stop`; the worker reads both before and after every tile and writes
-// back only the flags, profiles and strings that its run ending lists. Every
-// field that the other thread may read while a run is going is atomic; the
-// rest is read by the starter only after `running` has been cleared (an
-// acquire of the worker's release) or after the host's profile-ready call.
+// Two threads share it without locks. The starting thread fills `request`
+// before a run starts and afterwards only increments `generation`, sets
+// `stop`, and may rewrite `request.settings` (the run filters with its
+// snapshot). The worker reads `generation` and `stop` before and after every
+// tile, and writes back only the results and, at its end, the request's
+// `buildProfile`, `wholeImage` and `savePath`. Every field that the other
+// thread may read while a run is going is atomic; the rest is read by the
+// starter only after `running` has been cleared (an acquire of the worker's
+// release) or after the host's profile-ready call.
 #pragma once
 
 #include "engine/records.h"
@@ -97,38 +100,50 @@ struct BatchJob {
     QString elapsedText;
 };
 
-struct ProcessingJob {
-    std::atomic<int32_t> generation { 0 };
-    int32_t previewCountdown = 0; // starter's thread only
-    std::atomic<bool> running { false };
-    std::atomic<bool> resetTilesBeforePreview { true };
-    std::atomic<bool> buildProfile { false };
-    std::atomic<bool> profileReady { false };
-    std::atomic<bool> wholeImage { false };
-    std::atomic<bool> saved { false };
-    std::atomic<bool> stop { false };
-    bool processedByGo = false;
-    std::atomic<bool> useMeasuredProfile { false };
-    std::atomic<bool> profileMeasured { false };
+// What a run is asked to do. Adding a field here is all it takes for the run
+// to see it: the snapshot copies the request whole.
+struct JobRequest {
+    bool buildProfile = false;
+    bool wholeImage = false;
+    bool useMeasuredProfile = false;
     CBitmapEx* image = nullptr;
     QString savePath;
     QString fileName;
     Rect previewRect; // view coordinates, rows counted from the top
     FilterParams settings;
+    ProgressTarget progressWindow = ProgressTarget::None;
+    BatchJob* batch = nullptr;
+
+    // What the worker needs from the application object. The options are a
+    // copy, so that a change of an option cannot reach a running run; the
+    // rest the starter keeps alive until the run has ended.
+    WorkerHost* host = nullptr;
+    Options options;
+    const PresetTable* presets = nullptr;
+    LearnedProfileStore* profileStore = nullptr;
+    int32_t threadCount = 0; // engine threads, 0 = one per core
+};
+
+struct ProcessingJob {
+    // Control words.
+    std::atomic<int32_t> generation { 0 };
+    std::atomic<bool> stop { false };
+    std::atomic<bool> running { false };
+    int32_t previewCountdown = 0; // starter's thread only
+    std::atomic<bool> resetTilesBeforePreview { true };
+    bool processedByGo = false; // starter's thread only
+
+    JobRequest request;
+
+    // Results, written by the worker. `activeProfile` is also what the next
+    // filter pass filters with.
+    std::atomic<bool> profileReady { false };
+    std::atomic<bool> profileMeasured { false };
+    std::atomic<bool> saved { false };
     NoiseProfile activeProfile;
     NoiseProfile measuredProfile;
     NoiseProfile learnedProfile;
     TileList tiles;
-    ProgressTarget progressWindow = ProgressTarget::None;
-    BatchJob* batch = nullptr;
-
-    // What the worker needs from the application object; the starter fills
-    // these before a run and keeps them alive until it has ended.
-    WorkerHost* host = nullptr;
-    const Options* options = nullptr;
-    const PresetTable* presets = nullptr;
-    LearnedProfileStore* profileStore = nullptr;
-    int32_t threadCount = 0; // engine threads, 0 = one per core
 
     ProcessingJob();
 };

@@ -15,26 +15,7 @@ namespace calmora {
 
 JobSnapshot takeSnapshot(const ProcessingJob& job)
 {
-    JobSnapshot snapshot;
-    snapshot.generation = job.generation.load();
-    snapshot.buildProfile = job.buildProfile.load();
-    snapshot.wholeImage = job.wholeImage.load();
-    snapshot.useMeasuredProfile = job.useMeasuredProfile.load();
-    snapshot.image = job.image;
-    snapshot.savePath = job.savePath;
-    snapshot.fileName = job.fileName;
-    snapshot.previewRect = job.previewRect;
-    snapshot.settings = job.settings;
-    snapshot.activeProfile = job.activeProfile;
-    snapshot.progressWindow = job.progressWindow;
-    snapshot.batch = job.batch;
-    snapshot.host = job.host;
-    if (job.options != nullptr)
-        snapshot.options = *job.options;
-    snapshot.presets = job.presets;
-    snapshot.profileStore = job.profileStore;
-    snapshot.threadCount = job.threadCount;
-    return snapshot;
+    return JobSnapshot { job.request, job.generation.load(), job.activeProfile };
 }
 
 Rect previewRectToBufferRows(const Rect& previewRect, int32_t imageHeight)
@@ -68,12 +49,12 @@ int tileCallback(TileCallbackInfo& info)
         return run.wholeImage || tile.dest.intersects(run.visibleRows) ? 1 : 0;
     }
     ++run.tilesFinished;
-    if (run.snapshot.host != nullptr && run.progressWindow != ProgressTarget::None
+    if (run.snapshot.request.host != nullptr && run.progressWindow != ProgressTarget::None
         && run.tilesPending > 0)
-        run.snapshot.host->setProgress(
+        run.snapshot.request.host->setProgress(
             run.progressWindow, run.tilesFinished * 100 / run.tilesPending);
-    if (!run.wholeImage && run.snapshot.host != nullptr)
-        run.snapshot.host->imageChanged();
+    if (!run.wholeImage && run.snapshot.request.host != nullptr)
+        run.snapshot.request.host->imageChanged();
     return 1;
 }
 
@@ -96,8 +77,8 @@ int32_t countPendingTiles(const TileList& tiles, const TileRun& run)
 bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile)
 {
     resetProfile(profile, false);
-    return buildProfile(
-        image.description(), tiles, profile, tileCallback, &run, nullptr, run.snapshot.threadCount);
+    return buildProfile(image.description(), tiles, profile, tileCallback, &run, nullptr,
+        run.snapshot.request.threadCount);
 }
 
 bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
@@ -105,8 +86,8 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
     CBitmapEx* original = image.original();
     return filterImage(image.originalDescription(), image.description(),
         original != nullptr ? original->highDepthPixels() : nullptr, image.highDepthPixels(),
-        image.bitsPerPixel(), tiles, run.snapshot.activeProfile, run.snapshot.settings,
-        tileCallback, &run, nullptr, run.snapshot.threadCount);
+        image.bitsPerPixel(), tiles, run.snapshot.activeProfile, run.snapshot.request.settings,
+        tileCallback, &run, nullptr, run.snapshot.request.threadCount);
 }
 
 void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
@@ -114,10 +95,10 @@ void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch
 {
     job.profileMeasured = true;
     job.measuredProfile = snapshot.activeProfile;
-    if (snapshot.profileStore != nullptr) {
+    if (snapshot.request.profileStore != nullptr) {
         const NoiseProfile own = snapshot.activeProfile;
-        consultLearnedProfiles(*snapshot.profileStore, snapshot.options, inBatch, fileName,
-            image.exif().record(), own, snapshot.activeProfile);
+        consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
+            fileName, image.exif().record(), own, snapshot.activeProfile);
     }
 }
 
@@ -127,34 +108,36 @@ namespace {
 // learned one; both are kept smoothed in the job.
 void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
 {
-    keepMeasuredProfile(job, snapshot, false, snapshot.fileName, *snapshot.image);
+    keepMeasuredProfile(job, snapshot, false, snapshot.request.fileName, *snapshot.request.image);
     job.learnedProfile = snapshot.activeProfile;
     smoothProfile(job.measuredProfile);
     smoothProfile(job.learnedProfile);
-    job.activeProfile = snapshot.useMeasuredProfile ? job.measuredProfile : job.learnedProfile;
+    job.activeProfile
+        = snapshot.request.useMeasuredProfile ? job.measuredProfile : job.learnedProfile;
     job.profileReady = true;
-    if (snapshot.host != nullptr)
-        snapshot.host->profileReady();
+    if (snapshot.request.host != nullptr)
+        snapshot.request.host->profileReady();
 }
 
 void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 {
-    WorkerHost* host = snapshot.host;
-    CBitmapEx* image = snapshot.image;
+    WorkerHost* host = snapshot.request.host;
+    CBitmapEx* image = snapshot.request.image;
     if (job.generation.load() != snapshot.generation || image == nullptr || image->isNull())
         return;
 
-    const bool profilePass = snapshot.buildProfile;
+    const bool profilePass = snapshot.request.buildProfile;
     bool filtered = true;
     TileRun run(job, snapshot);
     run.filtering = !profilePass;
-    run.wholeImage = !snapshot.savePath.isEmpty() || snapshot.wholeImage || profilePass;
-    run.visibleRows = previewRectToBufferRows(snapshot.previewRect, image->height());
-    run.progressWindow = snapshot.progressWindow;
+    run.wholeImage
+        = !snapshot.request.savePath.isEmpty() || snapshot.request.wholeImage || profilePass;
+    run.visibleRows = previewRectToBufferRows(snapshot.request.previewRect, image->height());
+    run.progressWindow = snapshot.request.progressWindow;
     run.tilesPending = countPendingTiles(job.tiles, run);
 
     if (run.tilesPending > 0) {
-        if (!snapshot.wholeImage) {
+        if (!snapshot.request.wholeImage) {
             if (host != nullptr)
                 host->showStatus(
                     profilePass ? kStatusBuildingProfile : kStatusUpdatingPreview, true);
@@ -175,22 +158,23 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     if (host != nullptr && run.progressWindow != ProgressTarget::None)
         host->setProgress(run.progressWindow, 100);
 
-    if (!snapshot.savePath.isEmpty() && job.generation.load() == snapshot.generation
+    if (!snapshot.request.savePath.isEmpty() && job.generation.load() == snapshot.generation
         && !profilePass) {
-        const int quality = snapshot.options.settings.jpegQuality;
+        const int quality = snapshot.request.options.settings.jpegQuality;
         QString reason = kFilterRefused;
         if ((!filtered
-                || !image->save(
-                    snapshot.savePath, quality, snapshot.options.settings2.tiffDepth != 0, &reason))
+                || !image->save(snapshot.request.savePath, quality,
+                    snapshot.request.options.settings2.tiffDepth != 0, &reason))
             && host != nullptr)
             host->reportError(
-                QStringLiteral("Failed to save file \"%1\".").arg(snapshot.savePath), reason);
+                QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath),
+                reason);
         job.saved = true;
-        job.savePath.clear();
+        job.request.savePath.clear();
     }
 
     if (!profilePass)
-        job.wholeImage = false;
+        job.request.wholeImage = false;
     if (host != nullptr) {
         if (!profilePass)
             host->imageChanged();
@@ -202,13 +186,13 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 
 void runJob(ProcessingJob& job, JobSnapshot snapshot)
 {
-    if (snapshot.batch != nullptr)
+    if (snapshot.request.batch != nullptr)
         runBatch(job, snapshot);
     else
         runSingleImage(job, snapshot);
-    job.buildProfile = false;
-    if (snapshot.batch != nullptr && snapshot.host != nullptr)
-        snapshot.host->batchEnded();
+    job.request.buildProfile = false;
+    if (snapshot.request.batch != nullptr && snapshot.request.host != nullptr)
+        snapshot.request.host->batchEnded();
     // Everything the run wrote back happens before this release.
     job.running.store(false, std::memory_order_release);
 }

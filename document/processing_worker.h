@@ -11,27 +11,14 @@ namespace calmora {
 
 class CBitmapEx;
 
-// What a run works from: a copy of the job's request fields, taken by the
-// starter when it starts the run, so that the starter may change the job's
-// settings while the run filters with its own.
+// What a run works from: the job's request as it stood when the run was
+// started, taken on the starter's thread, so that the starter may change the
+// job's settings while the run filters with its own.
 struct JobSnapshot {
+    JobRequest request;
     int32_t generation = 0;
-    bool buildProfile = false;
-    bool wholeImage = false;
-    bool useMeasuredProfile = false;
-    CBitmapEx* image = nullptr;
-    QString savePath;
-    QString fileName;
-    Rect previewRect;
-    FilterParams settings;
+    // The job's activeProfile at the start; a profile pass measures into it.
     NoiseProfile activeProfile;
-    ProgressTarget progressWindow = ProgressTarget::None;
-    BatchJob* batch = nullptr;
-    WorkerHost* host = nullptr;
-    Options options;
-    const PresetTable* presets = nullptr;
-    LearnedProfileStore* profileStore = nullptr;
-    int32_t threadCount = 0;
 };
 
 JobSnapshot takeSnapshot(const ProcessingJob& job);

@@ -145,12 +145,12 @@ protected:
         batch.options = &options;
         batch.files = files;
         batch.fileCount = static_cast<int32_t>(files.size());
-        job.batch = &batch;
-        job.host = &host;
-        job.options = &settings;
-        job.presets = &presets;
-        job.profileStore = &store;
-        job.progressWindow = ProgressTarget::FileProgress;
+        job.request.batch = &batch;
+        job.request.host = &host;
+        job.request.options = settings;
+        job.request.presets = &presets;
+        job.request.profileStore = &store;
+        job.request.progressWindow = ProgressTarget::FileProgress;
         job.running = true;
         runJob(job, takeSnapshot(job));
         EXPECT_FALSE(job.running.load());
@@ -323,7 +323,7 @@ TEST_F(BatchTest, ThePresetChoosesTheParameters)
         batch = BatchJob();
         host = BatchHost();
         options.presetIndex = presetIndex;
-        job.settings = ownSettings;
+        job.request.settings = ownSettings;
         run({ source });
         EXPECT_EQ(batch.doneFiles.size(), 1);
         return QImage(dir.filePath("a_f.png"));
@@ -410,12 +410,12 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
     EmptyProfileStore store;
     ProcessingJob job;
     job.activeProfile.bandCount = options.useGivenProfile ? 0 : kBandCount;
-    job.batch = &batch;
-    job.host = &host;
-    job.options = &settings;
-    job.presets = &presets;
-    job.profileStore = &store;
-    job.progressWindow = ProgressTarget::FileProgress;
+    job.request.batch = &batch;
+    job.request.host = &host;
+    job.request.options = settings;
+    job.request.presets = &presets;
+    job.request.profileStore = &store;
+    job.request.progressWindow = ProgressTarget::FileProgress;
     const QString stopAt = word("stop") + word("generation") + " - Filtering noise";
     host.onProgress = [&] {
         if (!host.lines.empty() && host.lines.back().second == stopAt)

@@ -116,12 +116,12 @@ protected:
         ASSERT_TRUE(test::writePicture(path, noisyPicture(width, height), format));
         ASSERT_TRUE(image.load(path));
         buildTileList(image.width(), image.height(), job.tiles);
-        PresetTable().deriveParams(0, job.settings);
-        job.image = &image;
-        job.host = &host;
-        job.options = &options;
-        job.profileStore = &store;
-        job.threadCount = 1;
+        PresetTable().deriveParams(0, job.request.settings);
+        job.request.image = &image;
+        job.request.host = &host;
+        job.request.options = options;
+        job.request.profileStore = &store;
+        job.request.threadCount = 1;
     }
 
     void run()
@@ -166,15 +166,15 @@ TEST_P(ProfilePass, PublishesTheSmoothedChoiceAndLeavesThePixels)
     ASSERT_TRUE(image.load(path));
     KnowingStore knowing;
     if (GetParam().knowingStore)
-        job.profileStore = &knowing;
-    job.useMeasuredProfile = GetParam().useMeasured;
-    job.buildProfile = true;
+        job.request.profileStore = &knowing;
+    job.request.useMeasuredProfile = GetParam().useMeasured;
+    job.request.buildProfile = true;
     const QByteArray before = pixelsOf(image);
     run();
 
     ASSERT_TRUE(job.profileReady.load());
     EXPECT_TRUE(job.profileMeasured.load());
-    EXPECT_FALSE(job.buildProfile.load());
+    EXPECT_FALSE(job.request.buildProfile);
     EXPECT_EQ(host.profileReadies, 1);
     EXPECT_EQ(pixelsOf(image), before);
     EXPECT_EQ(host.statuses, (QStringList { kStatusBuildingProfile + "|bar", kStatusClickGo }));
@@ -201,13 +201,13 @@ INSTANTIATE_TEST_SUITE_P(Worker, ProfilePass,
 TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
 {
     open();
-    job.buildProfile = true;
+    job.request.buildProfile = true;
     run();
     host = RecordingHost();
     const QByteArray before = pixelsOf(image);
     // The picture's top left corner: the top left tile alone, which holds the
     // last buffer rows.
-    job.previewRect = Rect { 0, 0, 100, 50 };
+    job.request.previewRect = Rect { 0, 0, 100, 50 };
     run();
 
     for (const Tile& tile : job.tiles.tiles) {
@@ -224,7 +224,7 @@ TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
     // Nothing visible is left to filter: the bar is finished at once.
     host = RecordingHost();
     const QByteArray once = pixelsOf(image);
-    job.progressWindow = ProgressTarget::StatusBar;
+    job.request.progressWindow = ProgressTarget::StatusBar;
     run();
     EXPECT_EQ(pixelsOf(image), once);
     EXPECT_EQ(host.progress, std::vector<int> { 100 });
@@ -253,9 +253,9 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         job.stop = false;
         job.profileReady = job.profileMeasured = false;
         job.measuredProfile = fresh.measuredProfile;
-        job.buildProfile = row.profilePass;
-        job.wholeImage = !row.profilePass;
-        job.progressWindow = ProgressTarget::ProgressWindow;
+        job.request.buildProfile = row.profilePass;
+        job.request.wholeImage = !row.profilePass;
+        job.request.progressWindow = ProgressTarget::ProgressWindow;
         host.onProgress = [&] {
             if (host.progress.size() == 1)
                 row.setStop ? job.stop.store(true) : void(++job.generation);
@@ -270,7 +270,7 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         } else {
             EXPECT_EQ(filteredCount(job.tiles), 1)
                 << "the tile in hand is finished, no other is started";
-            EXPECT_TRUE(job.wholeImage.load()) << "a stopped run skips its ending";
+            EXPECT_TRUE(job.request.wholeImage) << "a stopped run skips its ending";
         }
         // A stopped filter pass leaves the bar and the status text as they
         // were; a profile pass ends with them either way, its stop only
@@ -292,10 +292,10 @@ TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
         open(700, 300);
         host = RecordingHost();
         const QString savePath = dir.filePath(QLatin1String(file));
-        job.savePath = savePath;
-        job.wholeImage = true;
+        job.request.savePath = savePath;
+        job.request.wholeImage = true;
         job.saved = false;
-        job.threadCount = 2;
+        job.request.threadCount = 2;
         ProcessingWorker worker;
         job.running = true;
         EXPECT_FALSE(worker.start(job)) << "one run at a time";
@@ -305,8 +305,8 @@ TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
 
         EXPECT_FALSE(job.running.load());
         EXPECT_TRUE(job.saved.load());
-        EXPECT_TRUE(job.savePath.isEmpty());
-        EXPECT_FALSE(job.wholeImage.load());
+        EXPECT_TRUE(job.request.savePath.isEmpty());
+        EXPECT_FALSE(job.request.wholeImage);
         EXPECT_EQ(filteredCount(job.tiles), job.tiles.count());
         CBitmapEx written;
         EXPECT_EQ(written.load(savePath), writable);
