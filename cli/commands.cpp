@@ -269,7 +269,7 @@ int denoise(const CliArguments& args)
     job.request.presets = &env.presets;
     job.request.profileStore = &env.profileStore;
     job.request.threadCount = args.threads;
-    job.request.progressWindow = ProgressTarget::FileProgress;
+    job.request.progressWindow = ProgressKind::File;
 
     g_stopFlag = &job.stop;
     std::signal(SIGINT, onStopSignal);

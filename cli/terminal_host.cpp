@@ -3,6 +3,7 @@
 #include "cli/display_text.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace calmora {
 
@@ -18,6 +19,19 @@ void print(FILE* stream, const QString& text)
 
 } // namespace
 
+QString durationText(int64_t milliseconds)
+{
+    const int64_t hours = milliseconds / 3600000;
+    const int64_t minutes = milliseconds / 60000 - 60 * hours;
+    const int64_t seconds = milliseconds / 1000 - 60 * (milliseconds / 60000);
+    QString text;
+    if (hours > 0)
+        text += QStringLiteral("%1 hr. ").arg(hours);
+    text += QStringLiteral("%1 min. ").arg(minutes);
+    text += QStringLiteral("%1 sec. ").arg(seconds);
+    return text;
+}
+
 TerminalHost::TerminalHost(
     const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet)
     : m_batch(batch)
@@ -28,22 +42,43 @@ TerminalHost::TerminalHost(
     m_fileTimer.start();
 }
 
-void TerminalHost::setProgress(ProgressTarget target, int percent)
+void TerminalHost::setProgress(ProgressKind kind, int percent)
 {
-    if (target != ProgressTarget::FileProgress)
+    if (kind != ProgressKind::File)
         return;
     m_filePercent = percent;
     redrawBar();
 }
 
-void TerminalHost::batchLine(int line, const QString& text)
+void TerminalHost::batchFileStage(
+    const QString& file, int32_t index, int32_t count, BatchStage stage)
+{
+    const QString name = QFileInfo(file).fileName();
+    if (stage == BatchStage::FilteringNoise) {
+        showLine(1, name + QStringLiteral(" - Filtering noise"));
+        return;
+    }
+    reportFinishedFiles();
+    m_filePercent = 0;
+    showLine(1, name + QStringLiteral(" - Building noise profile"));
+    showLine(2,
+        QStringLiteral("%1 %2 of %3")
+            .arg(QStringLiteral("Please wait while processing image"))
+            .arg(index + 1)
+            .arg(count));
+}
+
+void TerminalHost::batchFileSettled(int32_t, int32_t, int64_t elapsedMs, int64_t remainingMs)
+{
+    reportFinishedFiles();
+    showLine(3, durationText(elapsedMs));
+    showLine(4, durationText(remainingMs));
+}
+
+void TerminalHost::showLine(int line, const QString& text)
 {
     switch (line) {
     case 1:
-        if (text.endsWith(QLatin1String(" - Building noise profile"))) {
-            reportFinishedFiles();
-            m_filePercent = 0;
-        }
         m_fileLine = text;
         break;
     case 2:

@@ -11,6 +11,10 @@
 
 namespace calmora {
 
+// Milliseconds as "%d hr. " (only with hours), "%d min. ", "%d sec. ", with
+// integer divisions, so the text always ends with a space.
+QString durationText(int64_t milliseconds);
+
 class TerminalHost final : public WorkerHost {
 public:
     // `batch` is read only from the worker thread's calls. `interactive`:
@@ -18,17 +22,22 @@ public:
     // output is one too, where the per-file line already names the result.
     TerminalHost(const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet);
 
-    void setProgress(ProgressTarget target, int percent) override;
+    void setProgress(ProgressKind kind, int percent) override;
     void showStatus(const QString&, bool) override { }
-    void imageChanged() override { }
+    void tileWritten(const Rect&) override { }
     void profileReady() override { }
-    void batchLine(int line, const QString& text) override;
-    void batchProgress(int) override { reportFinishedFiles(); }
+    void batchFileStage(
+        const QString& file, int32_t index, int32_t count, BatchStage stage) override;
+    void batchFileSettled(
+        int32_t index, int32_t count, int64_t elapsedMs, int64_t remainingMs) override;
     void batchEnded() override;
     void reportError(const QString& message, const QString& reason) override;
     void reportNote(const QString& file, const QString& note) override;
 
 private:
+    // The batch window's four lines: the file and its stage, the counter,
+    // the elapsed and the remaining time.
+    void showLine(int line, const QString& text);
     void reportFinishedFiles();
     void redrawBar();
     void clearBar();

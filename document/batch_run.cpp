@@ -36,19 +36,6 @@ ProcessingJob::ProcessingJob()
     learnedProfile.bandCount = kBandCount;
 }
 
-QString durationText(int64_t milliseconds)
-{
-    const int64_t hours = milliseconds / 3600000;
-    const int64_t minutes = milliseconds / 60000 - 60 * hours;
-    const int64_t seconds = milliseconds / 1000 - 60 * (milliseconds / 60000);
-    QString text;
-    if (hours > 0)
-        text += QStringLiteral("%1 hr. ").arg(hours);
-    text += QStringLiteral("%1 min. ").arg(minutes);
-    text += QStringLiteral("%1 sec. ").arg(seconds);
-    return text;
-}
-
 namespace {
 
 bool endsWithSeparator(const QString& folder)
@@ -306,15 +293,9 @@ void BatchRun::beginFile(int32_t index, bool exists)
         preset = 0;
     if (preset < m_presetCount && m_snapshot.request.presets != nullptr)
         m_snapshot.request.presets->deriveParams(preset, m_snapshot.request.settings);
-    if (m_host != nullptr && exists) {
-        m_host->batchLine(1,
-            QFileInfo(m_files.at(index)).fileName() + QStringLiteral(" - Building noise profile"));
-        m_host->batchLine(2,
-            QStringLiteral("%1 %2 of %3")
-                .arg(QStringLiteral("Please wait while processing image"))
-                .arg(index + 1)
-                .arg(m_batch.fileCount));
-    }
+    if (m_host != nullptr && exists)
+        m_host->batchFileStage(
+            m_files.at(index), index, m_batch.fileCount, BatchStage::BuildingProfile);
 }
 
 FileResult BatchRun::processFile(LoadedFile& file)
@@ -395,7 +376,8 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
     // before this file's filtering rather than after it.
     collectWritten(false);
     if (m_host != nullptr)
-        m_host->batchLine(1, name + QStringLiteral(" - Filtering noise"));
+        m_host->batchFileStage(
+            m_files.at(file.index), file.index, m_batch.fileCount, BatchStage::FilteringNoise);
     run.filtering = true;
     if (run.stopped())
         return FileResult::Stopped;
@@ -434,17 +416,13 @@ void BatchRun::recordWritten(const WrittenFile& written)
     }
     settle(written.index);
 
-    if (m_host != nullptr)
-        m_host->batchProgress((written.index + 1) * 100 / m_batch.fileCount);
     // Files overlap in a pipelined run, so the batch's own clock measures
     // what has passed, not a sum of the files' times.
     const int64_t elapsedMs = m_clock.elapsed();
-    m_batch.elapsedText = durationText(elapsedMs);
+    m_batch.elapsedMs = elapsedMs;
     const int64_t remainingMs = m_batch.fileCount * elapsedMs / (written.index + 1) - elapsedMs;
-    if (m_host != nullptr) {
-        m_host->batchLine(3, m_batch.elapsedText);
-        m_host->batchLine(4, durationText(remainingMs));
-    }
+    if (m_host != nullptr)
+        m_host->batchFileSettled(written.index, m_batch.fileCount, elapsedMs, remainingMs);
 }
 
 void BatchRun::settle(int32_t index)

@@ -29,9 +29,18 @@ class CBitmapEx;
 class LearnedProfileStore;
 class PresetTable;
 
-// Where a run shows its progress: nowhere, the main window's status bar, the
-// modal progress window, or (for a batch) the current file's own bar.
-enum class ProgressTarget { None, StatusBar, ProgressWindow, FileProgress };
+// Which progress a run reports, named by what the run is; the front end
+// decides where it shows it.
+enum class ProgressKind {
+    None, // nobody follows this run's progress
+    // A run that is not whole-image (a preview, a profile pass started on
+    // opening): its progress belongs with its status text.
+    Background,
+    // A whole-image run that its starter follows (Go, Save).
+    Foreground,
+    // The current file of a batch.
+    File,
+};
 
 // Status-bar texts of a run.
 inline const QString kStatusBuildingProfile = QStringLiteral("Building noise profile");
@@ -39,26 +48,40 @@ inline const QString kStatusUpdatingPreview = QStringLiteral("Updating Preview W
 inline const QString kStatusClickForOriginal = QStringLiteral("Click on image to see original");
 inline const QString kStatusClickGo = QStringLiteral("Click \"Go\" button to start processing");
 
-// What the worker tells the outside world, always from the worker thread.
-// A desktop host forwards each call to its own thread; a terminal host
-// prints. Every call must return quickly and must not touch the job.
+// The stage a batch file has reached.
+enum class BatchStage { BuildingProfile, FilteringNoise };
+
+// What the worker tells the outside world, always from the worker thread:
+// what happened, in numbers and names; the texts a person reads are made by
+// the front end. A desktop host forwards each call to its own thread; a
+// terminal host prints. Every call must return quickly and must not touch
+// the job.
 class WorkerHost {
 public:
     virtual ~WorkerHost() = default;
 
-    // A progress bar's new position, 0..100.
-    virtual void setProgress(ProgressTarget target, int percent) = 0;
+    // A run's progress, 0..100.
+    virtual void setProgress(ProgressKind kind, int percent) = 0;
     // A status-bar text, with the bar's progress control shown or hidden.
     virtual void showStatus(const QString& text, bool progressVisible) = 0;
-    // A tile of a preview run has been written into the displayed image.
-    virtual void imageChanged() = 0;
+    // Pixels of the displayed image have been written: `rect` in picture
+    // coordinates, rows counted from the top, bottom and right exclusive.
+    // Once per filtered tile of a single-image filter pass, when its pixels
+    // are in the display.
+    virtual void tileWritten(const Rect& rect) = 0;
     // The job's activeProfile (and its two companions) have been replaced.
     virtual void profileReady() = 0;
-    // Batch status line 1..4 (file, counter, elapsed, remaining).
-    virtual void batchLine(int line, const QString& text) = 0;
-    // The overall batch percentage.
-    virtual void batchProgress(int percent) = 0;
-    // The batch run has ended; its done and failed lists are final.
+    // File `index` (from 0) of `count` has reached `stage`. The profile stage
+    // is announced only for a file that exists.
+    virtual void batchFileStage(const QString& file, int32_t index, int32_t count, BatchStage stage)
+        = 0;
+    // File `index` of `count` is settled in the batch's lists; the time since
+    // the batch started and the estimate of what is left.
+    virtual void batchFileSettled(
+        int32_t index, int32_t count, int64_t elapsedMs, int64_t remainingMs)
+        = 0;
+    // The batch run has ended; its done and failed lists are final, and the
+    // job's `running` is already clear.
     virtual void batchEnded() = 0;
     // A failure to show the user: the message and, apart, the reason.
     virtual void reportError(const QString& message, const QString& reason) = 0;
@@ -97,7 +120,7 @@ struct BatchJob {
     QStringList doneFiles; // source paths processed and saved
     QStringList failureReasons; // index for index with failedFiles
     QStringList writtenFiles; // index for index with doneFiles
-    QString elapsedText;
+    int64_t elapsedMs = 0; // since the batch started, at the latest settled file
 };
 
 // What a run is asked to do. Adding a field here is all it takes for the run
@@ -111,7 +134,7 @@ struct JobRequest {
     QString fileName;
     Rect previewRect; // view coordinates, rows counted from the top
     FilterParams settings;
-    ProgressTarget progressWindow = ProgressTarget::None;
+    ProgressKind progressWindow = ProgressKind::None;
     BatchJob* batch = nullptr;
 
     // What the worker needs from the application object. The options are a
@@ -147,9 +170,6 @@ struct ProcessingJob {
 
     ProcessingJob();
 };
-
-// Milliseconds as "%d hr. " (only with hours), "%d min. ", "%d sec. ".
-QString durationText(int64_t milliseconds);
 
 // Where a batch writes a source file's result: the folder of
 // batchOutputFolder(), the source's name without its extension, the suffix

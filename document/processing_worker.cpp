@@ -18,6 +18,12 @@ JobSnapshot takeSnapshot(const ProcessingJob& job)
     return JobSnapshot { job.request, job.generation.load(), job.activeProfile };
 }
 
+Rect bufferRowsToPicture(const Rect& bufferRows, int32_t imageHeight)
+{
+    return Rect { bufferRows.left, imageHeight - bufferRows.bottom, bufferRows.right,
+        imageHeight - bufferRows.top };
+}
+
 Rect previewRectToBufferRows(const Rect& previewRect, int32_t imageHeight)
 {
     Rect rows = previewRect;
@@ -35,9 +41,20 @@ bool TileRun::stopped() const
 
 namespace {
 
+void reportTile(TileRun& run, const TileList& tiles, int32_t slot)
+{
+    run.tileReported[static_cast<size_t>(slot)] = true;
+    const Rect& dest = tiles.tiles[static_cast<size_t>(slot)].dest;
+    run.snapshot.request.host->tileWritten(
+        run.tilesTopDown ? dest : bufferRowsToPicture(dest, run.imageHeight));
+}
+
 int tileCallback(TileCallbackInfo& info)
 {
     TileRun& run = *static_cast<TileRun*>(info.user);
+    // The tile's pixels are in the display whether or not the run goes on.
+    if (info.processed != 0 && run.reportTiles && !run.reportAtEnd)
+        reportTile(run, *info.tiles, info.tileIndex);
     if (run.stopped())
         return 0;
     const Tile& tile = info.tiles->tiles[static_cast<size_t>(info.tileIndex)];
@@ -49,12 +66,10 @@ int tileCallback(TileCallbackInfo& info)
         return run.wholeImage || tile.dest.intersects(run.visibleRows) ? 1 : 0;
     }
     ++run.tilesFinished;
-    if (run.snapshot.request.host != nullptr && run.progressWindow != ProgressTarget::None
+    if (run.snapshot.request.host != nullptr && run.progressWindow != ProgressKind::None
         && run.tilesPending > 0)
         run.snapshot.request.host->setProgress(
             run.progressWindow, run.tilesFinished * 100 / run.tilesPending);
-    if (!run.wholeImage && run.snapshot.request.host != nullptr)
-        run.snapshot.request.host->imageChanged();
     return 1;
 }
 
@@ -83,11 +98,26 @@ bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfil
 
 bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
 {
+    std::vector<bool> filteredBefore;
+    if (run.snapshot.request.host == nullptr)
+        run.reportTiles = false;
+    if (run.reportTiles) {
+        run.imageHeight = image.height();
+        run.reportAtEnd = image.highDepthPixels() != nullptr;
+        run.tileReported.assign(tiles.tiles.size(), false);
+        for (const Tile& tile : tiles.tiles)
+            filteredBefore.push_back(tile.filtered != 0);
+    }
     CBitmapEx* original = image.original();
-    return filterImage(image.originalDescription(), image.description(),
+    const bool filtered = filterImage(image.originalDescription(), image.description(),
         original != nullptr ? original->highDepthPixels() : nullptr, image.highDepthPixels(),
         image.bitsPerPixel(), tiles, run.snapshot.activeProfile, run.snapshot.request.settings,
         tileCallback, &run, nullptr, run.snapshot.request.threadCount);
+    for (size_t slot = 0; slot < filteredBefore.size(); ++slot) {
+        if (tiles.tiles[slot].filtered != 0 && !filteredBefore[slot] && !run.tileReported[slot])
+            reportTile(run, tiles, static_cast<int32_t>(slot));
+    }
+    return filtered;
 }
 
 void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
@@ -132,8 +162,12 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     run.filtering = !profilePass;
     run.wholeImage
         = !snapshot.request.savePath.isEmpty() || snapshot.request.wholeImage || profilePass;
-    run.visibleRows = previewRectToBufferRows(snapshot.request.previewRect, image->height());
+    run.tilesTopDown = image->highDepthPixels() != nullptr;
+    run.visibleRows = run.tilesTopDown
+        ? snapshot.request.previewRect
+        : previewRectToBufferRows(snapshot.request.previewRect, image->height());
     run.progressWindow = snapshot.request.progressWindow;
+    run.reportTiles = !profilePass;
     run.tilesPending = countPendingTiles(job.tiles, run);
 
     if (run.tilesPending > 0) {
@@ -141,7 +175,7 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
             if (host != nullptr)
                 host->showStatus(
                     profilePass ? kStatusBuildingProfile : kStatusUpdatingPreview, true);
-            run.progressWindow = ProgressTarget::StatusBar;
+            run.progressWindow = ProgressKind::Background;
         }
         if (profilePass) {
             if (measureProfile(run, *image, job.tiles, snapshot.activeProfile))
@@ -155,7 +189,7 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
         }
     }
 
-    if (host != nullptr && run.progressWindow != ProgressTarget::None)
+    if (host != nullptr && run.progressWindow != ProgressKind::None)
         host->setProgress(run.progressWindow, 100);
 
     if (!snapshot.request.savePath.isEmpty() && job.generation.load() == snapshot.generation
@@ -175,11 +209,8 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 
     if (!profilePass)
         job.request.wholeImage = false;
-    if (host != nullptr) {
-        if (!profilePass)
-            host->imageChanged();
+    if (host != nullptr)
         host->showStatus(profilePass ? kStatusClickGo : kStatusClickForOriginal, false);
-    }
 }
 
 } // namespace

@@ -53,4 +53,8 @@ private:
 // rows of a bottom-up buffer of `imageHeight` rows.
 Rect previewRectToBufferRows(const Rect& previewRect, int32_t imageHeight);
 
+// Rows of a bottom-up buffer (bottom exclusive) as the same pixels in picture
+// rows counted from the top; unlike the preview rectangle's rule, exact.
+Rect bufferRowsToPicture(const Rect& bufferRows, int32_t imageHeight);
+
 } // namespace calmora

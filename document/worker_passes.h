@@ -4,6 +4,8 @@
 
 #include "document/processing_worker.h"
 
+#include <vector>
+
 namespace calmora {
 
 class CBitmapEx;
@@ -18,8 +20,19 @@ struct TileRun {
     JobSnapshot& snapshot;
     bool filtering = true; // a profile pass is stopped by `stop` alone
     bool wholeImage = true; // else only tiles meeting visibleRows
-    Rect visibleRows; // buffer rows
-    ProgressTarget progressWindow = ProgressTarget::None;
+    Rect visibleRows; // the tiles' rows
+    // A high-depth image is tiled in its high-depth buffer, whose rows run
+    // top-down like the picture's; an 8-bit one in its bottom-up display.
+    bool tilesTopDown = false;
+    ProgressKind progressWindow = ProgressKind::None;
+    // Filtered tiles go to the host's tileWritten: the displayed image's
+    // tiles, not a batch file's. A high-depth image gets its display only
+    // when the pass ends, and tiles that engine threads finish after a stop
+    // get no callback; filterPass tells those at its end.
+    bool reportTiles = false;
+    bool reportAtEnd = false;
+    int32_t imageHeight = 0;
+    std::vector<bool> tileReported; // by slot
     int32_t tilesPending = 0;
     int32_t tilesFinished = 0;
 

@@ -4,7 +4,6 @@
 #include <random>
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -18,26 +17,6 @@
 
 namespace calmora {
 namespace {
-
-TEST(DurationText, HoursOnlyWhenThereAreAnyAndAlwaysATrailingSpace)
-{
-    struct Row {
-        const char* name;
-        int64_t ms;
-        const char* text;
-    };
-    const Row rows[] = {
-        { "nothing", 0, "0 min. 0 sec. " },
-        { "one minute", 60000, "1 min. 0 sec. " },
-        { "just under a minute", 59999, "0 min. 59 sec. " },
-        { "hours, minutes, seconds", 3725000, "1 hr. 2 min. 5 sec. " },
-        { "remaining after the first of four at 60 s", 4 * 60000 / 1 - 60000, "3 min. 0 sec. " },
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(durationText(row.ms), QLatin1String(row.text));
-    }
-}
 
 TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
 {
@@ -96,24 +75,39 @@ QImage noisyPicture(unsigned seed)
     return picture;
 }
 
+struct Settled {
+    int32_t index;
+    int32_t count;
+    int64_t elapsedMs;
+    int64_t remainingMs;
+};
+
 struct BatchHost final : WorkerHost {
-    void setProgress(ProgressTarget, int) override
+    void setProgress(ProgressKind, int) override
     {
         if (onProgress)
             onProgress();
     }
     void showStatus(const QString&, bool) override { }
-    void imageChanged() override { }
+    void tileWritten(const Rect&) override { ++tilesWritten; }
     void profileReady() override { }
-    void batchLine(int line, const QString& text) override
+    void batchFileStage(
+        const QString& file, int32_t index, int32_t count, BatchStage stage) override
     {
-        lines.push_back({ line, text });
-        calls.append(QStringLiteral("%1: %2").arg(line).arg(line >= 3 ? QString() : text));
+        const QString name = QFileInfo(file).fileName();
+        if (stage == BatchStage::FilteringNoise)
+            filtering = name;
+        calls.append(QStringLiteral("%1 %2 %3/%4")
+                         .arg(stage == BatchStage::BuildingProfile ? "profile" : "filter", name)
+                         .arg(index + 1)
+                         .arg(count));
     }
-    void batchProgress(int percent) override
+    void batchFileSettled(
+        int32_t index, int32_t count, int64_t elapsedMs, int64_t remainingMs) override
     {
-        percents.push_back(percent);
-        calls.append(QStringLiteral("progress %1").arg(percent));
+        settled.push_back({ index, count, elapsedMs, remainingMs });
+        percents.push_back((index + 1) * 100 / count);
+        calls.append(QStringLiteral("settled %1/%2").arg(index + 1).arg(count));
     }
     void batchEnded() override { ++ends; }
     void reportError(const QString&, const QString&) override { ++errors; }
@@ -123,11 +117,13 @@ struct BatchHost final : WorkerHost {
     }
 
     QStringList notes;
-    QStringList calls; // batch lines (times left out) and progress, in order
-    std::vector<std::pair<int, QString>> lines;
+    QStringList calls; // stages and settled files, in order
+    QString filtering; // the file last announced as filtered
+    std::vector<Settled> settled;
     std::vector<int> percents;
     int ends = 0;
     int errors = 0;
+    int tilesWritten = 0;
     std::function<void()> onProgress;
 };
 
@@ -150,7 +146,7 @@ protected:
         job.request.options = settings;
         job.request.presets = &presets;
         job.request.profileStore = &store;
-        job.request.progressWindow = ProgressTarget::FileProgress;
+        job.request.progressWindow = ProgressKind::File;
         job.running = true;
         runJob(job, takeSnapshot(job));
         EXPECT_FALSE(job.running.load());
@@ -189,27 +185,19 @@ TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
         EXPECT_TRUE(test::readBytes(written).startsWith("\x89PNG")) << written.toStdString();
     EXPECT_EQ(host.percents, (std::vector<int> { 33, 100 }));
 
-    const auto text = [](const std::pair<int, QString>& line) {
-        return std::to_string(line.first) + ": " + line.second.toStdString();
-    };
-    const QRegularExpression time(QStringLiteral("^[34]: (\\d+ hr\\. )?\\d+ min\\. \\d+ sec\\. $"));
-    ASSERT_EQ(host.lines.size(), 10u);
-    const std::vector<std::pair<std::string, int>> files { { "first.png", 1 }, { "last.png", 3 } };
-    for (size_t file = 0; file < files.size(); ++file) {
-        const auto& [name, number] = files[file];
-        SCOPED_TRACE(name);
-        const auto* lines = &host.lines[file * 5];
-        EXPECT_EQ(text(lines[0]), "1: " + name + " - Building noise profile");
-        EXPECT_EQ(text(lines[1]),
-            "2: Please wait while processing image " + std::to_string(number) + " of 3");
-        EXPECT_EQ(text(lines[2]), "1: " + name + " - Filtering noise");
-        EXPECT_TRUE(time.match(QString::fromStdString(text(lines[3]))).hasMatch())
-            << text(lines[3]);
-        EXPECT_TRUE(time.match(QString::fromStdString(text(lines[4]))).hasMatch())
-            << text(lines[4]);
-        EXPECT_EQ(lines[3].first, 3);
+    EXPECT_EQ(host.calls,
+        (QStringList { "profile first.png 1/3", "filter first.png 1/3", "settled 1/3",
+            "profile last.png 3/3", "filter last.png 3/3", "settled 3/3" }));
+    ASSERT_EQ(host.settled.size(), 2u);
+    int64_t before = 0;
+    for (const Settled& file : host.settled) {
+        SCOPED_TRACE(file.index);
+        EXPECT_GE(file.elapsedMs, before) << "the batch's clock only goes on";
+        EXPECT_EQ(file.remainingMs, 3 * file.elapsedMs / (file.index + 1) - file.elapsedMs);
+        before = file.elapsedMs;
     }
-    EXPECT_EQ(batch.elapsedText, host.lines[8].second);
+    EXPECT_EQ(batch.elapsedMs, host.settled.back().elapsedMs);
+    EXPECT_EQ(host.tilesWritten, 0) << "a batch file is not the displayed image";
 }
 
 TEST_F(BatchTest, AStopOrANewGenerationEndsTheBatchWithoutWritingTheFileInHand)
@@ -230,8 +218,8 @@ TEST_F(BatchTest, AStopOrANewGenerationEndsTheBatchWithoutWritingTheFileInHand)
         EXPECT_TRUE(batch.failedFiles.isEmpty()) << "a stopped file is in neither list";
         EXPECT_EQ(test::listing(dir.path()), before);
         EXPECT_TRUE(host.percents.empty());
-        for (const auto& [line, text] : host.lines)
-            EXPECT_FALSE(text.startsWith(QLatin1String("b.png"))) << "the next file is not started";
+        for (const QString& call : host.calls)
+            EXPECT_FALSE(call.contains(QLatin1String("b.png"))) << "the next file is not started";
     }
 }
 
@@ -415,10 +403,10 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
     job.request.options = settings;
     job.request.presets = &presets;
     job.request.profileStore = &store;
-    job.request.progressWindow = ProgressTarget::FileProgress;
-    const QString stopAt = word("stop") + word("generation") + " - Filtering noise";
+    job.request.progressWindow = ProgressKind::File;
+    const QString stopAt = word("stop") + word("generation");
     host.onProgress = [&] {
-        if (!host.lines.empty() && host.lines.back().second == stopAt)
+        if (!stopAt.isEmpty() && host.filtering == stopAt)
             word("stop").isEmpty() ? void(++job.generation) : job.stop.store(true);
     };
     JobSnapshot snapshot = takeSnapshot(job);
@@ -439,21 +427,22 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
 }
 
 // Files may interleave in a pipelined run, but each file's own calls keep
-// their order: its two opening lines, its filtering line, then its progress
-// with the two time lines right after it.
+// their order: its profile stage, its filtering stage, then its settling.
 std::string perFileOrderProblem(const QStringList& calls, const QStringList& files)
 {
+    const auto find = [&](const QString& prefix) {
+        for (qsizetype at = 0; at < calls.size(); ++at)
+            if (calls[at].startsWith(prefix))
+                return at;
+        return qsizetype { -1 };
+    };
     for (int k = 0; k < files.size(); ++k) {
         const QString name = QFileInfo(files[k]).fileName();
-        const qsizetype building = calls.indexOf("1: " + name + " - Building noise profile");
-        const qsizetype filtering = calls.indexOf("1: " + name + " - Filtering noise");
-        const qsizetype progress
-            = calls.indexOf(QStringLiteral("progress %1").arg((k + 1) * 100 / files.size()));
-        const bool counterFollows = building < 0 || calls.value(building + 1).startsWith("2: ");
-        const bool timesFollow = progress < 0
-            || (calls.value(progress + 1) == "3: " && calls.value(progress + 2) == "4: ");
-        if (!counterFollows || (filtering >= 0 && filtering < building)
-            || (progress >= 0 && progress < filtering) || !timesFollow)
+        const QString number = QStringLiteral(" %1/%2").arg(k + 1).arg(files.size());
+        const qsizetype building = calls.indexOf("profile " + name + number);
+        const qsizetype filtering = calls.indexOf("filter " + name + number);
+        const qsizetype settled = find("settled" + number);
+        if ((filtering >= 0 && filtering < building) || (settled >= 0 && settled < filtering))
             return name.toStdString() + " out of order in " + joined(calls);
     }
     return {};
@@ -481,7 +470,7 @@ TEST_F(BatchTest, PipelinedWritesWhatOneByOneWritesAndReportsItInOrder)
         { "a new generation while the third file is filtered", "a.png b.png c.png d.png",
             "generation c.png", "a.png b.png", "" },
     };
-    // Calls of one kind (line 1..4, progress) in the order they came.
+    // Calls of one kind (profile, filter, settled) in the order they came.
     const auto byKind = [](QStringList calls) {
         std::stable_sort(calls.begin(), calls.end(),
             [](const QString& a, const QString& b) { return a[0] < b[0]; });

@@ -31,7 +31,7 @@ QImage noisyPicture(int width, int height)
 }
 
 struct RecordingHost final : WorkerHost {
-    void setProgress(ProgressTarget, int percent) override
+    void setProgress(ProgressKind, int percent) override
     {
         progress.push_back(percent);
         if (onProgress)
@@ -41,10 +41,10 @@ struct RecordingHost final : WorkerHost {
     {
         statuses.append(text + (bar ? "|bar" : ""));
     }
-    void imageChanged() override { ++imageChanges; }
+    void tileWritten(const Rect& rect) override { written.push_back(rect); }
     void profileReady() override { ++profileReadies; }
-    void batchLine(int, const QString&) override { }
-    void batchProgress(int) override { }
+    void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
+    void batchFileSettled(int32_t, int32_t, int64_t, int64_t) override { }
     void batchEnded() override { }
     void reportError(const QString& message, const QString& reason) override
     {
@@ -58,7 +58,7 @@ struct RecordingHost final : WorkerHost {
     std::vector<int> progress;
     QStringList statuses;
     QStringList errors;
-    int imageChanges = 0;
+    std::vector<Rect> written;
     int profileReadies = 0;
     std::function<void()> onProgress;
 };
@@ -110,10 +110,13 @@ int filteredCount(const TileList& tiles)
 class WorkerTest : public ::testing::Test {
 protected:
     // 1300 x 700 is three columns and two rows of tiles.
-    void open(int width = 1300, int height = 700, const char* format = "png")
+    void open(
+        int width = 1300, int height = 700, const char* format = "png", bool sixteenBits = false)
     {
         path = dir.filePath(QStringLiteral("picture.") + format);
-        ASSERT_TRUE(test::writePicture(path, noisyPicture(width, height), format));
+        const QImage picture = noisyPicture(width, height);
+        ASSERT_TRUE(test::writePicture(
+            path, sixteenBits ? picture.convertToFormat(QImage::Format_RGBX64) : picture, format));
         ASSERT_TRUE(image.load(path));
         buildTileList(image.width(), image.height(), job.tiles);
         PresetTable().deriveParams(0, job.request.settings);
@@ -217,18 +220,109 @@ TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
         EXPECT_EQ(tileUnchanged(image, before, tile.dest), !seen);
     }
     EXPECT_EQ(host.progress, (std::vector<int> { 100, 100 }));
-    EXPECT_EQ(host.imageChanges, 2) << "one for the tile, one at the end";
+    ASSERT_EQ(host.written.size(), 1u) << "the one tile seen";
+    EXPECT_EQ(host.written[0].left, 0);
+    EXPECT_EQ(host.written[0].top, 0) << "picture rows, counted from the top";
     EXPECT_EQ(
         host.statuses, (QStringList { kStatusUpdatingPreview + "|bar", kStatusClickForOriginal }));
 
     // Nothing visible is left to filter: the bar is finished at once.
     host = RecordingHost();
     const QByteArray once = pixelsOf(image);
-    job.request.progressWindow = ProgressTarget::StatusBar;
+    job.request.progressWindow = ProgressKind::Background;
     run();
     EXPECT_EQ(pixelsOf(image), once);
     EXPECT_EQ(host.progress, std::vector<int> { 100 });
     EXPECT_EQ(host.statuses, QStringList { kStatusClickForOriginal });
+}
+
+// The picture pixels whose display bytes differ from `before`; picture row y
+// is buffer row height - 1 - y.
+std::vector<std::pair<int, int>> changedPixels(const CBitmapEx& image, const QByteArray& before)
+{
+    const ImageDesc desc = image.description();
+    const int bytes = desc.bitsPerPixel / 8; // a high-depth image's display has 24 bits
+    std::vector<std::pair<int, int>> changed;
+    for (int y = 0; y < desc.height; ++y)
+        for (int x = 0; x < desc.width; ++x) {
+            const qsizetype at = qsizetype { desc.height - 1 - y } * desc.stride + x * bytes;
+            if (std::memcmp(desc.pixels + at, before.constData() + at, 3) != 0)
+                changed.emplace_back(x, y);
+        }
+    return changed;
+}
+
+bool contains(const Rect& rect, int x, int y)
+{
+    return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+}
+
+TEST_F(WorkerTest, TileWrittenCoversExactlyTheTilesAPassFiltered)
+{
+    struct Row {
+        const char* name;
+        Rect preview; // picture rows
+        bool wholeImage;
+        bool sixteenBits; // the display is made when the pass ends
+        int threads;
+        bool stopAfterFirstTile; // tiles finished after a stop get no callback
+    };
+    const Row rows[] = {
+        { "top left corner", { 0, 0, 100, 50 }, false, false, 1, false },
+        { "across two tiles of the bottom row", { 550, 650, 700, 700 }, false, false, 1, false },
+        { "16 bits, bottom right corner", { 1200, 600, 1300, 700 }, false, true, 1, false },
+        { "whole image on two threads", {}, true, false, 2, false },
+        { "whole image on two threads, stopped", {}, true, false, 2, true },
+        { "16 bits, whole image, stopped", {}, true, true, 2, true },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        host = RecordingHost();
+        open(1300, 700, "png", row.sixteenBits);
+        ASSERT_EQ(image.highDepthPixels() != nullptr, row.sixteenBits);
+        job.stop = false;
+        job.request.wholeImage = false;
+        job.request.buildProfile = true;
+        run();
+        ASSERT_TRUE(job.profileReady.load());
+        const QByteArray before = pixelsOf(image);
+        job.request.previewRect = row.preview;
+        job.request.wholeImage = row.wholeImage;
+        job.request.threadCount = row.threads;
+        job.request.progressWindow = ProgressKind::Foreground;
+        if (row.stopAfterFirstTile)
+            host.onProgress = [&] { job.stop = true; };
+        run();
+
+        const int filtered = filteredCount(job.tiles);
+        EXPECT_GT(filtered, 0);
+        EXPECT_EQ(static_cast<int>(host.written.size()), filtered) << "one call per tile";
+        const std::vector<std::pair<int, int>> changed = changedPixels(image, before);
+        std::vector<bool> hit(host.written.size(), false);
+        int outside = 0;
+        for (const auto& [x, y] : changed) {
+            bool inside = false;
+            for (size_t k = 0; k < host.written.size(); ++k)
+                if (contains(host.written[k], x, y)) {
+                    EXPECT_FALSE(inside) << "rectangles overlap at " << x << "," << y;
+                    inside = true;
+                    hit[k] = true;
+                }
+            outside += inside ? 0 : 1;
+        }
+        EXPECT_EQ(outside, 0) << "changed pixels outside every reported rectangle";
+        for (size_t k = 0; k < hit.size(); ++k) {
+            const Rect& rect = host.written[k];
+            EXPECT_TRUE(hit[k]) << "nothing changed in " << rect.left << "," << rect.top << " - "
+                                << rect.right << "," << rect.bottom;
+            EXPECT_TRUE(std::any_of(job.tiles.tiles.begin(), job.tiles.tiles.end(),
+                [&](const Tile& tile) {
+                    return tile.filtered != 0 && tile.dest.left == rect.left
+                        && tile.dest.right == rect.right && tile.dest.height() == rect.height();
+                }))
+                << "not a filtered tile: " << rect.left << "," << rect.top;
+        }
+    }
 }
 
 TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
@@ -255,7 +349,7 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         job.measuredProfile = fresh.measuredProfile;
         job.request.buildProfile = row.profilePass;
         job.request.wholeImage = !row.profilePass;
-        job.request.progressWindow = ProgressTarget::ProgressWindow;
+        job.request.progressWindow = ProgressKind::Foreground;
         host.onProgress = [&] {
             if (host.progress.size() == 1)
                 row.setStop ? job.stop.store(true) : void(++job.generation);
