@@ -1,7 +1,8 @@
 // The image loader, from bytes in memory, for every format it reads (JPEG,
 // TIFF, BMP, GIF, PNG, told apart by content). Any bytes are refused with a
 // reason, leaving the image as it was, or give a picture within the size
-// limit whose working copy equals its original, with every fourth byte 255.
+// limit and within what so many bytes can honestly hold, whose working copy
+// equals its original, with every fourth byte 255.
 
 #include "document/bitmap_ex.h"
 #include "fuzz/fuzz_check.h"
@@ -19,6 +20,12 @@ using namespace calmora;
 using calmora::fuzz::check;
 
 constexpr int kBytesPerPixel = 4;
+// No real picture in these formats packs more pixels into a byte of file than
+// deflate gives 1-bit PNG or TIFF (about 8 x 1032); more is a decompression
+// bomb, which the loader must refuse before it decodes. The allowance keeps
+// tiny honest files clear of the rule.
+constexpr int64_t kMaxPixelsPerByte = 16384;
+constexpr int64_t kPixelAllowance = int64_t { 1 } << 20;
 // The colour the image held before a load that must leave it as it was.
 constexpr QRgb kEarlierColour = 0xFF336699;
 
@@ -36,9 +43,14 @@ const QByteArray& earlierPicture()
     return png;
 }
 
-void checkLoaded(const CBitmapEx& image)
+void checkLoaded(const CBitmapEx& image, size_t fileBytes)
 {
     const int64_t pixels = int64_t { image.width() } * image.height();
+    check(pixels <= kMaxPixelsPerByte * static_cast<int64_t>(fileBytes) + kPixelAllowance,
+        QStringLiteral("a %1-byte file loaded as %2 x %3 pixels")
+            .arg(fileBytes)
+            .arg(image.width())
+            .arg(image.height()));
     check(image.width() > 0 && image.height() > 0
             && pixels * kBytesPerPixel <= CBitmapEx::kMaxBytesPerCopy,
         QStringLiteral("loaded a %1 x %2 picture").arg(image.width()).arg(image.height()));
@@ -90,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     if (image.loadFromData(bytes, &error)) {
-        checkLoaded(image);
+        checkLoaded(image, size);
         return 0;
     }
     check(!error.isEmpty(), QStringLiteral("a refusal without a reason"));
