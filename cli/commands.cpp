@@ -322,8 +322,9 @@ std::optional<NoiseProfile> measureFile(
     job.request.buildProfile = true;
     job.request.options = env.options;
     job.request.profileStore = &env.profileStore;
-    job.running = true;
-    runJob(job, takeSnapshot(job));
+    ProcessingWorker worker;
+    worker.start(job);
+    worker.wait();
     if (!job.profileReady.load()) {
         *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(displayPath(path));
         return std::nullopt;

@@ -20,8 +20,10 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -158,7 +160,7 @@ struct LoadedFile {
     bool widened = true; // false when memory ran out for 16 bits
 };
 
-void loadFile(LoadedFile& file, const QString& path, const BatchOptions& options)
+void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& options)
 {
     auto image = std::make_unique<CBitmapEx>();
     if (!image->load(path, &file.reason))
@@ -167,6 +169,35 @@ void loadFile(LoadedFile& file, const QString& path, const BatchOptions& options
     if (options.widenToSixteenBits && CBitmapEx::isLosslessName(file.output))
         file.widened = image->widenToHighDepth();
     file.image = std::move(image);
+}
+
+// Why a stage gave up on a file when something was thrown at it.
+QString escapedReason(const QString& doing, const QString& path)
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("Not enough memory to %1 \"%2\".")
+            .arg(doing, QDir::toNativeSeparators(path));
+    } catch (const std::exception& error) {
+        return QStringLiteral("Cannot %1 \"%2\": %3")
+            .arg(doing, QDir::toNativeSeparators(path), QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        return QStringLiteral("Cannot %1 \"%2\".").arg(doing, QDir::toNativeSeparators(path));
+    }
+}
+
+// The loader and writer run on threads of their own, where an exception
+// would end the program; a file that throws fails alone, as one that does
+// not load or save does.
+void loadFile(LoadedFile& file, const QString& path, const BatchOptions& options)
+{
+    try {
+        decodeFile(file, path, options);
+    } catch (...) {
+        file.image.reset();
+        file.reason = escapedReason(QStringLiteral("load"), path);
+    }
 }
 
 // What became of a filtered file at the disk.
@@ -182,7 +213,12 @@ WrittenFile writeFile(LoadedFile& file, const CBitmapEx::SaveOptions& options)
     WrittenFile written;
     written.index = file.index;
     written.output = file.output;
-    written.saved = file.image->save(file.output, options, &written.reason);
+    try {
+        written.saved = file.image->save(file.output, options, &written.reason);
+    } catch (...) {
+        written.saved = false;
+        written.reason = escapedReason(QStringLiteral("save"), file.output);
+    }
     // The image goes before the outcome is announced, so that the next file
     // handed over never meets it: three images at most.
     file.image.reset();
@@ -234,7 +270,6 @@ private:
     WorkerHost* const m_host;
     const QStringList& m_files; // read by the loader too, so const access only
     const int32_t m_fileCount;
-    const int32_t m_presetCount;
     CBitmapEx::SaveOptions m_save;
     QElapsedTimer m_clock;
     QSet<QString> m_sources;
@@ -270,7 +305,6 @@ BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
     , m_host(snapshot.request.host)
     , m_files(m_batch.files)
     , m_fileCount(std::min<int32_t>(m_batch.fileCount, static_cast<int32_t>(m_files.size())))
-    , m_presetCount(snapshot.request.presets != nullptr ? snapshot.request.presets->count() : 0)
 {
     m_save.jpegQuality = snapshot.request.options.settings.jpegQuality;
     m_save.keepHighDepth = snapshot.request.options.settings2.tiffDepth != 0;
@@ -288,11 +322,6 @@ BatchRun::~BatchRun()
 
 void BatchRun::beginFile(int32_t index, bool exists)
 {
-    int32_t preset = m_options.presetIndex;
-    if (preset > m_presetCount && m_snapshot.request.image == nullptr)
-        preset = 0;
-    if (preset < m_presetCount && m_snapshot.request.presets != nullptr)
-        m_snapshot.request.presets->deriveParams(preset, m_snapshot.request.settings);
     if (m_host != nullptr && exists)
         m_host->batchFileStage(
             m_files.at(index), index, m_batch.fileCount, BatchStage::BuildingProfile);
@@ -462,14 +491,21 @@ void BatchRun::runPipelined()
     m_loader = std::thread([this] { loaderLoop(); });
     m_writer = std::thread([this] { writerLoop(); });
 
-    for (int32_t i = 0; i < m_fileCount; ++i) {
-        LoadedFile file = takeLoaded();
-        beginFile(i, file.exists);
-        const FileResult result = processFile(file);
-        if (result == FileResult::Stopped)
-            break;
-        if (result == FileResult::Filtered)
-            handOver(std::move(file));
+    try {
+        for (int32_t i = 0; i < m_fileCount; ++i) {
+            LoadedFile file = takeLoaded();
+            beginFile(i, file.exists);
+            const FileResult result = processFile(file);
+            if (result == FileResult::Stopped)
+                break;
+            if (result == FileResult::Filtered)
+                handOver(std::move(file));
+        }
+    } catch (...) {
+        // The file at the writer is on the disk: the lists say so, as after
+        // a stop, before the run reports what ended it.
+        collectWritten(true);
+        throw;
     }
     // A file that was completely filtered is still written and recorded.
     collectWritten(true);
@@ -584,6 +620,21 @@ void BatchRun::endThreads()
 }
 
 } // namespace
+
+void resolveBatchSettings(JobSnapshot& snapshot)
+{
+    const BatchOptions defaults;
+    const BatchJob& batch = *snapshot.request.batch;
+    const BatchOptions& options = batch.options != nullptr ? *batch.options : defaults;
+    const PresetTable* presets = snapshot.request.presets;
+    const int32_t count = presets != nullptr ? presets->count() : 0;
+    int32_t preset = options.presetIndex;
+    if (preset > count && snapshot.request.image == nullptr)
+        preset = 0;
+    if (preset < count && presets != nullptr)
+        presets->deriveParams(preset, snapshot.request.settings);
+    snapshot.request.presets = nullptr;
+}
 
 void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow)
 {

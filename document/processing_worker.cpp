@@ -11,11 +11,17 @@
 
 #include <QFileInfo>
 
+#include <exception>
+#include <new>
+
 namespace calmora {
 
 JobSnapshot takeSnapshot(const ProcessingJob& job)
 {
-    return JobSnapshot { job.request, job.generation.load(), job.activeProfile };
+    JobSnapshot snapshot { job.request, job.generation.load(), job.activeProfile };
+    if (snapshot.request.batch != nullptr)
+        resolveBatchSettings(snapshot);
+    return snapshot;
 }
 
 Rect bufferRowsToPicture(const Rect& bufferRows, int32_t imageHeight)
@@ -215,17 +221,51 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 
 } // namespace
 
+namespace {
+
+// What escaped a run, in words; the run itself could not say more.
+void reportEscaped(WorkerHost* host, const QString& reason)
+{
+    if (host == nullptr)
+        return;
+    try {
+        host->reportError(QStringLiteral("Processing stopped before its end."), reason);
+    } catch (...) {
+        // A host that cannot report has nothing left to tell it with.
+    }
+}
+
+} // namespace
+
 void runJob(ProcessingJob& job, JobSnapshot snapshot)
 {
-    if (snapshot.request.batch != nullptr)
-        runBatch(job, snapshot);
-    else
-        runSingleImage(job, snapshot);
+    const bool batch = snapshot.request.batch != nullptr;
+    WorkerHost* const host = snapshot.request.host;
+    // Nothing may leave the thread: an exception there ends the program.
+    // The job is left as a stopped run leaves it.
+    try {
+        if (batch)
+            runBatch(job, snapshot);
+        else
+            runSingleImage(job, snapshot);
+    } catch (const std::bad_alloc&) {
+        reportEscaped(host, QStringLiteral("Not enough memory."));
+    } catch (const std::exception& error) {
+        reportEscaped(host, QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        reportEscaped(host, QStringLiteral("An unexpected error occurred."));
+    }
     job.request.buildProfile = false;
-    if (snapshot.request.batch != nullptr && snapshot.request.host != nullptr)
-        snapshot.request.host->batchEnded();
-    // Everything the run wrote back happens before this release.
+    // Everything the run wrote back happens before this release, and a host
+    // that hears of the batch's end may start the next run at once.
     job.running.store(false, std::memory_order_release);
+    if (batch && host != nullptr) {
+        try {
+            host->batchEnded();
+        } catch (...) {
+            reportEscaped(host, QStringLiteral("An unexpected error occurred."));
+        }
+    }
 }
 
 ProcessingWorker::~ProcessingWorker()

@@ -23,9 +23,17 @@ struct JobSnapshot {
 
 JobSnapshot takeSnapshot(const ProcessingJob& job);
 
-// The thread procedure: runs one run on `job` from `snapshot` and clears
-// `running` at its end. Called on the worker thread; the command line and
-// tests may call it directly.
+// The thread procedure: runs one run on `job` from `snapshot`. Whatever is
+// thrown inside the run is caught and reported through the host's
+// reportError; the run then ends as a stopped run does. At its end it clears
+// the request's `buildProfile`, then `running`, and only then tells a batch's
+// host batchEnded, so that a host reacting at once finds the job free.
+//
+// `running` is set by whoever starts the run, on the starter's thread,
+// before the snapshot is taken: ProcessingWorker::start does it; a caller of
+// runJob on its own thread (tests) sets it first itself. Nobody else sets
+// it; a progress window only reads it. The host and the batch job must
+// outlive the thread (its join), not only `running`.
 void runJob(ProcessingJob& job, JobSnapshot snapshot);
 
 // Owns the worker thread of one job's owner. The thread is joined before a
@@ -38,8 +46,9 @@ public:
     ProcessingWorker& operator=(const ProcessingWorker&) = delete;
 
     // Starts a run unless one is running on `job`: sets `running`, takes the
-    // snapshot on the calling thread and starts the thread. Returns false
-    // when a run was already going.
+    // snapshot on the calling thread and starts the thread. Returns false,
+    // and changes nothing, when a run was already going. Not to be called
+    // from the worker's own thread (a host's call), which it would join.
     bool start(ProcessingJob& job);
 
     // Waits for the current run, if any, to end.

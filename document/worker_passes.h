@@ -66,6 +66,11 @@ inline const QString kFilterRefused
 // write the same files and report the same lists in the same order.
 enum class BatchFlow { Pipelined, Sequential };
 
+// On the starter's thread: the batch's preset, resolved into the snapshot's
+// settings, so that a preset edited while the batch runs cannot change it
+// halfway. The run no longer reads the preset table.
+void resolveBatchSettings(JobSnapshot& snapshot);
+
 // The batch run over the snapshot's batch job.
 void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow = BatchFlow::Pipelined);
 

@@ -2,6 +2,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <stdexcept>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -109,8 +110,17 @@ struct BatchHost final : WorkerHost {
         percents.push_back((index + 1) * 100 / count);
         calls.append(QStringLiteral("settled %1/%2").arg(index + 1).arg(count));
     }
-    void batchEnded() override { ++ends; }
-    void reportError(const QString&, const QString&) override { ++errors; }
+    void batchEnded() override
+    {
+        ++ends;
+        if (onEnded)
+            onEnded();
+    }
+    void reportError(const QString&, const QString& reason) override
+    {
+        ++errors;
+        errorReasons.append(reason);
+    }
     void reportNote(const QString& file, const QString& note) override
     {
         notes.append(file + '|' + note);
@@ -124,7 +134,9 @@ struct BatchHost final : WorkerHost {
     int ends = 0;
     int errors = 0;
     int tilesWritten = 0;
+    QStringList errorReasons;
     std::function<void()> onProgress;
+    std::function<void()> onEnded;
 };
 
 class BatchTest : public ::testing::Test {
@@ -147,10 +159,13 @@ protected:
         job.request.presets = &presets;
         job.request.profileStore = &store;
         job.request.progressWindow = ProgressKind::File;
+        bool runningAtEnd = true;
+        host.onEnded = [&] { runningAtEnd = job.running.load(); };
         job.running = true;
         runJob(job, takeSnapshot(job));
         EXPECT_FALSE(job.running.load());
         EXPECT_EQ(host.ends, 1);
+        EXPECT_FALSE(runningAtEnd) << "the host hears of the end with the job free";
         EXPECT_EQ(host.errors, 0) << "a batch shows no message box";
     }
 
@@ -324,6 +339,80 @@ TEST_F(BatchTest, ThePresetChoosesTheParameters)
     EXPECT_NE(stronger, byDefault);
     EXPECT_EQ(outOfRange, byDefault)
         << "an index beyond the table with no image means the first preset";
+}
+
+TEST_F(BatchTest, APresetEditedWhileTheBatchRunsDoesNotChangeIt)
+{
+    // Two copies of one picture, filtered with the same preset, must come
+    // out the same even though the preset changes after the first.
+    const QStringList files { picture(QStringLiteral("a.png")), picture(QStringLiteral("b.png")) };
+    presets.setCustomValues(presets.at(0).values);
+    FilterParams before;
+    FilterParams after;
+    presets.deriveParams(PresetTable::kCustomIndex, before);
+    presets.deriveParams(5, after);
+    ASSERT_NE(std::memcmp(&before, &after, sizeof before), 0);
+    options.presetIndex = PresetTable::kCustomIndex;
+    options.suffix = QStringLiteral("_f");
+    options.format = 1;
+    host.onProgress = [&] {
+        if (host.filtering == QLatin1String("a.png"))
+            presets.setCustomValues(presets.at(5).values);
+    };
+    run(files);
+    ASSERT_EQ(batch.doneFiles, files);
+    EXPECT_EQ(QImage(dir.filePath("a_f.png")), QImage(dir.filePath("b_f.png")));
+    FilterParams edited;
+    presets.deriveParams(PresetTable::kCustomIndex, edited);
+    EXPECT_EQ(std::memcmp(&edited, &after, sizeof edited), 0) << "the edit itself took";
+}
+
+TEST_F(BatchTest, WhatEscapesABatchIsReportedAndItEndsWithTheJobFree)
+{
+    struct Row {
+        const char* name;
+        std::function<void()> thrower;
+        const char* reason;
+    };
+    const Row rows[] = {
+        { "memory runs out", [] { throw std::bad_alloc(); }, "Not enough memory." },
+        { "an error", [] { throw std::runtime_error("no more"); }, "no more" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir rowDir;
+        QStringList files;
+        for (const char* name : { "a.png", "b.png", "c.png" }) {
+            files.append(rowDir.filePath(QLatin1String(name)));
+            ASSERT_TRUE(test::writePicture(files.back(), noisyPicture(1), "png"));
+        }
+        batch = BatchJob();
+        host = BatchHost();
+        options.suffix = QStringLiteral("_f");
+        batch.options = &options;
+        batch.files = files;
+        batch.fileCount = 3;
+        job.request.batch = &batch;
+        job.request.host = &host;
+        job.request.presets = &presets;
+        job.request.progressWindow = ProgressKind::File;
+        host.onProgress = [&] {
+            if (host.filtering == QLatin1String("b.png"))
+                row.thrower();
+        };
+        bool runningAtEnd = true;
+        host.onEnded = [&] { runningAtEnd = job.running.load(); };
+        ProcessingWorker worker;
+        ASSERT_TRUE(worker.start(job));
+        worker.wait();
+
+        EXPECT_FALSE(job.running.load());
+        EXPECT_EQ(host.ends, 1);
+        EXPECT_FALSE(runningAtEnd);
+        EXPECT_EQ(host.errorReasons, QStringList { QLatin1String(row.reason) });
+        EXPECT_EQ(batch.doneFiles, QStringList { files[0] }) << "what was written is kept";
+        EXPECT_TRUE(batch.failedFiles.isEmpty());
+    }
 }
 
 struct FlowRow {
