@@ -105,12 +105,8 @@ QString gifProblem(const uint8_t* data, int64_t size)
     constexpr int64_t kImageDescriptorBytes = 10;
     if (size < kHeaderBytes)
         return endsInside("its header");
-    // The decoder allocates the logical screen, which may be far larger than
-    // the picture the header reports.
-    if (const QString problem
-        = declaredSizeProblem("gif", littleEndian16(data + 6), littleEndian16(data + 8), size);
-        !problem.isEmpty())
-        return problem;
+    const int64_t screenWidth = littleEndian16(data + 6);
+    const int64_t screenHeight = littleEndian16(data + 8);
     int64_t at = kHeaderBytes;
     if (data[10] & 0x80)
         at += 3 * (int64_t { 2 } << (data[10] & 7));
@@ -123,6 +119,16 @@ QString gifProblem(const uint8_t* data, int64_t size)
         } else if (block == 0x2C) {
             if (at + kImageDescriptorBytes > size)
                 return endsInside("the picture's description");
+            // The decoder allocates a canvas that holds both the logical
+            // screen and the first picture where it lies on it, which may be
+            // far larger than either size the header reports.
+            const int64_t canvasWidth = std::max<int64_t>(
+                screenWidth, littleEndian16(data + at + 1) + littleEndian16(data + at + 5));
+            const int64_t canvasHeight = std::max<int64_t>(
+                screenHeight, littleEndian16(data + at + 3) + littleEndian16(data + at + 7));
+            if (const QString problem = declaredSizeProblem("gif", canvasWidth, canvasHeight, size);
+                !problem.isEmpty())
+                return problem;
             const uint8_t flags = data[at + 9];
             at += kImageDescriptorBytes;
             if (flags & 0x80)
