@@ -53,13 +53,6 @@ TEST(TerminalHost, TheBarShowsTheStageTheCounterAndTheTimes)
         { "settled", [&] { host.batchFileSettled(0, 4, 60000, 180000); },
             "[############............]  50%  image 1 of 4  a.png - Filtering noise  elapsed 1 "
             "min. 0 sec., remaining 3 min. 0 sec." },
-        { "next file with hours",
-            [&] {
-                host.batchFileStage("/in/b.png", 1, 4, BatchStage::BuildingProfile);
-                host.batchFileSettled(1, 4, 3725000, 0);
-            },
-            "[........................]   0%  image 2 of 4  b.png - Building noise profile  "
-            "elapsed 1 hr. 2 min. 5 sec., remaining 0 min. 0 sec." },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
