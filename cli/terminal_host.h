@@ -23,7 +23,7 @@ public:
     TerminalHost(const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet);
 
     void setProgress(ProgressKind kind, int percent) override;
-    void showStatus(const QString&, bool) override { }
+    void runStatus(RunStatus) override { }
     void tileWritten(const Rect&) override { }
     void profileReady() override { }
     void batchFileStage(

@@ -42,11 +42,16 @@ enum class ProgressKind {
     File,
 };
 
-// Status-bar texts of a run.
-inline const QString kStatusBuildingProfile = QStringLiteral("Building noise profile");
-inline const QString kStatusUpdatingPreview = QStringLiteral("Updating Preview Window");
-inline const QString kStatusClickForOriginal = QStringLiteral("Click on image to see original");
-inline const QString kStatusClickGo = QStringLiteral("Click \"Go\" button to start processing");
+// Where a single-image run stands, for a status line; the front end words
+// it. A run that is not whole-image begins with one of the first two, its
+// progress (ProgressKind::Background) shown beside it; every run that was
+// not stopped ends with one of the last two, its progress hidden.
+enum class RunStatus {
+    BuildingProfile, // "Building noise profile"
+    UpdatingPreview, // "Updating Preview Window"
+    ProfileBuilt, // the user may click Go now
+    ImageFiltered, // the user may click the image to see the original
+};
 
 // The stage a batch file has reached.
 enum class BatchStage { BuildingProfile, FilteringNoise };
@@ -62,8 +67,7 @@ public:
 
     // A run's progress, 0..100.
     virtual void setProgress(ProgressKind kind, int percent) = 0;
-    // A status-bar text, with the bar's progress control shown or hidden.
-    virtual void showStatus(const QString& text, bool progressVisible) = 0;
+    virtual void runStatus(RunStatus status) = 0;
     // Pixels of the displayed image have been written: `rect` in picture
     // coordinates, rows counted from the top, bottom and right exclusive.
     // Once per filtered tile of a single-image filter pass, when its pixels

@@ -179,8 +179,8 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     if (run.tilesPending > 0) {
         if (!snapshot.request.wholeImage) {
             if (host != nullptr)
-                host->showStatus(
-                    profilePass ? kStatusBuildingProfile : kStatusUpdatingPreview, true);
+                host->runStatus(
+                    profilePass ? RunStatus::BuildingProfile : RunStatus::UpdatingPreview);
             run.progressWindow = ProgressKind::Background;
         }
         if (profilePass) {
@@ -216,7 +216,7 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
     if (!profilePass)
         job.request.wholeImage = false;
     if (host != nullptr)
-        host->showStatus(profilePass ? kStatusClickGo : kStatusClickForOriginal, false);
+        host->runStatus(profilePass ? RunStatus::ProfileBuilt : RunStatus::ImageFiltered);
 }
 
 } // namespace

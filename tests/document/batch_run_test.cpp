@@ -88,7 +88,7 @@ struct BatchHost final : WorkerHost {
         if (onProgress)
             onProgress();
     }
-    void showStatus(const QString&, bool) override { }
+    void runStatus(RunStatus) override { }
     void tileWritten(const Rect&) override { ++tilesWritten; }
     void profileReady() override { }
     void batchFileStage(

@@ -49,10 +49,7 @@ struct RecordingHost final : WorkerHost {
         if (onProgress)
             onProgress();
     }
-    void showStatus(const QString& text, bool bar) override
-    {
-        statuses.append(text + (bar ? "|bar" : ""));
-    }
+    void runStatus(RunStatus status) override { statuses.push_back(status); }
     void tileWritten(const Rect& rect) override { written.push_back(rect); }
     void profileReady() override { ++profileReadies; }
     void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
@@ -70,7 +67,7 @@ struct RecordingHost final : WorkerHost {
     }
 
     std::vector<int> progress;
-    QStringList statuses;
+    std::vector<RunStatus> statuses;
     QStringList errors;
     std::vector<Rect> written;
     int profileReadies = 0;
@@ -194,7 +191,8 @@ TEST_P(ProfilePass, PublishesTheSmoothedChoiceAndLeavesThePixels)
     EXPECT_FALSE(job.request.buildProfile);
     EXPECT_EQ(host.profileReadies, 1);
     EXPECT_EQ(pixelsOf(image), before);
-    EXPECT_EQ(host.statuses, (QStringList { kStatusBuildingProfile + "|bar", kStatusClickGo }));
+    EXPECT_EQ(host.statuses,
+        (std::vector<RunStatus> { RunStatus::BuildingProfile, RunStatus::ProfileBuilt }));
 
     TileList tiles;
     buildTileList(image.width(), image.height(), tiles);
@@ -237,8 +235,8 @@ TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
     ASSERT_EQ(host.written.size(), 1u) << "the one tile seen";
     EXPECT_EQ(host.written[0].left, 0);
     EXPECT_EQ(host.written[0].top, 0) << "picture rows, counted from the top";
-    EXPECT_EQ(
-        host.statuses, (QStringList { kStatusUpdatingPreview + "|bar", kStatusClickForOriginal }));
+    EXPECT_EQ(host.statuses,
+        (std::vector<RunStatus> { RunStatus::UpdatingPreview, RunStatus::ImageFiltered }));
 
     // Nothing visible is left to filter: the bar is finished at once.
     host = RecordingHost();
@@ -247,7 +245,7 @@ TEST_F(WorkerTest, PreviewFiltersTheTilesItSeesAndOnlyOnce)
     run();
     EXPECT_EQ(pixelsOf(image), once);
     EXPECT_EQ(host.progress, std::vector<int> { 100 });
-    EXPECT_EQ(host.statuses, QStringList { kStatusClickForOriginal });
+    EXPECT_EQ(host.statuses, std::vector<RunStatus> { RunStatus::ImageFiltered });
 }
 
 // The picture pixels whose display bytes differ from `before`; picture row y
@@ -377,8 +375,9 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         // keeps the old profile.
         const bool ended = row.profilePass || row.completes;
         EXPECT_EQ(host.progress.back() == 100, ended);
-        EXPECT_EQ(host.statuses.contains(kStatusClickGo)
-                || host.statuses.contains(kStatusClickForOriginal),
+        EXPECT_EQ(!host.statuses.empty()
+                && (host.statuses.back() == RunStatus::ProfileBuilt
+                    || host.statuses.back() == RunStatus::ImageFiltered),
             ended);
     }
 }
