@@ -1,28 +1,11 @@
 #include "bench/bench_photo.h"
+#include "bench/bench_random.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace calmora::bench {
-
-namespace {
-
-// xorshift: fast and the same on every run.
-struct Random {
-    uint64_t state = 0x2545F4914F6CDD1Dull;
-    uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<uint32_t>(state >> 32);
-    }
-    double uniform() { return next() / 4294967296.0; }
-    double gaussian() { return uniform() + uniform() + uniform() + uniform() - 2.0; }
-};
-
-} // namespace
 
 const std::vector<uint16_t>& photo()
 {

@@ -6,6 +6,7 @@
 // amount of heap the call held on top of the two image buffers) and
 // peakRatio ((two image buffers + peak heap) / two image buffers).
 
+#include "bench/bench_random.h"
 #include "engine/engine.h"
 
 #include <benchmark/benchmark.h>
@@ -65,23 +66,10 @@ void operator delete(void* p, size_t) noexcept
 namespace {
 
 using namespace calmora;
+using calmora::bench::Random;
 
 constexpr int32_t kWidth = 6000;
 constexpr int32_t kHeight = 4000;
-
-// xorshift: fast and the same on every run.
-struct Random {
-    uint64_t state = 0x2545F4914F6CDD1Dull;
-    uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<uint32_t>(state >> 32);
-    }
-    double uniform() { return next() / 4294967296.0; }
-    double gaussian() { return uniform() + uniform() + uniform() + uniform() - 2.0; }
-};
 
 // A scene of soft gradients, hard-edged discs and fine texture, with
 // signal-dependent noise per channel as a small sensor at high ISO gives.
