@@ -167,6 +167,9 @@ struct ProcessingJob {
     std::atomic<bool> profileReady { false };
     std::atomic<bool> profileMeasured { false };
     std::atomic<bool> saved { false };
+    // Whether the last save wrote its file; `saved` is set after a failed
+    // save too.
+    std::atomic<bool> saveWritten { false };
     NoiseProfile activeProfile;
     NoiseProfile measuredProfile;
     NoiseProfile learnedProfile;

@@ -202,13 +202,14 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
         && !profilePass) {
         const int quality = snapshot.request.options.settings.jpegQuality;
         QString reason = kFilterRefused;
-        if ((!filtered
-                || !image->save(snapshot.request.savePath, quality,
-                    snapshot.request.options.settings2.tiffDepth != 0, &reason))
-            && host != nullptr)
+        const bool written = filtered
+            && image->save(snapshot.request.savePath, quality,
+                snapshot.request.options.settings2.tiffDepth != 0, &reason);
+        if (!written && host != nullptr)
             host->reportError(
                 QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath),
                 reason);
+        job.saveWritten = written;
         job.saved = true;
         job.request.savePath.clear();
     }

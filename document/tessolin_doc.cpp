@@ -1,0 +1,376 @@
+#include "document/tessolin_doc.h"
+
+#include "engine/engine.h"
+#include "settings/derive_params.h"
+#include "settings/presets.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace calmora {
+
+namespace {
+
+// The view's preview countdown ticks every 200 ms; the option is in seconds.
+constexpr int32_t kPreviewTickMs = 200;
+
+bool everyTileFiltered(const TileList& tiles)
+{
+    for (const Tile& tile : tiles.tiles) {
+        if (tile.filtered == 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CTessolinDoc::CTessolinDoc(const Options& options, const PresetTable& presets,
+    LearnedProfileStore& profileStore, DocumentPrompter& prompter, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_presets(presets)
+    , m_profileStore(profileStore)
+    , m_prompter(prompter)
+{
+    connect(&m_host, &QueuedWorkerHost::progressChanged, this, &CTessolinDoc::progressChanged);
+    connect(&m_host, &QueuedWorkerHost::runStatusChanged, this, &CTessolinDoc::runStatusChanged);
+    connect(&m_host, &QueuedWorkerHost::tileWrittenAt, this, &CTessolinDoc::tileWritten);
+    connect(&m_host, &QueuedWorkerHost::profileReadyReached, this, &CTessolinDoc::profileReady);
+    connect(&m_host, &QueuedWorkerHost::noteReported, this, &CTessolinDoc::noteReported);
+    connect(&m_host, &QueuedWorkerHost::errorReported, this,
+        [this](const QString& message, const QString& reason) {
+            m_prompter.tell(reason.isEmpty() ? message : message + QStringLiteral("\r\n") + reason,
+                PromptIcon::Error);
+            emit errorReported(message, reason);
+        });
+}
+
+CTessolinDoc::~CTessolinDoc()
+{
+    m_job.stop = true;
+    ++m_job.generation;
+    m_worker.wait();
+}
+
+void CTessolinDoc::waitForWorker()
+{
+    m_worker.wait();
+}
+
+bool CTessolinDoc::open(const QString& path, QString* reason)
+{
+    // The image is about to go; a run still working on it must end first.
+    if (isRunning()) {
+        m_job.stop = true;
+        m_worker.wait();
+    }
+    m_job.stop = false;
+    m_sourcePath = path;
+    m_loaded = false;
+    deleteContents();
+
+    auto image = std::make_unique<CBitmapEx>();
+    QString why;
+    if (!image->load(path, &why)) {
+        m_sourcePath.clear();
+        QString text = QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(path)
+            + QStringLiteral(". \r\nUnsupported format or file not found.");
+        if (!why.isEmpty())
+            text += QStringLiteral("\r\n") + why;
+        m_prompter.tell(text, PromptIcon::Error);
+        if (reason != nullptr)
+            *reason = why;
+        return false;
+    }
+    m_image = std::move(image);
+    m_job.request.image = m_image.get();
+    m_job.request.fileName = QFileInfo(path).fileName();
+    buildTileList(m_image->width(), m_image->height(), m_job.tiles);
+    requestPreview(false);
+    m_job.profileReady = false;
+    m_job.saved = false;
+    m_job.saveWritten = false;
+    m_job.request.useMeasuredProfile = false;
+    m_job.profileMeasured = false;
+    m_job.processedByGo = false;
+    m_loaded = true;
+
+    const int presetIndex = m_options.settings.resetPresetOnOpen != 0
+        ? m_presets.indexOrFirst(m_options.settings.defaultPreset)
+        : -1;
+    if (presetIndex >= 0)
+        m_presets.deriveParams(presetIndex, m_job.request.settings);
+    emit opened(presetIndex);
+    startProcessing();
+    return true;
+}
+
+void CTessolinDoc::deleteContents()
+{
+    m_job.tiles.tiles.clear();
+    m_job.request.image = nullptr;
+    m_image.reset();
+    m_job.profileReady = false;
+    emit contentsDeleted();
+}
+
+QString CTessolinDoc::suggestedSaveName() const
+{
+    if (m_sourcePath.isEmpty())
+        return {};
+    // The extension is what follows the last "." of the file's own name; a
+    // dot in a folder's name is not one.
+    const qsizetype nameStart = std::max(m_sourcePath.lastIndexOf(QLatin1Char('/')),
+                                    m_sourcePath.lastIndexOf(QLatin1Char('\\')))
+        + 1;
+    const qsizetype dot = m_sourcePath.lastIndexOf(QLatin1Char('.'));
+    QString name = dot >= nameStart ? m_sourcePath.left(dot) : m_sourcePath;
+    if (m_options.settings.appendSuffix != 0)
+        name += m_options.settings.defaultSuffix;
+    return name + QStringLiteral(".jpg");
+}
+
+bool CTessolinDoc::save()
+{
+    const QString suggestion = suggestedSaveName();
+    if (suggestion.isEmpty())
+        return false;
+    const QString path = m_prompter.askSavePath(suggestion);
+    return !path.isEmpty() && saveDocument(path);
+}
+
+bool CTessolinDoc::saveDocument(const QString& path)
+{
+    m_wholeImageSavePath.clear();
+    if (!m_loaded)
+        return false;
+    if (!everyTileFiltered(m_job.tiles)
+        && m_prompter.ask(QStringLiteral("The image has not been entirely processed.\r\nDo you "
+                                         "want to process the image now and then save it?"),
+               PromptIcon::Question, PromptButtons::YesNo)
+            != PromptAnswer::Yes)
+        return false;
+    invalidate();
+    m_wholeImageSavePath = path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".jpg");
+    m_job.saveWritten = false;
+    beginWholeImage();
+    const bool completed = m_prompter.runWholeImage(*this);
+    if (!completed)
+        invalidate();
+    m_wholeImageSavePath.clear();
+    return completed && m_job.saveWritten.load();
+}
+
+bool CTessolinDoc::saveModified()
+{
+    if (!m_loaded || m_job.saved.load() || !m_job.profileReady.load() || !m_job.processedByGo)
+        return true;
+    invalidate();
+    switch (m_prompter.ask(QStringLiteral("The image has not been saved. Do you want to save it?"),
+        PromptIcon::Question, PromptButtons::YesNoCancel)) {
+    case PromptAnswer::Cancel:
+        return false;
+    case PromptAnswer::Yes:
+        // An image that was not written is not given up.
+        return save();
+    default:
+        return true;
+    }
+}
+
+int32_t CTessolinDoc::previewTicks(bool immediate) const
+{
+    if (immediate)
+        return 1;
+    const int32_t ticks = m_options.settings.previewDelay * 1000 / kPreviewTickMs;
+    return ticks != 0 ? ticks : 1;
+}
+
+void CTessolinDoc::requestPreview(bool immediate)
+{
+    settleWholeImage();
+    if (m_job.request.wholeImage)
+        return;
+    ++m_job.generation;
+    m_job.previewCountdown = previewTicks(immediate);
+}
+
+void CTessolinDoc::invalidate()
+{
+    settleWholeImage();
+    if (m_job.request.wholeImage)
+        return;
+    ++m_job.generation;
+    m_job.previewCountdown = 0;
+}
+
+void CTessolinDoc::resetProcessedState()
+{
+    for (Tile& tile : m_job.tiles.tiles)
+        tile.filtered = 0;
+    if (m_image != nullptr)
+        m_image->restoreFromOriginal();
+}
+
+void CTessolinDoc::prepareSingleImageRun()
+{
+    JobRequest& request = m_job.request;
+    request.image = m_image.get();
+    request.batch = nullptr;
+    request.host = &m_host;
+    request.options = m_options;
+    request.presets = &m_presets;
+    request.profileStore = &m_profileStore;
+    request.savePath.clear();
+}
+
+bool CTessolinDoc::startProcessing()
+{
+    // The tiles and pixels below are the running pass's until it ends.
+    if (isRunning())
+        return false;
+    resetProcessedState();
+    m_job.processedByGo = false;
+    if (!m_loaded)
+        return false;
+    prepareSingleImageRun();
+    m_job.request.previewRect = Rect {};
+    m_job.request.progressWindow = ProgressKind::Background;
+    m_job.request.buildProfile = !m_job.profileReady.load();
+    return m_worker.start(m_job);
+}
+
+void CTessolinDoc::beginWholeImage()
+{
+    m_wholeImageStage = WholeImageStage::None;
+    m_wholeImageProfileTried = false;
+}
+
+WholeImageStep CTessolinDoc::continueWholeImage()
+{
+    if (isRunning()) {
+        if (m_wholeImageStage == WholeImageStage::Filter || m_job.profileReady.load())
+            return WholeImageStep::Filtering;
+        return WholeImageStep::BuildingProfile;
+    }
+    if (m_job.stop.load() || !m_loaded)
+        return WholeImageStep::Stopped;
+    if (!m_job.profileReady.load()) {
+        // A profile pass that ended without a profile would only be tried
+        // again and again.
+        if (m_wholeImageProfileTried)
+            return WholeImageStep::Stopped;
+        m_wholeImageProfileTried = true;
+        m_wholeImageStage = WholeImageStage::Profile;
+        prepareSingleImageRun();
+        m_job.request.buildProfile = true;
+        m_job.request.wholeImage = true;
+        m_job.request.progressWindow = ProgressKind::Foreground;
+        return m_worker.start(m_job) ? WholeImageStep::BuildingProfile : WholeImageStep::Stopped;
+    }
+    // The worker clears wholeImage at the end of a filter pass that was not
+    // stopped; a stopped one is started again.
+    if (m_wholeImageStage == WholeImageStage::Filter && !m_job.request.wholeImage)
+        return WholeImageStep::Finished;
+    m_wholeImageStage = WholeImageStage::Filter;
+    prepareSingleImageRun();
+    m_job.request.buildProfile = false;
+    m_job.request.previewRect = Rect {};
+    m_job.request.savePath = m_wholeImageSavePath;
+    if (m_job.resetTilesBeforePreview.exchange(false))
+        resetProcessedState();
+    m_job.request.wholeImage = true;
+    m_job.request.progressWindow = ProgressKind::Foreground;
+    return m_worker.start(m_job) ? WholeImageStep::Filtering : WholeImageStep::Stopped;
+}
+
+void CTessolinDoc::endWholeImage()
+{
+    m_wholeImageStage = WholeImageStage::None;
+    m_clearWholeImage = true;
+    settleWholeImage();
+    // A pass still running stops at its next tile; the view then catches up
+    // with the settings.
+    ++m_job.generation;
+    m_job.previewCountdown = previewTicks(false);
+}
+
+void CTessolinDoc::settleWholeImage()
+{
+    // The worker writes wholeImage back at the end of a run; only after that
+    // may this thread write it.
+    if (m_clearWholeImage && !isRunning()) {
+        m_job.request.wholeImage = false;
+        m_clearWholeImage = false;
+    }
+}
+
+bool CTessolinDoc::processWholeImageNow()
+{
+    beginWholeImage();
+    WholeImageStep step = continueWholeImage();
+    while (step == WholeImageStep::BuildingProfile || step == WholeImageStep::Filtering) {
+        m_worker.wait();
+        step = continueWholeImage();
+    }
+    endWholeImage();
+    return step == WholeImageStep::Finished;
+}
+
+std::optional<double> CTessolinDoc::processingSummary() const
+{
+    if (m_options.settings.showSummary == 0 || m_job.tiles.tiles.empty()
+        || !everyTileFiltered(m_job.tiles))
+        return std::nullopt;
+    int64_t totalMs = 0;
+    for (const Tile& tile : m_job.tiles.tiles)
+        totalMs += tile.elapsedMs;
+    return static_cast<double>(totalMs) / 1000.0;
+}
+
+void CTessolinDoc::runBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host)
+{
+    m_worker.wait();
+    BatchOptions options = settings.options;
+    JobRequest& request = m_job.request;
+    if (settings.ownSettings) {
+        deriveDocumentParams(*settings.ownSettings, request.settings);
+        // One past the last preset: the run's own settings.
+        options.presetIndex = m_presets.count();
+    }
+    if (settings.givenProfile) {
+        m_job.activeProfile = *settings.givenProfile;
+        options.useGivenProfile = true;
+    }
+    request.options = m_options;
+    if (settings.jpegQuality)
+        request.options.settings.jpegQuality = *settings.jpegQuality;
+    if (settings.keepHighDepth)
+        request.options.settings2.tiffDepth = *settings.keepHighDepth ? 1 : 0;
+    batch.options = &options;
+    request.batch = &batch;
+    request.host = &host;
+    request.presets = &m_presets;
+    request.profileStore = &m_profileStore;
+    request.threadCount = settings.threadCount;
+    request.progressWindow = ProgressKind::File;
+    m_job.profileMeasured = false;
+    m_worker.start(m_job);
+    m_worker.wait();
+    batch.options = nullptr;
+    request.batch = nullptr;
+    request.host = &m_host;
+    request.threadCount = 0;
+}
+
+std::optional<NoiseProfile> CTessolinDoc::batchMeasuredProfile() const
+{
+    if (!m_job.profileMeasured.load())
+        return std::nullopt;
+    NoiseProfile used = m_job.measuredProfile;
+    smoothProfile(used);
+    return used;
+}
+
+} // namespace calmora

@@ -1,0 +1,151 @@
+// The program's single document: the open image, its tiles, the job shared
+// with the worker and the worker itself, with the operations that need no
+// window. It draws nothing and shows nothing: questions and messages go to
+// its DocumentPrompter, and what the worker reports arrives as signals on
+// the document's thread. The command line drives it too, without an event
+// loop: it waits for the worker instead of listening to the signals.
+#pragma once
+
+#include "document/bitmap_ex.h"
+#include "document/document_prompter.h"
+#include "document/processing_worker.h"
+#include "document/queued_worker_host.h"
+#include "settings/filter_settings.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+namespace calmora {
+
+class LearnedProfileStore;
+class PresetTable;
+
+// What a batch filters with beyond its BatchOptions; what is not set follows
+// the document's options and the options' preset.
+struct BatchSettings {
+    BatchOptions options;
+    // The run's own settings in place of a preset; the options' presetIndex
+    // is then taken as "no preset".
+    std::optional<FilterSettings> ownSettings;
+    // One profile for every file in place of each file's own measurement.
+    std::optional<NoiseProfile> givenProfile;
+    std::optional<int> jpegQuality;
+    std::optional<bool> keepHighDepth;
+    int32_t threadCount = 0; // engine threads, 0 = one per core
+};
+
+// Where a whole-image run (Go, Save) stands, for the progress window's poll.
+enum class WholeImageStep { BuildingProfile, Filtering, Finished, Stopped };
+
+class CTessolinDoc final : public QObject {
+    Q_OBJECT
+
+public:
+    // The options, presets and store belong to the application object and
+    // outlive the document; the options are read afresh at every run.
+    CTessolinDoc(const Options& options, const PresetTable& presets,
+        LearnedProfileStore& profileStore, DocumentPrompter& prompter, QObject* parent = nullptr);
+    // Stops a running run and joins the worker.
+    ~CTessolinDoc() override;
+
+    // Loads `path` and starts its profile pass. On failure the prompter is
+    // told, the document stays empty and `reason` gets the loader's reason.
+    bool open(const QString& path, QString* reason = nullptr);
+    // Frees the tiles and the image and clears profileReady.
+    void deleteContents();
+
+    bool isLoaded() const { return m_loaded; }
+    const QString& sourcePath() const { return m_sourcePath; }
+    CBitmapEx* image() { return m_image.get(); }
+    const CBitmapEx* image() const { return m_image.get(); }
+    ProcessingJob& job() { return m_job; }
+    const ProcessingJob& job() const { return m_job; }
+    bool isRunning() const { return m_job.running.load(std::memory_order_acquire); }
+    // Blocks until the current run, if any, has ended (not for a thread with
+    // an event loop to keep).
+    void waitForWorker();
+
+    // The source path without its last extension, the default suffix when
+    // the options append it, and ".jpg".
+    QString suggestedSaveName() const;
+    // The Save command: the save step with the suggested name. True when the
+    // image was written.
+    bool save();
+    // Processes what is left of the image and writes it to `path` (".jpg"
+    // added to a path without "."). True when the file was written; false
+    // when the user declined or cancelled, or the write failed.
+    bool saveDocument(const QString& path);
+    // Before the image is replaced or the program ends: false when the user
+    // chose Cancel, or chose Yes and the image was not written.
+    bool saveModified();
+
+    void requestPreview(bool immediate);
+    void invalidate();
+    void resetProcessedState();
+    // A profile pass when the profile is missing, else a preview pass over an
+    // empty rectangle; false when nothing was started.
+    bool startProcessing();
+
+    // The progress window's steps: begin, then poll continueWholeImage (it
+    // starts the profile pass, then the whole-image filter pass) until it
+    // answers Finished or Stopped, then end.
+    void beginWholeImage();
+    WholeImageStep continueWholeImage();
+    void endWholeImage();
+    // The whole run at once, waiting on this thread; for prompters without a
+    // window. True when it finished.
+    bool processWholeImageNow();
+
+    // Seconds the tiles took, when the summary is to be shown: the option
+    // is on and every tile is filtered.
+    std::optional<double> processingSummary() const;
+
+    // Runs a batch with `host` (called on the worker thread) and waits for
+    // it; `batch` holds the files and receives the lists.
+    void runBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host);
+    // The profile the last batch filtered with when it measured one (its
+    // last file's own, smoothed).
+    std::optional<NoiseProfile> batchMeasuredProfile() const;
+
+signals:
+    // Opening succeeded; `presetIndex` is the preset to apply to the
+    // settings pane, or -1 to keep the one selected.
+    void opened(int presetIndex);
+    void contentsDeleted();
+    void progressChanged(calmora::ProgressKind kind, int percent);
+    void runStatusChanged(calmora::RunStatus status);
+    void tileWritten(calmora::Rect rect);
+    void profileReady();
+    void errorReported(QString message, QString reason);
+    void noteReported(QString file, QString note);
+
+private:
+    int32_t previewTicks(bool immediate) const;
+    bool startWorker();
+    void prepareSingleImageRun();
+    void settleWholeImage();
+
+    const Options& m_options;
+    const PresetTable& m_presets;
+    LearnedProfileStore& m_profileStore;
+    DocumentPrompter& m_prompter;
+    QString m_sourcePath;
+    bool m_loaded = false;
+    std::unique_ptr<CBitmapEx> m_image;
+    ProcessingJob m_job;
+    // Declared before the worker: the worker's thread is joined first.
+    QueuedWorkerHost m_host;
+    ProcessingWorker m_worker;
+
+    enum class WholeImageStage { None, Profile, Filter };
+    WholeImageStage m_wholeImageStage = WholeImageStage::None;
+    bool m_wholeImageProfileTried = false;
+    QString m_wholeImageSavePath; // where the filter pass saves, if anywhere
+    // The progress window ended while a run could still write the request's
+    // wholeImage; it is cleared once no run is going.
+    bool m_clearWholeImage = false;
+};
+
+} // namespace calmora
