@@ -6,9 +6,8 @@
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
 #include "document/file_kind.h"
-#include "document/processing_worker.h"
 #include "document/safe_file.h"
-#include "engine/engine.h"
+#include "document/tessolin_doc.h"
 #include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
@@ -57,6 +56,20 @@ int failure(const QString& message)
     return kExitFailed;
 }
 
+// The document's questions on a terminal: nobody is asked. Its messages
+// are dropped, since every command words its own failures from the reasons
+// the document hands back.
+class TerminalPrompter final : public DocumentPrompter {
+public:
+    PromptAnswer ask(const QString&, PromptIcon, PromptButtons buttons) override
+    {
+        return buttons == PromptButtons::Ok ? PromptAnswer::Ok : PromptAnswer::No;
+    }
+    void tell(const QString&, PromptIcon) override { }
+    QString askSavePath(const QString& suggestedPath) override { return suggestedPath; }
+    bool runWholeImage(CTessolinDoc& document) override { return document.processWholeImageNow(); }
+};
+
 // The application's settings, read as the desktop application reads them
 // but never written: the file belongs to the desktop application, and a
 // value filled in while loading lives for this run only. What loading
@@ -67,6 +80,7 @@ struct Environment {
     Options options;
     PresetTable presets;
     EmptyProfileStore profileStore;
+    TerminalPrompter prompter;
 
     Environment()
     {
@@ -215,32 +229,28 @@ int denoise(const CliArguments& args)
             return usageError(error);
     }
 
-    ProcessingJob job;
-    BatchOptions batchOptions;
+    BatchSettings run;
+    BatchOptions& batchOptions = run.options;
     if (args.settings || !args.assignments.isEmpty()) {
         FilterSettings settings;
         if (!resolveFilterSettings(args, env, presetIndex, settings, &error))
             return usageError(error);
-        deriveDocumentParams(settings, job.request.settings);
-        // One past the last preset: the run's own settings.
-        batchOptions.presetIndex = env.presets.count();
+        run.ownSettings = settings;
     } else {
         batchOptions.presetIndex = presetIndex;
     }
     if (!args.profileIn.isEmpty()) {
-        const std::optional<NoiseProfile> profile = readProfileFile(args.profileIn, &error);
-        if (!profile)
+        run.givenProfile = readProfileFile(args.profileIn, &error);
+        if (!run.givenProfile)
             return failure(error);
-        job.activeProfile = *profile;
-        batchOptions.useGivenProfile = true;
     }
 
-    Options options = env.options;
     if (args.quality)
-        options.settings.jpegQuality = *args.quality;
+        run.jpegQuality = *args.quality;
     // The command line keeps a 16-bit source's depth unless told otherwise,
     // whatever the desktop program's stored choice.
-    options.settings2.tiffDepth = args.depth == 8 ? 0 : 1;
+    run.keepHighDepth = args.depth != 8;
+    run.threadCount = args.threads;
     batchOptions.widenToSixteenBits = args.depth == 16;
     batchOptions.compression = args.compression;
     if (!args.destDir.isEmpty()) {
@@ -258,25 +268,15 @@ int denoise(const CliArguments& args)
         return usageError(error);
 
     BatchJob batch;
-    batch.options = &batchOptions;
     batch.files = args.files;
     batch.fileCount = static_cast<int32_t>(args.files.size());
 
     TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
-    job.request.batch = &batch;
-    job.request.host = &host;
-    job.request.options = options;
-    job.request.presets = &env.presets;
-    job.request.profileStore = &env.profileStore;
-    job.request.threadCount = args.threads;
-    job.request.progressWindow = ProgressKind::File;
-
-    g_stopFlag = &job.stop;
+    CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
+    g_stopFlag = &document.job().stop;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
-    ProcessingWorker worker;
-    worker.start(job);
-    worker.wait();
+    document.runBatch(batch, run, host);
     // A second signal from here on would end the program without the
     // message below; the first one is answered by exiting as it would.
     g_stopFlag = nullptr;
@@ -292,44 +292,36 @@ int denoise(const CliArguments& args)
     std::signal(SIGTERM, SIG_DFL);
 
     int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
-    if (!args.profileOut.isEmpty() && job.profileMeasured.load()) {
+    if (!args.profileOut.isEmpty()) {
         // What the file was filtered with: the measured profile, smoothed.
-        NoiseProfile used = job.measuredProfile;
-        smoothProfile(used);
-        QString reason;
-        if (!writeFileAtomically(args.profileOut, profileToJsonText(used), &reason))
-            status = failure(QStringLiteral("cannot write \"%1\": %2")
-                                 .arg(displayPath(args.profileOut), reason));
+        if (const std::optional<NoiseProfile> used = document.batchMeasuredProfile()) {
+            QString reason;
+            if (!writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
+                status = failure(QStringLiteral("cannot write \"%1\": %2")
+                                     .arg(displayPath(args.profileOut), reason));
+        }
     }
     return status;
 }
 
-// The profile the worker would filter the file with.
-std::optional<NoiseProfile> measureFile(
-    const QString& path, Environment& env, CBitmapEx& image, QString* error)
+// The profile the worker would filter the file with: the document's own
+// profile pass on opening.
+std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, QString* error)
 {
-    if (!image.load(path, error)) {
+    CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
+    if (!document.open(path, error)) {
         *error = printableText(*error);
         return std::nullopt;
     }
-    for (const QString& note : image.decoderNotes())
+    for (const QString& note : document.image()->decoderNotes())
         err(QStringLiteral("calmora-cli: note: %1: %2\n")
                 .arg(displayPath(path), printableText(note)));
-    ProcessingJob job;
-    job.request.image = &image;
-    job.request.fileName = QFileInfo(path).fileName();
-    buildTileList(image.width(), image.height(), job.tiles);
-    job.request.buildProfile = true;
-    job.request.options = env.options;
-    job.request.profileStore = &env.profileStore;
-    ProcessingWorker worker;
-    worker.start(job);
-    worker.wait();
-    if (!job.profileReady.load()) {
+    document.waitForWorker();
+    if (!document.job().profileReady.load()) {
         *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(displayPath(path));
         return std::nullopt;
     }
-    return job.activeProfile;
+    return document.job().activeProfile;
 }
 
 // Brightness of a point, as a share of white: points are luminance bins of
@@ -387,10 +379,8 @@ void printProfileSummary(const NoiseProfile& profile)
 int profile(const CliArguments& args, bool summary)
 {
     Environment env;
-    CBitmapEx image;
     QString error;
-    const std::optional<NoiseProfile> measured
-        = measureFile(args.files.first(), env, image, &error);
+    const std::optional<NoiseProfile> measured = measureFile(args.files.first(), env, &error);
     if (!measured)
         return failure(error);
     if (args.json)
