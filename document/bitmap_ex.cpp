@@ -733,6 +733,12 @@ bool CBitmapEx::widenToHighDepth()
     return true;
 }
 
+QImage CBitmapEx::region(const QRect& rect, bool original) const
+{
+    const CBitmapEx* source = original ? m_original.get() : this;
+    return source ? displayRegion(source->m_pixels, rect) : QImage();
+}
+
 QImage CBitmapEx::toQImage(bool original) const
 {
     const CBitmapEx* source = original ? m_original.get() : this;

@@ -130,6 +130,9 @@ public:
     // A top-down copy for drawing and encoding; null when there is nothing to
     // copy (no image, or no companion when `original` is asked for).
     QImage toQImage(bool original = false) const;
+    // The same for a part of the picture (`rect` in picture coordinates,
+    // rows from the top), so that drawing copies only what it shows.
+    QImage region(const QRect& rect, bool original = false) const;
 
     const CExifFormatter& exif() const { return m_exif; }
 

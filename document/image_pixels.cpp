@@ -112,10 +112,9 @@ bool takeEightBit(QImage& picture, PixelBuffers& pixels)
     if (!allocateImage(pixels, picture.width(), picture.height(), 32))
         return false;
     const int64_t rowBytes = pixels.displayStride();
-    for (int32_t row = 0; row < pixels.height; ++row) {
-        uint8_t* target = pixels.display.get() + int64_t { row } * rowBytes;
-        std::memcpy(
-            target, picture.constScanLine(pixels.height - 1 - row), static_cast<size_t>(rowBytes));
+    for (int32_t y = 0; y < pixels.height; ++y) {
+        uint8_t* target = pixels.displayRow(y);
+        std::memcpy(target, picture.constScanLine(y), static_cast<size_t>(rowBytes));
         for (int64_t fourth = 3; fourth < rowBytes; fourth += 4)
             target[fourth] = 255;
     }
@@ -236,7 +235,7 @@ bool widenToHighDepth(PixelBuffers& pixels)
         return false;
     const int32_t width = pixels.width;
     for (int32_t y = 0; y < pixels.height; ++y) {
-        const uint8_t* in = pixels.display.get() + (pixels.height - 1 - y) * pixels.displayStride();
+        const uint8_t* in = pixels.displayRow(y);
         uint16_t* high = wide.highDepth.get() + int64_t { y } * width * 3;
         for (int32_t x = 0; x < width; ++x) {
             for (int c = 0; c < 3; ++c)
@@ -260,7 +259,7 @@ void readRow(const PixelBuffers& pixels, int32_t y, int channels, bool sixteenBi
     const int colours = pixels.isGrey() ? 1 : 3;
     const bool withAlpha = channels > colours && pixels.alpha;
     const uint32_t maximum = sixteenBits ? kMax16 : kMax8;
-    const uint8_t* shown = pixels.display.get() + (pixels.height - 1 - y) * pixels.displayStride();
+    const uint8_t* shown = pixels.displayRow(y);
     const uint16_t* high
         = pixels.highDepth ? pixels.highDepth.get() + int64_t { y } * width * colours : nullptr;
     const uint16_t* alpha = withAlpha ? pixels.alpha.get() + int64_t { y } * width : nullptr;
@@ -296,22 +295,29 @@ void readRow(const PixelBuffers& pixels, int32_t y, int channels, bool sixteenBi
     }
 }
 
-QImage displayPicture(const PixelBuffers& pixels)
+QImage displayRegion(const PixelBuffers& pixels, const QRect& region)
 {
-    if (pixels.isNull())
+    const QRect rect = region.intersected(QRect(0, 0, pixels.width, pixels.height));
+    if (pixels.isNull() || rect.isEmpty())
         return {};
     const QImage::Format format = pixels.displayBitsPerPixel() == 32 ? QImage::Format_RGB32
         : pixels.displayBitsPerPixel() == 24                         ? QImage::Format_BGR888
                                                                      : QImage::Format_Grayscale8;
-    QImage picture(pixels.width, pixels.height, format);
+    QImage picture(rect.size(), format);
     if (picture.isNull())
         return {};
-    const size_t rowBytes = static_cast<size_t>(pixels.width) * (pixels.displayBitsPerPixel() / 8);
-    for (int32_t y = 0; y < pixels.height; ++y) {
+    const int bytesPerPixel = pixels.displayBitsPerPixel() / 8;
+    const size_t rowBytes = static_cast<size_t>(rect.width()) * bytesPerPixel;
+    for (int32_t y = 0; y < rect.height(); ++y) {
         std::memcpy(picture.scanLine(y),
-            pixels.display.get() + (pixels.height - 1 - y) * pixels.displayStride(), rowBytes);
+            pixels.displayRow(rect.top() + y) + int64_t { rect.left() } * bytesPerPixel, rowBytes);
     }
     return picture;
+}
+
+QImage displayPicture(const PixelBuffers& pixels)
+{
+    return displayRegion(pixels, QRect(0, 0, pixels.width, pixels.height));
 }
 
 } // namespace calmora

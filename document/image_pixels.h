@@ -15,6 +15,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 
 #include <cstdint>
 #include <memory>
@@ -40,6 +41,13 @@ struct PixelBuffers {
     int64_t highDepthSamples() const;
 
     ImageDesc displayDescription() const;
+
+    // The display row that shows picture row `y` (0 = the top row): the one
+    // place where the bottom-up order is turned round.
+    uint8_t* displayRow(int32_t y) const
+    {
+        return display.get() + (height - 1 - y) * displayStride();
+    }
 };
 
 // Takes over a decoded picture: 16-bit formats (RGBA64, RGBX64,
@@ -71,8 +79,12 @@ void readRow(const PixelBuffers& pixels, int32_t y, int channels, bool sixteenBi
 // the alpha when there is one and `keepAlpha` is set.
 int outputChannels(const PixelBuffers& pixels, bool keepAlpha);
 
-// The display as a top-down picture, for drawing and for 8-bit encoders that
-// take a QImage; null when memory runs out.
+// Part of the display as a top-down picture (`region` in picture
+// coordinates, clipped to the image), for drawing: only that part is copied.
+// Null when nothing of it lies on the image or memory runs out.
+QImage displayRegion(const PixelBuffers& pixels, const QRect& region);
+
+// The whole display as a top-down picture, for the JPEG encoder.
 QImage displayPicture(const PixelBuffers& pixels);
 
 } // namespace calmora

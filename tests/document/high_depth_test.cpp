@@ -288,3 +288,35 @@ TEST(HighDepth, MetadataIsKeptInSixteenBitTiff)
 
 } // namespace
 } // namespace calmora
+
+namespace calmora {
+namespace {
+
+// Drawing copies only the part it shows; the part is the same pixels as the
+// whole picture has there, for every depth, clipped to the image.
+TEST(HighDepth, ARegionIsThatPartOfTheWholePicture)
+{
+    QTemporaryDir dir;
+    for (const QImage::Format format :
+        { QImage::Format_RGB32, QImage::Format_RGBX64, QImage::Format_Grayscale16 }) {
+        SCOPED_TRACE(testing::Message() << "format " << format);
+        const QString path = dir.filePath(QStringLiteral("in.png"));
+        ASSERT_TRUE(noisyPicture(format).save(path, "png"));
+        CBitmapEx image;
+        ASSERT_TRUE(image.load(path));
+        const QImage whole = image.toQImage();
+        const QRect rows[]
+            = { { 0, 0, 70, 50 }, { 5, 7, 20, 11 }, { 60, 40, 30, 30 }, { -10, -3, 15, 9 } };
+        for (const QRect& rect : rows) {
+            SCOPED_TRACE(testing::Message()
+                << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height());
+            const QRect clipped = rect.intersected(whole.rect());
+            EXPECT_EQ(image.region(rect), whole.copy(clipped));
+            EXPECT_EQ(image.region(rect, true), image.toQImage(true).copy(clipped));
+        }
+        EXPECT_TRUE(image.region(QRect(100, 100, 5, 5)).isNull()) << "nothing of it on the image";
+    }
+}
+
+} // namespace
+} // namespace calmora
