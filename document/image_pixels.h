@@ -33,7 +33,7 @@ struct PixelBuffers {
     std::unique_ptr<uint16_t[]> alpha;
 
     bool isNull() const { return !display; }
-    bool isHighDepth() const { return bitsPerPixel == 48 || bitsPerPixel == 16; }
+    bool isHighDepth() const { return calmora::isHighDepth(bitsPerPixel); }
     bool isGrey() const { return bitsPerPixel == 16; }
     int32_t displayBitsPerPixel() const { return isHighDepth() ? bitsPerPixel / 2 : bitsPerPixel; }
     int64_t displayStride() const;

@@ -10,11 +10,6 @@ namespace calmora {
 
 namespace {
 
-bool isHighDepth(int32_t bitsPerPixel)
-{
-    return bitsPerPixel == 48 || bitsPerPixel == 16;
-}
-
 int64_t bufferBytes(const ImageDesc& desc)
 {
     return static_cast<int64_t>(desc.height) * desc.stride;

@@ -108,6 +108,13 @@ struct LevelParams {
     const TileList* runTiles = nullptr;
 };
 
+// 48 bits per pixel (blue, green, red) and 16 (grey) are the depths of 16
+// bits per channel; their buffers are filtered in the 16-bit path.
+constexpr bool isHighDepth(int32_t bitsPerPixel)
+{
+    return bitsPerPixel == 48 || bitsPerPixel == 16;
+}
+
 // An image as callers hand it over. `stride` is the distance between rows
 // in bytes; `pixels` may be null.
 struct ImageDesc {

@@ -146,8 +146,8 @@ void prepareLevelParams(LevelParams& params, NoiseProfile& profile, const Filter
     params.suppression = settings->suppressionFactor;
     params.settingsWord = settings->sharpenAmount;
     params.reserved = 0;
-    const int shift = (bitsPerPixel == 48 || bitsPerPixel == 16) ? PathTraits<int32_t>::kNoiseShift
-                                                                 : PathTraits<int16_t>::kNoiseShift;
+    const int shift = isHighDepth(bitsPerPixel) ? PathTraits<int32_t>::kNoiseShift
+                                                : PathTraits<int16_t>::kNoiseShift;
     for (int32_t b = 0; b <= params.lastLevel; ++b) {
         const NoiseBand& band = profile.bands[b];
         const int32_t points = pointCountOf(band);
@@ -160,11 +160,6 @@ void prepareLevelParams(LevelParams& params, NoiseProfile& profile, const Filter
         }
         params.levelClass[b] = computeLevelClass(params, *settings, b, points);
     }
-}
-
-bool isHighDepth(int32_t bitsPerPixel)
-{
-    return bitsPerPixel == 48 || bitsPerPixel == 16;
 }
 
 bool isSupportedDepth(int32_t bitsPerPixel)
