@@ -316,15 +316,15 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
     return checkCombinations(parsed, error);
 }
 
-int formatNumber(const QString& format)
+BatchFormat batchFormat(const QString& format)
 {
     if (format == QLatin1String("auto"))
-        return 0;
+        return BatchFormat::AsSource;
     if (format == QLatin1String("png"))
-        return 1;
+        return BatchFormat::Png;
     if (format == QLatin1String("tif"))
-        return 3;
-    return 2;
+        return BatchFormat::Tiff;
+    return BatchFormat::Jpeg;
 }
 
 QString formatOfExtension(const QString& extension)

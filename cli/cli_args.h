@@ -3,6 +3,8 @@
 // defaults) is checked by the command that runs.
 #pragma once
 
+#include "document/processing_job.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -44,8 +46,8 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
 
 QString usageText();
 
-// Batch format number of a --format value: 0 auto, 1 png, 3 tif, 2 jpg.
-int formatNumber(const QString& format);
+// The batch format of a --format value.
+BatchFormat batchFormat(const QString& format);
 
 // The --format value that writes files with this extension (any case): jpg,
 // png or tif; empty for an extension no result is written with.

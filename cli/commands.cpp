@@ -254,14 +254,14 @@ int denoise(const CliArguments& args)
     batchOptions.widenToSixteenBits = args.depth == 16;
     batchOptions.compression = args.compression;
     if (!args.destDir.isEmpty()) {
-        batchOptions.destinationMode = 2;
+        batchOptions.destinationMode = DestinationMode::Folder;
         batchOptions.destinationFolder = args.destDir;
     } else if (!args.destSubdir.isEmpty()) {
-        batchOptions.destinationMode = 1;
+        batchOptions.destinationMode = DestinationMode::Subfolder;
         batchOptions.destinationFolder = args.destSubdir;
     }
     batchOptions.suffix = args.suffix;
-    batchOptions.format = formatNumber(args.format);
+    batchOptions.format = batchFormat(args.format);
     batchOptions.outputPath = args.output;
     batchOptions.allowOverwrite = args.inPlace;
     if (!args.profileOut.isEmpty() && !checkProfileOut(args, batchOptions, &error))

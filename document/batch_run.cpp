@@ -52,23 +52,24 @@ QString withSeparator(const QString& folder)
 
 bool createsFolder(const BatchOptions& options)
 {
-    return (options.destinationMode == 1 || options.destinationMode == 2)
+    return (options.destinationMode == DestinationMode::Subfolder
+               || options.destinationMode == DestinationMode::Folder)
         && !options.destinationFolder.isEmpty();
 }
 
-QString outputExtension(const QString& sourcePath, int32_t format)
+QString outputExtension(const QString& sourcePath, BatchFormat format)
 {
     switch (format) {
-    case 0: {
+    case BatchFormat::AsSource: {
         static const QStringList known { QStringLiteral("jpg"), QStringLiteral("jpeg"),
             QStringLiteral("jpe"), QStringLiteral("tif"), QStringLiteral("tiff"),
             QStringLiteral("png") };
         const QString extension = QFileInfo(sourcePath).suffix().toLower();
         return known.contains(extension) ? extension : QStringLiteral("jpg");
     }
-    case 1:
+    case BatchFormat::Png:
         return QStringLiteral("png");
-    case 3:
+    case BatchFormat::Tiff:
         return QStringLiteral("tif");
     default:
         return QStringLiteral("jpg");
@@ -81,9 +82,11 @@ QString batchOutputFolder(const QString& sourcePath, const BatchOptions& options
 {
     // A bare file name lies in the current folder ("."), never in the root.
     QString folder = withSeparator(QFileInfo(sourcePath).path());
-    if (options.destinationMode == 1 && !options.destinationFolder.isEmpty())
+    if (options.destinationMode == DestinationMode::Subfolder
+        && !options.destinationFolder.isEmpty())
         folder += options.destinationFolder;
-    else if (options.destinationMode == 2 && !options.destinationFolder.isEmpty())
+    else if (options.destinationMode == DestinationMode::Folder
+        && !options.destinationFolder.isEmpty())
         folder = options.destinationFolder;
     return withSeparator(folder);
 }

@@ -94,15 +94,29 @@ public:
     virtual void reportNote(const QString& file, const QString& note) = 0;
 };
 
+// Where a batch writes its results. The numbers are the stored ones; any
+// other stored number means beside the source.
+enum class DestinationMode : int32_t {
+    BesideSource = 0,
+    Subfolder = 1, // `destinationFolder` below each source's folder
+    Folder = 2, // `destinationFolder` itself
+};
+
+// The format of a batch's results. The numbers are the stored ones; any other
+// stored number means JPEG.
+enum class BatchFormat : int32_t {
+    AsSource = 0, // the source's own if it is JPEG, TIFF or PNG, else JPEG
+    Png = 1,
+    Jpeg = 2,
+    Tiff = 3,
+};
+
 // Batch options as the run reads them.
 struct BatchOptions {
-    // 1: the folder `destinationFolder` below each source's folder; 2: the
-    // folder `destinationFolder` itself; anything else: beside the source.
-    int32_t destinationMode = 0;
+    DestinationMode destinationMode = DestinationMode::BesideSource;
     QString destinationFolder;
     QString suffix;
-    // 0: the source's extension if known, 1: "png", 3: "tif", else "jpg".
-    int32_t format = 2;
+    BatchFormat format = BatchFormat::Jpeg;
     // A preset index, or the number of presets for the run's own settings.
     int32_t presetIndex = 0;
 

@@ -128,7 +128,7 @@ void checkRecord(const CliArguments& parsed)
     const QStringList formats { QStringLiteral("jpg"), QStringLiteral("png"), QStringLiteral("tif"),
         QStringLiteral("auto") };
     check(formats.contains(parsed.format), QStringLiteral("--format ") + parsed.format);
-    const int number = formatNumber(parsed.format);
+    const int number = static_cast<int>(batchFormat(parsed.format));
     check(number >= 0 && number <= 3, QStringLiteral("format number %1").arg(number));
     check(!parsed.quality || (*parsed.quality >= 0 && *parsed.quality <= 100),
         QStringLiteral("--quality %1").arg(parsed.quality.value_or(-1)));

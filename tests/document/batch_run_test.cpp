@@ -53,10 +53,10 @@ TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         BatchOptions options;
-        options.destinationMode = row.mode;
+        options.destinationMode = static_cast<DestinationMode>(row.mode);
         options.destinationFolder = QLatin1String(row.folder);
         options.suffix = QLatin1String(row.suffix);
-        options.format = row.format;
+        options.format = static_cast<BatchFormat>(row.format);
         EXPECT_EQ(batchOutputPath(QLatin1String(row.source), options), QLatin1String(row.path));
     }
 }
@@ -183,10 +183,10 @@ TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
     const QString first = picture(QStringLiteral("first.png"));
     const QString missing = dir.filePath(QStringLiteral("missing.png"));
     const QString last = picture(QStringLiteral("last.png"), 2);
-    options.destinationMode = 1;
+    options.destinationMode = DestinationMode::Subfolder;
     options.destinationFolder = QStringLiteral("out"); // made by the run
     options.suffix = QStringLiteral("_filtered");
-    options.format = 1;
+    options.format = BatchFormat::Png;
     run({ first, missing, last });
 
     EXPECT_EQ(batch.doneFiles, (QStringList { first, last }));
@@ -260,7 +260,7 @@ TEST_F(BatchTest, WithoutOverwriteNoSourceOfTheBatchIsReplaced)
         batch = BatchJob();
         host = BatchHost();
         options.suffix = QLatin1String(row.suffix);
-        options.format = 1;
+        options.format = BatchFormat::Png;
         options.allowOverwrite = row.allowOverwrite;
         run(files);
 
@@ -284,7 +284,7 @@ TEST_F(BatchTest, TwoSourcesOfOneNameKeepTheFirstResult)
     const QStringList files { picture(QStringLiteral("a.png")), dir.filePath("a.bmp") };
     ASSERT_TRUE(test::writePicture(files[1], noisyPicture(3), "bmp"));
     options.suffix = QStringLiteral("_f");
-    options.format = 1;
+    options.format = BatchFormat::Png;
     run(files);
     EXPECT_EQ(batch.doneFiles, QStringList { files[0] });
     ASSERT_EQ(batch.failedFiles, QStringList { files[1] });
@@ -320,7 +320,7 @@ TEST_F(BatchTest, ThePresetChoosesTheParameters)
 
     const QString source = picture(QStringLiteral("a.png"));
     options.suffix = QStringLiteral("_f");
-    options.format = 1;
+    options.format = BatchFormat::Png;
     const auto filterWith = [&](int presetIndex, const FilterParams& ownSettings) {
         batch = BatchJob();
         host = BatchHost();
@@ -353,7 +353,7 @@ TEST_F(BatchTest, APresetEditedWhileTheBatchRunsDoesNotChangeIt)
     ASSERT_NE(std::memcmp(&before, &after, sizeof before), 0);
     options.presetIndex = PresetTable::kCustomIndex;
     options.suffix = QStringLiteral("_f");
-    options.format = 1;
+    options.format = BatchFormat::Png;
     host.onProgress = [&] {
         if (host.filtering == QLatin1String("a.png"))
             presets.setCustomValues(presets.at(5).values);
@@ -453,7 +453,7 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
 
     BatchOptions options;
     options.suffix = QStringLiteral("_f");
-    options.format = 1;
+    options.format = BatchFormat::Png;
     options.allowOverwrite = setup.contains(QLatin1String("overwrite"));
     options.widenToSixteenBits = setup.contains(QLatin1String("widen"));
     options.useGivenProfile = setup.contains(QLatin1String("refuse"));
