@@ -111,7 +111,7 @@ protected:
 TEST_F(WorkerTestDocument, OpenLoadsOrTellsWhyNot)
 {
     const QString damaged = m_folder.filePath(QStringLiteral("damaged.jpg"));
-    ASSERT_TRUE(test::writeBytes(damaged, QByteArray("\xFF\xD8\xFF\xE0 not a picture", 20)));
+    ASSERT_TRUE(test::writeBytes(damaged, QByteArray("\xFF\xD8\xFF\xE0", 4) + " not a picture"));
     struct Row {
         const char* name;
         QString path;
