@@ -1,0 +1,648 @@
+#include "ui/main_frame.h"
+
+#include "settings/presets.h"
+#include "ui/options_keeper.h"
+#include "ui/tessolin_view.h"
+#include "ui/user_prompter.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWhatsThis>
+
+namespace calmora {
+
+namespace {
+
+// Widths of the size and zoom panes, as the status bar was laid out.
+constexpr int kSizePaneWidth = 130;
+constexpr int kZoomPaneWidth = 100;
+constexpr int kProgressWidth = 100;
+// Decoder remarks stay in the status bar this long.
+constexpr int kNoteShownMs = 8000;
+
+const QString kIdlePrompt = QStringLiteral("For Help, press F1");
+
+QAction* makeAction(QObject* owner, const char* name, const QString& text, const QString& tip,
+    const QList<QKeySequence>& keys = {})
+{
+    auto* action = new QAction(text, owner);
+    action->setObjectName(QLatin1String(name));
+    action->setStatusTip(tip);
+    action->setToolTip(tip);
+    action->setShortcuts(keys);
+    return action;
+}
+
+QString previewCaption(bool on)
+{
+    return on ? QStringLiteral("Preview: ON") : QStringLiteral("Preview: OFF");
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, const PresetTable& presets,
+    UserPrompter& prompter, QWidget* parent)
+    : QMainWindow(parent)
+    , m_document(document)
+    , m_options(options)
+    , m_presets(presets)
+    , m_prompter(prompter)
+{
+    setWindowTitle(QStringLiteral("Calmora"));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    setDockNestingEnabled(true);
+    // The filter pane of the next step docks on the left.
+    setCorner(Qt::TopLeftCorner, Qt::LeftDockWidgetArea);
+    setCorner(Qt::BottomLeftCorner, Qt::LeftDockWidgetArea);
+    setAcceptDrops(true);
+
+    m_view = new CTessolinView(&m_document, &m_options.options(), this);
+    setCentralWidget(m_view);
+
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    connectDocument();
+
+    m_closeTimer.setInterval(kClosePollMs);
+    connect(&m_closeTimer, &QTimer::timeout, this, &CMainFrame::closeTick);
+
+    showZoom(100);
+    showSize(0, 0);
+    updateCommands();
+    refreshStatus();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::createActions()
+{
+    QStyle* look = style();
+    m_openAction = makeAction(this, "open", tr("&Open...\tCtrl+O"),
+        QStringLiteral("Open an existing document"), { QKeySequence(Qt::CTRL | Qt::Key_O) });
+    m_openAction->setIcon(look->standardIcon(QStyle::SP_DialogOpenButton));
+    m_openAction->setIconText(tr("Open"));
+    connect(m_openAction, &QAction::triggered, this, &CMainFrame::openWithDialog);
+
+    m_saveAction = makeAction(this, "save", tr("&Save As...\tCtrl+S"),
+        QStringLiteral("Save the active document with a new name"),
+        { QKeySequence(Qt::CTRL | Qt::Key_S) });
+    m_saveAction->setIcon(look->standardIcon(QStyle::SP_DialogSaveButton));
+    m_saveAction->setIconText(tr("Save As"));
+    connect(m_saveAction, &QAction::triggered, this, [this] {
+        m_document.save();
+        updateCommands();
+        refreshStatus();
+    });
+
+    // New replaces the image by an empty document, as Close File does.
+    m_newAction = makeAction(this, "new", tr("&New"), QStringLiteral("Create a new document"),
+        { QKeySequence(Qt::CTRL | Qt::Key_N) });
+    connect(m_newAction, &QAction::triggered, this, &CMainFrame::closeFile);
+    addAction(m_newAction);
+
+    m_closeFileAction = makeAction(this, "closeFile", tr("&Close File\tCtrl+F4"),
+        QStringLiteral("Close the active document"), { QKeySequence(Qt::CTRL | Qt::Key_F4) });
+    connect(m_closeFileAction, &QAction::triggered, this, &CMainFrame::closeFile);
+
+    m_exitAction = makeAction(this, "exit", tr("E&xit"),
+        QStringLiteral("Quit the application; prompts to save documents"));
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
+
+    m_undoAction
+        = makeAction(this, "undo", tr("&Undo\tCtrl+Z"), QStringLiteral("Undo the last action"),
+            { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) });
+    m_undoAction->setIcon(look->standardIcon(QStyle::SP_ArrowBack));
+    m_undoAction->setIconText(tr("Undo"));
+    connect(m_undoAction, &QAction::triggered, this, &CMainFrame::undo);
+
+    m_goAction
+        = makeAction(this, "go", tr("P&rocess\tCtrl+Enter"), QStringLiteral("Start processing"),
+            { QKeySequence(Qt::CTRL | Qt::Key_Return),
+                QKeySequence(
+                    QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Enter)) });
+    m_goAction->setIcon(look->standardIcon(QStyle::SP_MediaPlay));
+    m_goAction->setIconText(tr("Go"));
+    connect(m_goAction, &QAction::triggered, this, &CMainFrame::go);
+
+    m_statusBarAction = makeAction(
+        this, "statusBar", tr("&Status Bar"), QStringLiteral("Show or hide the status bar"));
+    m_statusBarAction->setCheckable(true);
+    m_statusBarAction->setChecked(true);
+    connect(m_statusBarAction, &QAction::toggled, this,
+        [this](bool shown) { statusBar()->setVisible(shown); });
+
+    m_zoomInAction = makeAction(this, "zoomIn", tr("Zoom &In\tCtrl +"), QStringLiteral("Zoom In"),
+        { QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal),
+            QKeySequence(
+                QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus)) });
+    m_zoomInAction->setIcon(look->standardIcon(QStyle::SP_ArrowUp));
+    m_zoomInAction->setIconText(tr("Zoom In"));
+    connect(m_zoomInAction, &QAction::triggered, m_view, &CTessolinView::zoomIn);
+
+    m_zoomOutAction
+        = makeAction(this, "zoomOut", tr("Zoom O&ut\tCtrl -"), QStringLiteral("Zoom Out"),
+            { QKeySequence(Qt::CTRL | Qt::Key_Minus),
+                QKeySequence(
+                    QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Minus)) });
+    m_zoomOutAction->setIcon(look->standardIcon(QStyle::SP_ArrowDown));
+    m_zoomOutAction->setIconText(tr("Zoom Out"));
+    connect(m_zoomOutAction, &QAction::triggered, m_view, &CTessolinView::zoomOut);
+
+    // The filter pane, its profile section and the options pages come next;
+    // their commands are in place, greyed until then.
+    m_noiseFilterAction = makeAction(this, "noiseFilter", tr("Noise &Filter"),
+        QStringLiteral("Show or hide the noise filter pane"));
+    m_noiseFilterAction->setCheckable(true);
+    m_noiseFilterAction->setIconText(tr("Noise Filter"));
+    m_noiseFilterAction->setEnabled(false);
+    m_noiseProfileAction = makeAction(
+        this, "noiseProfile", tr("&Noise Profile"), QStringLiteral("Show Noise Profile Viewer"));
+    m_noiseProfileAction->setCheckable(true);
+    m_noiseProfileAction->setIconText(tr("Profile"));
+    m_noiseProfileAction->setEnabled(false);
+    m_optionsAction
+        = makeAction(this, "options", tr("&Options..."), QStringLiteral("Show Options Window"));
+    m_optionsAction->setEnabled(false);
+
+    m_previewAction
+        = makeAction(this, "preview", previewCaption(m_options.options().settings.autoPreview != 0),
+            QStringLiteral("Turn ON or OFF automatic update of the visible part"));
+    m_previewAction->setCheckable(true);
+    connect(m_previewAction, &QAction::triggered, this, &CMainFrame::togglePreview);
+
+    m_helpAction = makeAction(this, "help", tr("&Help Topics"),
+        QStringLiteral("Display help for current task or command"), { QKeySequence(Qt::Key_F1) });
+    connect(m_helpAction, &QAction::triggered, this, &CMainFrame::showHelp);
+    m_contextHelpAction = QWhatsThis::createAction(this);
+    m_contextHelpAction->setObjectName(QStringLiteral("contextHelp"));
+    m_contextHelpAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    addAction(m_contextHelpAction);
+    m_aboutAction = makeAction(this, "about", tr("&About Calmora..."),
+        QStringLiteral("Display program information, version number and copyright"));
+    connect(m_aboutAction, &QAction::triggered, this, &CMainFrame::showAbout);
+
+    m_nextPaneAction = makeAction(this, "nextPane", tr("Next Pane"),
+        QStringLiteral("Switch to the next window pane"), { QKeySequence(Qt::Key_F6) });
+    connect(m_nextPaneAction, &QAction::triggered, this, [this] { focusPane(1); });
+    addAction(m_nextPaneAction);
+    m_previousPaneAction = makeAction(this, "previousPane", tr("Previous Pane"),
+        QStringLiteral("Switch back to the previous window pane"),
+        { QKeySequence(Qt::SHIFT | Qt::Key_F6) });
+    connect(m_previousPaneAction, &QAction::triggered, this, [this] { focusPane(-1); });
+    addAction(m_previousPaneAction);
+}
+
+void CMainFrame::createMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(m_openAction);
+    file->addAction(m_saveAction);
+    file->addAction(m_closeFileAction);
+    file->addSeparator();
+    file->addAction(m_exitAction);
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addAction(m_undoAction);
+
+    QMenu* filter = menuBar()->addMenu(tr("Fil&ter"));
+    filter->addAction(m_goAction);
+
+    // The toolbar's action is made with the toolbar; it is added below.
+    m_viewMenu = menuBar()->addMenu(tr("&View"));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(m_helpAction);
+    help->addSeparator();
+    help->addAction(m_aboutAction);
+}
+
+void CMainFrame::createToolBar()
+{
+    m_toolBar = addToolBar(tr("Toolbar"));
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolBar->addAction(m_openAction);
+    m_toolBar->addAction(m_saveAction);
+    m_toolBar->addAction(m_undoAction);
+    m_toolBar->addAction(m_zoomInAction);
+    m_toolBar->addAction(m_zoomOutAction);
+    m_toolBar->addAction(m_previewAction);
+    // While the filter pane is hidden (always, until it exists) the toolbar
+    // carries the preset list and Go.
+    m_presetList = new QComboBox(m_toolBar);
+    m_presetList->setObjectName(QStringLiteral("presetList"));
+    for (int index = 0; index < m_presets.count(); ++index)
+        m_presetList->addItem(m_presets.at(index).name);
+    m_presetList->setCurrentIndex(
+        m_presets.indexOrFirst(m_options.options().settings.defaultPreset));
+    connect(m_presetList, &QComboBox::activated, this, &CMainFrame::onPresetChosen);
+    m_toolBar->addSeparator();
+    m_toolBar->addWidget(m_presetList);
+    m_toolBar->addAction(m_goAction);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_noiseFilterAction);
+    m_toolBar->addAction(m_noiseProfileAction);
+
+    QAction* toolbarAction = m_toolBar->toggleViewAction();
+    toolbarAction->setText(tr("&Toolbar"));
+    toolbarAction->setStatusTip(QStringLiteral("Show or hide the toolbar"));
+    m_viewMenu->addAction(toolbarAction);
+    m_viewMenu->addAction(m_statusBarAction);
+    m_viewMenu->addSeparator();
+    m_viewMenu->addAction(m_zoomInAction);
+    m_viewMenu->addAction(m_zoomOutAction);
+    m_viewMenu->addSeparator();
+    m_viewMenu->addAction(m_noiseFilterAction);
+    m_viewMenu->addAction(m_noiseProfileAction);
+    m_viewMenu->addSeparator();
+    m_viewMenu->addAction(m_optionsAction);
+}
+
+void CMainFrame::createStatusBar()
+{
+    m_messagePane = new QLabel(statusBar());
+    m_progress = new QProgressBar(statusBar());
+    m_progress->setRange(0, 100);
+    m_progress->setFixedWidth(kProgressWidth);
+    m_progress->setTextVisible(false);
+    m_progress->hide();
+    m_sizePane = new QLabel(statusBar());
+    m_sizePane->setFixedWidth(kSizePaneWidth);
+    m_zoomPane = new QLabel(statusBar());
+    m_zoomPane->setFixedWidth(kZoomPaneWidth);
+    // Action tips take the message pane's place while they show; when they
+    // go, the idle text comes back.
+    statusBar()->addWidget(m_messagePane, 1);
+    statusBar()->addWidget(m_progress);
+    statusBar()->addPermanentWidget(m_sizePane);
+    statusBar()->addPermanentWidget(m_zoomPane);
+}
+
+void CMainFrame::connectDocument()
+{
+    connect(&m_document, &CTessolinDoc::opened, this, &CMainFrame::onOpened);
+    connect(&m_document, &CTessolinDoc::contentsDeleted, this, [this] {
+        m_runStatus.reset();
+        showSize(0, 0);
+        updateCommands();
+        refreshStatus();
+    });
+    connect(&m_document, &CTessolinDoc::runStatusChanged, this, &CMainFrame::onRunStatus);
+    connect(&m_document, &CTessolinDoc::profileReady, this, &CMainFrame::updateCommands);
+    connect(
+        &m_document, &CTessolinDoc::progressChanged, this, [this](ProgressKind kind, int percent) {
+            if (kind == ProgressKind::Background)
+                m_progress->setValue(percent);
+        });
+    connect(&m_document, &CTessolinDoc::noteReported, this,
+        [this](const QString& file, const QString& note) {
+            statusBar()->showMessage(
+                QStringLiteral("%1: %2").arg(QFileInfo(file).fileName(), note), kNoteShownMs);
+        });
+    connect(m_view, &CTessolinView::zoomChanged, this, [this](int zoom) {
+        showZoom(zoom);
+        updateCommands();
+    });
+}
+
+bool CMainFrame::hasImage() const
+{
+    return m_document.image() != nullptr;
+}
+
+void CMainFrame::updateCommands()
+{
+    const bool image = hasImage();
+    const ProcessingJob& job = m_document.job();
+    m_saveAction->setEnabled(image);
+    m_closeFileAction->setEnabled(image);
+    m_undoAction->setEnabled(image && job.processedByGo);
+    m_goAction->setEnabled(image);
+    m_zoomInAction->setEnabled(image && m_zoom < 400);
+    m_zoomOutAction->setEnabled(image && m_zoom > 25);
+    m_previewAction->setEnabled(image);
+    const bool autoPreview = m_options.options().settings.autoPreview != 0;
+    m_previewAction->setChecked(autoPreview);
+    m_previewAction->setText(previewCaption(autoPreview));
+    m_presetList->setEnabled(image);
+}
+
+QString CMainFrame::idleStatusText() const
+{
+    if (!hasImage())
+        return kIdlePrompt;
+    if (m_runStatus == RunStatus::BuildingProfile)
+        return QStringLiteral("Building noise profile");
+    if (m_runStatus == RunStatus::UpdatingPreview)
+        return QStringLiteral("Updating Preview Window");
+    const ProcessingJob& job = m_document.job();
+    if (job.profileReady.load() && job.processedByGo)
+        return QStringLiteral("Click on image to see original");
+    return QStringLiteral("Click \"Go\" button to start processing");
+}
+
+void CMainFrame::refreshStatus()
+{
+    m_messagePane->setText(idleStatusText());
+    const bool running = m_runStatus.has_value();
+    if (!running)
+        m_progress->setValue(0);
+    m_progress->setVisible(running);
+}
+
+QString CMainFrame::messageText() const
+{
+    return m_messagePane->text();
+}
+
+QString CMainFrame::sizeText() const
+{
+    return m_sizePane->text();
+}
+
+QString CMainFrame::zoomText() const
+{
+    return m_zoomPane->text();
+}
+
+bool CMainFrame::progressShown() const
+{
+    return !m_progress->isHidden();
+}
+
+void CMainFrame::showSize(int width, int height)
+{
+    m_sizePane->setText(width > 0 && height > 0
+            ? QStringLiteral("Size: %1x%2").arg(width).arg(height)
+            : QStringLiteral("Size:"));
+}
+
+void CMainFrame::showZoom(int zoom)
+{
+    m_zoom = zoom;
+    m_zoomPane->setText(QStringLiteral("Zoom: %1%").arg(zoom));
+}
+
+void CMainFrame::onOpened(int presetIndex)
+{
+    m_runStatus.reset();
+    if (presetIndex >= 0 && presetIndex < m_presetList->count())
+        m_presetList->setCurrentIndex(presetIndex);
+    if (const CBitmapEx* image = m_document.image()) {
+        showSize(image->width(), image->height());
+        for (const QString& note : image->decoderNotes())
+            statusBar()->showMessage(note, kNoteShownMs);
+    }
+    setWindowTitle(
+        QStringLiteral("%1 - Calmora").arg(QFileInfo(m_document.sourcePath()).fileName()));
+    updateCommands();
+    refreshStatus();
+}
+
+void CMainFrame::onRunStatus(RunStatus status)
+{
+    if (status == RunStatus::BuildingProfile || status == RunStatus::UpdatingPreview)
+        m_runStatus = status;
+    else
+        m_runStatus.reset();
+    updateCommands();
+    refreshStatus();
+}
+
+void CMainFrame::onPresetChosen(int index)
+{
+    if (!hasImage())
+        return;
+    ProcessingJob& job = m_document.job();
+    m_presets.deriveParams(index, job.request.settings);
+    job.resetTilesBeforePreview = true;
+    m_document.requestPreview(false);
+}
+
+void CMainFrame::openWithDialog()
+{
+    const QString folder = m_document.sourcePath().isEmpty()
+        ? QString()
+        : QFileInfo(m_document.sourcePath()).absolutePath();
+    const QString path = m_prompter.askOpenPath(folder);
+    if (!path.isEmpty())
+        emit openRequested(path);
+}
+
+void CMainFrame::go()
+{
+    if (!hasImage())
+        return;
+    ProcessingJob& job = m_document.job();
+    job.stop = false;
+    job.processedByGo = true;
+    m_document.invalidate();
+    m_document.beginWholeImage();
+    const bool completed = m_prompter.runWholeImage(m_document);
+    // A background run's report, if one was stopped by Go, is over.
+    m_runStatus.reset();
+    updateCommands();
+    refreshStatus();
+    if (completed) {
+        if (const std::optional<double> seconds = m_document.processingSummary())
+            m_prompter.showSummary(QString::asprintf(
+                "Image processing has been completed in %4.2f seconds.", *seconds));
+    }
+    m_view->setFocus();
+}
+
+void CMainFrame::undo()
+{
+    if (!hasImage() || !m_document.job().processedByGo)
+        return;
+    // The pixels and flags being restored are the running pass's until it
+    // stops at its next tile; the command is carried out then.
+    if (m_document.isRunning()) {
+        m_document.invalidate();
+        QMetaObject::invokeMethod(this, &CMainFrame::undo, Qt::QueuedConnection);
+        return;
+    }
+    m_document.resetProcessedState();
+    m_document.job().processedByGo = false;
+    m_runStatus.reset();
+    m_view->viewport()->update();
+    updateCommands();
+    refreshStatus();
+}
+
+void CMainFrame::closeFile()
+{
+    ProcessingJob& job = m_document.job();
+    if (m_document.isRunning()) {
+        // Carried out again once the worker has stopped at its next tile.
+        job.stop = true;
+        m_document.invalidate();
+        QMetaObject::invokeMethod(this, &CMainFrame::closeFile, Qt::QueuedConnection);
+        return;
+    }
+    job.stop = false;
+    if (!m_document.saveModified())
+        return;
+    m_document.deleteContents();
+    setWindowTitle(QStringLiteral("Calmora"));
+    m_messagePane->setText(kIdlePrompt);
+    m_progress->setValue(0);
+    m_progress->hide();
+}
+
+void CMainFrame::togglePreview()
+{
+    Options& options = m_options.options();
+    const bool on = options.settings.autoPreview == 0;
+    options.settings.autoPreview = on ? 1 : 0;
+    updateCommands();
+    if (on && options.settings3.hidePreviewInfo == 0)
+        m_prompter.showPreviewInfo();
+    if (!m_options.save())
+        m_prompter.tell(m_options.errorString(), PromptIcon::Error);
+    m_document.requestPreview(false);
+}
+
+void CMainFrame::showHelp()
+{
+    const QString readme = QStringLiteral(CALMORA_README_PATH);
+    if (QFileInfo::exists(readme) && QDesktopServices::openUrl(QUrl::fromLocalFile(readme)))
+        return;
+    m_prompter.tell(QStringLiteral("How to use the program is told in the section \"The desktop "
+                                   "application\" of the README:\r\n%1")
+                        .arg(QDir::toNativeSeparators(readme)),
+        PromptIcon::Information);
+}
+
+void CMainFrame::showAbout()
+{
+    QDialog about(this);
+    about.setWindowTitle(QStringLiteral("About Calmora"));
+    auto* layout = new QVBoxLayout(&about);
+    auto* icon = new QLabel(&about);
+    icon->setPixmap(windowIcon().isNull()
+            ? style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(48, 48)
+            : windowIcon().pixmap(48, 48));
+    layout->addWidget(icon, 0, Qt::AlignHCenter);
+    auto* banner = new QLabel(QStringLiteral("Calmora Community Edition"), &about);
+    QFont bannerFont(QStringLiteral("Arial"));
+    bannerFont.setPixelSize(24);
+    bannerFont.setWeight(QFont::Normal);
+    bannerFont.setStyleStrategy(QFont::PreferAntialias);
+    banner->setFont(bannerFont);
+    layout->addWidget(banner, 0, Qt::AlignHCenter);
+    layout->addWidget(
+        new QLabel(QStringLiteral("Version 2.6 (build 2601)"), &about), 0, Qt::AlignHCenter);
+    layout->addWidget(new QLabel(QStringLiteral("Free software under the GNU General Public "
+                                                "License, version 3 or later."),
+                          &about),
+        0, Qt::AlignHCenter);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    layout->addWidget(buttons);
+    about.exec();
+}
+
+void CMainFrame::focusPane(int step)
+{
+    // The panes in F6 order: the view, then every visible dock.
+    QList<QWidget*> panes { m_view };
+    for (QDockWidget* dock : findChildren<QDockWidget*>()) {
+        if (dock->isVisible())
+            panes << dock;
+    }
+    qsizetype current = 0;
+    for (qsizetype i = 0; i < panes.size(); ++i) {
+        if (panes[i]->isAncestorOf(focusWidget()) || panes[i] == focusWidget())
+            current = i;
+    }
+    const qsizetype next = (current + step + panes.size()) % panes.size();
+    panes[next]->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    // A window restored smaller than the minimum grows without moving.
+    if (width() < kMinimumWidth || height() < kMinimumHeight)
+        resize(std::max(width(), kMinimumWidth), std::max(height(), kMinimumHeight));
+    QMainWindow::showEvent(event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (m_closed) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_closing)
+        return;
+    ProcessingJob& job = m_document.job();
+    // A running job stops at its next tile.
+    job.stop = true;
+    if (!job.saved.load()) {
+        // Yes to the save question runs a whole-image pass, which a set stop
+        // would end at once; the question itself stops the running job.
+        job.stop = false;
+        const bool goOn = m_document.saveModified();
+        job.stop = true;
+        if (!goOn)
+            return;
+    }
+    m_closing = true;
+    if (!m_closeTimer.isActive())
+        m_closeTimer.start();
+    hide();
+}
+
+void CMainFrame::closeTick()
+{
+    if (m_document.isRunning()) {
+        ++m_document.job().generation;
+        return;
+    }
+    m_closeTimer.stop();
+    m_closed = true;
+    close();
+    emit closed();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            emit openRequested(url.toLocalFile());
+            return;
+        }
+    }
+}
+
+} // namespace calmora

@@ -1,0 +1,95 @@
+#include "ui/tessolin_app.h"
+
+#include "settings/settings_store.h"
+#include "ui/main_frame.h"
+#include "ui/message_box_prompter.h"
+
+namespace calmora {
+
+namespace {
+
+// The presets come before the options: a stored default preset is checked
+// against the table.
+PresetTable builtPresets(const SettingsStore& store, QStringList& notes)
+{
+    PresetTable presets;
+    if (!presets.initialise(store, &notes))
+        notes << QStringLiteral(
+            "The filter presets could not be read; only the built-in ones are offered.");
+    return presets;
+}
+
+} // namespace
+
+CTessolinApp::CTessolinApp(std::unique_ptr<SettingsStore> store, UserPrompter* prompter)
+    : m_store(std::move(store))
+    , m_presets(builtPresets(*m_store, m_presetNotes))
+    , m_options(*m_store)
+    , m_ownPrompter(prompter == nullptr ? std::make_unique<MessageBoxPrompter>(m_options) : nullptr)
+    , m_prompter(prompter == nullptr ? *m_ownPrompter : *prompter)
+{
+    m_document = std::make_unique<CTessolinDoc>(
+        m_options.options(), m_presets, m_profileStore, m_prompter);
+    m_frame = std::make_unique<CMainFrame>(*m_document, m_options, m_presets, m_prompter);
+    if (m_ownPrompter != nullptr)
+        m_ownPrompter->setParentWindow(m_frame.get());
+    connect(m_frame.get(), &CMainFrame::openRequested, this, &CTessolinApp::openFile);
+
+    m_pendingTimer.setInterval(kPendingOpenRetryMs);
+    connect(&m_pendingTimer, &QTimer::timeout, this, &CTessolinApp::retryPendingOpen);
+}
+
+CTessolinApp::~CTessolinApp()
+{
+    // The frame reads the document; it goes first.
+    m_frame.reset();
+    m_document.reset();
+}
+
+void CTessolinApp::start(const QStringList& files)
+{
+    // A file named on the command line is opened from the event loop, once
+    // the window shows.
+    if (!files.isEmpty())
+        m_pendingOpen = files.constFirst();
+    m_frame->show();
+    const QStringList notes = m_presetNotes + m_options.loadNotes();
+    if (!notes.isEmpty())
+        m_prompter.tell(QStringLiteral("Some stored settings were damaged and take their "
+                                       "defaults:\r\n")
+                + notes.join(QStringLiteral("\r\n")),
+            PromptIcon::Warning);
+    if (!m_pendingOpen.isEmpty())
+        m_pendingTimer.start();
+    else if (m_options.options().settings.showOpenDialogOnStartup != 0)
+        QMetaObject::invokeMethod(m_frame.get(), &CMainFrame::openWithDialog, Qt::QueuedConnection);
+}
+
+bool CTessolinApp::openFile(const QString& path)
+{
+    if (m_document->image() != nullptr && m_document->isRunning()) {
+        m_document->job().stop = true;
+        m_pendingOpen = path;
+        if (!m_pendingTimer.isActive())
+            m_pendingTimer.start();
+        return false;
+    }
+    m_pendingOpen.clear();
+    m_pendingTimer.stop();
+    if (!m_document->saveModified())
+        return false;
+    return m_document->open(path);
+}
+
+void CTessolinApp::retryPendingOpen()
+{
+    if (m_pendingOpen.isEmpty()) {
+        m_pendingTimer.stop();
+        return;
+    }
+    // A copy: opening clears the pending name.
+    const QString path = m_pendingOpen;
+    openFile(path);
+}
+
+} // namespace calmora
