@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine (as root), builds Calmora and denoises the
-# bundled sample photo, or the photo given as the first argument. Prints the
-# output path, the time it took and a short summary of the measured noise.
+# Sets up a fresh Debian 12 machine (as root), builds Calmora and, when a
+# display is available, starts the desktop program on the bundled sample
+# photo (or the photo given as the first argument); without a display it
+# denoises the photo from the command line and prints the output path, the
+# time it took and a short summary of the measured noise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
@@ -14,6 +16,10 @@ fi
 
 calmora_install_missing
 calmora_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    exec build/release/ui/calmora "$photo"
+fi
 
 cli=build/release/cli/calmora-cli
 # The sample lives in the repository: its result goes to out/, so the

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Starts the desktop program under a virtual X display on the sample photo,
+# presses Go, and saves screenshots of the window into docs/: before Go,
+# after Go, and while the original is shown (the left button held on the
+# image). Installs Xvfb, xdotool and ImageMagick when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/setup.sh
+
+build=${CALMORA_BUILD_DIR:-build/release}
+photo=samples/dune_noisy.jpg
+
+# Runs inside the virtual display.
+shoot() {
+    local app=$build/ui/calmora
+    # Fresh options, so that no summary or notice of an earlier run is
+    # switched off, and none of the user's settings shows.
+    XDG_CONFIG_HOME="$config" "$app" "$photo" &
+    local pid=$!
+    local window=""
+    for _ in $(seq 1 100); do
+        window=$(xdotool search --onlyvisible --name 'Calmora' 2>/dev/null | head -n1 || true)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
+    xdotool windowsize "$window" 1200 860 windowmove "$window" 0 0
+    sleep 2 # the profile pass of the sample photo
+    import -window root -crop 1200x860+0+0 docs/calmora_before_go.png
+
+    xdotool windowfocus --sync "$window" key ctrl+Return
+    # The progress window closes itself; the summary stays until OK.
+    local summary=""
+    for _ in $(seq 1 100); do
+        summary=$(xdotool search --onlyvisible --name 'Processing Summary' 2>/dev/null | head -n1 || true)
+        [ -n "$summary" ] && break
+        sleep 0.1
+    done
+    sleep 0.5
+    import -window root -crop 1200x860+0+0 docs/calmora_summary.png
+    [ -n "$summary" ] && xdotool windowfocus --sync "$summary" key Return
+    sleep 0.5
+    import -window root -crop 1200x860+0+0 docs/calmora_after_go.png
+
+    # Hold the left button on the image: the original shows.
+    xdotool mousemove 600 450 mousedown 1
+    sleep 0.5
+    import -window root -crop 1200x860+0+0 docs/calmora_original.png
+    xdotool mouseup 1
+
+    xdotool windowfocus --sync "$window" key ctrl+F4
+    sleep 0.3
+    # Close without saving: answer "No" to the save question.
+    xdotool key n || true
+    sleep 0.3
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+# The script runs itself again inside the virtual display.
+if [ "${1:-}" = --inside ]; then
+    shoot
+    exit
+fi
+
+calmora_packages+=(xvfb xauth xdotool imagemagick)
+calmora_install_missing
+calmora_build "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+mkdir -p docs
+config=$(mktemp -d)
+trap 'rm -rf "$config"' EXIT
+export CALMORA_BUILD_DIR=$build config
+xvfb-run -a -s '-screen 0 1600x1000x24' "$0" --inside
+echo "Screenshots: docs/calmora_before_go.png docs/calmora_summary.png docs/calmora_after_go.png docs/calmora_original.png"
