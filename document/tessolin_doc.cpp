@@ -108,6 +108,15 @@ bool CTessolinDoc::open(const QString& path, QString* reason)
 
 void CTessolinDoc::deleteContents()
 {
+    // The worker reads the image and the tiles until its run ends. Callers
+    // wait for it through the idle loop; this only keeps a mistake from
+    // freeing them under it.
+    if (isRunning()) {
+        m_job.stop = true;
+        waitForWorker();
+        m_job.stop = false;
+    }
+    m_loaded = false;
     m_job.tiles.tiles.clear();
     m_job.request.image = nullptr;
     m_image.reset();
@@ -236,6 +245,23 @@ bool CTessolinDoc::startProcessing()
         return false;
     prepareSingleImageRun();
     m_job.request.previewRect = Rect {};
+    m_job.request.progressWindow = ProgressKind::Background;
+    m_job.request.buildProfile = !m_job.profileReady.load();
+    return m_worker.start(m_job);
+}
+
+bool CTessolinDoc::startPreview(const Rect& visible)
+{
+    if (isRunning() || !m_loaded)
+        return false;
+    settleWholeImage();
+    prepareSingleImageRun();
+    // Changed settings make every tile stale; only the visible ones are
+    // filtered again now, the rest when they come into view.
+    if (m_job.resetTilesBeforePreview.exchange(false))
+        resetProcessedState();
+    m_job.request.previewRect = visible;
+    m_job.request.wholeImage = false;
     m_job.request.progressWindow = ProgressKind::Background;
     m_job.request.buildProfile = !m_job.profileReady.load();
     return m_worker.start(m_job);

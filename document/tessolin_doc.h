@@ -53,7 +53,8 @@ public:
     // Loads `path` and starts its profile pass. On failure the prompter is
     // told, the document stays empty and `reason` gets the loader's reason.
     bool open(const QString& path, QString* reason = nullptr);
-    // Frees the tiles and the image and clears profileReady.
+    // Frees the tiles and the image and clears profileReady; the document
+    // is no longer loaded. A run still going is stopped and waited for first.
     void deleteContents();
 
     bool isLoaded() const { return m_loaded; }
@@ -87,6 +88,11 @@ public:
     // A profile pass when the profile is missing, else a preview pass over an
     // empty rectangle; false when nothing was started.
     bool startProcessing();
+    // The view's preview step, when its countdown has run out: filters the
+    // tiles that meet `visible` (picture rows from the top), or builds the
+    // profile first if there is none. False, starting nothing, while a run
+    // is going or no image is loaded.
+    bool startPreview(const Rect& visible);
 
     // The progress window's steps: begin, then poll continueWholeImage (it
     // starts the profile pass, then the whole-image filter pass) until it
@@ -123,7 +129,6 @@ signals:
 
 private:
     int32_t previewTicks(bool immediate) const;
-    bool startWorker();
     void prepareSingleImageRun();
     void settleWholeImage();
 

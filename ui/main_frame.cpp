@@ -76,6 +76,10 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, const Pre
 
     m_view = new CTessolinView(&m_document, &m_options.options(), this);
     setCentralWidget(m_view);
+    // The live preview: when the view's countdown runs out, the document
+    // filters what the view shows.
+    m_view->setPreviewStarter(
+        [this](const Rect& visible) { return m_document.startPreview(visible); });
 
     createActions();
     createMenus();

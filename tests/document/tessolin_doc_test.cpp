@@ -306,6 +306,32 @@ TEST_F(WorkerTestDocument, WholeImageRunFiltersEveryTileAndSummarises)
     }
 }
 
+// The view's preview step filters the tiles that meet what it shows, and
+// nothing else; changed settings make the rest stale first.
+TEST_F(WorkerTestDocument, APreviewFiltersTheVisibleTilesOnly)
+{
+    CTessolinDoc document(m_options, m_presets, m_store, m_prompter);
+    ASSERT_TRUE(document.open(m_photo));
+    document.waitForWorker();
+    ASSERT_TRUE(document.job().profileReady.load());
+    const TileList& tiles = document.job().tiles;
+    ASSERT_GT(tiles.tiles.size(), 1u) << "the photo must have several tiles";
+    const Rect corner { 0, 0, 10, 10 };
+    for (const bool resetFirst : { false, true }) {
+        SCOPED_TRACE(resetFirst ? "after a settings change" : "first preview");
+        document.job().resetTilesBeforePreview = resetFirst;
+        ASSERT_TRUE(document.startPreview(corner));
+        EXPECT_FALSE(document.startPreview(corner)) << "one run at a time";
+        document.waitForWorker();
+        int filtered = 0;
+        for (const Tile& tile : tiles.tiles)
+            filtered += tile.filtered != 0 ? 1 : 0;
+        EXPECT_EQ(filtered, 1) << "only the tile under the visible corner";
+    }
+    document.deleteContents();
+    EXPECT_FALSE(document.startPreview(corner)) << "nothing loaded";
+}
+
 TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
 {
     const QString saved = m_folder.filePath(QStringLiteral("out.jpg"));
