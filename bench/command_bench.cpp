@@ -15,7 +15,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImageWriter>
 #include <QTemporaryDir>
@@ -151,13 +150,3 @@ BENCHMARK(wholeCommand)
     ->Iterations(2);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    // The image plugins (JPEG, TIFF) are found through the application.
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -161,12 +161,3 @@ BENCHMARK(goKeepsTheEventLoopAnswering)
     ->Iterations(2);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
