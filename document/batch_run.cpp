@@ -251,12 +251,14 @@ public:
 private:
     void beginFile(int32_t index, bool exists);
     FileResult processFile(LoadedFile& file);
-    bool checkFile(LoadedFile& file, TileList& tiles);
+    bool checkLoaded(LoadedFile& file, TileList& tiles);
+    bool checkDestination(const LoadedFile& file);
     FileResult filterFile(LoadedFile& file, TileList& tiles);
     bool acceptsOutput(int32_t index, const QString& output);
     void recordFailure(int32_t index, const QString& reason);
     void recordWritten(const WrittenFile& written);
     void settle(int32_t index);
+    void reportSettled(int32_t index);
 
     void loaderLoop();
     void writerLoop();
@@ -333,12 +335,12 @@ void BatchRun::beginFile(int32_t index, bool exists)
 FileResult BatchRun::processFile(LoadedFile& file)
 {
     TileList tiles;
-    if (!checkFile(file, tiles))
+    if (!checkLoaded(file, tiles) || !checkDestination(file))
         return FileResult::Failed;
     return filterFile(file, tiles);
 }
 
-bool BatchRun::checkFile(LoadedFile& file, TileList& tiles)
+bool BatchRun::checkLoaded(LoadedFile& file, TileList& tiles)
 {
     const QString& path = m_files.at(file.index);
     if (file.image == nullptr) {
@@ -350,17 +352,24 @@ bool BatchRun::checkFile(LoadedFile& file, TileList& tiles)
             m_host->reportNote(path, note);
     }
     buildTileList(file.image->width(), file.image->height(), tiles);
-
-    QString reason;
-    if (m_options.outputPath.isEmpty() && createsFolder(m_options)
-        && !prepareFolder(batchOutputFolder(path, m_options), &reason)) {
-        recordFailure(file.index, reason);
-        return false;
-    }
+    // A file that cannot be filtered at 16 bits does not get its output
+    // folder made for nothing.
     if (!file.widened) {
         recordFailure(file.index,
             QStringLiteral("Not enough memory to filter \"%1\" at 16 bits per channel.")
                 .arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    return true;
+}
+
+bool BatchRun::checkDestination(const LoadedFile& file)
+{
+    const QString& path = m_files.at(file.index);
+    QString reason;
+    if (m_options.outputPath.isEmpty() && createsFolder(m_options)
+        && !prepareFolder(batchOutputFolder(path, m_options), &reason)) {
+        recordFailure(file.index, reason);
         return false;
     }
     return acceptsOutput(file.index, file.output);
@@ -433,6 +442,9 @@ void BatchRun::recordFailure(int32_t index, const QString& reason)
     m_batch.failedFiles.append(m_files.at(index));
     m_batch.failureReasons.append(reason);
     settle(index);
+    // A refused file is done with too: the bar and the times move on, so
+    // that the bar of a batch with failures still ends at 100 %.
+    reportSettled(index);
 }
 
 void BatchRun::recordWritten(const WrittenFile& written)
@@ -447,14 +459,7 @@ void BatchRun::recordWritten(const WrittenFile& written)
         m_batch.failureReasons.append(written.reason);
     }
     settle(written.index);
-
-    // Files overlap in a pipelined run, so the batch's own clock measures
-    // what has passed, not a sum of the files' times.
-    const int64_t elapsedMs = m_clock.elapsed();
-    m_batch.elapsedMs = elapsedMs;
-    const int64_t remainingMs = m_batch.fileCount * elapsedMs / (written.index + 1) - elapsedMs;
-    if (m_host != nullptr)
-        m_host->batchFileSettled(written.index, m_batch.fileCount, elapsedMs, remainingMs);
+    reportSettled(written.index);
 }
 
 void BatchRun::settle(int32_t index)
@@ -462,6 +467,17 @@ void BatchRun::settle(int32_t index)
     const std::lock_guard lock(m_mutex);
     m_settled = index + 1;
     m_changed.notify_all();
+}
+
+void BatchRun::reportSettled(int32_t index)
+{
+    // Files overlap in a pipelined run, so the batch's own clock measures
+    // what has passed, not a sum of the files' times.
+    const int64_t elapsedMs = m_clock.elapsed();
+    m_batch.elapsedMs = elapsedMs;
+    const int64_t remainingMs = m_batch.fileCount * elapsedMs / (index + 1) - elapsedMs;
+    if (m_host != nullptr)
+        m_host->batchFileSettled(index, m_batch.fileCount, elapsedMs, remainingMs);
 }
 
 void BatchRun::runSequential()

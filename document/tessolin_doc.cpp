@@ -38,6 +38,10 @@ CTessolinDoc::CTessolinDoc(const Options& options, const PresetTable& presets,
     connect(&m_host, &QueuedWorkerHost::tileWrittenAt, this, &CTessolinDoc::tileWritten);
     connect(&m_host, &QueuedWorkerHost::profileReadyReached, this, &CTessolinDoc::profileReady);
     connect(&m_host, &QueuedWorkerHost::noteReported, this, &CTessolinDoc::noteReported);
+    connect(&m_host, &QueuedWorkerHost::batchFileStageReached, this,
+        &CTessolinDoc::batchFileStage);
+    connect(&m_host, &QueuedWorkerHost::batchFileSettledAt, this, &CTessolinDoc::batchFileSettled);
+    connect(&m_host, &QueuedWorkerHost::batchEndReached, this, &CTessolinDoc::onBatchEnded);
     connect(&m_host, &QueuedWorkerHost::errorReported, this,
         [this](const QString& message, const QString& reason) {
             m_prompter.tell(reason.isEmpty() ? message : message + QStringLiteral("\r\n") + reason,
@@ -355,26 +359,25 @@ std::optional<double> CTessolinDoc::processingSummary() const
     return static_cast<double>(totalMs) / 1000.0;
 }
 
-void CTessolinDoc::runBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host)
+void CTessolinDoc::prepareBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host)
 {
-    m_worker.wait();
-    BatchOptions options = settings.options;
+    m_batchOptions = settings.options;
     JobRequest& request = m_job.request;
     if (settings.ownSettings) {
         deriveDocumentParams(*settings.ownSettings, request.settings);
         // One past the last preset: the run's own settings.
-        options.presetIndex = m_presets.count();
+        m_batchOptions.presetIndex = m_presets.count();
     }
     if (settings.givenProfile) {
         m_job.activeProfile = *settings.givenProfile;
-        options.useGivenProfile = true;
+        m_batchOptions.useGivenProfile = true;
     }
     request.options = m_options;
     if (settings.jpegQuality)
         request.options.settings.jpegQuality = *settings.jpegQuality;
     if (settings.keepHighDepth)
         request.options.settings2.tiffDepth = *settings.keepHighDepth ? 1 : 0;
-    batch.options = &options;
+    batch.options = &m_batchOptions;
     request.batch = &batch;
     request.host = &host;
     request.presets = &m_presets;
@@ -382,12 +385,53 @@ void CTessolinDoc::runBatch(BatchJob& batch, const BatchSettings& settings, Work
     request.threadCount = settings.threadCount;
     request.progressWindow = ProgressKind::File;
     m_job.profileMeasured = false;
+}
+
+void CTessolinDoc::finishBatch(BatchJob& batch)
+{
+    batch.options = nullptr;
+    m_job.request.batch = nullptr;
+    m_job.request.host = &m_host;
+    m_job.request.threadCount = 0;
+}
+
+void CTessolinDoc::runBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host)
+{
+    m_worker.wait();
+    prepareBatch(batch, settings, host);
     m_worker.start(m_job);
     m_worker.wait();
-    batch.options = nullptr;
-    request.batch = nullptr;
-    request.host = &m_host;
-    request.threadCount = 0;
+    finishBatch(batch);
+}
+
+bool CTessolinDoc::startBatch(const QStringList& files, const BatchSettings& settings)
+{
+    if (isRunning() || m_batchGoing)
+        return false;
+    m_batch = BatchJob();
+    m_batch.files = files;
+    m_batch.fileCount = static_cast<int32_t>(files.size());
+    m_job.stop = false;
+    prepareBatch(m_batch, settings, m_host);
+    if (!m_worker.start(m_job)) {
+        finishBatch(m_batch);
+        return false;
+    }
+    m_batchGoing = true;
+    return true;
+}
+
+void CTessolinDoc::onBatchEnded()
+{
+    // Only a batch of startBatch ends here: runBatch's own host is not this
+    // document's. The worker cleared `running` before it posted the end, so
+    // the lists are final and the request is the starter's again.
+    if (!m_batchGoing)
+        return;
+    m_batchGoing = false;
+    finishBatch(m_batch);
+    m_job.stop = false;
+    emit batchEnded();
 }
 
 std::optional<NoiseProfile> CTessolinDoc::batchMeasuredProfile() const

@@ -111,6 +111,16 @@ public:
     // Runs a batch with `host` (called on the worker thread) and waits for
     // it; `batch` holds the files and receives the lists.
     void runBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host);
+    // Starts a batch of `files` on the worker with this document's queued
+    // host and returns at once: what the run reports arrives as the batch
+    // signals below, and batchEnded() once its lists are final. False,
+    // starting nothing, while a run is going. The run is stopped, after its
+    // current tile, by the job's `stop`.
+    bool startBatch(const QStringList& files, const BatchSettings& settings);
+    bool isBatchGoing() const { return m_batchGoing; }
+    // The last batch of startBatch: its files and, once it has ended, its
+    // lists. Not to be read while it goes: the worker writes it.
+    const BatchJob& lastBatch() const { return m_batch; }
     // The profile the last batch filtered with when it measured one (its
     // last file's own, smoothed).
     std::optional<NoiseProfile> batchMeasuredProfile() const;
@@ -126,11 +136,21 @@ signals:
     void profileReady();
     void errorReported(QString message, QString reason);
     void noteReported(QString file, QString note);
+    // The batch of startBatch: a file's stage, a file settled in the lists
+    // (written or failed) with the batch's times, and its end.
+    void batchFileStage(QString file, int32_t index, int32_t count, calmora::BatchStage stage);
+    void batchFileSettled(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs);
+    void batchEnded();
 
 private:
     int32_t previewTicks(bool immediate) const;
     void prepareSingleImageRun();
     void settleWholeImage();
+    // What runBatch and startBatch share: the request set up for a batch with
+    // `host`, and put back for single-image runs once it has ended.
+    void prepareBatch(BatchJob& batch, const BatchSettings& settings, WorkerHost& host);
+    void finishBatch(BatchJob& batch);
+    void onBatchEnded();
 
     const Options& m_options;
     const PresetTable& m_presets;
@@ -140,6 +160,11 @@ private:
     bool m_loaded = false;
     std::unique_ptr<CBitmapEx> m_image;
     ProcessingJob m_job;
+    // The running batch's options and, for startBatch, its job: the worker
+    // reads them until the run has ended.
+    BatchOptions m_batchOptions;
+    BatchJob m_batch;
+    bool m_batchGoing = false;
     // Declared before the worker: the worker's thread is joined first.
     QueuedWorkerHost m_host;
     ProcessingWorker m_worker;

@@ -178,7 +178,7 @@ protected:
     ProcessingJob job;
 };
 
-TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
+TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesButMovesTheBar)
 {
     const QString first = picture(QStringLiteral("first.png"));
     const QString missing = dir.filePath(QStringLiteral("missing.png"));
@@ -197,12 +197,12 @@ TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
     EXPECT_TRUE(batch.failureReasons.value(0).contains(QStringLiteral("missing.png")));
     for (const QString& written : batch.writtenFiles)
         EXPECT_TRUE(test::readBytes(written).startsWith("\x89PNG")) << written.toStdString();
-    EXPECT_EQ(host.percents, (std::vector<int> { 33, 100 }));
+    EXPECT_EQ(host.percents, (std::vector<int> { 33, 66, 100 }));
 
     EXPECT_EQ(host.calls,
         (QStringList { "profile first.png 1/3", "filter first.png 1/3", "settled 1/3",
-            "profile last.png 3/3", "filter last.png 3/3", "settled 3/3" }));
-    ASSERT_EQ(host.settled.size(), 2u);
+            "settled 2/3", "profile last.png 3/3", "filter last.png 3/3", "settled 3/3" }));
+    ASSERT_EQ(host.settled.size(), 3u);
     int64_t before = 0;
     for (const Settled& file : host.settled) {
         SCOPED_TRACE(file.index);
@@ -212,6 +212,71 @@ TEST_F(BatchTest, AFileThatDoesNotLoadIsListedAndSkipsItsLinesAndProgress)
     }
     EXPECT_EQ(batch.elapsedMs, host.settled.back().elapsedMs);
     EXPECT_EQ(host.tilesWritten, 0) << "a batch file is not the displayed image";
+}
+
+// However a file is refused, the overall bar and the times move on for it,
+// so that a batch with failures ends at 100 %, in file order.
+TEST_F(BatchTest, EveryRefusedFileStillMovesTheBarAndTheTimes)
+{
+    struct Row {
+        const char* name;
+        std::function<QStringList(const QString& folder)> prepare; // the three files
+        int failed;
+        const char* reason; // a part of every failure's reason
+    };
+    const auto three = [this](const QString& folder) {
+        QStringList files;
+        for (int i = 0; i < 3; ++i) {
+            files.append(folder + QStringLiteral("/p%1.png").arg(i));
+            EXPECT_TRUE(test::writePicture(files.last(), noisyPicture(i + 1), "png"));
+        }
+        return files;
+    };
+    const Row rows[] = {
+        { "a damaged file in the middle",
+            [&](const QString& folder) {
+                QStringList files = three(folder);
+                EXPECT_TRUE(test::writeBytes(files[1], QByteArray("\x89PNG\r\n\x1a\nbroken")));
+                options.destinationMode = DestinationMode::BesideSource;
+                return files;
+            },
+            1, "p1.png" },
+        { "a folder that cannot be made",
+            [&](const QString& folder) {
+                options.destinationMode = DestinationMode::Folder;
+                options.destinationFolder = folder + QStringLiteral("/missing/out");
+                return three(folder);
+            },
+            3, "Cannot create the folder" },
+        { "results that would replace their sources",
+            [&](const QString& folder) {
+                options.destinationMode = DestinationMode::BesideSource;
+                options.suffix.clear();
+                return three(folder);
+            },
+            3, "replace the source" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir rowDir;
+        batch = BatchJob();
+        host = BatchHost();
+        options = BatchOptions();
+        options.suffix = QStringLiteral("_f");
+        options.format = BatchFormat::Png;
+        run(row.prepare(rowDir.path()));
+
+        EXPECT_EQ(batch.failedFiles.size(), row.failed);
+        EXPECT_EQ(batch.doneFiles.size() + batch.failedFiles.size(), 3);
+        for (const QString& reason : batch.failureReasons)
+            EXPECT_TRUE(reason.contains(QLatin1String(row.reason))) << reason.toStdString();
+        EXPECT_EQ(host.percents, (std::vector<int> { 33, 66, 100 }));
+        ASSERT_EQ(host.settled.size(), 3u);
+        for (size_t i = 0; i < host.settled.size(); ++i)
+            EXPECT_EQ(host.settled[i].index, static_cast<int32_t>(i)) << "in file order";
+        EXPECT_EQ(host.settled.back().remainingMs, 0);
+        EXPECT_EQ(batch.elapsedMs, host.settled.back().elapsedMs);
+    }
 }
 
 TEST_F(BatchTest, AStopOrANewGenerationEndsTheBatchWithoutWritingTheFileInHand)

@@ -7,11 +7,13 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "document/tessolin_doc.h"
@@ -404,6 +406,87 @@ TEST_F(WorkerTestDocument, SavingAPartlyFilteredImageAsksFirst)
         EXPECT_FALSE(QFile::exists(target));
         EXPECT_TRUE(document.job().request.savePath.isEmpty());
     }
+}
+
+// A batch from a window: it starts and returns, its reports arrive as
+// signals on the document's thread, its lists are read after its end, and it
+// writes what the waiting runBatch of the command line writes.
+TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitingOne)
+{
+    const QString second = m_folder.filePath(QStringLiteral("second.png"));
+    ASSERT_TRUE(noisyPicture(300, 200).save(second));
+    const QString missing = m_folder.filePath(QStringLiteral("missing.png"));
+    const QStringList files { m_photo, missing, second };
+    BatchSettings settings;
+    settings.options.format = BatchFormat::Png;
+    settings.options.presetIndex = 2;
+
+    struct Row {
+        const char* name;
+        bool started; // startBatch, else runBatch
+        const char* folder;
+    };
+    const Row rows[] = { { "started", true, "a" }, { "waited for", false, "b" } };
+    std::map<QString, QImage> results[2];
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CTessolinDoc document(m_options, m_presets, m_store, m_prompter);
+        settings.options.destinationMode = DestinationMode::Subfolder;
+        settings.options.destinationFolder = QLatin1String(row.folder);
+        BatchJob waited;
+        if (row.started) {
+            std::vector<int> percents;
+            QStringList stages;
+            int ends = 0;
+            QObject::connect(&document, &CTessolinDoc::batchFileSettled, &document,
+                [&](int32_t index, int32_t count, qint64, qint64) {
+                    EXPECT_EQ(QThread::currentThread(), document.thread());
+                    percents.push_back((index + 1) * 100 / count);
+                });
+            QObject::connect(&document, &CTessolinDoc::batchFileStage, &document,
+                [&](const QString& file, int32_t, int32_t, BatchStage) {
+                    stages.append(QFileInfo(file).fileName());
+                });
+            QObject::connect(&document, &CTessolinDoc::batchEnded, &document, [&] {
+                ++ends;
+                EXPECT_FALSE(document.isRunning()) << "the job is free at the end";
+            });
+            ASSERT_TRUE(document.startBatch(files, settings));
+            EXPECT_TRUE(document.isBatchGoing());
+            EXPECT_FALSE(document.startBatch(files, settings)) << "one run at a time";
+            ASSERT_TRUE(processEventsUntil([&] { return ends > 0; }));
+            EXPECT_FALSE(document.isBatchGoing());
+            EXPECT_EQ(percents, (std::vector<int> { 33, 66, 100 }));
+            EXPECT_TRUE(stages.contains(QStringLiteral("second.png")));
+            EXPECT_EQ(document.job().request.batch, nullptr);
+        } else {
+            struct Quiet final : WorkerHost {
+                void setProgress(ProgressKind, int) override { }
+                void runStatus(RunStatus) override { }
+                void tileWritten(const Rect&) override { }
+                void profileReady() override { }
+                void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
+                void batchFileSettled(int32_t, int32_t, int64_t, int64_t) override { }
+                void batchEnded() override { }
+                void reportError(const QString&, const QString&) override { }
+                void reportNote(const QString&, const QString&) override { }
+            } host;
+            waited.files = files;
+            waited.fileCount = 3;
+            document.runBatch(waited, settings, host);
+        }
+        const BatchJob& batch = row.started ? document.lastBatch() : waited;
+        EXPECT_EQ(batch.doneFiles, (QStringList { m_photo, second }));
+        EXPECT_EQ(batch.failedFiles, QStringList { missing });
+        for (const QString& written : batch.writtenFiles) {
+            QImage result(written);
+            ASSERT_FALSE(result.isNull()) << written.toStdString();
+            results[row.started ? 0 : 1][QFileInfo(written).fileName()] = result;
+        }
+    }
+    ASSERT_EQ(results[0].size(), 2u);
+    for (const auto& [name, image] : results[0])
+        EXPECT_TRUE(image == results[1][name]) << name.toStdString();
 }
 
 } // namespace
