@@ -6,7 +6,7 @@
 calmora_packages=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-image-formats-plugins libexiv2-dev libtiff-dev zlib1g-dev
+    qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libexiv2-dev libtiff-dev zlib1g-dev
     libdeflate-dev
 )
 

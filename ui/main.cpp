@@ -6,6 +6,7 @@
 #include "ui/tessolin_app.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[])
 {
@@ -13,6 +14,7 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("Brantovia"));
     QApplication::setApplicationName(QStringLiteral("Calmora Community Edition"));
     QApplication::setApplicationDisplayName(QStringLiteral("Calmora"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/calmora.svg")));
     // The window hides at once when closed and is closed for good only when
     // the worker has stopped; that is when the program ends.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,0 +1,128 @@
+// Every icon the program names is compiled in and draws something at the
+// sizes it is shown at, on ordinary and on doubled-density screens. With
+// CALMORA_ICON_SHEET set to a file name, the test also writes a contact
+// sheet of all icons at 16, 24 and 32 pixels and at 16 and 24 doubled, to
+// look at.
+
+#include <QFile>
+#include <QIcon>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+
+namespace {
+
+const char* const kIconNames[] = {
+    "calmora",
+    "open", "save", "undo", "zoom-in", "zoom-out", "preview", "go",
+    "noise-filter", "noise-profile", "options", "batch",
+    "more", "less", "preset-save", "preset-delete", "section-open", "section-closed",
+    "drop-down",
+    // In the index order of the preset table's icon field.
+    "preset-general", "preset-landscape", "preset-night", "preset-portrait", "preset-full",
+    "preset-user", "preset-film-grain",
+};
+
+QString iconPath(const char* name)
+{
+    return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name));
+}
+
+// The image of `icon` at `size` logical pixels and `scale` device pixels per
+// logical pixel.
+QImage rendered(const QIcon& icon, int size, qreal scale)
+{
+    QImage image(QSize(size, size) * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    icon.paint(&painter, QRect(0, 0, size, size));
+    painter.end();
+    return image;
+}
+
+int opaquePixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 128)
+                ++count;
+    return count;
+}
+
+} // namespace
+
+class IconsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void drawn_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<qreal>("scale");
+        for (const char* name : kIconNames)
+            for (const auto& [size, scale] : { std::pair { 16, 1.0 }, { 16, 2.0 }, { 24, 1.0 },
+                     { 24, 2.0 }, { 256, 1.0 } })
+                QTest::addRow("%s %d@%gx", name, size, scale) << iconPath(name) << size << scale;
+    }
+
+    // A missing file, a broken drawing or a missing SVG plugin all give an
+    // empty picture.
+    void drawn()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, size);
+        QFETCH(qreal, scale);
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+        const QImage image = rendered(QIcon(path), size, scale);
+        const int pixels = image.width() * image.height();
+        // Even the drop-down arrow, the smallest drawing, covers a sixteenth
+        // of its square.
+        const int opaque = opaquePixels(image);
+        QVERIFY2(opaque * 32 >= pixels,
+            qPrintable(QStringLiteral("%1: %2 of %3").arg(path).arg(opaque).arg(pixels)));
+    }
+
+    void contactSheet()
+    {
+        const QString sheetPath = qEnvironmentVariable("CALMORA_ICON_SHEET");
+        if (sheetPath.isEmpty())
+            QSKIP("CALMORA_ICON_SHEET is not set");
+        struct Column {
+            int size;
+            qreal scale;
+        };
+        const Column columns[] = { { 16, 1 }, { 24, 1 }, { 32, 1 }, { 16, 2 }, { 24, 2 }, { 64, 1 } };
+        constexpr int kCell = 72;
+        const int rows = int(std::size(kIconNames));
+        for (const QColor& background : { QColor(Qt::white), QColor(0x30, 0x30, 0x30) }) {
+            QImage sheet(kCell * int(std::size(columns)) + 140, kCell * rows, QImage::Format_RGB32);
+            sheet.fill(background);
+            QPainter painter(&sheet);
+            painter.setPen(background.lightness() > 128 ? Qt::black : Qt::white);
+            for (int row = 0; row < rows; ++row) {
+                painter.drawText(QRect(4, row * kCell, 136, kCell), Qt::AlignVCenter,
+                    QLatin1String(kIconNames[row]));
+                const QIcon icon(iconPath(kIconNames[row]));
+                for (int c = 0; c < int(std::size(columns)); ++c) {
+                    const QImage image = rendered(icon, columns[c].size, columns[c].scale);
+                    // Device pixels one for one, so that blur shows.
+                    QImage plain = image;
+                    plain.setDevicePixelRatio(1);
+                    painter.drawImage(140 + c * kCell + (kCell - plain.width()) / 2,
+                        row * kCell + (kCell - plain.height()) / 2, plain);
+                }
+            }
+            painter.end();
+            QString path = sheetPath;
+            if (background.lightness() <= 128)
+                path.replace(QLatin1String(".png"), QLatin1String("-dark.png"));
+            QVERIFY(sheet.save(path));
+        }
+    }
+};
+
+QTEST_MAIN(IconsTest)
+#include "icons_test.moc"
