@@ -19,19 +19,6 @@ void print(FILE* stream, const QString& text)
 
 } // namespace
 
-QString durationText(int64_t milliseconds)
-{
-    const int64_t hours = milliseconds / 3600000;
-    const int64_t minutes = milliseconds / 60000 - 60 * hours;
-    const int64_t seconds = milliseconds / 1000 - 60 * (milliseconds / 60000);
-    QString text;
-    if (hours > 0)
-        text += QStringLiteral("%1 hr. ").arg(hours);
-    text += QStringLiteral("%1 min. ").arg(minutes);
-    text += QStringLiteral("%1 sec. ").arg(seconds);
-    return text;
-}
-
 TerminalHost::TerminalHost(
     const BatchJob& batch, bool interactive, bool pathsToTerminal, bool quiet)
     : m_batch(batch)

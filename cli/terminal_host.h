@@ -3,6 +3,7 @@
 // on standard output, and every failure with its reason.
 #pragma once
 
+#include "document/batch_times.h"
 #include "document/processing_job.h"
 
 #include <QElapsedTimer>
@@ -10,10 +11,6 @@
 #include <cstdio>
 
 namespace calmora {
-
-// Milliseconds as "%d hr. " (only with hours), "%d min. ", "%d sec. ", with
-// integer divisions, so the text always ends with a space.
-QString durationText(int64_t milliseconds);
 
 class TerminalHost final : public WorkerHost {
 public:
