@@ -63,6 +63,9 @@ public:
     const CBitmapEx* image() const { return m_image.get(); }
     ProcessingJob& job() { return m_job; }
     const ProcessingJob& job() const { return m_job; }
+    // The application's store, which runs read; see its header for who may
+    // call what.
+    LearnedProfileStore& profileStore() { return m_profileStore; }
     bool isRunning() const { return m_job.running.load(std::memory_order_acquire); }
     // Blocks until the current run, if any, has ended (not for a thread with
     // an event loop to keep).

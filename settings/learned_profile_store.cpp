@@ -30,10 +30,19 @@ QString selfLearningRefusal(const QString& isoText, const QString& softwareText)
     return text;
 }
 
+bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing)
+{
+    store.requestDeleteAll();
+    return runGoing || store.settleDeleteRequest();
+}
+
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working)
 {
     working = own;
+    // Before anything is learned: a deletion asked for before this profile
+    // was built must not take this profile with it, nor leave older ones.
+    store.settleDeleteRequest();
     if (!options.settings2.selfLearning || (inBatch && !options.settings2.batchSelfLearning))
         return false;
     store.learn(fileName, exif, own);

@@ -9,25 +9,51 @@
 
 #include <QString>
 
+#include <atomic>
+
 namespace calmora {
 
 struct Options;
 
+// Threads. learn() and lookUp() belong to the worker: they are called only
+// inside a run. deleteAll() is the store's own clearing and must never run
+// while they may, so nothing calls it but settleDeleteRequest(). The window
+// asks for a deletion with requestDeleteAll(), from its thread at any time:
+// that only raises an atomic request and never waits for the worker. The
+// request is carried out by settleDeleteRequest(), which the worker calls
+// before it learns from a new profile (consultLearnedProfiles()), and which
+// the window's thread calls itself while no run goes (a clear `running`,
+// read with acquire, says the worker has let go of the store; only that
+// thread starts runs). Either way no look-up made after the request finds a
+// profile learned before it.
 class LearnedProfileStore {
 public:
     virtual ~LearnedProfileStore() = default;
 
     // Offered every freshly built profile while self-learning is on;
     // `fileName` is the image's name and extension, without folder. Callers
-    // rely on no result.
+    // rely on no result. Worker thread.
     virtual void learn(const QString& fileName, const ExifRecord& exif, const NoiseProfile& profile)
         = 0;
     // Asked only for eligible images, and only after learn(). On true,
     // `profile` holds the learned profile for the key; on false it may have
-    // been changed, and the caller restores its own.
+    // been changed, and the caller restores its own. Worker thread.
     virtual bool lookUp(const ExifRecord& exif, NoiseProfile& profile) = 0;
-    // Forgets every learned profile.
+    // Forgets every learned profile. Only through settleDeleteRequest().
     virtual bool deleteAll() = 0;
+
+    // Any thread, at any time.
+    void requestDeleteAll() { m_deleteRequested.store(true, std::memory_order_release); }
+    bool deleteRequested() const { return m_deleteRequested.load(std::memory_order_acquire); }
+    // Carries out a pending request: false when deleteAll() failed. The
+    // worker inside a run, or the starting thread while no run goes.
+    bool settleDeleteRequest()
+    {
+        return !m_deleteRequested.exchange(false, std::memory_order_acq_rel) || deleteAll();
+    }
+
+private:
+    std::atomic<bool> m_deleteRequested { false };
 };
 
 // The store of this system: it keeps nothing.
@@ -47,9 +73,16 @@ bool eligible(const ExifRecord& exif);
 // software line only when `softwareText` is not empty.
 QString selfLearningRefusal(const QString& isoText, const QString& softwareText);
 
-// The worker's use of the store after a profile build: with self-learning on
-// (and, in a batch, batch self-learning too) the own profile is learned from,
-// and for an eligible image a learned profile may replace `working`.
+// "Delete Learned Profiles", from the thread that starts runs: the deletion
+// is requested, and carried out at once when `runGoing` is false; else the
+// run carries it out before it learns again. False only when it was carried
+// out and failed.
+bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing);
+
+// The worker's use of the store after a profile build: a pending deletion
+// is carried out first; then, with self-learning on (and, in a batch, batch
+// self-learning too), the own profile is learned from, and for an eligible
+// image a learned profile may replace `working`.
 // Whenever no learned profile is used, `working` ends equal to `own`.
 // Returns true when `working` holds a learned profile.
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
