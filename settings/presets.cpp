@@ -171,4 +171,84 @@ void PresetTable::deriveParams(int index, FilterParams& params) const
     derivePresetParams(at(indexOrFirst(index)).values, params);
 }
 
+int PresetTable::userIndexOf(const QString& name) const
+{
+    for (int i = kBuiltInCount; i < count(); ++i) {
+        if (m_entries[static_cast<size_t>(i)].name == name)
+            return i;
+    }
+    return -1;
+}
+
+QString PresetTable::userPresetRefusal(const QString& name) const
+{
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("Please enter a name for the preset.");
+    // A built-in name would leave two entries that look the same, and the
+    // command line's look-up by name would find the built-in one.
+    for (int i = 0; i < kBuiltInCount; ++i) {
+        if (m_entries[static_cast<size_t>(i)].name.compare(name, Qt::CaseInsensitive) == 0)
+            return QStringLiteral("\"%1\" is the name of a built-in preset. Please choose another "
+                                  "name.")
+                .arg(name);
+    }
+    if (userIndexOf(name) < 0 && count() >= kMaxCount)
+        return QStringLiteral("At most %1 presets fit in the list. Please delete one of your "
+                              "presets first.")
+            .arg(kMaxCount);
+    return {};
+}
+
+int PresetTable::saveUserPreset(
+    SettingsStore& store, const QString& name, const FilterSettings& values, QString* error)
+{
+    const QString refusal = userPresetRefusal(name);
+    if (!refusal.isEmpty()) {
+        if (error)
+            *error = refusal;
+        return -1;
+    }
+    int index = userIndexOf(name);
+    store.writeBinary(kFilterSettingsSection, name, encodeFilterSettings(values));
+    if (!store.flush()) {
+        if (error)
+            *error = QStringLiteral("The preset could not be saved: %1").arg(store.errorString());
+        // The write stays pending in the store; taken back, a later flush of
+        // the options cannot save a preset the table does not show.
+        if (index < 0)
+            store.remove(kFilterSettingsSection, name);
+        else
+            store.writeBinary(kFilterSettingsSection, name,
+                encodeFilterSettings(m_entries[static_cast<size_t>(index)].values));
+        return -1;
+    }
+    if (index < 0) {
+        m_entries.push_back(Preset { name, values, kIconUser });
+        index = count() - 1;
+    } else {
+        m_entries[static_cast<size_t>(index)].values = values;
+    }
+    return index;
+}
+
+bool PresetTable::deleteUserPreset(SettingsStore& store, int index, QString* error)
+{
+    if (index < kBuiltInCount || index >= count()) {
+        if (error)
+            *error = QStringLiteral("Only your own presets can be deleted.");
+        return false;
+    }
+    const Preset& preset = m_entries[static_cast<size_t>(index)];
+    store.remove(kFilterSettingsSection, preset.name);
+    if (!store.flush()) {
+        if (error)
+            *error
+                = QStringLiteral("The preset could not be deleted: %1").arg(store.errorString());
+        store.writeBinary(kFilterSettingsSection, preset.name, encodeFilterSettings(preset.values));
+        return false;
+    }
+    m_entries.erase(m_entries.begin() + index);
+    return true;
+}
+
 } // namespace calmora

@@ -68,6 +68,24 @@ public:
     // entries in use stands for entry 0.
     void deriveParams(int index, FilterParams& params) const;
 
+    // Why a user preset cannot be saved under `name`, or empty when it can:
+    // an empty name, the name of a built-in preset, or a full table (a name
+    // already among the user's presets is replaced, so it never fills one).
+    QString userPresetRefusal(const QString& name) const;
+    // Index of the user's preset named exactly `name`, or -1.
+    int userIndexOf(const QString& name) const;
+    // Stores `values` as the user's preset `name` in the "FilterSettings"
+    // section and in the table (a preset of that name is replaced in place,
+    // a new one goes last). The table changes only once the store has saved
+    // it, so a failed save leaves both as they were. Returns the entry's
+    // index, or -1 with the reason in `error`.
+    int saveUserPreset(
+        SettingsStore& store, const QString& name, const FilterSettings& values, QString* error);
+    // Removes the user's preset at `index` (kBuiltInCount or more) from the
+    // store and the table; the entries after it move up by one. False, with
+    // nothing removed, when `index` is no user preset or the store fails.
+    bool deleteUserPreset(SettingsStore& store, int index, QString* error);
+
 private:
     void addBuiltIns();
     bool loadUserPresets(const SettingsStore& store, QStringList* notes);

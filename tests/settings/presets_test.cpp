@@ -234,5 +234,94 @@ TEST(PresetTableTest, PresetDerivationOfAnIndexOutsideTheTableUsesTheFirst)
     }
 }
 
+// Saving and deleting the user's presets: what the table and the store hold
+// afterwards, and that a table read again from the store is the same.
+struct UserPresetRow {
+    const char* name;
+    int storedBefore; // user presets already in the store
+    QString saveAs;
+    bool storeFails;
+    int expectedIndex; // -1: refused
+    int expectedCount;
+};
+
+class UserPresetSaveTest : public ::testing::TestWithParam<UserPresetRow> { };
+
+TEST_P(UserPresetSaveTest, TableAndStoreAgree)
+{
+    const UserPresetRow& row = GetParam();
+    MemorySettingsStore store;
+    for (int i = 0; i < row.storedBefore; ++i)
+        store.writeBinary(kFilterSettingsSection, QStringLiteral("Mine %1").arg(i),
+            presetBytes({ 0, i }));
+    PresetTable table;
+    ASSERT_TRUE(table.initialise(store));
+    store.setAvailable(!row.storeFails);
+    FilterSettings values;
+    values.lumaLevel = 7;
+    values.sharpening = -3;
+    QString error;
+    const int index = table.saveUserPreset(store, row.saveAs, values, &error);
+    EXPECT_EQ(index, row.expectedIndex) << error.toStdString();
+    EXPECT_EQ(index < 0, !error.isEmpty());
+    EXPECT_EQ(table.count(), row.expectedCount);
+    if (index >= 0) {
+        EXPECT_EQ(table.at(index).name, row.saveAs);
+        EXPECT_EQ(table.at(index).values, values);
+        EXPECT_EQ(table.at(index).icon, kIconUser);
+    }
+    store.setAvailable(true);
+    PresetTable again;
+    ASSERT_TRUE(again.initialise(store));
+    ASSERT_EQ(again.count(), table.count());
+    for (int i = 0; i < table.count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(again.at(i).name, table.at(i).name);
+        EXPECT_EQ(again.at(i).values, table.at(i).values);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PresetTable, UserPresetSaveTest,
+    ::testing::Values(UserPresetRow { "FirstOne", 0, "Evening", false, 15, 16 },
+        UserPresetRow { "AfterTheOthers", 3, "Evening", false, 18, 19 },
+        UserPresetRow { "SameNameReplacedInPlace", 3, "Mine 1", false, 16, 18 },
+        UserPresetRow { "LastPlaceInTheTable", 24, "Evening", false, 39, 40 },
+        UserPresetRow { "FullTableRefuses", 25, "Evening", false, -1, 40 },
+        UserPresetRow { "FullTableStillReplaces", 25, "Mine 4", false, 19, 40 },
+        UserPresetRow { "BuiltInNameRefused", 0, "landscape", false, -1, 15 },
+        UserPresetRow { "EmptyNameRefused", 0, "  ", false, -1, 15 },
+        UserPresetRow { "FailedStoreKeepsTable", 2, "Evening", true, -1, 17 }),
+    [](const ::testing::TestParamInfo<UserPresetRow>& info) { return info.param.name; });
+
+TEST(PresetTableTest, DeletingAUserPresetMovesTheLaterOnesUp)
+{
+    MemorySettingsStore store;
+    for (int i = 0; i < 3; ++i)
+        store.writeBinary(kFilterSettingsSection, QStringLiteral("Mine %1").arg(i),
+            presetBytes({ 0, i }));
+    PresetTable table;
+    ASSERT_TRUE(table.initialise(store));
+    QString error;
+    for (const int index : { -1, 0, PresetTable::kCustomIndex, 18 }) {
+        SCOPED_TRACE(index);
+        EXPECT_FALSE(table.deleteUserPreset(store, index, &error));
+        EXPECT_EQ(table.count(), 18);
+    }
+    store.setAvailable(false);
+    EXPECT_FALSE(table.deleteUserPreset(store, 16, &error));
+    EXPECT_EQ(table.count(), 18);
+    store.setAvailable(true);
+    ASSERT_TRUE(table.deleteUserPreset(store, 16, &error)) << error.toStdString();
+    ASSERT_EQ(table.count(), 17);
+    EXPECT_EQ(table.at(16).name, "Mine 2");
+    EXPECT_EQ(table.at(16).values.lumaLevel, 2);
+    EXPECT_FALSE(store.contains(kFilterSettingsSection, "Mine 1"));
+    PresetTable again;
+    ASSERT_TRUE(again.initialise(store));
+    ASSERT_EQ(again.count(), 17);
+    EXPECT_EQ(again.at(15).name, "Mine 0");
+    EXPECT_EQ(again.at(16).name, "Mine 2");
+}
+
 } // namespace
 } // namespace calmora
