@@ -1,7 +1,4 @@
-// Edge classes of a level, per channel: 0 no edge, 1 confirmed strong edge,
-// 2 confirmed weak edge or first ring around a strong one, 3 second ring (or
-// an unconfirmed strong edge near the border), 4 colour third ring (or an
-// unconfirmed weak edge near the border). A sample is an edge where its
+// Edge classes of a level, per channel (EdgeClass). A sample is an edge where its
 // difference to a nearby sample clearly exceeds the noise threshold of its
 // brightness; edges are confirmed by their neighbourhood, isolated spots are
 // erased, and rings are grown around what remains.
@@ -42,20 +39,20 @@ Thresholds thresholdsAt(const PyramidLevel<Sample>& level, int32_t x, int32_t y)
         noiseThreshold(params, level.level, kCb, bin) };
 }
 
-// A colour edge needs a difference above 1023/1024 (class 3) or 255/256
-// (class 4) of its threshold; both samples are marked.
+// A colour edge needs a difference above 1023/1024 (strong) or 255/256
+// (weak) of its threshold; both samples are marked.
 void detectColour(std::vector<uint8_t>& map, size_t centre, size_t neighbour, int32_t threshold,
     int32_t difference)
 {
-    if (map[centre] != 0)
+    if (map[centre] != kNoEdge)
         return;
     const int32_t e = subWrap(threshold, difference);
     if (e < asr(threshold, 10)) {
-        map[centre] = 3;
-        map[neighbour] = 3;
+        map[centre] = kStrongCandidate;
+        map[neighbour] = kStrongCandidate;
     } else if (e < asr(threshold, 8)) {
-        map[centre] = 4;
-        map[neighbour] = 4;
+        map[centre] = kWeakCandidate;
+        map[neighbour] = kWeakCandidate;
     }
 }
 
@@ -73,15 +70,15 @@ void detect(PyramidLevel<Sample>& level)
                 if (!level.contains(nx, ny))
                     continue;
                 const size_t i = level.index(nx, ny);
-                if (level.yClass[c] == 0) {
+                if (level.yClass[c] == kNoEdge) {
                     const int32_t e = subWrap(t.y, absWrap(subWrap(level.yOut[c], level.yOut[i])));
                     if (e < asr(t.y, 3)) {
-                        level.yClass[c] = 3;
-                        level.yClass[i] = 3;
+                        level.yClass[c] = kStrongCandidate;
+                        level.yClass[i] = kStrongCandidate;
                     } else if (e < asr(t.y, 2)) {
-                        level.yClass[c] = 4;
-                        if (level.yClass[i] == 0)
-                            level.yClass[i] = 4;
+                        level.yClass[c] = kWeakCandidate;
+                        if (level.yClass[i] == kNoEdge)
+                            level.yClass[i] = kWeakCandidate;
                     }
                 }
                 // At level 0 colour looks only along the axes at distance 3.
@@ -112,7 +109,8 @@ int32_t nextMarked(const uint8_t* row, int32_t x, int32_t end)
     return x;
 }
 
-// Counts the samples of a window whose class is above 1, stopping at `limit`.
+// Counts the samples of a window marked weaker than a strong edge (a weak
+// edge, a ring or a candidate), stopping at `limit`.
 template <typename Sample>
 int32_t countMarked(const PyramidLevel<Sample>& level, const std::vector<uint8_t>& map, int32_t x,
     int32_t y, int32_t radius, int32_t limit)
@@ -120,7 +118,7 @@ int32_t countMarked(const PyramidLevel<Sample>& level, const std::vector<uint8_t
     int32_t count = 0;
     for (int32_t j = -radius; j <= radius; ++j) {
         for (int32_t i = -radius; i <= radius; ++i) {
-            if (map[level.index(x + i, y + j)] > 1 && ++count >= limit)
+            if (map[level.index(x + i, y + j)] > kStrongEdge && ++count >= limit)
                 return count;
         }
     }
@@ -147,14 +145,14 @@ void confirmMap(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t 
         for (int32_t x = nextMarked(row, r, level.width - r); x < level.width - r;
              x = nextMarked(row, x + 1, level.width - r)) {
             const uint8_t value = row[x];
-            if (value != 3 && value != 4)
+            if (value != kStrongCandidate && value != kWeakCandidate)
                 continue;
             const int32_t count = countMarked(level, map, x, y, countRadius, limit);
             const bool confirmed = colour ? count == 2 : count > r;
             if (confirmed)
-                fillWindow(level, map, x, y, countRadius, static_cast<uint8_t>(value - 2));
+                fillWindow(level, map, x, y, countRadius, static_cast<uint8_t>(value - kCandidateToClass));
             else
-                map[level.index(x, y)] = 0;
+                map[level.index(x, y)] = kNoEdge;
         }
     }
 }
@@ -195,7 +193,7 @@ void eraseSpot(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int
         return;
     for (int32_t s = 2; s <= largestRadius; ++s) {
         if (ringIsEmpty(level, map, x, y, s)) {
-            fillWindow(level, map, x, y, s - 1, 0);
+            fillWindow(level, map, x, y, s - 1, kNoEdge);
             return;
         }
     }
@@ -244,7 +242,7 @@ void growRing(
             for (int32_t j = -1; j <= 1; ++j) {
                 for (int32_t i = -1; i <= 1; ++i) {
                     uint8_t& n = map[level.index(x + i, y + j)];
-                    if (n == 0)
+                    if (n == kNoEdge)
                         n = to;
                 }
             }
@@ -260,7 +258,7 @@ void classifyEdges(PyramidLevel<Sample>& level)
     const size_t count = level.sampleCount();
     for (std::vector<uint8_t>* map : { &level.yClass, &level.direction, &level.smoothedDirection,
              &level.crClass, &level.cbClass })
-        map->assign(count, 0);
+        map->assign(count, kNoEdge);
 
     detect(level);
     confirm(level);
@@ -272,15 +270,15 @@ void classifyEdges(PyramidLevel<Sample>& level)
         maps.push_back(&level.cbClass);
     }
     for (std::vector<uint8_t>* map : maps)
-        growRing(level, *map, 1, 2);
+        growRing(level, *map, kStrongEdge, kWeakEdge);
     if (level.levelClass == 0 || level.level >= 2) {
         for (std::vector<uint8_t>* map : maps)
-            growRing(level, *map, 2, 3);
+            growRing(level, *map, kWeakEdge, kSecondRing);
     }
     // Each colour map rings itself.
     if (level.levelClass == 0 && level.level >= 1 && !level.grey) {
-        growRing(level, level.crClass, 3, 4);
-        growRing(level, level.cbClass, 3, 4);
+        growRing(level, level.crClass, kSecondRing, kThirdRing);
+        growRing(level, level.cbClass, kSecondRing, kThirdRing);
     }
 }
 

@@ -13,6 +13,22 @@
 
 namespace calmora {
 
+// The class of a sample in a level's edge maps, per channel. Detection marks
+// candidates with the ring values, and confirmation turns a candidate into
+// its edge class by taking 2 off; a candidate left unconfirmed near the
+// border keeps its ring value. Kept a plain byte so a map stays one byte a
+// sample and the passes can scan it with memchr.
+enum EdgeClass : uint8_t {
+    kNoEdge = 0,
+    kStrongEdge = 1,
+    kWeakEdge = 2, // also the first ring around a strong edge
+    kSecondRing = 3,
+    kThirdRing = 4, // colour maps only
+};
+inline constexpr EdgeClass kStrongCandidate = kSecondRing;
+inline constexpr EdgeClass kWeakCandidate = kThirdRing;
+inline constexpr uint8_t kCandidateToClass = kSecondRing - kStrongEdge;
+
 template <typename Sample>
 struct PyramidLevel {
     int32_t bytesPerPixel = 0; // 4, 3 or 1 (8-bit path); 6 or 2 (16-bit path)
@@ -28,7 +44,7 @@ struct PyramidLevel {
     std::vector<Sample> yOut, crOut, cbOut;
     // Byte maps, filter mode only.
     std::vector<uint8_t> direction, smoothedDirection;
-    std::vector<uint8_t> yClass, crClass, cbClass;
+    std::vector<uint8_t> yClass, crClass, cbClass; // EdgeClass values
 
     int32_t width = 0;
     int32_t height = 0;

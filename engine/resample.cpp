@@ -180,11 +180,11 @@ private:
 int32_t scaleLumaPull(int32_t d, int32_t edgeClass, bool fineChild)
 {
     switch (edgeClass) {
-    case 1:
+    case kStrongEdge:
         return asr(d, 3);
-    case 2:
+    case kWeakEdge:
         return fineChild ? asr(d, 1) : asr(d, 2);
-    case 3:
+    case kSecondRing:
         return fineChild ? subWrap(d, asr(d, 2)) : asr(d, 1);
     default:
         return d;
@@ -194,13 +194,13 @@ int32_t scaleLumaPull(int32_t d, int32_t edgeClass, bool fineChild)
 int32_t scaleColourPull(int32_t d, int32_t edgeClass, bool fineChild)
 {
     switch (edgeClass) {
-    case 1:
+    case kStrongEdge:
         return 0;
-    case 2:
+    case kWeakEdge:
         return fineChild ? asr(d, 2) : asr(d, 3);
-    case 3:
+    case kSecondRing:
         return fineChild ? asr(d, 1) : asr(d, 2);
-    case 4:
+    case kThirdRing:
         return fineChild ? subWrap(d, asr(d, 2)) : asr(d, 1);
     default:
         return d;
@@ -275,7 +275,7 @@ void mergeChild(PyramidLevel<Sample>& child)
             const int32_t classY = parent.yClass[i] & 7;
             int32_t classCr = parent.crClass[i];
             int32_t classCb = parent.cbClass[i];
-            if (!fineChild && classY != 0) {
+            if (!fineChild && classY != kNoEdge) {
                 classCr = std::min(classCr, classY);
                 classCb = std::min(classCb, classY);
             }

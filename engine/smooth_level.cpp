@@ -128,7 +128,7 @@ void searchDirections(PyramidLevel<Sample>& level)
                 for (int32_t x = columnParity; x < level.width; x += 2) {
                     const size_t i = level.index(x, y);
                     // Samples labelled by a neighbour or by level 1 are not searched again.
-                    if (level.yClass[i] != 0 && level.direction[i] == 0)
+                    if (level.yClass[i] != kNoEdge && level.direction[i] == 0)
                         searchDirection(level, x, y, candidates);
                 }
             }
@@ -147,7 +147,7 @@ void voteDirections(PyramidLevel<Sample>& level)
     for (int32_t y = r; y < level.height - r; ++y) {
         const uint8_t* classes = level.yClass.data() + level.index(0, y);
         for (int32_t x = r; x < level.width - r; ++x) {
-            if (classes[x] == 0)
+            if (classes[x] == kNoEdge)
                 continue;
             uint8_t counts[9] = {};
             int32_t leaderCount = 0;
@@ -210,7 +210,7 @@ void averageAlongEdges(PyramidLevel<Sample>& level, bool hasChild)
                 for (int k = 0; k < kAxisDirections; ++k)
                     directions[directionCount++] = k;
             } else {
-                if (level.yClass[c] == 0)
+                if (level.yClass[c] == kNoEdge)
                     continue;
                 if (level.smoothedDirection[c] != 0)
                     directions[directionCount++] = level.smoothedDirection[c] - 1;
@@ -275,7 +275,7 @@ void handOverDirections(PyramidLevel<Sample>& level)
         for (int32_t px = 0; px < parent.width; ++px) {
             const size_t p = parent.index(px, py);
             const size_t c = level.index(px >> 1, py >> 1);
-            if (parent.yClass[p] == 0 || level.yClass[c] == 0)
+            if (parent.yClass[p] == kNoEdge || level.yClass[c] == kNoEdge)
                 continue;
             parent.direction[p] = level.direction[c];
             parent.smoothedDirection[p] = level.smoothedDirection[c];
@@ -337,8 +337,8 @@ void smoothColour(PyramidLevel<Sample>& level, bool hasChild)
     for (int32_t y = 0; y < level.height; ++y) {
         for (int32_t x = 0; x < level.width; ++x) {
             const size_t c = level.index(x, y);
-            const bool crEdge = level.crClass[c] != 0;
-            const bool cbEdge = level.cbClass[c] != 0;
+            const bool crEdge = level.crClass[c] != kNoEdge;
+            const bool cbEdge = level.cbClass[c] != kNoEdge;
             if (hasChild && !crEdge && !cbEdge)
                 continue;
             // Runs after the luminance smoothing and so sees its result.
@@ -393,7 +393,7 @@ void sharpen(PyramidLevel<Sample>& level)
     for (int32_t y = 2; y < level.height - 2; ++y) {
         for (int32_t x = 2; x < level.width - 2; ++x) {
             const int32_t edgeClass = level.yClass[level.index(x, y)] & 7;
-            if (edgeClass != 1 && edgeClass != 2)
+            if (edgeClass != kStrongEdge && edgeClass != kWeakEdge)
                 continue;
             const int32_t centre = level.yOut[level.index(x, y)];
             // Nine samples two apart, with the centre counted twice.
