@@ -733,10 +733,10 @@ bool CBitmapEx::widenToHighDepth()
     return true;
 }
 
-QImage CBitmapEx::region(const QRect& rect, bool original) const
+QImage CBitmapEx::region(const QRect& rect, bool original, int32_t step) const
 {
     const CBitmapEx* source = original ? m_original.get() : this;
-    return source ? displayRegion(source->m_pixels, rect) : QImage();
+    return source ? displayRegion(source->m_pixels, rect, step) : QImage();
 }
 
 QImage CBitmapEx::toQImage(bool original) const

@@ -131,8 +131,9 @@ public:
     // copy (no image, or no companion when `original` is asked for).
     QImage toQImage(bool original = false) const;
     // The same for a part of the picture (`rect` in picture coordinates,
-    // rows from the top), so that drawing copies only what it shows.
-    QImage region(const QRect& rect, bool original = false) const;
+    // rows from the top), so that drawing copies only what it shows; `step`
+    // as for displayRegion.
+    QImage region(const QRect& rect, bool original = false, int32_t step = 1) const;
 
     const CExifFormatter& exif() const { return m_exif; }
 

@@ -295,22 +295,46 @@ void readRow(const PixelBuffers& pixels, int32_t y, int channels, bool sixteenBi
     }
 }
 
-QImage displayRegion(const PixelBuffers& pixels, const QRect& region)
+QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t step)
 {
-    const QRect rect = region.intersected(QRect(0, 0, pixels.width, pixels.height));
-    if (pixels.isNull() || rect.isEmpty())
+    if (step < 1)
         return {};
+    const QRect clipped = region.intersected(QRect(0, 0, pixels.width, pixels.height));
+    if (pixels.isNull() || clipped.isEmpty())
+        return {};
+    const auto firstMultiple = [step](int32_t v) { return (v + step - 1) / step * step; };
+    const int32_t left = firstMultiple(clipped.left());
+    const int32_t top = firstMultiple(clipped.top());
+    if (left > clipped.right() || top > clipped.bottom())
+        return {};
+    const int32_t columns = (clipped.right() - left) / step + 1;
+    const int32_t rows = (clipped.bottom() - top) / step + 1;
     const QImage::Format format = pixels.displayBitsPerPixel() == 32 ? QImage::Format_RGB32
         : pixels.displayBitsPerPixel() == 24                         ? QImage::Format_BGR888
                                                                      : QImage::Format_Grayscale8;
-    QImage picture(rect.size(), format);
+    QImage picture(columns, rows, format);
     if (picture.isNull())
         return {};
     const int bytesPerPixel = pixels.displayBitsPerPixel() / 8;
-    const size_t rowBytes = static_cast<size_t>(rect.width()) * bytesPerPixel;
-    for (int32_t y = 0; y < rect.height(); ++y) {
-        std::memcpy(picture.scanLine(y),
-            pixels.displayRow(rect.top() + y) + int64_t { rect.left() } * bytesPerPixel, rowBytes);
+    // One copy per pixel of a size the compiler knows, since a sampled row
+    // cannot be copied as a block.
+    const auto sampleRow = [&]<int kBytes>(const uint8_t* source, uint8_t* target) {
+        const int64_t stride = int64_t { step } * kBytes;
+        for (int32_t x = 0; x < columns; ++x, source += stride, target += kBytes)
+            std::memcpy(target, source, kBytes);
+    };
+    for (int32_t y = 0; y < rows; ++y) {
+        const uint8_t* source
+            = pixels.displayRow(top + y * step) + int64_t { left } * bytesPerPixel;
+        uint8_t* target = picture.scanLine(y);
+        if (step == 1)
+            std::memcpy(target, source, static_cast<size_t>(columns) * bytesPerPixel);
+        else if (bytesPerPixel == 4)
+            sampleRow.template operator()<4>(source, target);
+        else if (bytesPerPixel == 3)
+            sampleRow.template operator()<3>(source, target);
+        else
+            sampleRow.template operator()<1>(source, target);
     }
     return picture;
 }

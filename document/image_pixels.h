@@ -82,7 +82,12 @@ int outputChannels(const PixelBuffers& pixels, bool keepAlpha);
 // Part of the display as a top-down picture (`region` in picture
 // coordinates, clipped to the image), for drawing: only that part is copied.
 // Null when nothing of it lies on the image or memory runs out.
-QImage displayRegion(const PixelBuffers& pixels, const QRect& region);
+//
+// With `step` above 1 only every step-th pixel of every step-th row is
+// taken, those whose picture coordinates are multiples of `step`: a view
+// zoomed out by an integer factor copies what it shows and no more, and a
+// repaint of any part samples the same pixels as a repaint of the whole.
+QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t step = 1);
 
 // The whole display as a top-down picture, for the JPEG encoder.
 QImage displayPicture(const PixelBuffers& pixels);

@@ -507,10 +507,29 @@ void CTessolinView::drawImagePart(QPainter& painter, const ViewRects& rects,
     const QRect source = part.intersected(rects.image);
     if (source.isEmpty())
         return;
+    const QPointF origin = rects.screen.topLeft() - scrollPosition();
+    if (m_zoom < 100) {
+        // Zoomed out, the picture is sampled while it is copied, so a paint
+        // costs what the client shows rather than what the image holds.
+        // The zoom factors below 100 % divide 100, and the visible part
+        // starts on a sampled pixel, so the samples land on whole pixels.
+        const int32_t step = 100 / m_zoom;
+        const QImage sampled = m_document->image()->region(source, original, step);
+        if (sampled.isNull())
+            return;
+        const int32_t firstX = (source.left() + step - 1) / step * step;
+        const int32_t firstY = (source.top() + step - 1) / step * step;
+        painter.save();
+        painter.setClipRect(viewportRect);
+        painter.drawImage(QPointF(origin.x() + (firstX - rects.image.left()) / step,
+                              origin.y() + (firstY - rects.image.top()) / step),
+            sampled);
+        painter.restore();
+        return;
+    }
     const QImage pixels = m_document->image()->region(source, original);
     if (pixels.isNull())
         return;
-    const QPointF origin = rects.screen.topLeft() - scrollPosition();
     const qreal scale = m_zoom / 100.0;
     const QRectF target(origin.x() + (source.left() - rects.image.left()) * scale,
         origin.y() + (source.top() - rects.image.top()) * scale, source.width() * scale,

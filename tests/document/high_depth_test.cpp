@@ -313,8 +313,23 @@ TEST(HighDepth, ARegionIsThatPartOfTheWholePicture)
             const QRect clipped = rect.intersected(whole.rect());
             EXPECT_EQ(image.region(rect), whole.copy(clipped));
             EXPECT_EQ(image.region(rect, true), image.toQImage(true).copy(clipped));
+            // Zoomed out: the pixels at multiples of the step, wherever the
+            // part starts, so that partial repaints match a whole one.
+            for (const int32_t step : { 2, 4 }) {
+                const QImage sampled = image.region(rect, false, step);
+                const int32_t firstX = (clipped.left() + step - 1) / step * step;
+                const int32_t firstY = (clipped.top() + step - 1) / step * step;
+                ASSERT_EQ(sampled.width(), (clipped.right() - firstX) / step + 1);
+                ASSERT_EQ(sampled.height(), (clipped.bottom() - firstY) / step + 1);
+                for (int32_t y = 0; y < sampled.height(); ++y)
+                    for (int32_t x = 0; x < sampled.width(); ++x)
+                        ASSERT_EQ(sampled.pixel(x, y),
+                            whole.pixel(firstX + x * step, firstY + y * step))
+                            << "step " << step << " at " << x << "," << y;
+            }
         }
         EXPECT_TRUE(image.region(QRect(100, 100, 5, 5)).isNull()) << "nothing of it on the image";
+        EXPECT_TRUE(image.region(QRect(1, 1, 2, 2), false, 4).isNull()) << "no sampled pixel in it";
     }
 }
 
