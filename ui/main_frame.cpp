@@ -1,6 +1,7 @@
 #include "ui/main_frame.h"
 
 #include "settings/presets.h"
+#include "ui/options_dialog.h"
 #include "ui/options_keeper.h"
 #include "ui/tessolin_view.h"
 #include "ui/user_prompter.h"
@@ -186,7 +187,12 @@ void CMainFrame::createActions()
     m_noiseProfileAction->setEnabled(false);
     m_optionsAction
         = makeAction(this, "options", tr("&Options..."), QStringLiteral("Show Options Window"));
-    m_optionsAction->setEnabled(false);
+    connect(m_optionsAction, &QAction::triggered, this, [this] {
+        COptionsDialog dialog(m_options, m_presets, m_document, m_prompter, this);
+        // The Preview button follows the automatic-preview option.
+        if (dialog.exec() == QDialog::Accepted)
+            updateCommands();
+    });
 
     m_previewAction
         = makeAction(this, "preview", previewCaption(m_options.options().settings.autoPreview != 0),
