@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the desktop program under a virtual X display on the sample photo,
 # presses Go, and saves screenshots of the window into docs/: before Go,
-# after Go, and while the original is shown (the left button held on the
-# image). Installs Xvfb, xdotool and ImageMagick when they are missing.
+# after Go, while the original is shown (the left button held on the
+# image), and with the filter pane showing its frequency controls. Installs
+# Xvfb, xdotool and ImageMagick when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
@@ -48,6 +49,18 @@ shoot() {
     import -window root -crop 1200x860+0+0 docs/calmora_original.png
     xdotool mouseup 1
 
+    # The filter pane (View > Noise Filter) with its frequency controls
+    # (More Controls, the button below Processing Degree).
+    xdotool windowfocus --sync "$window" key alt+v
+    sleep 0.3
+    xdotool key f
+    sleep 1
+    xdotool mousemove 85 285 click 1
+    sleep 0.5
+    xdotool mousemove 700 820
+    sleep 0.3
+    import -window root -crop 1200x860+0+0 docs/pane.png
+
     xdotool windowfocus --sync "$window" key ctrl+F4
     sleep 0.3
     # Close without saving: answer "No" to the save question.
@@ -70,4 +83,4 @@ config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 export CALMORA_BUILD_DIR=$build config
 xvfb-run -a -s '-screen 0 1600x1000x24' "$0" --inside
-echo "Screenshots: docs/calmora_before_go.png docs/calmora_summary.png docs/calmora_after_go.png docs/calmora_original.png"
+echo "Screenshots: docs/calmora_before_go.png docs/calmora_summary.png docs/calmora_after_go.png docs/calmora_original.png docs/pane.png"

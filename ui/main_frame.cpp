@@ -1,10 +1,16 @@
 #include "ui/main_frame.h"
 
 #include "settings/presets.h"
+#include "settings/settings_store.h"
+#include "ui/left_pane_dialog_bar.h"
 #include "ui/options_dialog.h"
 #include "ui/options_keeper.h"
+#include "ui/pane_button.h"
+#include "ui/pane_tool_bar.h"
+#include "ui/preset_list.h"
 #include "ui/tessolin_view.h"
 #include "ui/user_prompter.h"
+#include "ui/window_state.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -21,6 +27,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -59,7 +66,7 @@ QString previewCaption(bool on)
 
 } // namespace
 
-CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, const PresetTable& presets,
+CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTable& presets,
     UserPrompter& prompter, QWidget* parent)
     : QMainWindow(parent)
     , m_document(document)
@@ -84,9 +91,11 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, const Pre
 
     createActions();
     createMenus();
+    createFilterPane();
     createToolBar();
     createStatusBar();
     connectDocument();
+    restoreWindowState();
 
     m_closeTimer.setInterval(kClosePollMs);
     connect(&m_closeTimer, &QTimer::timeout, this, &CMainFrame::closeTick);
@@ -173,18 +182,26 @@ void CMainFrame::createActions()
     m_zoomOutAction->setIconText(tr("Zoom Out"));
     connect(m_zoomOutAction, &QAction::triggered, m_view, &CTessolinView::zoomOut);
 
-    // The filter pane, its profile section and the options pages come next;
-    // their commands are in place, greyed until then.
     m_noiseFilterAction = makeAction(this, "noiseFilter", tr("Noise &Filter"),
         QStringLiteral("Show or hide the noise filter pane"));
     m_noiseFilterAction->setCheckable(true);
     m_noiseFilterAction->setIconText(tr("Noise Filter"));
-    m_noiseFilterAction->setEnabled(false);
+    connect(m_noiseFilterAction, &QAction::triggered, this, &CMainFrame::showFilterPane);
     m_noiseProfileAction = makeAction(
         this, "noiseProfile", tr("&Noise Profile"), QStringLiteral("Show Noise Profile Viewer"));
     m_noiseProfileAction->setCheckable(true);
     m_noiseProfileAction->setIconText(tr("Profile"));
-    m_noiseProfileAction->setEnabled(false);
+    connect(m_noiseProfileAction, &QAction::triggered, this,
+        [this] { toggleSection(CLeftPaneDialogBar::kProfileSection); });
+    // Not in the menus: the pane's own section caption does the same.
+    m_exifAction = makeAction(this, "exif", tr("&EXIF"), QStringLiteral("Show EXIF Information"));
+    m_exifAction->setCheckable(true);
+    m_exifAction->setIconText(tr("EXIF"));
+    connect(m_exifAction, &QAction::triggered, this,
+        [this] { toggleSection(CLeftPaneDialogBar::kExifSection); });
+    addAction(m_exifAction);
+    // The options pages come with their dialog; the command is greyed
+    // until then.
     m_optionsAction
         = makeAction(this, "options", tr("&Options..."), QStringLiteral("Show Options Window"));
     connect(m_optionsAction, &QAction::triggered, this, [this] {
@@ -248,31 +265,38 @@ void CMainFrame::createMenus()
 
 void CMainFrame::createToolBar()
 {
+    // A QToolBar only as the holder of the owner-drawn bar: it gives the
+    // View menu its Toolbar command and the frame its top area.
     m_toolBar = addToolBar(tr("Toolbar"));
     m_toolBar->setObjectName(QStringLiteral("toolBar"));
     m_toolBar->setMovable(false);
-    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    m_toolBar->addAction(m_openAction);
-    m_toolBar->addAction(m_saveAction);
-    m_toolBar->addAction(m_undoAction);
-    m_toolBar->addAction(m_zoomInAction);
-    m_toolBar->addAction(m_zoomOutAction);
-    m_toolBar->addAction(m_previewAction);
-    // While the filter pane is hidden (always, until it exists) the toolbar
-    // carries the preset list and Go.
-    m_presetList = new QComboBox(m_toolBar);
+    m_toolBar->setFloatable(false);
+    m_toolBar->layout()->setContentsMargins(0, 0, 0, 0);
+    m_paneToolBar = new CPaneToolBar(m_toolBar);
+    m_toolBar->addWidget(m_paneToolBar);
+    m_paneToolBar->addCommand(m_openAction, 57601, QStringLiteral("open"));
+    m_paneToolBar->addCommand(m_saveAction, 57603, QStringLiteral("save"));
+    m_paneToolBar->addCommand(m_undoAction, 57643, QStringLiteral("undo"), kPushButton | kIconOnly);
+    m_paneToolBar->addCommand(m_zoomInAction, 134, QStringLiteral("zoom-in"));
+    m_paneToolBar->addCommand(m_zoomOutAction, 135, QStringLiteral("zoom-out"));
+    m_paneToolBar->addCommand(m_previewAction, 32877, QStringLiteral("preview"));
+    // While the filter pane is hidden the toolbar carries a presets list
+    // over the pane's entries, and Go.
+    m_presetList = new QComboBox(m_paneToolBar);
     m_presetList->setObjectName(QStringLiteral("presetList"));
-    for (int index = 0; index < m_presets.count(); ++index)
-        m_presetList->addItem(m_presets.at(index).name);
-    m_presetList->setCurrentIndex(
-        m_presets.indexOrFirst(m_options.options().settings.defaultPreset));
+    m_presetList->setAccessibleName(QStringLiteral("Preset"));
+    m_presetList->setToolTip(QStringLiteral("Filter settings to start from"));
+    showPresetList(*m_presetList, m_pane->presetModel());
+    m_presetList->setCurrentIndex(m_pane->selectedPreset());
     connect(m_presetList, &QComboBox::activated, this, &CMainFrame::onPresetChosen);
-    m_toolBar->addSeparator();
-    m_toolBar->addWidget(m_presetList);
-    m_toolBar->addAction(m_goAction);
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(m_noiseFilterAction);
-    m_toolBar->addAction(m_noiseProfileAction);
+    connect(m_pane, &CLeftPaneDialogBar::presetSelected, this, [this](int index) {
+        fitPresetDropDown(*m_presetList);
+        m_presetList->setCurrentIndex(index);
+    });
+    m_paneToolBar->addPresetArea(m_presetList, m_goAction);
+    m_paneToolBar->addCommand(m_noiseFilterAction, 32783, QStringLiteral("noise-filter"));
+    m_paneToolBar->addCommand(m_noiseProfileAction, 32776, QStringLiteral("noise-profile"));
+    m_paneToolBar->setPaneShown(!m_paneDock->isHidden());
 
     QAction* toolbarAction = m_toolBar->toggleViewAction();
     toolbarAction->setText(tr("&Toolbar"));
@@ -287,6 +311,107 @@ void CMainFrame::createToolBar()
     m_viewMenu->addAction(m_noiseProfileAction);
     m_viewMenu->addSeparator();
     m_viewMenu->addAction(m_optionsAction);
+}
+
+void CMainFrame::createFilterPane()
+{
+    m_pane = new CLeftPaneDialogBar(m_document, m_options, m_presets, m_prompter, m_goAction);
+    // The pane scrolls when the window is lower than its open sections.
+    auto* scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("filterPaneScroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidget(m_pane);
+    scroller->setMinimumWidth(CLeftPaneDialogBar::kMinimumWidth);
+    m_paneDock = new QDockWidget(tr("Noise Filter"), this);
+    m_paneDock->setObjectName(QStringLiteral("filterDock"));
+    m_paneDock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    m_paneDock->setWidget(scroller);
+    addDockWidget(Qt::LeftDockWidgetArea, m_paneDock);
+    m_paneDock->setVisible(m_options.options().settings2.filterPaneVisible != 0);
+
+    connect(m_paneDock, &QDockWidget::visibilityChanged, this, [this] {
+        const bool shown = !m_paneDock->isHidden();
+        if (m_paneToolBar != nullptr)
+            m_paneToolBar->setPaneShown(shown);
+        // Closed by its own button: the choice is kept as the command's is.
+        if (!m_closing && isVisible()
+            && shown != (m_options.options().settings2.filterPaneVisible != 0))
+            showFilterPane(shown);
+        if (shown && m_paneDock->isVisible())
+            m_pane->applyControls();
+        updatePaneCommands();
+    });
+    connect(m_pane, &CLeftPaneDialogBar::sectionsChanged, this, &CMainFrame::updatePaneCommands);
+    connect(m_pane, &CLeftPaneDialogBar::widthRequested, this,
+        [this](int width) { resizeDocks({ m_paneDock }, { width }, Qt::Horizontal); });
+}
+
+void CMainFrame::showFilterPane(bool shown)
+{
+    m_paneDock->setVisible(shown);
+    m_paneToolBar->setPaneShown(shown);
+    Settings2Group& group = m_options.options().settings2;
+    if (group.filterPaneVisible != (shown ? 1 : 0)) {
+        group.filterPaneVisible = shown ? 1 : 0;
+        if (!m_options.save())
+            m_prompter.tell(m_options.errorString(), PromptIcon::Error);
+    }
+    updatePaneCommands();
+}
+
+void CMainFrame::toggleSection(int sectionId)
+{
+    if (m_paneDock->isHidden()) {
+        m_pane->setSectionOpen(sectionId, true);
+        m_paneDock->show();
+        m_paneToolBar->setPaneShown(true);
+    } else {
+        m_pane->setSectionOpen(sectionId, !m_pane->isSectionOpen(sectionId));
+    }
+    m_pane->storeSectionState(m_pane->sectionState() != CLeftPaneDialogBar::kNoSectionOpen);
+    updatePaneCommands();
+}
+
+void CMainFrame::updatePaneCommands()
+{
+    const bool shown = !m_paneDock->isHidden();
+    m_noiseFilterAction->setChecked(shown);
+    m_noiseProfileAction->setChecked(
+        shown && m_pane->isSectionOpen(CLeftPaneDialogBar::kProfileSection));
+    m_exifAction->setChecked(shown && m_pane->isSectionOpen(CLeftPaneDialogBar::kExifSection));
+}
+
+void CMainFrame::restoreWindowState()
+{
+    const WindowState state = readWindowState(m_options.store());
+    if (!state.geometry.isEmpty())
+        restoreGeometry(state.geometry);
+    if (!state.docks.isEmpty())
+        restoreState(state.docks);
+    if (state.paneWidth > 0)
+        m_pane->setPaneWidth(state.paneWidth);
+    if (state.zoom >= 0)
+        m_restoredZoom = state.zoom;
+    // The options decide whether the pane shows, not the stored docks.
+    const bool shown = m_options.options().settings2.filterPaneVisible != 0;
+    m_paneDock->setVisible(shown);
+    m_paneToolBar->setPaneShown(shown);
+    updatePaneCommands();
+}
+
+void CMainFrame::saveWindowState()
+{
+    WindowState state;
+    state.geometry = saveGeometry();
+    state.docks = saveState();
+    state.zoom = m_zoom;
+    state.paneWidth = m_pane->paneWidth();
+    if (!writeWindowState(m_options.store(), state))
+        m_prompter.tell(QStringLiteral("The window's size and place could not be saved: %1")
+                            .arg(m_options.store().errorString()),
+            PromptIcon::Warning);
 }
 
 void CMainFrame::createStatusBar()
@@ -314,6 +439,7 @@ void CMainFrame::connectDocument()
     connect(&m_document, &CTessolinDoc::opened, this, &CMainFrame::onOpened);
     connect(&m_document, &CTessolinDoc::contentsDeleted, this, [this] {
         m_runStatus.reset();
+        m_pane->fillExif();
         showSize(0, 0);
         updateCommands();
         refreshStatus();
@@ -355,7 +481,9 @@ void CMainFrame::updateCommands()
     const bool autoPreview = m_options.options().settings.autoPreview != 0;
     m_previewAction->setChecked(autoPreview);
     m_previewAction->setText(previewCaption(autoPreview));
+    m_previewAction->setIconText(previewCaption(autoPreview));
     m_presetList->setEnabled(image);
+    m_pane->setDocumentState(image, job.profileReady.load());
 }
 
 QString CMainFrame::idleStatusText() const
@@ -417,8 +545,17 @@ void CMainFrame::showZoom(int zoom)
 void CMainFrame::onOpened(int presetIndex)
 {
     m_runStatus.reset();
-    if (presetIndex >= 0 && presetIndex < m_presetList->count())
-        m_presetList->setCurrentIndex(presetIndex);
+    // The pane's values become the image's parameters: the preset named
+    // by the document, or the values the pane holds.
+    if (presetIndex >= 0)
+        m_pane->loadPreset(presetIndex);
+    else
+        m_pane->applyControls();
+    m_pane->fillExif();
+    if (m_restoredZoom) {
+        m_view->setZoom(*m_restoredZoom, false);
+        m_restoredZoom.reset();
+    }
     if (const CBitmapEx* image = m_document.image()) {
         showSize(image->width(), image->height());
         for (const QString& note : image->decoderNotes())
@@ -444,10 +581,7 @@ void CMainFrame::onPresetChosen(int index)
 {
     if (!hasImage())
         return;
-    ProcessingJob& job = m_document.job();
-    m_presets.deriveParams(index, job.request.settings);
-    job.resetTilesBeforePreview = true;
-    m_document.requestPreview(false);
+    m_pane->loadPreset(index);
 }
 
 void CMainFrame::openWithDialog()
@@ -621,6 +755,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
             return;
     }
     m_closing = true;
+    saveWindowState();
     if (!m_closeTimer.isActive())
         m_closeTimer.start();
     hide();

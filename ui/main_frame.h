@@ -13,6 +13,7 @@
 #include <optional>
 
 class QComboBox;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -20,6 +21,8 @@ class QToolBar;
 
 namespace calmora {
 
+class CLeftPaneDialogBar;
+class CPaneToolBar;
 class CTessolinView;
 class OptionsKeeper;
 class PresetTable;
@@ -33,11 +36,15 @@ public:
     static constexpr int kMinimumHeight = 650;
     static constexpr int kClosePollMs = 100;
 
-    CMainFrame(CTessolinDoc& document, OptionsKeeper& options, const PresetTable& presets,
+    // The filter pane saves and deletes the user's presets in `presets`.
+    CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTable& presets,
         UserPrompter& prompter, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CTessolinView* view() const { return m_view; }
+    CLeftPaneDialogBar* filterPane() const { return m_pane; }
+    QDockWidget* filterDock() const { return m_paneDock; }
+    CPaneToolBar* paneToolBar() const { return m_paneToolBar; }
     // The texts of the status bar's panes.
     QString messageText() const;
     QString sizeText() const;
@@ -73,6 +80,15 @@ private:
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void createFilterPane();
+    // Shows or hides the filter pane and keeps the choice in the options.
+    void showFilterPane(bool shown);
+    // The Noise Profile and EXIF commands: open or close that section,
+    // showing the pane first when it is hidden.
+    void toggleSection(int sectionId);
+    void updatePaneCommands();
+    void restoreWindowState();
+    void saveWindowState();
     void connectDocument();
     void updateCommands();
     void showSize(int width, int height);
@@ -90,12 +106,15 @@ private:
 
     CTessolinDoc& m_document;
     OptionsKeeper& m_options;
-    const PresetTable& m_presets;
+    PresetTable& m_presets;
     UserPrompter& m_prompter;
 
     CTessolinView* m_view = nullptr;
     QMenu* m_viewMenu = nullptr;
     QToolBar* m_toolBar = nullptr;
+    CPaneToolBar* m_paneToolBar = nullptr;
+    CLeftPaneDialogBar* m_pane = nullptr;
+    QDockWidget* m_paneDock = nullptr;
     QComboBox* m_presetList = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_sizePane = nullptr;
@@ -114,6 +133,7 @@ private:
     QAction* m_zoomOutAction = nullptr;
     QAction* m_noiseFilterAction = nullptr;
     QAction* m_noiseProfileAction = nullptr;
+    QAction* m_exifAction = nullptr;
     QAction* m_optionsAction = nullptr;
     QAction* m_previewAction = nullptr;
     QAction* m_helpAction = nullptr;
@@ -123,6 +143,8 @@ private:
     QAction* m_previousPaneAction = nullptr;
 
     int m_zoom = 100;
+    // The zoom of the last run, for the first image of this one.
+    std::optional<int> m_restoredZoom;
     // The last background run's report while it goes: it decides the status
     // text, since the run's own flags are the worker's until it ends.
     std::optional<RunStatus> m_runStatus;

@@ -1,0 +1,72 @@
+#include "ui/pane_tool_bar.h"
+
+#include "ui/pane_button.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QHBoxLayout>
+
+namespace calmora {
+
+namespace {
+
+// The presets list stands this far from the button before it.
+constexpr int kPresetGapPx = 10;
+constexpr int kPresetListWidthPx = 180;
+
+} // namespace
+
+CPaneToolBar::CPaneToolBar(QWidget* parent)
+    : CPaneDialogBar(parent)
+    , m_layout(new QHBoxLayout(this))
+{
+    setObjectName(QStringLiteral("paneToolBar"));
+    setAccessibleName(QStringLiteral("Toolbar"));
+    m_layout->setContentsMargins(2, 1, 2, 1);
+    m_layout->setSpacing(1);
+    m_layout->addStretch(1);
+}
+
+CPaneButton* CPaneToolBar::addCommand(
+    QAction* action, int id, const QString& iconName, unsigned flags)
+{
+    CPaneButton* button = makeButton(id, flags, iconName, QString());
+    button->setObjectName(action->objectName() + QStringLiteral("Button"));
+    button->setAction(action);
+    // Toolbar buttons are for the mouse; the keyboard has the menus and
+    // accelerators, and the tab order stays with the pane and the image.
+    button->setFocusPolicy(Qt::NoFocus);
+    m_layout->insertWidget(m_layout->count() - 1, button);
+    return button;
+}
+
+void CPaneToolBar::addPresetArea(QComboBox* presetList, QAction* go)
+{
+    m_spacer = new QWidget(this);
+    m_spacer->setFixedWidth(kPresetGapPx);
+    m_layout->insertWidget(m_layout->count() - 1, m_spacer);
+    m_presetList = presetList;
+    presetList->setParent(this);
+    presetList->setMinimumWidth(kPresetListWidthPx);
+    m_layout->insertWidget(m_layout->count() - 1, presetList, 0, Qt::AlignVCenter);
+    m_goButton = makeButton(32781, kFramed | kEmphasised, QStringLiteral("go"), QString());
+    m_goButton->setObjectName(QStringLiteral("toolBarGoButton"));
+    m_goButton->setAction(go);
+    m_layout->insertWidget(m_layout->count() - 1, m_goButton);
+}
+
+void CPaneToolBar::setPaneShown(bool shown)
+{
+    for (QWidget* widget : { static_cast<QWidget*>(m_spacer),
+             static_cast<QWidget*>(m_presetList), static_cast<QWidget*>(m_goButton) }) {
+        if (widget != nullptr)
+            widget->setVisible(!shown);
+    }
+}
+
+bool CPaneToolBar::presetAreaShown() const
+{
+    return m_presetList != nullptr && !m_presetList->isHidden();
+}
+
+} // namespace calmora
