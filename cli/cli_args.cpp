@@ -367,7 +367,10 @@ Options of denoise:
                           and filters them at 16 bits; JPEG is always 8
   --compression 0..9      PNG and TIFF compression: 0 none, 9 smallest
                           (default: a fast level close to the smallest)
-  --preset NAME|INDEX     filter preset (default: the stored default preset)
+  --preset NAME|INDEX     filter preset (default: the stored default preset);
+                          auto chooses each file's settings from its own
+                          noise (the profile command shows the choice), or
+                          saves a file whose noise is too weak unfiltered
   --settings v0,...,v15   all sixteen filter settings in their stored order
   --set NAME=VALUE        one filter setting, applied after the preset or
                           --settings: degree, lumaLevel, colorLevel,

@@ -8,6 +8,7 @@
 #include "document/file_kind.h"
 #include "document/safe_file.h"
 #include "document/tessolin_doc.h"
+#include "settings/auto_strength.h"
 #include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
@@ -218,12 +219,24 @@ bool resolveFilterSettings(const CliArguments& args, const Environment& env, int
     return true;
 }
 
+// `--preset auto` is no entry of the preset table: each file's settings are
+// chosen from its own profile. A user preset named so is still reached by its
+// number.
+bool isAutoPreset(const std::optional<QString>& preset)
+{
+    return preset && preset->compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
+}
+
 int denoise(const CliArguments& args)
 {
     Environment env;
     QString error;
+    const bool automatic = isAutoPreset(args.preset);
+    if (automatic && (args.settings || !args.assignments.isEmpty()))
+        return usageError(QStringLiteral(
+            "--preset auto chooses every setting itself; it takes no --settings or --set"));
     int presetIndex = env.presets.indexOrFirst(env.options.settings.defaultPreset);
-    if (args.preset) {
+    if (args.preset && !automatic) {
         presetIndex = env.presets.lookUp(*args.preset, &error);
         if (presetIndex < 0)
             return usageError(error);
@@ -239,6 +252,7 @@ int denoise(const CliArguments& args)
     } else {
         batchOptions.presetIndex = presetIndex;
     }
+    batchOptions.autoStrength = automatic;
     if (!args.profileIn.isEmpty()) {
         run.givenProfile = readProfileFile(args.profileIn, &error);
         if (!run.givenProfile)
@@ -376,6 +390,25 @@ void printProfileSummary(const NoiseProfile& profile)
     }
 }
 
+// What `--preset auto` would do with this profile, after the profile itself.
+void printAutoStrength(const NoiseProfile& profile)
+{
+    const AutoStrength choice = chooseAutoStrength(profile);
+    const QString level = QString::number(choice.noiseLevel, 'f', 1);
+    if (!choice.filter) {
+        out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels, too weak "
+                           "to gain from filtering; the picture would be saved unfiltered\n")
+                .arg(level));
+        return;
+    }
+    QStringList values;
+    for (int f = 0; f < kFilterFieldCount; ++f)
+        values.append(QString::number(fieldAt(choice.values, f)));
+    out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels; settings "
+                       "%2\n")
+            .arg(level, values.join(QLatin1Char(','))));
+}
+
 int profile(const CliArguments& args, bool summary)
 {
     Environment env;
@@ -389,6 +422,8 @@ int profile(const CliArguments& args, bool summary)
         printProfileSummary(*measured);
     else
         printProfileTable(*measured, displayPath(args.files.first()));
+    if (!args.json)
+        printAutoStrength(*measured);
     return kExitOk;
 }
 

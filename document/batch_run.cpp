@@ -7,6 +7,8 @@
 #include "document/bitmap_ex.h"
 #include "document/worker_passes.h"
 #include "engine/engine.h"
+#include "settings/auto_strength.h"
+#include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 
@@ -137,6 +139,11 @@ bool prepareFolder(const QString& folder, QString* reason)
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
         return true;
     const int error = errno;
+    // Another process of a batch spread over several (GNU parallel, a
+    // cluster's array job) may make the same folder between the look and
+    // the mkdir; the folder is there, as wanted.
+    if (error == EEXIST && QFileInfo(path).isDir())
+        return true;
     QString why;
     if (error == EEXIST)
         why = QStringLiteral("a file of that name is in the way");
@@ -229,6 +236,10 @@ WrittenFile writeFile(LoadedFile& file, const CBitmapEx::SaveOptions& options)
 }
 
 enum class FileResult { Failed, Stopped, Filtered };
+
+// A file that automatic strength leaves as it is: still written, and said so.
+const QString kNoiseTooWeak = QStringLiteral(
+    "the noise is too weak to gain from filtering; the picture was saved unfiltered.");
 
 // The batch on the worker thread, and, when pipelined, a loader thread that
 // decodes the next file and a writer thread that saves the previous one.
@@ -411,6 +422,20 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
         if (measureProfile(run, image, tiles, m_snapshot.activeProfile))
             keepMeasuredProfile(m_job, m_snapshot, true, name, image);
         smoothProfile(m_snapshot.activeProfile);
+    }
+    if (m_options.autoStrength) {
+        // Chosen from the profile the file is filtered with, so a given
+        // profile chooses too.
+        const AutoStrength choice = chooseAutoStrength(m_snapshot.activeProfile);
+        if (!choice.filter) {
+            // The working image is still the original; it is saved as it
+            // is, re-encoded as asked.
+            image.restoreFromOriginal();
+            if (m_host != nullptr)
+                m_host->reportNote(m_files.at(file.index), kNoiseTooWeak);
+            return FileResult::Filtered;
+        }
+        deriveDocumentParams(choice.values, m_snapshot.request.settings);
     }
 
     // The previous file's save has usually ended by now; its lines then come
@@ -648,6 +673,9 @@ void resolveBatchSettings(JobSnapshot& snapshot)
     const PresetTable* presets = snapshot.request.presets;
     const int32_t count = presets != nullptr ? presets->count() : 0;
     int32_t preset = options.presetIndex;
+    // Each file chooses its own settings once its profile is measured.
+    if (options.autoStrength)
+        preset = count;
     if (preset > count && snapshot.request.image == nullptr)
         preset = 0;
     if (preset < count && presets != nullptr)

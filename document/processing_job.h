@@ -119,6 +119,10 @@ struct BatchOptions {
     BatchFormat format = BatchFormat::Jpeg;
     // A preset index, or the number of presets for the run's own settings.
     int32_t presetIndex = 0;
+    // Each file filtered with the settings its own profile chooses
+    // (settings/auto_strength.h), or left as it is when its noise is too
+    // weak to filter; presetIndex is then not read. Not stored.
+    bool autoStrength = false;
 
     // Beyond the window's options, for the command line:
     QString outputPath; // when set, the one file is written here
