@@ -69,9 +69,55 @@ shoot() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
 }
+# The Options window's three pages, and the filter pane with the sample
+# photo's measured noise profile in its Noise Profile section.
+shoot_options() {
+    local app=$build/ui/calmora
+    XDG_CONFIG_HOME="$config" "$app" "$photo" &
+    local pid=$!
+    local window=""
+    for _ in $(seq 1 100); do
+        window=$(xdotool search --onlyvisible --name 'Calmora' 2>/dev/null | head -n1 || true)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
+    xdotool windowsize "$window" 1200 860 windowmove "$window" 0 0
+    sleep 3 # the profile pass of the sample photo
+    # View > Options...
+    xdotool windowfocus --sync "$window" key alt+v
+    sleep 0.3
+    xdotool key o
+    local options=""
+    for _ in $(seq 1 50); do
+        options=$(xdotool search --onlyvisible --name '^Options$' 2>/dev/null | head -n1 || true)
+        [ -n "$options" ] && break
+        sleep 0.1
+    done
+    [ -n "$options" ] || { echo "error: the Options window did not appear" >&2; kill "$pid"; return 1; }
+    sleep 0.5
+    local page
+    for page in general noise-filter noise-profile; do
+        import -window "$options" "docs/options-$page.png"
+        xdotool windowfocus --sync "$options" key ctrl+Tab
+        sleep 0.4
+    done
+    xdotool windowfocus --sync "$options" key Escape
+    sleep 0.3
+    # The toolbar's Profile button shows the pane with the section open.
+    xdotool mousemove 873 34 click 1
+    sleep 1
+    xdotool mousemove 700 820
+    sleep 0.3
+    import -window root -crop 280x620+0+50 docs/profile.png
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
 # The script runs itself again inside the virtual display.
 if [ "${1:-}" = --inside ]; then
     shoot
+    shoot_options
     exit
 fi
 
@@ -83,4 +129,5 @@ config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 export CALMORA_BUILD_DIR=$build config
 xvfb-run -a -s '-screen 0 1600x1000x24' "$0" --inside
+echo "Options and profile: docs/options-general.png docs/options-noise-filter.png docs/options-noise-profile.png docs/profile.png"
 echo "Screenshots: docs/calmora_before_go.png docs/calmora_summary.png docs/calmora_after_go.png docs/calmora_original.png docs/pane.png"
