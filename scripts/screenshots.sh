@@ -69,6 +69,53 @@ shoot() {
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
 }
+# The batch window, opened the way a file manager's "Open With" on several
+# photos opens it: the first is opened, the others are offered in the batch
+# window. Shot while it runs and after it has ended, one damaged file among
+# the photos.
+shoot_batch() {
+    local app=$build/ui/calmora
+    local photos
+    photos=$(mktemp -d)
+    local list=()
+    for name in harbour_dusk market_street dune_morning reed_bank old_town pier_night \
+        chapel_choir fox_at_dawn tram_depot; do
+        cp "$photo" "$photos/$name.jpg"
+        list+=("$photos/$name.jpg")
+    done
+    head -c 20000 "$photo" >"$photos/card_error.jpg"
+    list+=("$photos/card_error.jpg")
+    cp samples/dune_noisy_16bit.tif "$photos/dune_16bit.tif"
+    list+=("$photos/dune_16bit.tif")
+    cp "$photo" "$photos/first_look.jpg"
+    XDG_CONFIG_HOME="$config" "$app" "$photos/first_look.jpg" "${list[@]}" &
+    local pid=$!
+    local batch=""
+    for _ in $(seq 1 150); do
+        batch=$(xdotool search --onlyvisible --name 'Batch Processing' 2>/dev/null | head -n1 || true)
+        [ -n "$batch" ] && break
+        sleep 0.1
+    done
+    [ -n "$batch" ] || { echo "error: the batch window did not appear" >&2; kill "$pid"; return 1; }
+    xdotool windowmove "$batch" 20 20
+    sleep 0.3
+    # Start is the window's default button.
+    xdotool windowfocus --sync "$batch" key Return
+    sleep 1.5
+    import -window "$batch" docs/batch_running.png
+    for _ in $(seq 1 600); do
+        [ -f "$photos/dune_16bit_filtered.tif" ] && break
+        sleep 0.2
+    done
+    sleep 1
+    import -window "$batch" docs/batch_finished.png
+    xdotool windowfocus --sync "$batch" key Escape
+    sleep 0.3
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    rm -rf "$photos"
+}
+
 # The Options window's three pages, and the filter pane with the sample
 # photo's measured noise profile in its Noise Profile section.
 shoot_options() {
@@ -118,6 +165,12 @@ shoot_options() {
 if [ "${1:-}" = --inside ]; then
     shoot
     shoot_options
+    shoot_batch
+    exit
+fi
+# The batch window alone, with a build of one's choice (CALMORA_BUILD_DIR).
+if [ "${1:-}" = --inside-batch ]; then
+    shoot_batch
     exit
 fi
 
@@ -130,4 +183,4 @@ trap 'rm -rf "$config"' EXIT
 export CALMORA_BUILD_DIR=$build config
 xvfb-run -a -s '-screen 0 1600x1000x24' "$0" --inside
 echo "Options and profile: docs/options-general.png docs/options-noise-filter.png docs/options-noise-profile.png docs/profile.png"
-echo "Screenshots: docs/calmora_before_go.png docs/calmora_summary.png docs/calmora_after_go.png docs/calmora_original.png docs/pane.png"
+echo "Screenshots: docs/calmora_before_go.png docs/calmora_summary.png docs/calmora_after_go.png docs/calmora_original.png docs/pane.png docs/batch_running.png docs/batch_finished.png"

@@ -2,6 +2,7 @@
 
 #include "settings/presets.h"
 #include "settings/settings_store.h"
+#include "ui/batch_dialog.h"
 #include "ui/left_pane_dialog_bar.h"
 #include "ui/options_dialog.h"
 #include "ui/options_keeper.h"
@@ -138,6 +139,13 @@ void CMainFrame::createActions()
         QStringLiteral("Close the active document"), { QKeySequence(Qt::CTRL | Qt::Key_F4) });
     connect(m_closeFileAction, &QAction::triggered, this, &CMainFrame::closeFile);
 
+    m_batchAction = makeAction(this, "batch", tr("&Batch Processing...\tCtrl+B"),
+        QStringLiteral("Filter a list of photos and save the results"),
+        { QKeySequence(Qt::CTRL | Qt::Key_B) });
+    m_batchAction->setIcon(QIcon(QStringLiteral(":/icons/batch.svg")));
+    m_batchAction->setIconText(tr("Batch"));
+    connect(m_batchAction, &QAction::triggered, this, [this] { showBatch(); });
+
     m_exitAction = makeAction(this, "exit", tr("E&xit"),
         QStringLiteral("Quit the application; prompts to save documents"));
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
@@ -245,6 +253,8 @@ void CMainFrame::createMenus()
     file->addAction(m_openAction);
     file->addAction(m_saveAction);
     file->addAction(m_closeFileAction);
+    file->addSeparator();
+    file->addAction(m_batchAction);
     file->addSeparator();
     file->addAction(m_exitAction);
 
@@ -771,6 +781,18 @@ void CMainFrame::closeTick()
     m_closed = true;
     close();
     emit closed();
+}
+
+void CMainFrame::showBatch(const QStringList& files)
+{
+    // Modal, but never frozen: the batch runs on the worker and the window
+    // only hears from it.
+    CBatchDialog dialog(m_document, m_options, m_presets, this);
+    if (!files.isEmpty())
+        dialog.addPaths(files);
+    dialog.exec();
+    updateCommands();
+    refreshStatus();
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

@@ -59,6 +59,8 @@ public slots:
     void go();
     void undo();
     void closeFile();
+    // File > Batch Processing: the batch window, with `files` in its list.
+    void showBatch(const QStringList& files = {});
     // The status text the state of the document calls for (the idle text).
     void refreshStatus();
 
@@ -126,6 +128,7 @@ private:
     QAction* m_newAction = nullptr;
     QAction* m_closeFileAction = nullptr;
     QAction* m_exitAction = nullptr;
+    QAction* m_batchAction = nullptr;
     QAction* m_undoAction = nullptr;
     QAction* m_goAction = nullptr;
     QAction* m_statusBarAction = nullptr;

@@ -52,6 +52,14 @@ void CTessolinApp::start(const QStringList& files)
     // the window shows.
     if (!files.isEmpty())
         m_pendingOpen = files.constFirst();
+    // Several files (a file manager's "Open With" on a selection): the first
+    // is opened, the rest are offered in the batch window.
+    if (files.size() > 1) {
+        const QStringList rest = files.mid(1);
+        QMetaObject::invokeMethod(
+            m_frame.get(), [frame = m_frame.get(), rest] { frame->showBatch(rest); },
+            Qt::QueuedConnection);
+    }
     m_frame->show();
     const QStringList notes = m_presetNotes + m_options.loadNotes();
     if (!notes.isEmpty())

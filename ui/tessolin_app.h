@@ -37,7 +37,8 @@ public:
     // Builds the presets and reads the options (done by the constructor),
     // creates and shows the main frame, then opens the first file of
     // `files` once the event loop runs, or the Open dialog when the options
-    // ask for it.
+    // ask for it; the other files of `files` are offered in the batch
+    // window.
     void start(const QStringList& files);
 
     // Opens `path`, asking first whether to save the image in hand. While a
