@@ -3,6 +3,8 @@
 // enabling rules, the zoom list's texts, and the learned-profile deletion
 // with its question.
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "settings/settings_store.h"
 #include "ui/options_dialog.h"
@@ -319,6 +322,31 @@ private slots:
         QCOMPARE(test.prompter.asked.size(), 1);
         QVERIFY(!test.document().profileStore().deleteRequested());
         QVERIFY(test.prompter.told.isEmpty());
+    }
+
+    // The main frame's command runs the window; automatic preview turned on
+    // there presses the toolbar's Preview button.
+    void previewButtonFollows()
+    {
+        TestApp test;
+        test.frame().show();
+        auto* preview = test.frame().findChild<QAction*>(QStringLiteral("preview"));
+        QVERIFY(preview != nullptr);
+        QVERIFY(!preview->isChecked());
+        bool seen = false;
+        QTimer::singleShot(0, [&seen] {
+            auto* dialog = qobject_cast<COptionsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;
+            seen = true;
+            dialog->filterPage()->autoPreview->setChecked(true);
+            dialog->accept();
+        });
+        test.trigger("options");
+        QVERIFY(seen);
+        QVERIFY(preview->isChecked());
+        QCOMPARE(preview->text(), QStringLiteral("Preview: ON"));
+        QCOMPARE(storedOptions(test).settings.autoPreview, 1);
     }
 
     // Every button explains itself, and every control a person reaches by
