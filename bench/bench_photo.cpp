@@ -1,5 +1,9 @@
 #include "bench/bench_photo.h"
 #include "bench/bench_random.h"
+#include "document/tessolin_doc.h"
+
+#include <QImageWriter>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
@@ -83,6 +87,24 @@ QImage photoImage(int bits)
         }
     }
     return image;
+}
+
+QString photoFile()
+{
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        const QString file = dir.filePath(QStringLiteral("photo.jpg"));
+        QImageWriter writer(file, "jpeg");
+        writer.setQuality(92);
+        writer.write(photoImage(8));
+        return file;
+    }();
+    return path;
+}
+
+bool SilentPrompter::runWholeImage(CTessolinDoc& document)
+{
+    return document.processWholeImageNow();
 }
 
 } // namespace calmora::bench

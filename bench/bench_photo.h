@@ -4,9 +4,11 @@
 // low byte is noise too, as a raw converter's output has.
 #pragma once
 
+#include "document/document_prompter.h"
 #include "document/image_encoders.h"
 
 #include <QImage>
+#include <QString>
 
 #include <cstdint>
 #include <vector>
@@ -25,5 +27,20 @@ EncodeRequest photoRequest(int bits);
 
 // The photo as a picture: RGB888 at 8 bits, RGBX64 at 16.
 QImage photoImage(int bits);
+
+// The photo as a JPEG (quality 92) in a temporary folder, written once per
+// process, for the benchmarks that open it through the document.
+QString photoFile();
+
+// Answers nothing: a benchmark never asks the user.
+struct SilentPrompter final : DocumentPrompter {
+    PromptAnswer ask(const QString&, PromptIcon, PromptButtons) override
+    {
+        return PromptAnswer::No;
+    }
+    void tell(const QString&, PromptIcon) override { }
+    QString askSavePath(const QString&) override { return {}; }
+    bool runWholeImage(CTessolinDoc& document) override;
+};
 
 } // namespace calmora::bench

@@ -19,38 +19,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QImageWriter>
-#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
 
 using namespace calmora;
 using namespace calmora::bench;
-
-// Answers nothing: the benchmark never asks the user.
-struct SilentPrompter final : DocumentPrompter {
-    PromptAnswer ask(const QString&, PromptIcon, PromptButtons) override
-    {
-        return PromptAnswer::No;
-    }
-    void tell(const QString&, PromptIcon) override { }
-    QString askSavePath(const QString&) override { return {}; }
-    bool runWholeImage(CTessolinDoc& document) override { return document.processWholeImageNow(); }
-};
-
-QString photoFile()
-{
-    static QTemporaryDir dir;
-    static const QString path = [] {
-        const QString file = dir.filePath(QStringLiteral("photo.jpg"));
-        QImageWriter writer(file, "jpeg");
-        writer.setQuality(92);
-        writer.write(photoImage(8));
-        return file;
-    }();
-    return path;
-}
 
 struct Session {
     Options options;

@@ -23,31 +23,6 @@ namespace {
 using namespace calmora;
 using namespace calmora::bench;
 
-struct SilentPrompter final : DocumentPrompter {
-    PromptAnswer ask(const QString&, PromptIcon, PromptButtons) override
-    {
-        return PromptAnswer::No;
-    }
-    void tell(const QString&, PromptIcon) override { }
-    QString askSavePath(const QString&) override { return {}; }
-    bool runWholeImage(CTessolinDoc& document) override { return document.processWholeImageNow(); }
-};
-
-// PNG keeps the photo's pixels exact and needs no quality choice; written
-// once per process.
-QString photoFile()
-{
-    static QTemporaryDir dir;
-    static const QString path = [] {
-        const QString file = dir.filePath(QStringLiteral("photo.png"));
-        QImageWriter writer(file, "png");
-        writer.setCompression(1);
-        writer.write(photoImage(8));
-        return file;
-    }();
-    return path;
-}
-
 struct ViewSession {
     Options options;
     PresetTable presets;
