@@ -43,12 +43,11 @@ int lumaStrength(const AutoStrength& choice)
     return choice.values.lumaSuppression * choice.values.freqSuppression[0];
 }
 
-// Band medians as the profile command prints them for the quality kit's
-// photos: a plain photo at ISO 800, a detailed one at ISO 800 (its finest
-// band as high as a plain photo's at ISO 3200, but its coarse bands high
-// too), and a compact camera at ISO 12800. The detailed photo is filtered
-// no harder than the lightest row, not left alone: the estimate discounts
-// texture, but not all of it.
+// Band medians of profiles measured on the quality kit's photos: a plain
+// photo at ISO 800; a detailed one at ISO 800, whose finest band reads as
+// high as the plain photo's at ISO 3200 but whose coarse bands are full of
+// content; that plain photo with the same finest band; a compact camera at
+// ISO 12800; and colour noise alone.
 struct Case {
     const char* name;
     int luma[4];
@@ -59,10 +58,11 @@ struct Case {
 };
 
 const Case kCases[] = {
-    { "nearly clean", { 7, 3, 2, 1 }, { 5, 2, 1, 1 }, false, 0, 20 },
-    { "detailed at low ISO", { 20, 11, 13, 6 }, { 12, 4, 2, 1 }, true, 0, 2 },
-    { "strong noise", { 74, 22, 12, 5 }, { 50, 15, 5, 2 }, true, 20, 20 },
-    { "colour noise only", { 7, 3, 2, 1 }, { 60, 20, 6, 2 }, false, 0, 20 },
+    { "nearly clean", { 8, 3, 3, 1 }, { 10, 5, 2, 1 }, false, 0, 20 },
+    { "detailed at low ISO", { 20, 11, 12, 1 }, { 31, 18, 10, 10 }, false, 0, 20 },
+    { "plain with as much fine noise", { 20, 6, 2, 1 }, { 20, 8, 2, 1 }, true, 8, 17 },
+    { "strong noise", { 90, 21, 10, 8 }, { 86, 26, 12, 7 }, true, 20, 20 },
+    { "colour noise only", { 8, 3, 3, 1 }, { 60, 20, 6, 2 }, false, 0, 20 },
 };
 
 void PrintTo(const Case& row, std::ostream* os)
@@ -130,16 +130,23 @@ TEST(AutoStrength, TextureInTheCoarseBandsLowersTheEstimate)
     const int texture[4] = { 30, 17, 15, 8 };
     EXPECT_LT(estimateNoiseLevel(flatProfile(texture, colour)),
         estimateNoiseLevel(flatProfile(noise, colour)));
+    // The trap the estimate avoids: the detailed photo at ISO 800 is left
+    // alone while the plain one with the same finest band is filtered.
+    EXPECT_FALSE(chooseAutoStrength(flatProfile(kCases[1].luma, kCases[1].colour)).filter);
+    EXPECT_TRUE(chooseAutoStrength(flatProfile(kCases[2].luma, kCases[2].colour)).filter);
 }
 
-// Colour noise does not make the rule guess luminance noise.
-TEST(AutoStrength, ColourNoiseAloneLeavesTheLuminanceEstimate)
+// Fine colour noise does not make the rule guess luminance noise, and
+// colour in the coarse band counts as content.
+TEST(AutoStrength, ColourNoiseNeverRaisesTheEstimate)
 {
     const int luma[4] = { 12, 5, 3, 1 };
     const int quiet[4] = { 6, 2, 1, 1 };
-    const int loud[4] = { 80, 25, 8, 3 };
-    EXPECT_DOUBLE_EQ(estimateNoiseLevel(flatProfile(luma, quiet)),
-        estimateNoiseLevel(flatProfile(luma, loud)));
+    const int fineLoud[4] = { 80, 25, 1, 1 };
+    const int coarseLoud[4] = { 6, 2, 8, 3 };
+    const double base = estimateNoiseLevel(flatProfile(luma, quiet));
+    EXPECT_DOUBLE_EQ(estimateNoiseLevel(flatProfile(luma, fineLoud)), base);
+    EXPECT_LT(estimateNoiseLevel(flatProfile(luma, coarseLoud)), base);
 }
 
 // Profiles from a file (--profile-in) can hold anything: the rule still

@@ -10,15 +10,22 @@ the candidates listed in CANDIDATES (the data/ files already hold them for the k
 photos), then run this script and copy the printed table into settings/auto_strength.cpp.
 
 The rule has two parts, both in settings/auto_strength.cpp:
-  1. a noise estimate from the profile: log sigma = a*log Y0 + b*log Y1 + c*log Y2 + d, with
-     Yb the median over brightness points of band b's luminance noise. The finest band alone
-     reads texture as noise; texture carries on into the coarser bands and white noise
-     does not, so the coarser bands correct it.
-  2. a table over that estimate: below the first threshold the picture is left untouched,
-     then one row of sixteen settings per noise range. A row's settings are chosen among
-     CANDIDATES by the mean PSNR gain of the training files whose estimate falls in it.
-Leave-one-photo-out: both parts are fitted on five photos and the sixth is scored with
-them, for each photo in turn; the held-out scores make the table printed as "auto (held out)".
+  1. a noise estimate from the profile: log sigma = sum of w_n * log n + offset over the
+     FEATURES, each the median over brightness points of one band's luminance (Yb) or colour
+     (Cb, Cr and Cb pooled) noise, fitted by least squares to the noise the kit added. The
+     finest band alone reads texture as noise; the coarse band's luminance and colour measure
+     picture content, and their negative weights discount that texture.
+  2. a table over that estimate: below the first edge the picture is left untouched, then one
+     row of sixteen settings per range. A row is the candidate (among those in data/results.csv)
+     with the best mean PSNR gain over the training files whose estimate falls in the range,
+     filtering no lighter than the row below. The edges are chosen among EDGE_SETS by the same
+     leave-one-photo-out procedure run inside the training photos.
+Leave-one-photo-out: everything is fitted on five photos and the sixth is scored with it, for
+each photo in turn; those scores make the row "auto (held out)". "auto (all photos)" is the rule
+fitted on all six, which is what the program uses and what the kit measures.
+
+data/profiles.json and data/results.csv are measurements of calmora-cli on the kit's pairs (the
+kit's photos are GPL-2+, see its SOURCES.md); they hold numbers only, no pixels.
 """
 from __future__ import annotations
 
@@ -48,15 +55,30 @@ def load():
     return profiles, results
 
 
-def band_medians(profile: dict) -> np.ndarray:
-    """Median over brightness points of the luminance noise of bands 0..2, as the C++ rule takes it."""
-    bands = profile["profile"]["bands"]
-    return np.array([float(np.median([p[0] for p in bands[b]["noise"]])) for b in range(3)])
+def band_median(profile: dict, name: str) -> float:
+    """"Y1": median over brightness points of band 1's luminance noise; "C2": of band 2's colour
+    noise, Cr and Cb pooled; at least 1. As settings/auto_strength.cpp takes them."""
+    points = profile["profile"]["bands"][int(name[1])]["noise"]
+    values = [p[0] for p in points] if name[0] == "Y" else [p[1] for p in points] + [p[2] for p in points]
+    return max(float(np.median(values)), 1.0)
 
 
 def features(profile: dict) -> np.ndarray:
-    y = np.maximum(band_medians(profile), 1.0)
-    return np.log(y)
+    return np.log([band_median(profile, name) for name in FEATURES])
+
+
+def colour_share(profile: dict) -> float:
+    """Finest-band colour noise over luminance noise (medians over points, Cr and Cb pooled).
+    Near 1 where the colour noise is intact; far lower in a JPEG, whose chroma subsampling and
+    quantisation smooth the finest colour band away (and with it much of what is left to gain)."""
+    points = profile["profile"]["bands"][0]["noise"]
+    colour = float(np.median([p[1] for p in points] + [p[2] for p in points]))
+    return colour / max(float(np.median([p[0] for p in points])), 1.0)
+
+
+def kind(profile: dict, split: float) -> int:
+    """0: colour noise intact; 1: colour noise smoothed away."""
+    return int(colour_share(profile) < split)
 
 
 def fit_estimate(files, profiles):
@@ -78,9 +100,18 @@ def strength(settings: str) -> int:
     return v[10] * v[12]
 
 
-def fit_table(files, sigma, results, candidates, edges):
-    """One candidate per range of the estimate: the best mean PSNR gain of the files in it,
-    among those that filter no lighter than the row below (stronger noise never filters less)."""
+def score(results, c, inside, ssim_weight):
+    """Mean PSNR gain, plus ssim_weight dB per unit of mean SSIM gain where SSIM is known."""
+    p = np.mean([results[c][f][0] for f in inside])
+    if ssim_weight:
+        s = [results[c][f][1] for f in inside]
+        p += ssim_weight * np.mean(s) if all(x is not None for x in s) else -1e9
+    return p
+
+
+def fit_table(files, sigma, results, candidates, edges, ssim_weight=0.0):
+    """One candidate per range of the estimate: the best score of the files in it, among those
+    that filter no lighter than the row below (stronger noise never filters less)."""
     rows = []
     for lo, hi in zip([-np.inf] + edges, edges + [np.inf]):
         floor = strength(rows[-1]) if rows else -1
@@ -89,8 +120,19 @@ def fit_table(files, sigma, results, candidates, edges):
         if not inside:
             rows.append(rows[-1] if rows else NONE)
             continue
-        rows.append(max(allowed, key=lambda c: np.mean([results[c][f][0] for f in inside])))
+        rows.append(max(allowed, key=lambda c: score(results, c, inside, ssim_weight)))
     return rows
+
+
+def fit_rule(files, profiles, results, cands, args):
+    coef = fit_estimate(files, profiles)
+    sigma = {f: estimate(coef, profiles[f]) for f in profiles}
+    tables = []
+    for k in (0, 1):
+        part = [f for f in files if kind(profiles[f], args.split) == k]
+        tables.append(fit_table(part, sigma, results, cands, args.edges, args.ssim_weight))
+    pick = lambda f: choose(tables[kind(profiles[f], args.split)], args.edges, sigma[f])  # noqa: E731
+    return coef, tables, pick
 
 
 def choose(table, edges, s) -> str:
@@ -116,12 +158,42 @@ def kit_table(name, pick, files, profiles, results):
     return conds, f"| {name} | " + " | ".join(cells) + f" | {np.mean(means):+.2f} |"
 
 
+def held_out(files, profiles, results, cands, args, choose_edges=False) -> dict:
+    """Each photo's files scored by the rule fitted on the other photos (with, when asked, the
+    edges chosen by the same procedure inside those photos alone)."""
+    held = {}
+    for photo in sorted({profiles[f]["image"] for f in files}):
+        train = [f for f in files if profiles[f]["image"] != photo]
+        fold = argparse.Namespace(**vars(args))
+        if choose_edges:
+            fold.edges = best_edges(train, profiles, results, cands, args)
+        _, _, pick = fit_rule(train, profiles, results, cands, fold)
+        held.update({f: pick(f) for f in files if profiles[f]["image"] == photo})
+    return held
+
+
+def best_edges(files, profiles, results, cands, args) -> list:
+    """The edge set of EDGE_SETS whose held-out mean PSNR gain over these files is best."""
+    def mean_gain(edges):
+        fold = argparse.Namespace(**vars(args))
+        fold.edges = edges
+        held = held_out(files, profiles, results, cands, fold)
+        return np.mean([results[held[f]][f][0] for f in files])
+    return max(EDGE_SETS, key=mean_gain)
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--candidates", action="store_true")
     ap.add_argument("--variants", nargs="*", default=["png", "jpg92"])
     ap.add_argument("--edges", type=float, nargs="*", default=EDGES)
+    ap.add_argument("--split", type=float, default=SPLIT, help="colour share below which colour noise counts "
+                    "as smoothed (0: one table for all)")
+    ap.add_argument("--ssim-weight", type=float, default=SSIM_WEIGHT, help="dB a row's score gains per unit "
+                    "of SSIM gain")
+    ap.add_argument("--features", nargs="*", default=FEATURES)
     args = ap.parse_args()
+    FEATURES[:] = args.features
     profiles, results = load()
     files = sorted(f for f, p in profiles.items() if p["variant"] in args.variants)
     cands = complete_candidates(results, files)
@@ -132,36 +204,38 @@ def main() -> int:
             print(kit_table(c, lambda f, c=c: c, files, profiles, results)[1])
         return 0
 
-    photos = sorted({profiles[f]["image"] for f in files})
-    held = {}
-    for photo in photos:
-        train = [f for f in files if profiles[f]["image"] != photo]
-        coef = fit_estimate(train, profiles)
-        sigma = {f: estimate(coef, profiles[f]) for f in files}
-        table = fit_table(train, sigma, results, cands, args.edges)
-        for f in files:
-            if profiles[f]["image"] == photo:
-                held[f] = choose(table, args.edges, sigma[f])
-    coef = fit_estimate(files, profiles)
+    held = held_out(files, profiles, results, cands, args, choose_edges=True)
+    args.edges = best_edges(files, profiles, results, cands, args)
+    print(f"edges chosen leave-one-photo-out: {args.edges}")
+    coef, tables, pick = fit_rule(files, profiles, results, cands, args)
     sigma = {f: estimate(coef, profiles[f]) for f in files}
-    table = fit_table(files, sigma, results, cands, args.edges)
     err = np.std([np.log(sigma[f] / profiles[f]["true_luma_sigma"]) for f in files])
-    print(f"noise estimate: log sigma = {coef[0]:.4f} log Y0 + {coef[1]:.4f} log Y1 + {coef[2]:.4f} log Y2 "
-          f"+ {coef[3]:.4f}  (log error sd {err:.3f})")
-    for lo, row in zip([0.0] + list(args.edges), table):
-        print(f"  from {lo:5.2f}: {row}")
+    print("noise estimate: log sigma = " + " + ".join(f"{c:.4f} log {n}" for c, n in zip(coef, FEATURES))
+          + f" + {coef[-1]:.4f}  (log error sd {err:.3f})")
+    for k, table in enumerate(tables[:2 if args.split else 1]):
+        if args.split:
+            print("colour noise " + ("smoothed" if k else "intact") + f" (share {'<' if k else '>='} {args.split}):")
+        for lo, row in zip([0.0] + list(args.edges), table):
+            print(f"  from {lo:5.2f}: {row}")
     conds, line = kit_table("Default", lambda f: DEFAULT, files, profiles, results)
     print("| denoiser | " + " | ".join(conds) + " | mean |")
     print("|---" * (len(conds) + 2) + "|")
     print(line)
     print(kit_table("auto (held out)", lambda f: held[f], files, profiles, results)[1])
-    print(kit_table("auto (all photos)", lambda f: choose(table, args.edges, sigma[f]), files, profiles, results)[1])
+    print(kit_table("auto (all photos)", pick, files, profiles, results)[1])
     print(kit_table("best per file", lambda f: max(cands, key=lambda c: results[c][f][0]), files, profiles,
                     results)[1])
     return 0
 
 
 EDGES = [1.0, 1.6, 2.5, 4.0]
+# Ranges of the noise estimate the table may take (levels of 8 bits): the first edge is where
+# filtering begins. Chosen among these leave-one-photo-out, never by the held-out photo.
+EDGE_SETS = [[1.0, 1.6, 2.5, 4.0], [1.2, 1.6, 2.5, 4.0], [1.2, 1.8, 2.5, 4.0], [1.1, 1.5, 2.0, 2.8, 4.0],
+             [1.3, 1.8, 2.6, 4.0], [1.2, 1.6, 2.2, 3.0, 4.5], [0.9, 1.4, 2.0, 3.0, 4.5]]
+SPLIT = 0.0
+FEATURES = ["Y0", "Y2", "C2"]
+SSIM_WEIGHT = 0.0
 
 if __name__ == "__main__":
     sys.exit(main())
