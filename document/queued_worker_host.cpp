@@ -1,6 +1,9 @@
 #include "document/queued_worker_host.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <functional>
 
 namespace calmora {
 
@@ -8,13 +11,49 @@ QueuedWorkerHost::QueuedWorkerHost(QObject* parent)
     : QObject(parent)
 { }
 
+namespace {
+
+// A call to run on the host's thread, carried by an event the worker posts.
+class CallEvent final : public QEvent {
+public:
+    static QEvent::Type kind()
+    {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+    explicit CallEvent(std::function<void()> call)
+        : QEvent(kind())
+        , m_call(std::move(call))
+    { }
+
+    void run() const { m_call(); }
+
+private:
+    std::function<void()> m_call;
+};
+
+} // namespace
+
 template <typename Emit>
 void QueuedWorkerHost::post(Emit emitOnOwnThread)
 {
-    // A queued call posts an event and returns; the functor, with its copied
-    // arguments, runs on this object's thread. Events still pending when the
-    // object is destroyed are dropped with it.
-    QMetaObject::invokeMethod(this, std::move(emitOnOwnThread), Qt::QueuedConnection);
+    // Posting returns at once; the call, with its copied arguments, runs on
+    // this object's thread. Events still pending when the object is
+    // destroyed are dropped with it.
+    auto* event = new CallEvent(std::move(emitOnOwnThread));
+    m_posted.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, event);
+}
+
+bool QueuedWorkerHost::event(QEvent* event)
+{
+    // Before the event is looked at: it may come from the worker thread.
+    m_posted.load(std::memory_order_acquire);
+    if (event->type() != CallEvent::kind())
+        return QObject::event(event);
+    static_cast<CallEvent*>(event)->run();
+    return true;
 }
 
 void QueuedWorkerHost::setProgress(ProgressKind kind, int percent)
@@ -29,7 +68,11 @@ void QueuedWorkerHost::runStatus(RunStatus status)
 
 void QueuedWorkerHost::tileWritten(const Rect& rect)
 {
-    post([this, rect] { emit tileWrittenAt(rect); });
+    const uint64_t run = m_run.load();
+    post([this, rect, run] {
+        if (run == m_run.load())
+            emit tileWrittenAt(rect);
+    });
 }
 
 void QueuedWorkerHost::profileReady()

@@ -8,6 +8,9 @@
 
 #include <QObject>
 
+#include <atomic>
+#include <cstdint>
+
 namespace calmora {
 
 class QueuedWorkerHost final : public QObject, public WorkerHost {
@@ -15,6 +18,12 @@ class QueuedWorkerHost final : public QObject, public WorkerHost {
 
 public:
     explicit QueuedWorkerHost(QObject* parent = nullptr);
+
+    // Called on the owner's thread while no run goes, before each run
+    // starts. A tile report still queued from an earlier run is dropped
+    // once a later run has begun: that run may be writing the same tile
+    // again, so its pixels may not be read on the strength of the old report.
+    void beginRun() { m_run.fetch_add(1); }
 
     void setProgress(ProgressKind kind, int percent) override;
     void runStatus(RunStatus status) override;
@@ -40,9 +49,18 @@ signals:
     void errorReported(QString message, QString reason);
     void noteReported(QString file, QString note);
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     template <typename Emit>
     void post(Emit emitOnOwnThread);
+
+    std::atomic<uint64_t> m_run { 0 };
+    // Every event is complete before it is counted here and read only after
+    // the count is loaded, so the hand-over is visible to race detectors,
+    // which cannot see the synchronisation inside Qt's event queue.
+    std::atomic<uint64_t> m_posted { 0 };
 };
 
 } // namespace calmora

@@ -200,10 +200,20 @@ int32_t CTessolinDoc::previewTicks(bool immediate) const
     return ticks != 0 ? ticks : 1;
 }
 
+bool CTessolinDoc::wholeImagePending() const
+{
+    // The request's flag is the worker's to write while a run goes (it
+    // clears it when a whole-image pass ends), so during a run this thread's
+    // own record of Go answers.
+    if (isRunning())
+        return m_wholeImageStage != WholeImageStage::None;
+    return m_job.request.wholeImage;
+}
+
 void CTessolinDoc::requestPreview(bool immediate)
 {
     settleWholeImage();
-    if (m_job.request.wholeImage)
+    if (wholeImagePending())
         return;
     ++m_job.generation;
     m_job.previewCountdown = previewTicks(immediate);
@@ -212,7 +222,7 @@ void CTessolinDoc::requestPreview(bool immediate)
 void CTessolinDoc::invalidate()
 {
     settleWholeImage();
-    if (m_job.request.wholeImage)
+    if (wholeImagePending())
         return;
     ++m_job.generation;
     m_job.previewCountdown = 0;
@@ -238,6 +248,16 @@ void CTessolinDoc::prepareSingleImageRun()
     request.savePath.clear();
 }
 
+bool CTessolinDoc::startWorker()
+{
+    // Only this thread starts runs, so a worker seen idle here stays idle
+    // until the start below.
+    if (isRunning())
+        return false;
+    m_host.beginRun();
+    return m_worker.start(m_job);
+}
+
 bool CTessolinDoc::startProcessing()
 {
     // The tiles and pixels below are the running pass's until it ends.
@@ -251,7 +271,7 @@ bool CTessolinDoc::startProcessing()
     m_job.request.previewRect = Rect {};
     m_job.request.progressWindow = ProgressKind::Background;
     m_job.request.buildProfile = !m_job.profileReady.load();
-    return m_worker.start(m_job);
+    return startWorker();
 }
 
 bool CTessolinDoc::startPreview(const Rect& visible)
@@ -268,7 +288,7 @@ bool CTessolinDoc::startPreview(const Rect& visible)
     m_job.request.wholeImage = false;
     m_job.request.progressWindow = ProgressKind::Background;
     m_job.request.buildProfile = !m_job.profileReady.load();
-    return m_worker.start(m_job);
+    return startWorker();
 }
 
 void CTessolinDoc::beginWholeImage()
@@ -297,7 +317,7 @@ WholeImageStep CTessolinDoc::continueWholeImage()
         m_job.request.buildProfile = true;
         m_job.request.wholeImage = true;
         m_job.request.progressWindow = ProgressKind::Foreground;
-        return m_worker.start(m_job) ? WholeImageStep::BuildingProfile : WholeImageStep::Stopped;
+        return startWorker() ? WholeImageStep::BuildingProfile : WholeImageStep::Stopped;
     }
     // The worker clears wholeImage at the end of a filter pass that was not
     // stopped; a stopped one is started again.
@@ -312,7 +332,7 @@ WholeImageStep CTessolinDoc::continueWholeImage()
         resetProcessedState();
     m_job.request.wholeImage = true;
     m_job.request.progressWindow = ProgressKind::Foreground;
-    return m_worker.start(m_job) ? WholeImageStep::Filtering : WholeImageStep::Stopped;
+    return startWorker() ? WholeImageStep::Filtering : WholeImageStep::Stopped;
 }
 
 void CTessolinDoc::endWholeImage()
@@ -413,7 +433,7 @@ bool CTessolinDoc::startBatch(const QStringList& files, const BatchSettings& set
     m_batch.fileCount = static_cast<int32_t>(files.size());
     m_job.stop = false;
     prepareBatch(m_batch, settings, m_host);
-    if (!m_worker.start(m_job)) {
+    if (!startWorker()) {
         finishBatch(m_batch);
         return false;
     }

@@ -148,6 +148,8 @@ signals:
 private:
     int32_t previewTicks(bool immediate) const;
     void prepareSingleImageRun();
+    bool startWorker();
+    bool wholeImagePending() const;
     void settleWholeImage();
     // What runBatch and startBatch share: the request set up for a batch with
     // `host`, and put back for single-image runs once it has ended.

@@ -334,6 +334,43 @@ TEST_F(WorkerTestDocument, APreviewFiltersTheVisibleTilesOnly)
     EXPECT_FALSE(document.startPreview(corner)) << "nothing loaded";
 }
 
+// What the window does while a preview runs and the user scrolls: each tile
+// reported written is read at once, the original anywhere, and every scroll
+// stops the run and starts one over another part. Under ThreadSanitizer this
+// catches a read of pixels the worker may still be writing.
+TEST_F(WorkerTestDocument, ReadingReportedTilesWhileScrollingIsSafe)
+{
+    CTessolinDoc document(m_options, m_presets, m_store, m_prompter);
+    ASSERT_TRUE(document.open(m_photo));
+    document.waitForWorker();
+    ASSERT_TRUE(document.job().profileReady.load());
+    const int32_t width = document.image()->width();
+    const int32_t height = document.image()->height();
+    int reported = 0;
+    QRgb seen = 0;
+    QObject::connect(&document, &CTessolinDoc::tileWritten, [&](const Rect& rect) {
+        ++reported;
+        const QImage tile = document.image()->region(
+            QRect(rect.left, rect.top, rect.width(), rect.height()));
+        const QImage original = document.image()->region(QRect(0, 0, width, height), true);
+        ASSERT_FALSE(tile.isNull());
+        seen ^= tile.pixel(tile.width() / 2, tile.height() / 2) ^ original.pixel(0, 0);
+    });
+    const Rect parts[] = { { 0, 0, width / 2, height / 2 }, { width / 2, height / 2, width, height },
+        { 0, height / 2, width / 2, height }, { width / 2, 0, width, height / 2 } };
+    for (int scroll = 0; scroll < 8; ++scroll) {
+        document.job().resetTilesBeforePreview = true; // new settings: every tile again
+        ASSERT_TRUE(processEventsUntil([&] { return !document.isRunning(); }));
+        const int before = reported;
+        ASSERT_TRUE(document.startPreview(parts[scroll % 4]));
+        processEventsUntil([&] { return reported > before || !document.isRunning(); });
+        document.requestPreview(false); // the scroll: the run stops at its next tile
+    }
+    ASSERT_TRUE(processEventsUntil([&] { return !document.isRunning(); }));
+    QCoreApplication::processEvents();
+    EXPECT_GT(reported, 0);
+}
+
 TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
 {
     const QString saved = m_folder.filePath(QStringLiteral("out.jpg"));
