@@ -26,7 +26,7 @@ constexpr NumberField kNumberFields[] = {
     { "destinationMode", 4, &BatchGroup::destinationMode, 0, 2 },
     { "format", 8, &BatchGroup::format, 0, 3 },
     { "jpegQuality", 12, &BatchGroup::jpegQuality, 0, 100 },
-    { "presetIndex", 16, &BatchGroup::presetIndex, kCurrentSettingsPreset,
+    { "presetIndex", 16, &BatchGroup::presetIndex, kAutoStrengthPreset,
         PresetTable::kMaxCount - 1 },
     { "includeSubfolders", 20, &BatchGroup::includeSubfolders, 0, 1 },
     { "reserved24", 24, &BatchGroup::reserved24, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max() },

@@ -30,12 +30,14 @@ constexpr int kMaxBatchFolderBytes = 1023;
 // The settings a batch filters with: a preset index, or this for the filter
 // pane's current settings.
 constexpr int32_t kCurrentSettingsPreset = -1;
+// Or each file's settings chosen from its own measured noise.
+constexpr int32_t kAutoStrengthPreset = -2;
 
 struct BatchGroup {
     int32_t destinationMode = 0; // 4: a DestinationMode number, 0..2
     int32_t format = 0; // 8: a BatchFormat number, 0..3; 0 keeps the source's
     int32_t jpegQuality = 90; // 12: 0..100
-    int32_t presetIndex = kCurrentSettingsPreset; // 16: -1, or a preset index
+    int32_t presetIndex = kCurrentSettingsPreset; // 16: -2, -1, or a preset index
     int32_t includeSubfolders = 0; // 20: Add Folder also takes its subfolders
     int32_t reserved24 = 0;
     QString suffix = QStringLiteral("_filtered"); // 28: 32 bytes

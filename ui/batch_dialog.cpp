@@ -261,6 +261,7 @@ QWidget* CBatchDialog::createOptionsPart()
     m_preset = new QComboBox(part);
     m_preset->setObjectName(QStringLiteral("preset"));
     m_preset->addItem(QStringLiteral("The filter pane's current settings"), kCurrentSettingsPreset);
+    m_preset->addItem(QStringLiteral("Auto (chosen from each photo's own noise)"), kAutoStrengthPreset);
     for (int i = 0; i < m_presets.count(); ++i)
         m_preset->addItem(m_presets.at(i).name, i);
 
@@ -480,9 +481,10 @@ BatchSettings CBatchDialog::batchSettings() const
     options.format = static_cast<BatchFormat>(m_group.format);
     // One past the last preset: the run keeps the settings the filter pane
     // gave the document.
+    options.autoStrength = m_group.presetIndex == kAutoStrengthPreset;
     options.presetIndex = m_group.presetIndex == kCurrentSettingsPreset
         ? m_presets.count()
-        : std::min(m_group.presetIndex, m_presets.count() - 1);
+        : std::clamp(m_group.presetIndex, 0, m_presets.count() - 1);
     settings.jpegQuality = m_group.jpegQuality;
     return settings;
 }

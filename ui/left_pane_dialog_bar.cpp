@@ -1,6 +1,7 @@
 #include "ui/left_pane_dialog_bar.h"
 
 #include "document/tessolin_doc.h"
+#include "settings/auto_strength.h"
 #include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
@@ -204,7 +205,17 @@ void CLeftPaneDialogBar::buildNoiseFilterSection()
         QString(), kNoiseFilterSection);
     m_moreButton->setObjectName(QStringLiteral("moreControlsButton"));
     connect(m_moreButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::toggleMoreControls);
-    layout->addWidget(m_moreButton, 0, Qt::AlignLeft);
+    m_autoButton = makeButton(32850, kFramed, QString(),
+        QStringLiteral("Choose the settings from the noise measured in this image\nAuto"),
+        kNoiseFilterSection);
+    m_autoButton->setObjectName(QStringLiteral("autoButton"));
+    m_autoButton->setAccessibleName(QStringLiteral("Auto"));
+    connect(m_autoButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::applyAutoStrength);
+    auto* moreRow = new QHBoxLayout;
+    moreRow->addWidget(m_moreButton, 0, Qt::AlignLeft);
+    moreRow->addStretch(1);
+    moreRow->addWidget(m_autoButton);
+    layout->addLayout(moreRow);
 
     m_selfLearning = new QCheckBox(QStringLiteral("Turn off self-learning for this image"), content);
     m_selfLearning->setObjectName(QStringLiteral("selfLearningBox"));
@@ -336,7 +347,8 @@ void CLeftPaneDialogBar::setTabOrder()
         m_presetList, m_goButton };
     for (int field : { 1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 10, 7 })
         order << m_sliders[static_cast<size_t>(field)];
-    order << m_degree << m_moreButton << m_selfLearning << m_exifSection->captionButton()
+    order << m_degree << m_moreButton << m_autoButton << m_selfLearning
+          << m_exifSection->captionButton()
           << m_exifList << m_profileSection->captionButton();
     for (QWidget* widget : m_profileSection->content()->findChildren<QWidget*>()) {
         if (widget->focusPolicy() != Qt::NoFocus)
@@ -446,6 +458,27 @@ void CLeftPaneDialogBar::loadPreset(int index)
     update();
 }
 
+void CLeftPaneDialogBar::applyAutoStrength()
+{
+    // The worker writes the profile before it sets profileReady and never
+    // while it stays set, so a ready profile may be read here.
+    const ProcessingJob& job = m_document.job();
+    if (m_document.image() == nullptr || !job.profileReady.load(std::memory_order_acquire))
+        return;
+    const AutoStrength choice = chooseAutoStrength(job.activeProfile);
+    // The values become "Custom" like any change by hand, for the user to
+    // see and adjust.
+    m_values = choice.values;
+    writeControls();
+    applyControls();
+    const QString level = QString::number(choice.noiseLevel, 'f', 1);
+    emit noteRequested(choice.filter
+            ? QStringLiteral("Auto: settings chosen for noise of about %1 levels").arg(level)
+            : QStringLiteral("Auto: noise of about %1 levels is too weak to gain from "
+                             "filtering; the lightest settings are set")
+                  .arg(level));
+}
+
 void CLeftPaneDialogBar::setDocumentState(bool hasImage, bool profileReady)
 {
     m_hasImage = hasImage;
@@ -463,6 +496,7 @@ void CLeftPaneDialogBar::setDocumentState(bool hasImage, bool profileReady)
              static_cast<QWidget*>(m_levelGroup) })
         widget->setEnabled(hasImage);
     m_selfLearning->setEnabled(hasImage && profileReady);
+    m_autoButton->setEnabled(hasImage && profileReady);
     showSelfLearningState();
     updatePresetButtons();
 }

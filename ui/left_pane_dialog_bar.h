@@ -91,6 +91,9 @@ public:
     // Puts preset `index` (the first one when outside the table) into every
     // control, selects it and applies it.
     void loadPreset(int index);
+    // Fills the controls with the settings chosen from the image's measured
+    // noise and applies them as "Custom"; needs the profile.
+    void applyAutoStrength();
     // Enables the controls after the document's state: everything with an
     // image, the self-learning box only once its profile is ready.
     void setDocumentState(bool hasImage, bool profileReady);
@@ -138,6 +141,8 @@ signals:
     void widthRequested(int width);
     // A section was opened or closed by the user.
     void sectionsChanged();
+    // A short text for the status bar.
+    void noteRequested(const QString& note);
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -193,6 +198,7 @@ private:
     CPaneButton* m_savePreset = nullptr;
     CPaneButton* m_deletePreset = nullptr;
     CPaneButton* m_moreButton = nullptr;
+    CPaneButton* m_autoButton = nullptr;
     QGroupBox* m_levelGroup = nullptr;
     QComboBox* m_degree = nullptr;
     QLabel* m_degreeLabel = nullptr;

@@ -299,6 +299,8 @@ void CMainFrame::createToolBar()
     showPresetList(*m_presetList, m_pane->presetModel());
     m_presetList->setCurrentIndex(m_pane->selectedPreset());
     connect(m_presetList, &QComboBox::activated, this, &CMainFrame::onPresetChosen);
+    connect(m_pane, &CLeftPaneDialogBar::noteRequested, this,
+        [this](const QString& note) { statusBar()->showMessage(note, kNoteShownMs); });
     connect(m_pane, &CLeftPaneDialogBar::presetSelected, this, [this](int index) {
         fitPresetDropDown(*m_presetList);
         m_presetList->setCurrentIndex(index);

@@ -100,7 +100,7 @@ TEST(BatchGroup, AnUnusableFieldTakesItsDefaultAlone)
             [&](BatchGroup& g) { g.format = d.format; } },
         { "quality 101", [](QByteArray& b) { putInt(b, 12, 101); },
             [&](BatchGroup& g) { g.jpegQuality = d.jpegQuality; } },
-        { "preset -2", [](QByteArray& b) { putInt(b, 16, -2); },
+        { "preset -3", [](QByteArray& b) { putInt(b, 16, -3); },
             [&](BatchGroup& g) { g.presetIndex = d.presetIndex; } },
         { "preset past the table", [](QByteArray& b) { putInt(b, 16, 40); },
             [&](BatchGroup& g) { g.presetIndex = d.presetIndex; } },

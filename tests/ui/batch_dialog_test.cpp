@@ -361,13 +361,22 @@ private slots:
         QVERIFY2(!window.test.document().job().stop.load(), "the next run is not stopped");
     }
 
+    void theResultsEqualTheCommandLines_data()
+    {
+        QTest::addColumn<int>("presetIndex");
+        QTest::addColumn<QString>("cliPreset");
+        QTest::newRow("a preset") << 4 << QStringLiteral("4");
+        QTest::newRow("auto, per file") << int { kAutoStrengthPreset } << QStringLiteral("auto");
+    }
+
     void theResultsEqualTheCommandLines()
     {
+        QFETCH(int, presetIndex);
+        QFETCH(QString, cliPreset);
         QTemporaryDir dir;
         const QStringList sources { dir.filePath("x.png"), dir.filePath("y.jpg") };
         QVERIFY(writeNoisyPicture(sources[0], 700, 650, 5));
         QVERIFY(writeNoisyPicture(sources[1], 420, 300, 6));
-        constexpr int kPreset = 4;
 
         Window window;
         BatchGroup group;
@@ -375,7 +384,7 @@ private slots:
         group.folder = dir.filePath("window");
         QVERIFY(QDir().mkpath(group.folder));
         group.format = static_cast<int>(BatchFormat::Png);
-        group.presetIndex = kPreset;
+        group.presetIndex = presetIndex;
         window.dialog.setGroup(group);
         window.dialog.addPaths(sources);
         QVERIFY(window.run());
@@ -388,7 +397,7 @@ private slots:
         cli.start(QStringLiteral(CALMORA_CLI_PATH),
             QStringList { QStringLiteral("denoise"), QStringLiteral("--quiet"),
                 QStringLiteral("--dest-dir"), dir.filePath("cli"), QStringLiteral("--format"),
-                QStringLiteral("png"), QStringLiteral("--preset"), QString::number(kPreset) }
+                QStringLiteral("png"), QStringLiteral("--preset"), cliPreset }
                 + sources);
         QVERIFY(cli.waitForFinished(120000));
         QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());

@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "settings/auto_strength.h"
 #include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
@@ -316,6 +317,31 @@ private slots:
         deriveDocumentParams(preset, expected);
         QVERIFY(sameParams(test.document().job().request.settings, expected));
         QCOMPARE(pane.currentPresetName(), test.app->presets().at(index).name);
+    }
+
+    // Auto puts the values chosen from the measured profile into every
+    // control and the document, as "Custom"; without an image it is off.
+    void autoFillsTheControlsAsCustom()
+    {
+        TestApp test;
+        CLeftPaneDialogBar& pane = paneOf(test);
+        auto* button = pane.findChild<QAbstractButton*>(QStringLiteral("autoButton"));
+        QVERIFY(button != nullptr);
+        QVERIFY(!button->isEnabled());
+        QVERIFY(test.openAndSettle(m_small));
+        QVERIFY(button->isEnabled());
+        const FilterSettings chosen = autoFilterSettings(test.document().job().activeProfile);
+        button->click();
+        QCOMPARE(pane.selectedPreset(), PresetTable::kCustomIndex);
+        QCOMPARE(pane.degreeList()->currentIndex(), chosen.degree);
+        for (int field = 1; field < kFilterFieldCount; ++field) {
+            if (pane.slider(field) != nullptr)
+                QCOMPARE(pane.slider(field)->value(), fieldAt(chosen, field));
+        }
+        QVERIFY(pane.values() == chosen);
+        FilterParams expected = test.document().job().request.settings;
+        deriveDocumentParams(chosen, expected);
+        QVERIFY(sameParams(test.document().job().request.settings, expected));
     }
 
     // A preset of the user's is saved, found again after a restart with its
