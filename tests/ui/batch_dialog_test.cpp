@@ -164,7 +164,8 @@ private slots:
         emit subfolder->editingFinished();
         window.dialog.findChild<QComboBox*>(QStringLiteral("format"))->setCurrentIndex(3);
         window.dialog.findChild<QSpinBox*>(QStringLiteral("quality"))->setValue(71);
-        window.dialog.findChild<QComboBox*>(QStringLiteral("preset"))->setCurrentIndex(3);
+        // The pane's current settings, Auto, then the presets.
+        window.dialog.findChild<QComboBox*>(QStringLiteral("preset"))->setCurrentIndex(4);
         const BatchGroup chosen = window.dialog.group();
         QCOMPARE(chosen.destinationMode, 2);
         QCOMPARE(chosen.folder, QStringLiteral("/srv/photos/clean"));
