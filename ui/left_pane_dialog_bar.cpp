@@ -205,7 +205,7 @@ void CLeftPaneDialogBar::buildNoiseFilterSection()
         QString(), kNoiseFilterSection);
     m_moreButton->setObjectName(QStringLiteral("moreControlsButton"));
     connect(m_moreButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::toggleMoreControls);
-    m_autoButton = makeButton(32850, kFramed, QString(),
+    m_autoButton = makeButton(32850, kPushButton | kFramed, QStringLiteral("auto"),
         QStringLiteral("Choose the settings from the noise measured in this image\nAuto"),
         kNoiseFilterSection);
     m_autoButton->setObjectName(QStringLiteral("autoButton"));

@@ -16,7 +16,7 @@ const char* const kIconNames[] = {
     "calmora",
     "open", "save", "undo", "zoom-in", "zoom-out", "preview", "go",
     "noise-filter", "noise-profile", "options", "batch",
-    "more", "less", "preset-save", "preset-delete", "section-open", "section-closed",
+    "more", "less", "auto", "preset-save", "preset-delete", "section-open", "section-closed",
     "drop-down",
     // In the index order of the preset table's icon field.
     "preset-general", "preset-landscape", "preset-night", "preset-portrait", "preset-full",
