@@ -48,18 +48,6 @@ struct KeepingStore final : LearnedProfileStore {
     int deletions = 0;
 };
 
-struct SilentHost final : WorkerHost {
-    void setProgress(ProgressKind, int) override { }
-    void runStatus(RunStatus) override { }
-    void tileWritten(const Rect&) override { }
-    void profileReady() override { }
-    void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
-    void batchFileSettled(int32_t, int32_t, int64_t, int64_t) override { }
-    void batchEnded() override { }
-    void reportError(const QString&, const QString&) override { }
-    void reportNote(const QString&, const QString&) override { }
-};
-
 class WorkerTestDeleteLearned : public ::testing::Test {
 protected:
     void SetUp() override
@@ -90,7 +78,7 @@ protected:
 
     QTemporaryDir dir;
     CBitmapEx image;
-    SilentHost host;
+    test::QuietHost host;
     KeepingStore store;
     ProcessingJob job;
 };

@@ -497,17 +497,7 @@ TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitin
             EXPECT_TRUE(stages.contains(QStringLiteral("second.png")));
             EXPECT_EQ(document.job().request.batch, nullptr);
         } else {
-            struct Quiet final : WorkerHost {
-                void setProgress(ProgressKind, int) override { }
-                void runStatus(RunStatus) override { }
-                void tileWritten(const Rect&) override { }
-                void profileReady() override { }
-                void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
-                void batchFileSettled(int32_t, int32_t, int64_t, int64_t) override { }
-                void batchEnded() override { }
-                void reportError(const QString&, const QString&) override { }
-                void reportNote(const QString&, const QString&) override { }
-            } host;
+            test::QuietHost host;
             waited.files = files;
             waited.fileCount = 3;
             document.runBatch(waited, settings, host);

@@ -10,9 +10,23 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include "document/processing_job.h"
 #include "engine/records.h"
 
 namespace calmora::test {
+
+// A worker host that hears nothing; a test overrides what it looks at.
+struct QuietHost : WorkerHost {
+    void setProgress(ProgressKind, int) override { }
+    void runStatus(RunStatus) override { }
+    void tileWritten(const Rect&) override { }
+    void profileReady() override { }
+    void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
+    void batchFileSettled(int32_t, int32_t, int64_t, int64_t) override { }
+    void batchEnded() override { }
+    void reportError(const QString&, const QString&) override { }
+    void reportNote(const QString&, const QString&) override { }
+};
 
 // 64 x 32, four quadrants (red, green / blue, white) that tell a flipped,
 // mirrored or channel-swapped copy apart, each with a small horizontal ramp.
