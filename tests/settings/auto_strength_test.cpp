@@ -44,10 +44,11 @@ int lumaStrength(const AutoStrength& choice)
 }
 
 // Band medians of profiles measured on the quality kit's photos: a plain
-// photo at ISO 800; a detailed one at ISO 800, whose finest band reads as
-// high as the plain photo's at ISO 3200 but whose coarse bands are full of
-// content; that plain photo with the same finest band; a compact camera at
-// ISO 12800; and colour noise alone.
+// photo at ISO 800 (a full-frame camera, about 0.6 levels of true noise); a
+// detailed one at ISO 800, whose finest band reads as high as a plain photo's
+// at ISO 3200 but whose coarse bands are full of content; a plain photo with
+// the same finest band; a compact camera at ISO 12800; colour noise alone;
+// and a synthetic picture without noise.
 struct Case {
     const char* name;
     int luma[4];
@@ -58,11 +59,12 @@ struct Case {
 };
 
 const Case kCases[] = {
-    { "nearly clean", { 8, 3, 3, 1 }, { 10, 5, 2, 1 }, false, 0, 20 },
-    { "detailed at low ISO", { 20, 11, 12, 1 }, { 31, 18, 10, 10 }, false, 0, 20 },
-    { "plain with as much fine noise", { 20, 6, 2, 1 }, { 20, 8, 2, 1 }, true, 8, 17 },
+    { "plain at low ISO", { 8, 3, 3, 1 }, { 10, 5, 2, 1 }, false, 0, 20 },
+    { "detailed at low ISO", { 20, 11, 12, 1 }, { 31, 18, 10, 10 }, true, 10, 14 },
+    { "plain with as much fine noise", { 20, 6, 2, 1 }, { 20, 8, 2, 1 }, true, 17, 20 },
     { "strong noise", { 90, 21, 10, 8 }, { 86, 26, 12, 7 }, true, 20, 20 },
     { "colour noise only", { 8, 3, 3, 1 }, { 60, 20, 6, 2 }, false, 0, 20 },
+    { "no noise", { 1, 1, 1, 1 }, { 1, 1, 1, 1 }, false, 0, 20 },
 };
 
 void PrintTo(const Case& row, std::ostream* os)
@@ -130,10 +132,36 @@ TEST(AutoStrength, TextureInTheCoarseBandsLowersTheEstimate)
     const int texture[4] = { 30, 17, 15, 8 };
     EXPECT_LT(estimateNoiseLevel(flatProfile(texture, colour)),
         estimateNoiseLevel(flatProfile(noise, colour)));
-    // The trap the estimate avoids: the detailed photo at ISO 800 is left
-    // alone while the plain one with the same finest band is filtered.
-    EXPECT_FALSE(chooseAutoStrength(flatProfile(kCases[1].luma, kCases[1].colour)).filter);
-    EXPECT_TRUE(chooseAutoStrength(flatProfile(kCases[2].luma, kCases[2].colour)).filter);
+    // The trap the estimate avoids: the detailed photo at ISO 800 is filtered
+    // more lightly than the plain one with the same finest band.
+    EXPECT_LT(lumaStrength(chooseAutoStrength(flatProfile(kCases[1].luma, kCases[1].colour))),
+        lumaStrength(chooseAutoStrength(flatProfile(kCases[2].luma, kCases[2].colour))));
+}
+
+// A picture left untouched still carries usable values, for the pane's
+// "Auto" button: the lightest row, never the neutral record (which would be
+// full suppression at the measured level, the strongest filtering there is).
+TEST(AutoStrength, UnfilteredChoiceCarriesTheLightestRow)
+{
+    const int none[4] = { 1, 1, 1, 1 };
+    const AutoStrength untouched = chooseAutoStrength(flatProfile(none, none));
+    ASSERT_FALSE(untouched.filter);
+    EXPECT_NE(untouched.values, FilterSettings {});
+    // The first profile of a growing noise that the rule filters takes
+    // values at least as strong.
+    for (int scale = 1; scale <= 40; ++scale) {
+        const int luma[4] = { 4 * scale, 2 * scale, scale, scale };
+        const int colour[4] = { 3 * scale, scale, scale, scale };
+        const AutoStrength choice = chooseAutoStrength(flatProfile(luma, colour));
+        if (choice.filter) {
+            AutoStrength asFiltered = untouched;
+            asFiltered.filter = true;
+            EXPECT_LE(lumaStrength(asFiltered), lumaStrength(choice)) << "scale " << scale;
+            EXPECT_LE(untouched.values.colorSuppression, choice.values.colorSuppression);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no profile was filtered";
 }
 
 // Fine colour noise does not make the rule guess luminance noise, and
