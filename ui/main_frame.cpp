@@ -107,7 +107,16 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTab
     refreshStatus();
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame()
+{
+    // The base class hides the docks as it destroys them; their signals
+    // must not reach this part of the object, which is already gone then.
+    for (QObject* sender : { static_cast<QObject*>(m_paneDock), static_cast<QObject*>(m_pane),
+             static_cast<QObject*>(m_paneToolBar) }) {
+        if (sender != nullptr)
+            disconnect(sender, nullptr, this, nullptr);
+    }
+}
 
 void CMainFrame::createActions()
 {
