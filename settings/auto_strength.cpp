@@ -51,19 +51,18 @@ struct Row {
 // (tools/auto_strength/search.py, on four of the six photos), then chosen per
 // range by fit.py, each scored as PSNR gain plus 10 dB per unit of SSIM gain.
 // What the search found, against the presets: a little sharpening (-3)
-// rather than none or the presets' 0; the processing degree
-// forced ("Normal" for weak and mild noise, "High" above) rather than left to
-// the engine; the low and very low bands barely suppressed (0 to 20 %) with
-// their thresholds lowered, since white noise has faded there and what they
-// carry is picture; colour thresholds far below the measured level except
-// for the weakest noise, which instead suppresses colour and the mid band
-// lightly (30 %) and only gradually harder as the noise grows. Columns: degree, lumaLevel, colorLevel, freqLevel0..3,
-// sharpening, crFactor, cbFactor, lumaSuppression, colorSuppression,
-// freqSuppression0..3.
-const std::array<Row, 5> kRows = { {
+// rather than none or the presets' 0; the processing degree forced
+// ("Normal" for weak and mild noise, "High" above) rather than left to the
+// engine; the coarser bands barely suppressed (for mild noise only the
+// finest band is) with their thresholds lowered, since white noise has faded
+// there and what they carry is picture; colour thresholds far below the
+// measured level except for the weakest noise, which instead suppresses
+// colour and the mid band lightly (30 %). Columns: degree, lumaLevel,
+// colorLevel, freqLevel0..3, sharpening, crFactor, cbFactor,
+// lumaSuppression, colorSuppression, freqSuppression0..3.
+const std::array<Row, 4> kRows = { {
     { 1.0, { 2, -12, 20, { 16, -20, -20, 0 }, -3, 20, 20, 12, 6, { 18, 6, 2, 0 } } },
-    { 1.1, { 2, -8, -20, { 4, -12, -20, 0 }, -3, 20, 20, 12, 10, { 20, 10, 4, 0 } } },
-    { 1.5, { 2, -8, -20, { 4, -12, -20, 0 }, -3, 20, 20, 14, 14, { 20, 14, 4, 0 } } },
+    { 1.1, { 2, -8, -12, { 8, -20, -20, 0 }, -3, 20, 20, 14, 12, { 20, 0, 0, 0 } } },
     { 2.0, { 1, -4, -16, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } } },
     { 4.0, { 1, -4, -4, { -4, -4, -12, 0 }, -3, 20, 20, 20, 20, { 20, 16, 4, 0 } } },
 } };

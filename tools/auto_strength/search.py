@@ -34,6 +34,9 @@ GROUPS = {
     "mild": ["sony-a7m3-iso3200", "canon-g7x-iso800", "oly-em10m3-iso3200"],
     "medium": ["sony-a7m3-iso12800", "canon-g7x-iso3200"],
     "strong": ["oly-em10m3-iso12800", "canon-g7x-iso12800"],
+    # Where weak and mild noise overlap in the estimate: one row that suits both.
+    "quiet": ["sony-a7m3-iso800", "oly-em10m3-iso800", "sony-a7m3-iso3200", "canon-g7x-iso800",
+              "oly-em10m3-iso3200"],
 }
 # The rows of the first fit, one per group, where the descent starts.
 START = {
@@ -41,6 +44,7 @@ START = {
     "mild": "0,0,0,0,0,0,0,-5,20,20,8,12,20,20,20,20",
     "medium": "0,-4,0,0,0,0,0,-5,20,20,17,18,20,20,20,20",
     "strong": "0,-8,0,0,0,0,0,-5,20,20,20,20,20,20,20,20",
+    "quiet": "2,-8,-20,4,-12,-20,0,-3,20,20,12,10,20,10,4,0",
 }
 # Field index -> step. crFactor and cbFactor are left at 20: colorLevel scales the same factor.
 STEPS = {0: 1, 1: 4, 2: 4, 3: 4, 4: 4, 5: 4, 6: 4, 7: 2, 10: 2, 11: 2, 12: 2, 13: 2, 14: 2, 15: 2}
