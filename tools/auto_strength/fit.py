@@ -17,10 +17,10 @@ The rule has two parts, both in settings/auto_strength.cpp:
      (Cb, Cr and Cb pooled) noise, fitted by least squares to the noise the kit added. The
      finest band alone reads texture as noise; the coarse band's luminance and colour measure
      picture content, and their negative weights discount that texture.
-  2. a table over that estimate: below the first edge the picture is left untouched, then one
-     row of sixteen settings per range. A row is the candidate (among those in data/results.csv)
-     with the best mean PSNR gain over the training files whose estimate falls in the range,
-     filtering no lighter than the row below. The edges are chosen among EDGE_SETS by the same
+  2. a table over that estimate: below UNTOUCHED the picture is left untouched, then one row of
+     sixteen settings per range. A row is the candidate (among those in data/results.csv) with
+     the best mean score (PSNR gain plus SSIM_WEIGHT dB per unit of SSIM gain) over the training
+     files whose estimate falls in the range, filtering no lighter than the row below. The edges are chosen among EDGE_SETS by the same
      leave-one-photo-out procedure run inside the training photos.
 Leave-one-photo-out: everything is fitted on five photos and the sixth is scored with it, for
 each photo in turn; those scores make the row "auto (held out)". "auto (all photos)" is the rule
