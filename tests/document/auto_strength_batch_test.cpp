@@ -37,14 +37,7 @@ QImage gradient(int amplitude, uint32_t seed)
     return picture;
 }
 
-struct NoteHost final : WorkerHost {
-    void setProgress(ProgressKind, int) override { }
-    void runStatus(RunStatus) override { }
-    void tileWritten(const Rect&) override { }
-    void profileReady() override { }
-    void batchFileStage(const QString&, int32_t, int32_t, BatchStage) override { }
-    void batchFileSettled(int32_t, int32_t, int64_t, int64_t) override { }
-    void batchEnded() override { }
+struct NoteHost final : test::QuietHost {
     void reportError(const QString&, const QString& reason) override { errors.append(reason); }
     void reportNote(const QString& file, const QString& note) override
     {
