@@ -11,6 +11,18 @@ source scripts/setup.sh
 build=${CALMORA_BUILD_DIR:-build/release}
 photo=samples/dune_noisy.jpg
 
+# Prints the first visible window whose title matches $1, waiting up to $2
+# tenths of a second; prints nothing when none appears.
+find_window() {
+    local found=""
+    for _ in $(seq 1 "$2"); do
+        found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
+        [ -n "$found" ] && break
+        sleep 0.1
+    done
+    echo "$found"
+}
+
 # Runs inside the virtual display.
 shoot() {
     local app=$build/ui/calmora
@@ -18,12 +30,8 @@ shoot() {
     # switched off, and none of the user's settings shows.
     XDG_CONFIG_HOME="$config" "$app" "$photo" &
     local pid=$!
-    local window=""
-    for _ in $(seq 1 100); do
-        window=$(xdotool search --onlyvisible --name 'Calmora' 2>/dev/null | head -n1 || true)
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
+    local window
+    window=$(find_window 'Calmora' 100)
     [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
     xdotool windowsize "$window" 1200 860 windowmove "$window" 0 0
     sleep 2 # the profile pass of the sample photo
@@ -31,12 +39,8 @@ shoot() {
 
     xdotool windowfocus --sync "$window" key ctrl+Return
     # The progress window closes itself; the summary stays until OK.
-    local summary=""
-    for _ in $(seq 1 100); do
-        summary=$(xdotool search --onlyvisible --name 'Processing Summary' 2>/dev/null | head -n1 || true)
-        [ -n "$summary" ] && break
-        sleep 0.1
-    done
+    local summary
+    summary=$(find_window 'Processing Summary' 100)
     sleep 0.5
     import -window root -crop 1200x860+0+0 docs/calmora_summary.png
     [ -n "$summary" ] && xdotool windowfocus --sync "$summary" key Return
@@ -90,12 +94,8 @@ shoot_batch() {
     cp "$photo" "$photos/first_look.jpg"
     XDG_CONFIG_HOME="$config" "$app" "$photos/first_look.jpg" "${list[@]}" &
     local pid=$!
-    local batch=""
-    for _ in $(seq 1 150); do
-        batch=$(xdotool search --onlyvisible --name 'Batch Processing' 2>/dev/null | head -n1 || true)
-        [ -n "$batch" ] && break
-        sleep 0.1
-    done
+    local batch
+    batch=$(find_window 'Batch Processing' 150)
     [ -n "$batch" ] || { echo "error: the batch window did not appear" >&2; kill "$pid"; return 1; }
     xdotool windowmove "$batch" 20 20
     sleep 0.3
@@ -122,12 +122,8 @@ shoot_options() {
     local app=$build/ui/calmora
     XDG_CONFIG_HOME="$config" "$app" "$photo" &
     local pid=$!
-    local window=""
-    for _ in $(seq 1 100); do
-        window=$(xdotool search --onlyvisible --name 'Calmora' 2>/dev/null | head -n1 || true)
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
+    local window
+    window=$(find_window 'Calmora' 100)
     [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
     xdotool windowsize "$window" 1200 860 windowmove "$window" 0 0
     sleep 3 # the profile pass of the sample photo
@@ -135,12 +131,8 @@ shoot_options() {
     xdotool windowfocus --sync "$window" key alt+v
     sleep 0.3
     xdotool key o
-    local options=""
-    for _ in $(seq 1 50); do
-        options=$(xdotool search --onlyvisible --name '^Options$' 2>/dev/null | head -n1 || true)
-        [ -n "$options" ] && break
-        sleep 0.1
-    done
+    local options
+    options=$(find_window '^Options$' 50)
     [ -n "$options" ] || { echo "error: the Options window did not appear" >&2; kill "$pid"; return 1; }
     sleep 0.5
     local page
