@@ -10,23 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include "isolated_run.h"
+
 namespace calmora {
 namespace {
 
 const QString kSamplePhoto
     = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../../samples/dune_noisy.jpg");
 
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-
-    std::string text() const
-    {
-        return "exit " + std::to_string(exitCode) + "\nstdout: " + out.toStdString()
-            + "\nstderr: " + err.toStdString();
-    }
-};
+using Outcome = test::ProgramRun;
 
 // A picture whose pixels any platform makes alike: a gradient with noise
 // from a fixed linear congruential sequence (amplitude 0 for none).
@@ -71,25 +63,7 @@ protected:
 
     Outcome run(const QStringList& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_DATA_HOME", home.filePath("data"));
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(work);
-        process.start(QStringLiteral(CALMORA_CLI_PATH), arguments);
-        Outcome result;
-        if (!process.waitForFinished(180000)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "calmora-cli " << arguments.join(' ').toStdString() << " did not finish";
-            return result;
-        }
-        result.exitCode = process.exitCode();
-        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        result.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return result;
+        return test::runIsolated(QStringLiteral(CALMORA_CLI_PATH), arguments, home.path(), work);
     }
 
     // The sixteen values `profile` says auto would choose; empty when it

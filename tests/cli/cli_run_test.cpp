@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/profile_json.h"
+#include "isolated_run.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -36,17 +37,7 @@ QImage noisyPicture()
     return picture;
 }
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-
-    std::string text() const
-    {
-        return "exit " + std::to_string(exitCode) + "\nstdout: " + out.toStdString()
-            + "\nstderr: " + err.toStdString();
-    }
-};
+using Result = test::ProgramRun;
 
 // Runs the built program in a work folder, with a home, configuration and
 // data folder of its own, so that no test touches the user's settings.
@@ -67,27 +58,7 @@ protected:
 
     Result run(const QStringList& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_DATA_HOME", home.filePath("data"));
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(work);
-        process.start(QStringLiteral(CALMORA_CLI_PATH), arguments);
-        Result result;
-        if (!process.waitForFinished(180000)) {
-            process.kill();
-            process.waitForFinished();
-            ADD_FAILURE() << "calmora-cli " << arguments.join(' ').toStdString()
-                          << " did not finish";
-            return result;
-        }
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << arguments.join(' ').toStdString();
-        result.exitCode = process.exitCode();
-        result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        result.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return result;
+        return test::runIsolated(QStringLiteral(CALMORA_CLI_PATH), arguments, home.path(), work);
     }
 
     QTemporaryDir home;

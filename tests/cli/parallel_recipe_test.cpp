@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "isolated_run.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -31,10 +32,7 @@ QImage seriesPicture(unsigned seed)
     return picture;
 }
 
-struct Ran {
-    int exitCode = -1;
-    QString err;
-};
+using Ran = test::ProgramRun;
 
 class ParallelRecipe : public ::testing::Test {
 protected:
@@ -62,22 +60,7 @@ protected:
 
     Ran run(const QString& program, const QStringList& arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_DATA_HOME", home.filePath("data"));
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(home.path());
-        process.start(program, arguments);
-        Ran ran;
-        if (!process.waitForFinished(300000)) {
-            process.kill();
-            process.waitForFinished();
-        }
-        ran.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        ran.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return ran;
+        return test::runIsolated(program, arguments, home.path(), home.path(), 300000);
     }
 
     QTemporaryDir home;
