@@ -23,17 +23,22 @@ find_window() {
     echo "$found"
 }
 
-# Runs inside the virtual display.
-shoot() {
-    local app=$build/ui/calmora
-    # Fresh options, so that no summary or notice of an earlier run is
-    # switched off, and none of the user's settings shows.
-    XDG_CONFIG_HOME="$config" "$app" "$photo" &
-    local pid=$!
-    local window
+# Starts the program on the sample photo with the options in folder $1
+# (default: the run's fresh ones, so that no summary or notice is switched
+# off and none of the user's settings shows), and sets the caller's `pid`
+# and `window` once its 1200 x 860 window is up.
+open_main() {
+    XDG_CONFIG_HOME="${1:-$config}" "$build/ui/calmora" "$photo" &
+    pid=$!
     window=$(find_window 'Calmora' 100)
     [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
     xdotool windowsize "$window" 1200 860 windowmove "$window" 0 0
+}
+
+# Runs inside the virtual display.
+shoot() {
+    local pid window
+    open_main || return 1
     sleep 2 # the profile pass of the sample photo
     import -window root -crop 1200x860+0+0 docs/calmora_before_go.png
 
@@ -101,7 +106,12 @@ shoot_batch() {
     sleep 0.3
     # Start is the window's default button.
     xdotool windowfocus --sync "$batch" key Return
-    sleep 1.5
+    # Shot once the third result is there: on a fast machine the whole
+    # batch takes about a second.
+    for _ in $(seq 1 300); do
+        [ -f "$photos/dune_morning_filtered.jpg" ] && break
+        sleep 0.02
+    done
     import -window "$batch" docs/batch_running.png
     for _ in $(seq 1 600); do
         [ -f "$photos/dune_16bit_filtered.tif" ] && break
@@ -119,13 +129,12 @@ shoot_batch() {
 # The Options window's three pages, and the filter pane with the sample
 # photo's measured noise profile in its Noise Profile section.
 shoot_options() {
-    local app=$build/ui/calmora
-    XDG_CONFIG_HOME="$config" "$app" "$photo" &
-    local pid=$!
-    local window
-    window=$(find_window 'Calmora' 100)
-    [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
-    xdotool windowsize "$window" 1200 860 windowmove "$window" 0 0
+    # Options of its own: the Profile button below opens the section only
+    # from the state a first start has (pane hidden), whatever shoot left.
+    local own
+    own=$(mktemp -d)
+    local pid window
+    open_main "$own" || return 1
     sleep 3 # the profile pass of the sample photo
     # View > Options...
     xdotool windowfocus --sync "$window" key alt+v
@@ -151,6 +160,7 @@ shoot_options() {
     import -window root -crop 280x620+0+50 docs/profile.png
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+    rm -rf "$own"
 }
 
 # The script runs itself again inside the virtual display.
