@@ -23,6 +23,7 @@
 #include <QJsonObject>
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -320,7 +321,11 @@ int denoise(const CliArguments& args)
 
 // The profile the worker would filter the file with: the document's own
 // profile pass on opening.
-std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, QString* error)
+// The profile of a file, and what `--preset auto` would choose for it when
+// `automatic` is given: chosen here, while the document still holds the
+// untouched picture.
+std::optional<NoiseProfile> measureFile(
+    const QString& path, Environment& env, QString* error, AutoStrength* automatic = nullptr)
 {
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
     if (!document.open(path, error)) {
@@ -334,6 +339,12 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
     if (!document.job().profileReady.load()) {
         *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(displayPath(path));
         return std::nullopt;
+    }
+    if (automatic != nullptr) {
+        const CBitmapEx& image = *document.image();
+        *automatic = chooseAutoStrength(image.original() != nullptr ? image.originalDescription()
+                                                                    : image.description(),
+            document.job().activeProfile);
     }
     return document.job().activeProfile;
 }
@@ -390,30 +401,46 @@ void printProfileSummary(const NoiseProfile& profile)
     }
 }
 
-// What `--preset auto` would do with this profile, after the profile itself.
-void printAutoStrength(const NoiseProfile& profile)
+// What `--preset auto` would do with the picture, after its profile: the
+// estimated error of leaving it and of each candidate, and the choice.
+void printAutoStrength(const AutoStrength& choice)
 {
-    const AutoStrength choice = chooseAutoStrength(profile);
     const QString level = QString::number(choice.noiseLevel, 'f', 1);
+    out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels; estimated "
+                       "error (levels squared) if left %2\n")
+            .arg(level, QString::number(choice.untouchedError, 'f', 2)));
+    for (size_t c = 0; c < choice.candidates.size(); ++c) {
+        const AutoCandidate& candidate = choice.candidates[c];
+        QStringList values;
+        for (int f = 0; f < kFilterFieldCount; ++f)
+            values.append(QString::number(fieldAt(candidate.values, f)));
+        const bool chosen = choice.filter && static_cast<int>(c) == choice.chosen;
+        out(QStringLiteral("  %1 %2  %3\n")
+                .arg(chosen ? QLatin1Char('*') : QLatin1Char(' '))
+                .arg(std::isfinite(candidate.estimatedError)
+                        ? QString::number(candidate.estimatedError, 'f', 2)
+                        : QStringLiteral("refused"),
+                    8)
+                .arg(values.join(QLatin1Char(','))));
+    }
     if (!choice.filter) {
-        out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels, too weak "
-                           "to gain from filtering; the picture would be saved unfiltered\n")
-                .arg(level));
+        out(QStringLiteral("Leaving it promises the smallest error: the picture would be saved "
+                           "unfiltered\n"));
         return;
     }
     QStringList values;
     for (int f = 0; f < kFilterFieldCount; ++f)
         values.append(QString::number(fieldAt(choice.values, f)));
-    out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels; settings "
-                       "%2\n")
-            .arg(level, values.join(QLatin1Char(','))));
+    out(QStringLiteral("Chosen (*): settings %1\n").arg(values.join(QLatin1Char(','))));
 }
 
 int profile(const CliArguments& args, bool summary)
 {
     Environment env;
     QString error;
-    const std::optional<NoiseProfile> measured = measureFile(args.files.first(), env, &error);
+    AutoStrength automatic;
+    const std::optional<NoiseProfile> measured
+        = measureFile(args.files.first(), env, &error, args.json ? nullptr : &automatic);
     if (!measured)
         return failure(error);
     if (args.json)
@@ -423,7 +450,7 @@ int profile(const CliArguments& args, bool summary)
     else
         printProfileTable(*measured, displayPath(args.files.first()));
     if (!args.json)
-        printAutoStrength(*measured);
+        printAutoStrength(automatic);
     return kExitOk;
 }
 

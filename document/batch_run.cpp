@@ -424,9 +424,12 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
         smoothProfile(m_snapshot.activeProfile);
     }
     if (m_options.autoStrength) {
-        // Chosen from the profile the file is filtered with, so a given
-        // profile chooses too.
-        const AutoStrength choice = chooseAutoStrength(m_snapshot.activeProfile);
+        // Chosen with the profile the file is filtered with, so a given
+        // profile chooses too, and from the untouched picture.
+        const ImageDesc untouched
+            = image.original() != nullptr ? image.originalDescription() : image.description();
+        const AutoStrength choice = chooseAutoStrength(
+            untouched, m_snapshot.activeProfile, m_snapshot.request.threadCount);
         if (!choice.filter) {
             // The working image is still the original; it is saved as it
             // is, re-encoded as asked.

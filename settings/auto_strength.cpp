@@ -1,118 +1,399 @@
 #include "settings/auto_strength.h"
 
+#include "settings/derive_params.h"
+#include "settings/noise_estimate.h"
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
-#include <iterator>
+#include <cstdint>
+#include <limits>
+#include <thread>
 
 namespace calmora {
 
 namespace {
 
-// The rule was fitted by tools/auto_strength/fit.py on the quality kit's
-// photos (six photos, three cameras at ISO 800, 3200 and 12800, PNG and
-// JPEG), each photo held out in turn, among candidates that
-// tools/auto_strength/search.py found; rerun them to refit and copy the table.
-
-// The noise estimate. The finest band's luminance noise alone reads fine
-// texture as noise: on a detailed photo at ISO 800 it reads as high as on a
-// plain one at ISO 3200. What a picture shows also fills its coarse bands,
-// where white noise has faded: the luminance and above all the colour of
-// band 2 measure content, and the more of it a photo has, the more of its
-// finest band is texture. So
-//   log sigma = kFine * log Y0 + kCoarseLuma * log Y2 + kCoarseColour * log C2
-//               + kOffset,
-// Yb being band b's luminance noise and Cb its colour noise (Cr and Cb
-// pooled), each the median over the brightness points. Fitted to the noise
-// the kit added, it leaves a typical error of a quarter of the estimate (the
-// finest band alone, a third).
-constexpr double kFine = 1.3842;
-constexpr double kCoarseLuma = -0.0857;
-constexpr double kCoarseColour = -0.3660;
-constexpr double kOffset = -2.9889;
-
-// Below kUntouchedBelow the picture is saved untouched. A picture without
-// noise, such as a smooth synthetic gradient, reads about 0.9: its
-// quantisation steps look like fine noise, and it has no colour noise to
-// discount them. The kit's quietest photos (ISO 800, about 0.6 levels of true
-// noise) read 0.6 to 1.4 and gain a little from the lightest row, a fifth of
-// a dB on average, which the untouched range gives up so as not to smooth a
-// clean picture. With sharpening off and every suppression at zero the filter
-// leaves an 8-bit picture exactly as it was; what the rows cost a clean
-// picture is their smoothing and sharpening alone.
-constexpr double kUntouchedBelow = 1.0;
-
-struct Row {
-    double from;
-    FilterSettings values;
-};
-
-// Found by a coordinate descent over the sixteen settings per range of noise
-// (tools/auto_strength/search.py, on four of the six photos), then chosen per
-// range by fit.py, each scored as PSNR gain plus 10 dB per unit of SSIM gain.
-// What the search found, against the presets: a little sharpening (-3)
-// rather than none or the presets' 0; the processing degree forced
-// ("Normal" for weak and mild noise, "High" above) rather than left to the
-// engine; the coarser bands barely suppressed (for mild noise only the
-// finest band is) with their thresholds lowered, since white noise has faded
-// there and what they carry is picture; colour thresholds far below the
-// measured level except for the weakest noise, which instead suppresses
-// colour and the mid band lightly (30 %). Columns: degree, lumaLevel,
-// colorLevel, freqLevel0..3, sharpening, crFactor, cbFactor,
-// lumaSuppression, colorSuppression, freqSuppression0..3.
-const std::array<Row, 4> kRows = { {
-    { 1.0, { 2, -12, 20, { 16, -20, -20, 0 }, -3, 20, 20, 12, 6, { 18, 6, 2, 0 } } },
-    { 1.1, { 2, -8, -12, { 8, -20, -20, 0 }, -3, 20, 20, 14, 12, { 20, 0, 0, 0 } } },
-    { 2.0, { 1, -4, -16, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } } },
-    { 4.0, { 1, -4, -4, { -4, -4, -12, 0 }, -3, 20, 20, 20, 20, { 20, 16, 4, 0 } } },
+// The candidates, roughly lightest first: four kinds of filtering (how the
+// bands and the colour are suppressed, which processing degree) at a few
+// noise levels each. tools/auto_strength/ chose them on the quality kit's
+// training photos, greedily, by what the estimate then gained; rerun it to
+// refit. The lightest leaves the luminance's thresholds at zero and only
+// calms the colour.
+const std::array<FilterSettings, 8> kCandidates = { {
+    { 2, -20, 12, { 16, -20, -20, 0 }, -3, 20, 20, 12, 6, { 18, 6, 2, 0 } },
+    { 2, -16, 16, { 16, -20, -20, 0 }, -3, 20, 20, 12, 6, { 18, 6, 2, 0 } },
+    { 2, -16, -20, { 8, -20, -20, 0 }, -3, 20, 20, 14, 12, { 20, 0, 0, 0 } },
+    { 2, -12, -16, { 8, -20, -20, 0 }, -3, 20, 20, 14, 12, { 20, 0, 0, 0 } },
+    { 2, 0, -4, { 8, -20, -20, 0 }, -3, 20, 20, 14, 12, { 20, 0, 0, 0 } },
+    { 1, -8, -20, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } },
+    { 1, -8, -8, { -4, -4, -12, 0 }, -3, 20, 20, 20, 20, { 20, 16, 4, 0 } },
+    { 1, -4, -16, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } },
 } };
 
-// Median over a band's brightness points of its luminance noise, or of its
-// colour noise with Cr and Cb pooled; at least 1, so that the logarithm stays
-// defined.
-double bandMedian(const NoiseBand& band, bool colour)
+// Pictures up to this size are judged whole; larger ones on kRegions
+// regions of kRegionSide pixels spread over them, each filtered with a
+// margin of kMarginPx so that its border is filtered as inside the picture
+// (the engine's tiles have the same margin).
+constexpr int64_t kWholeUpTo = 400 * 1000;
+constexpr int kRegionsAcross = 3;
+constexpr int kRegionsDown = 2;
+constexpr int32_t kRegionSide = 208;
+constexpr int32_t kMarginPx = 16;
+
+// The probe moves the picture by this many levels (root mean square): small
+// enough that the filter answers it as to a slight change, large enough
+// that rounding to 8 bits does not swallow it, since the filter's input is
+// rounded while the probe that is correlated with its answer is not.
+constexpr double kProbeLevels = 1.5;
+// Samples this close to black or white are clipped rather than noisy: they
+// are neither perturbed nor judged.
+constexpr int kClipMargin = 1;
+
+// Colour differences back to R, G, B: the inverse of noise_estimate's.
+constexpr double kRfromCr = 1.402;
+constexpr double kGfromCr = -0.714136;
+constexpr double kGfromCb = -0.344136;
+constexpr double kBfromCb = 1.772;
+
+// The estimated noise is trusted to nine tenths: texture that passes for
+// noise makes the estimate too high far more often than anything makes it
+// too low, and too high a noise level chooses settings that smooth
+// texture away. A candidate must also promise at least a tenth less error
+// than leaving the picture untouched.
+constexpr double kNoiseTrust = 0.9;
+constexpr double kLeaveMargin = 0.1;
+
+// Deterministic normal deviates: the choice must not depend on the run.
+class Normal {
+public:
+    explicit Normal(uint64_t seed)
+        : m_state(seed * 0x9E3779B97F4A7C15ull + 0x6A09E667F3BCC909ull)
+    { }
+    double next()
+    {
+        if (m_hasSpare) {
+            m_hasSpare = false;
+            return m_spare;
+        }
+        const double u = (static_cast<double>(bits() >> 11) + 0.5) * 0x1.0p-53;
+        const double v = static_cast<double>(bits() >> 11) * 0x1.0p-53;
+        const double radius = std::sqrt(-2.0 * std::log(u));
+        m_spare = radius * std::sin(6.283185307179586 * v);
+        m_hasSpare = true;
+        return radius * std::cos(6.283185307179586 * v);
+    }
+
+private:
+    uint64_t bits()
+    {
+        // splitmix64
+        uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    uint64_t m_state;
+    double m_spare = 0.0;
+    bool m_hasSpare = false;
+};
+
+// One region: its pixels with their margin, the probe, and which samples
+// are judged.
+struct Region {
+    Rect filtered; // in the picture
+    Rect judged; // in the picture, inside `filtered`
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t stride = 0;
+    std::vector<uint8_t> pixels; // as the picture's, `filtered` only
+    std::vector<uint8_t> probed; // pixels moved by probeScale * probe
+    std::vector<float> probe; // per pixel and channel, in the buffer's order
+    std::vector<uint8_t> judge; // per pixel: 1 when judged
+    double probeScale = 0.0;
+    double noiseSum = 0.0; // tr S over the judged samples
+    int64_t samples = 0; // judged samples (pixels x channels)
+};
+
+struct Job {
+    double residual = 0.0; // |f(y) - y|^2 over the judged samples
+    double divergence = 0.0; // probe . (f(y + e b) - f(y)) / e
+    bool refused = false;
+};
+
+int channelsOf(int bytesPerPixel)
 {
-    const int points = std::clamp(band.pointCount, 0, kMaxPoints);
-    std::array<int, 2 * kMaxPoints> values {};
-    int count = 0;
-    for (int p = 0; p < points; ++p) {
-        if (colour) {
-            values[static_cast<size_t>(count++)] = band.noise[p][kCr];
-            values[static_cast<size_t>(count++)] = band.noise[p][kCb];
-        } else {
-            values[static_cast<size_t>(count++)] = band.noise[p][kY];
+    return bytesPerPixel == 1 ? 1 : kChannels;
+}
+
+std::vector<Rect> chooseRegions(int32_t width, int32_t height)
+{
+    std::vector<Rect> regions;
+    if (static_cast<int64_t>(width) * height <= kWholeUpTo || width < kRegionSide * kRegionsAcross
+        || height < kRegionSide * kRegionsDown) {
+        regions.push_back({ 0, 0, width, height });
+        return regions;
+    }
+    for (int j = 0; j < kRegionsDown; ++j) {
+        for (int i = 0; i < kRegionsAcross; ++i) {
+            const int32_t cx = static_cast<int32_t>((2 * i + 1) * static_cast<int64_t>(width) / (2 * kRegionsAcross));
+            const int32_t cy = static_cast<int32_t>((2 * j + 1) * static_cast<int64_t>(height) / (2 * kRegionsDown));
+            const int32_t left = std::clamp(cx - kRegionSide / 2, 0, width - kRegionSide);
+            const int32_t top = std::clamp(cy - kRegionSide / 2, 0, height - kRegionSide);
+            regions.push_back({ left, top, left + kRegionSide, top + kRegionSide });
         }
     }
-    if (count == 0)
-        return 1.0;
-    std::sort(values.begin(), values.begin() + count);
-    const size_t half = static_cast<size_t>(count / 2);
-    const double median
-        = count % 2 == 1 ? values[half] : 0.5 * (values[half - 1] + values[half]);
-    return std::max(median, 1.0);
+    return regions;
+}
+
+Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise& noise, uint64_t seed)
+{
+    Region region;
+    region.judged = judged;
+    region.filtered = { std::max(0, judged.left - kMarginPx), std::max(0, judged.top - kMarginPx),
+        std::min(picture.width, judged.right + kMarginPx),
+        std::min(picture.height, judged.bottom + kMarginPx) };
+    region.width = region.filtered.width();
+    region.height = region.filtered.height();
+    const int bpp = picture.bitsPerPixel;
+    const int bytes = bpp / 8;
+    const int channels = channelsOf(bytes);
+    region.stride = rowStride(region.width, region.height, bpp,
+        static_cast<int64_t>(region.width) * bytes * region.height);
+    region.pixels.assign(static_cast<size_t>(region.stride * region.height), 0);
+    for (int32_t y = 0; y < region.height; ++y) {
+        const uint8_t* from = picture.pixels + static_cast<int64_t>(region.filtered.top + y) * picture.stride
+            + static_cast<int64_t>(region.filtered.left) * bytes;
+        std::copy(from, from + static_cast<int64_t>(region.width) * bytes,
+            region.pixels.begin() + y * region.stride);
+    }
+
+    // The luminance each pixel's noise is read at: a 3 x 3 mean, so that the
+    // pixel's own noise barely moves it.
+    const size_t count = static_cast<size_t>(region.width) * region.height;
+    std::vector<float> luma(count);
+    for (int32_t y = 0; y < region.height; ++y) {
+        const uint8_t* p = region.pixels.data() + y * region.stride;
+        for (int32_t x = 0; x < region.width; ++x, p += bytes)
+            luma[static_cast<size_t>(y) * region.width + x] = bytes == 1
+                ? p[0]
+                : static_cast<float>(0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0]);
+    }
+    std::vector<float> smooth(count);
+    for (int32_t y = 0; y < region.height; ++y) {
+        for (int32_t x = 0; x < region.width; ++x) {
+            float sum = 0.0f;
+            int n = 0;
+            for (int32_t dy = std::max(0, y - 1); dy <= std::min(region.height - 1, y + 1); ++dy)
+                for (int32_t dx = std::max(0, x - 1); dx <= std::min(region.width - 1, x + 1); ++dx, ++n)
+                    sum += luma[static_cast<size_t>(dy) * region.width + dx];
+            smooth[static_cast<size_t>(y) * region.width + x] = sum / static_cast<float>(n);
+        }
+    }
+
+    Normal normal(seed);
+    region.probe.assign(count * channels, 0.0f);
+    region.judge.assign(count, 0);
+    double probeEnergy = 0.0;
+    int64_t probed = 0;
+    for (int32_t y = 0; y < region.height; ++y) {
+        const uint8_t* p = region.pixels.data() + y * region.stride;
+        const int32_t py = region.filtered.top + y;
+        for (int32_t x = 0; x < region.width; ++x, p += bytes) {
+            const size_t i = static_cast<size_t>(y) * region.width + x;
+            // Drawn for every pixel, so that the probe does not depend on
+            // which are clipped.
+            const double w[kChannels] = { normal.next(), normal.next(), normal.next() };
+            bool clipped = false;
+            for (int c = 0; c < channels; ++c)
+                clipped = clipped || p[c] <= kClipMargin || p[c] >= 255 - kClipMargin;
+            if (clipped)
+                continue;
+            const double l = smooth[i];
+            const double sy = std::sqrt(noise.at(l, kY));
+            float* b = region.probe.data() + i * channels;
+            double variance = 0.0;
+            if (channels == 1) {
+                b[0] = static_cast<float>(sy * w[0]);
+                variance = noise.at(l, kY);
+            } else {
+                const double vy = noise.at(l, kY);
+                const double vr = noise.at(l, kCr);
+                const double vb = noise.at(l, kCb);
+                const double y0 = sy * w[0];
+                const double cr = std::sqrt(vr) * w[1];
+                const double cb = std::sqrt(vb) * w[2];
+                // Buffer order: blue, green, red.
+                b[0] = static_cast<float>(y0 + kBfromCb * cb);
+                b[1] = static_cast<float>(y0 + kGfromCr * cr + kGfromCb * cb);
+                b[2] = static_cast<float>(y0 + kRfromCr * cr);
+                variance = 3.0 * vy + (kRfromCr * kRfromCr + kGfromCr * kGfromCr) * vr
+                    + (kBfromCb * kBfromCb + kGfromCb * kGfromCb) * vb;
+            }
+            for (int c = 0; c < channels; ++c)
+                probeEnergy += static_cast<double>(b[c]) * b[c];
+            probed += channels;
+            const int32_t px = region.filtered.left + x;
+            if (px >= judged.left && px < judged.right && py >= judged.top && py < judged.bottom) {
+                region.judge[i] = 1;
+                region.noiseSum += variance;
+                region.samples += channels;
+            }
+        }
+    }
+    const double rms = probed > 0 ? std::sqrt(probeEnergy / static_cast<double>(probed)) : 0.0;
+    region.probeScale = rms > 1e-3 ? kProbeLevels / rms : 0.0;
+    region.probed = region.pixels;
+    for (int32_t y = 0; y < region.height; ++y) {
+        uint8_t* p = region.probed.data() + y * region.stride;
+        for (int32_t x = 0; x < region.width; ++x, p += bytes) {
+            const float* b = region.probe.data() + (static_cast<size_t>(y) * region.width + x) * channels;
+            for (int c = 0; c < channels; ++c)
+                p[c] = static_cast<uint8_t>(
+                    std::clamp(std::lround(p[c] + region.probeScale * b[c]), 0L, 255L));
+        }
+    }
+    return region;
+}
+
+bool filterRegion(const Region& region, const std::vector<uint8_t>& input, std::vector<uint8_t>& output,
+    int32_t bitsPerPixel, const NoiseProfile& profile, const FilterParams& params)
+{
+    output = input;
+    const ImageDesc original { 0, region.width, region.height, static_cast<int32_t>(region.stride), 1,
+        static_cast<uint16_t>(bitsPerPixel), const_cast<uint8_t*>(input.data()) };
+    ImageDesc display = original;
+    display.pixels = output.data();
+    TileList tiles;
+    buildTileList(region.width, region.height, tiles);
+    return filterImage(original, display, nullptr, nullptr, bitsPerPixel, tiles, profile, params,
+        nullptr, nullptr, nullptr, 1);
+}
+
+Job runJob(const Region& region, int32_t bitsPerPixel, const NoiseProfile& profile,
+    const FilterParams& params)
+{
+    Job job;
+    std::vector<uint8_t> plain;
+    std::vector<uint8_t> moved;
+    if (!filterRegion(region, region.pixels, plain, bitsPerPixel, profile, params)) {
+        job.refused = true;
+        return job;
+    }
+    const bool probing = region.probeScale > 0.0;
+    if (probing && !filterRegion(region, region.probed, moved, bitsPerPixel, profile, params)) {
+        job.refused = true;
+        return job;
+    }
+    const int bytes = bitsPerPixel / 8;
+    const int channels = channelsOf(bytes);
+    for (int32_t y = 0; y < region.height; ++y) {
+        const int64_t row = y * region.stride;
+        for (int32_t x = 0; x < region.width; ++x) {
+            const size_t i = static_cast<size_t>(y) * region.width + x;
+            if (region.judge[i] == 0)
+                continue;
+            const int64_t at = row + static_cast<int64_t>(x) * bytes;
+            for (int c = 0; c < channels; ++c) {
+                const double f = plain[static_cast<size_t>(at + c)];
+                const double change = f - region.pixels[static_cast<size_t>(at + c)];
+                job.residual += change * change;
+                if (probing)
+                    job.divergence += region.probe[i * channels + c]
+                        * (moved[static_cast<size_t>(at + c)] - f);
+            }
+        }
+    }
+    if (probing)
+        job.divergence /= region.probeScale;
+    return job;
 }
 
 } // namespace
 
-double estimateNoiseLevel(const NoiseProfile& profile)
-{
-    if (profile.bandCount < 3)
-        return 0.0;
-    return std::exp(kFine * std::log(bandMedian(profile.bands[0], false))
-        + kCoarseLuma * std::log(bandMedian(profile.bands[2], false))
-        + kCoarseColour * std::log(bandMedian(profile.bands[2], true)) + kOffset);
-}
-
-AutoStrength chooseAutoStrength(const NoiseProfile& profile)
+AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
+    int32_t threadCount)
 {
     AutoStrength choice;
-    choice.noiseLevel = estimateNoiseLevel(profile);
-    choice.filter = choice.noiseLevel >= kUntouchedBelow;
-    // The last row that starts at or below the estimate; the first for any
-    // estimate below it.
-    const auto next = std::upper_bound(kRows.begin(), kRows.end(), choice.noiseLevel,
-        [](double level, const Row& row) { return level < row.from; });
-    choice.values = next == kRows.begin() ? kRows.front().values : std::prev(next)->values;
+    for (const FilterSettings& values : kCandidates)
+        choice.candidates.push_back({ values, std::numeric_limits<double>::infinity() });
+    choice.values = kCandidates.front();
+    choice.chosen = 0;
+    if (picture.pixels == nullptr || picture.width <= 0 || picture.height <= 0
+        || (picture.bitsPerPixel != 8 && picture.bitsPerPixel != 24 && picture.bitsPerPixel != 32)) {
+        choice.filter = false;
+        return choice;
+    }
+
+    const PixelNoise noise = estimatePixelNoise(picture);
+    choice.noiseLevel = noise.lumaDeviation;
+    std::vector<Region> regions;
+    const std::vector<Rect> rects = chooseRegions(picture.width, picture.height);
+    for (size_t r = 0; r < rects.size(); ++r)
+        regions.push_back(makeRegion(picture, rects[r], noise, r + 1));
+    double noiseSum = 0.0;
+    int64_t samples = 0;
+    for (const Region& region : regions) {
+        noiseSum += region.noiseSum;
+        samples += region.samples;
+    }
+    if (samples == 0) {
+        choice.filter = false;
+        return choice;
+    }
+
+    std::vector<FilterParams> params(kCandidates.size());
+    for (size_t c = 0; c < kCandidates.size(); ++c)
+        deriveDocumentParams(kCandidates[c], params[c]);
+    const size_t jobCount = kCandidates.size() * regions.size();
+    std::vector<Job> jobs(jobCount);
+    std::atomic<size_t> next { 0 };
+    auto work = [&] {
+        for (size_t j = next.fetch_add(1); j < jobCount; j = next.fetch_add(1))
+            jobs[j] = runJob(regions[j % regions.size()], picture.bitsPerPixel, profile,
+                params[j / regions.size()]);
+    };
+    size_t threads = threadCount > 0 ? static_cast<size_t>(threadCount)
+                                     : std::max(1u, std::thread::hardware_concurrency());
+    threads = std::min(threads, jobCount);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+
+    // Sums in a fixed order, whatever thread did which job.
+    const double trusted = kNoiseTrust * noiseSum;
+    choice.untouchedError = trusted / static_cast<double>(samples);
+    double best = std::numeric_limits<double>::infinity();
+    for (size_t c = 0; c < kCandidates.size(); ++c) {
+        double residual = 0.0;
+        double divergence = 0.0;
+        bool refused = false;
+        for (size_t r = 0; r < regions.size(); ++r) {
+            const Job& job = jobs[c * regions.size() + r];
+            refused = refused || job.refused;
+            residual += job.residual;
+            divergence += job.divergence;
+        }
+        if (refused)
+            continue;
+        const double estimate
+            = (residual - trusted + 2.0 * kNoiseTrust * divergence) / static_cast<double>(samples);
+        choice.candidates[c].estimatedError = estimate;
+        if (estimate < best) {
+            best = estimate;
+            choice.chosen = static_cast<int>(c);
+        }
+    }
+    if (!std::isfinite(best)) {
+        choice.filter = false;
+        return choice;
+    }
+    choice.values = kCandidates[static_cast<size_t>(choice.chosen)];
+    choice.filter = best < choice.untouchedError * (1.0 - kLeaveMargin);
     return choice;
 }
 

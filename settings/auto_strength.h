@@ -1,38 +1,60 @@
-// Automatic strength: the sixteen filter settings chosen from the noise that
-// a photo's own profile shows, for `calmora-cli denoise --preset auto`, the
-// batch's per-file choice and the filter pane's "Auto" button. The choice is
-// a plain function of the profile the filter would use anyway, so it needs no
-// pass over the image of its own. It is not a preset: the values it returns
-// are the pane's "Custom" values, and nothing of it is stored.
+// Automatic strength: the sixteen filter settings chosen for one photo by
+// what they do to it, for `calmora-cli denoise --preset auto`, the batch's
+// per-file choice and the filter pane's "Auto" button.
+//
+// Each candidate is judged by an estimate of the mean squared error it would
+// leave, made without the clean picture: Stein's unbiased risk estimate in
+// its Monte-Carlo form, on a few regions of the photo. For a candidate f and
+// noise of covariance S,
+//   error(f) = |f(y) - y|^2 - tr S + 2 tr(S J),
+// where J is f's Jacobian. The last term comes from one more filtering of the
+// picture plus a random probe shaped like the noise (its variance per pixel
+// and channel from the noise the picture shows, settings/noise_estimate.h):
+// the probe's correlation with the change it causes. Leaving the picture as
+// it is costs tr S. It is not a preset: the values it returns are the pane's
+// "Custom" values, and nothing of it is stored.
 #pragma once
 
+#include "engine/engine.h"
 #include "engine/records.h"
 #include "settings/filter_settings.h"
 
+#include <vector>
+
 namespace calmora {
 
-struct AutoStrength {
-    // False when the noise is so weak that any filtering costs the picture
-    // more than it removes: the untouched picture is the best result.
-    bool filter = true;
-    // The values to filter with. When `filter` is false, the lightest
-    // filtering the rule knows, for a front end that filters regardless.
+struct AutoCandidate {
     FilterSettings values;
-    // The luminance noise the profile is estimated to show: its standard
-    // deviation in 8-bit levels, texture discounted.
-    double noiseLevel = 0.0;
+    // Estimated mean squared error per sample, in 8-bit levels squared; a
+    // candidate the engine refused reads infinity.
+    double estimatedError = 0.0;
 };
 
-// The estimate of `noiseLevel` alone. A profile without the three finest
-// bands (or without points) reads as no noise.
-double estimateNoiseLevel(const NoiseProfile& profile);
+struct AutoStrength {
+    // False when leaving the picture as it is promises the smallest error:
+    // filtering would cost it more than it removes.
+    bool filter = true;
+    // The values to filter with. When `filter` is false, the filtering
+    // estimated least harmful, for a front end that filters regardless.
+    FilterSettings values;
+    // The luminance noise the picture shows: its standard deviation in 8-bit
+    // levels.
+    double noiseLevel = 0.0;
+    // The estimated error of leaving the picture as it is.
+    double untouchedError = 0.0;
+    // Every candidate with its estimate, lightest first; `chosen` indexes the
+    // one `values` holds.
+    std::vector<AutoCandidate> candidates;
+    int chosen = 0;
+};
 
-AutoStrength chooseAutoStrength(const NoiseProfile& profile);
-
-// For the filter pane's "Auto" button: the values to fill the controls with.
-inline FilterSettings autoFilterSettings(const NoiseProfile& profile)
-{
-    return chooseAutoStrength(profile).values;
-}
+// `picture` is the untouched photo as 8-bit pixels (8, 24 or 32 bits per
+// pixel, as the engine takes them); nothing may write to it meanwhile.
+// `profile` is the profile the photo will be filtered with, measured or
+// learned. Runs the engine on a bounded sample of the photo, spread over
+// `threadCount` threads (kAllThreads: one per core); the choice does not
+// depend on the thread count.
+AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
+    int32_t threadCount = kAllThreads);
 
 } // namespace calmora

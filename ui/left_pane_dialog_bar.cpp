@@ -1,5 +1,6 @@
 #include "ui/left_pane_dialog_bar.h"
 
+#include "document/bitmap_ex.h"
 #include "document/tessolin_doc.h"
 #include "settings/auto_strength.h"
 #include "settings/derive_params.h"
@@ -465,7 +466,12 @@ void CLeftPaneDialogBar::applyAutoStrength()
     const ProcessingJob& job = m_document.job();
     if (m_document.image() == nullptr || !job.profileReady.load(std::memory_order_acquire))
         return;
-    const AutoStrength choice = chooseAutoStrength(job.activeProfile);
+    // From the kept original: a preview may be filtering the working
+    // picture meanwhile, but nothing writes the original.
+    const CBitmapEx& image = *m_document.image();
+    const AutoStrength choice = chooseAutoStrength(
+        image.original() != nullptr ? image.originalDescription() : image.description(),
+        job.activeProfile);
     // The values become "Custom" like any change by hand, for the user to
     // see and adjust.
     m_values = choice.values;
@@ -475,7 +481,7 @@ void CLeftPaneDialogBar::applyAutoStrength()
     emit noteRequested(choice.filter
             ? QStringLiteral("Auto: settings chosen for noise of about %1 levels").arg(level)
             : QStringLiteral("Auto: noise of about %1 levels is too weak to gain from "
-                             "filtering; the lightest settings are set")
+                             "filtering; the least harmful settings are set")
                   .arg(level));
 }
 
