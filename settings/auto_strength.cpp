@@ -64,6 +64,10 @@ constexpr double kBfromCb = 1.772;
 // than leaving the picture untouched.
 constexpr double kNoiseTrust = 0.9;
 constexpr double kLeaveMargin = 0.1;
+// Noise below this variance (levels squared) is less than 8-bit rounding
+// leaves (1/12) and nothing to filter; the probe of so little noise would
+// also be too faint to measure anything.
+constexpr double kNoiseFloor = 0.1;
 
 // Deterministic normal deviates: the choice must not depend on the run.
 class Normal {
@@ -393,7 +397,8 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         return choice;
     }
     choice.values = kCandidates[static_cast<size_t>(choice.chosen)];
-    choice.filter = best < choice.untouchedError * (1.0 - kLeaveMargin);
+    choice.filter = choice.untouchedError >= kNoiseFloor
+        && best < choice.untouchedError * (1.0 - kLeaveMargin);
     return choice;
 }
 

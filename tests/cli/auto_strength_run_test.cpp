@@ -73,8 +73,7 @@ protected:
         const Outcome profile = run({ "profile", path });
         EXPECT_EQ(profile.exitCode, 0) << profile.text();
         const QRegularExpressionMatch match
-            = QRegularExpression(QStringLiteral("\\(--preset auto\\): noise about [0-9.]+ levels; "
-                                                "settings ([-0-9,]+)\\n$"))
+            = QRegularExpression(QStringLiteral("\\nChosen \\(\\*\\): settings ([-0-9,]+)\\n$"))
                   .match(profile.out);
         return match.hasMatch() ? match.captured(1) : QString();
     }

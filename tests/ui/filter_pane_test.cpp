@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "document/bitmap_ex.h"
 #include "settings/auto_strength.h"
 #include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
@@ -319,7 +320,7 @@ private slots:
         QCOMPARE(pane.currentPresetName(), test.app->presets().at(index).name);
     }
 
-    // Auto puts the values chosen from the measured profile into every
+    // Auto puts the values chosen for the untouched picture into every
     // control and the document, as "Custom"; without an image it is off.
     void autoFillsTheControlsAsCustom()
     {
@@ -330,7 +331,10 @@ private slots:
         QVERIFY(!button->isEnabled());
         QVERIFY(test.openAndSettle(m_small));
         QVERIFY(button->isEnabled());
-        const FilterSettings chosen = autoFilterSettings(test.document().job().activeProfile);
+        const CBitmapEx& image = *test.document().image();
+        const FilterSettings chosen
+            = chooseAutoStrength(image.originalDescription(), test.document().job().activeProfile)
+                  .values;
         button->click();
         QCOMPARE(pane.selectedPreset(), PresetTable::kCustomIndex);
         QCOMPARE(pane.degreeList()->currentIndex(), chosen.degree);
