@@ -1,7 +1,11 @@
 #!/usr/bin/python3
 """Fits automatic strength on the quality kit's `train` photos, from the cached numbers alone.
 
-  fit.py [--family N] [--trust T] [--margin M] [--white W] [--smoothed S]
+  fit.py [--family N] [--trust T] [--margin M] [--white W] [--smoothed S] [--evaluate FILE]
+
+--evaluate judges the family listed in FILE (one candidate a line, as in data/candidates.txt)
+instead of growing one, on every training file measured with it: the photos the candidates were
+searched on and the others (measure.py candidates --only FILE), each half on its own.
 
 How to refit (the kit's pairs in $CALMORA_PAIRS, default /work/pairs; its scripts in
 $CALMORA_QUALITY_KIT, default ../shared/quality):
@@ -30,6 +34,7 @@ import argparse
 import numpy as np
 
 import measure
+import search
 import study
 
 COLUMN_NORM = (study.RGB ** 2).sum(0)  # R, G, B variance per unit of Y, Cr, Cb variance
@@ -43,11 +48,11 @@ def blend(noise: np.ndarray, white: float, smoothed: float) -> np.ndarray:
     return np.exp((1 - share) * np.log(np.maximum(w, 1e-6)) + share * np.log(np.maximum(c, 1e-6)))
 
 
-def load(white, smoothed):
+def load(white, smoothed, path=measure.CANDIDATES):
     cache = measure.load(measure.CACHE)
     noise = measure.load(measure.NOISE)
     rows = {r["noisy"]: r for r in study.manifest("train")}
-    pool = [study.key(s) for s in measure.candidates()]
+    pool = [study.key(s) for s in measure.candidates(path)]
     files = []
     for name, r in rows.items():
         if name not in cache or name not in noise or any(f"{name}|{k}" not in cache for k in pool):
@@ -101,15 +106,22 @@ def main():
     ap.add_argument("--margin", type=float, default=0.1)
     ap.add_argument("--white", type=float, default=1.25)
     ap.add_argument("--smoothed", type=float, default=1.9)
+    ap.add_argument("--evaluate")
     a = ap.parse_args()
-    pool, files = load(a.white, a.smoothed)
+    pool, files = load(a.white, a.smoothed, a.evaluate or measure.CANDIDATES)
     print(f"{len(files)} training files, {len(pool)} candidates")
     whole = list(range(len(pool)))
-    oracle = np.mean([max(0.0, max(gain(f, j) for j in whole)) for f in files])
-    print(f"the whole pool: chosen {score(files, whole, a.trust, a.margin).mean():+.3f} dB, "
-          f"best per file {oracle:+.3f} dB")
-    family = []
-    for _ in range(a.family):
+    oracle = np.array([max(0.0, max(gain(f, j) for j in whole)) for f in files])
+    chosen = score(files, whole, a.trust, a.margin)
+    print(f"the whole pool: chosen {chosen.mean():+.3f} dB, best per file {oracle.mean():+.3f} dB")
+    if a.evaluate:
+        searched = np.array([f["row"]["image"] in search.PHOTOS for f in files])
+        for name, m in (("searched on", searched), ("not searched on", ~searched)):
+            if m.any():
+                print(f"  photos {name}: {m.sum()} files, chosen {chosen[m].mean():+.3f} dB, "
+                      f"best per file {oracle[m].mean():+.3f} dB")
+    family = whole if a.evaluate else []
+    for _ in range(0 if a.evaluate else a.family):
         best = max((j for j in whole if j not in family),
                    key=lambda j: score(files, family + [j], a.trust, a.margin).mean())
         family.append(best)

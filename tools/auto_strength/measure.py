@@ -1,7 +1,11 @@
 #!/usr/bin/python3
 """What each candidate does to each training photo, for fit.py: numbers only, cached in data/.
 
-  measure.py candidates [--photos P ...] [--jobs N]   every candidate of data/candidates.txt
+  measure.py candidates [--photos P ...] [--only FILE]
+                                                       every candidate of data/candidates.txt, or
+                                                       only those listed in FILE (same format):
+                                                       the chosen family on the photos the
+                                                       candidates were not searched on
   measure.py noise                                     the chooser's noise estimate per file:
                                                        white and smoothed-noise variances (8 x 3
                                                        each) and the eigenvalue spreads (3)
@@ -51,8 +55,8 @@ def save(path, cache: dict):
     os.replace(path + ".tmp", path)
 
 
-def candidates() -> list:
-    with open(CANDIDATES) as f:
+def candidates(path=CANDIDATES) -> list:
+    with open(path) as f:
         return [[int(v) for v in line.split("#")[0].split(",")] for line in f if line.split("#")[0].strip()]
 
 
@@ -72,7 +76,7 @@ def sums(bins, values):
 
 def cmd_candidates(args):
     cache = load(CACHE)
-    todo = candidates()
+    todo = candidates(args.only or CANDIDATES)
     server = study.Server()
     for r in study.manifest("train", images=args.photos):
         name = r["noisy"]
@@ -116,6 +120,7 @@ def main():
     sub = ap.add_subparsers(dest="verb", required=True)
     c = sub.add_parser("candidates")
     c.add_argument("--photos", nargs="*")
+    c.add_argument("--only")
     c.set_defaults(fn=cmd_candidates)
     n = sub.add_parser("noise")
     n.set_defaults(fn=cmd_noise)
