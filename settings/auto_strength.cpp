@@ -19,27 +19,28 @@ namespace {
 // photos on average): a few kinds of filtering (how the bands and the colour
 // are suppressed, which processing degree) at a few noise levels.
 // tools/auto_strength/fit.py chose them greedily from a wider pool, on the
-// quality kit's training photos, by what the estimate then gained; a seventh
-// gained less than a hundredth of a decibel, not worth its filtering. Rerun
-// it to refit. The lightest leaves the luminance's thresholds at zero and
+// quality kit's training photos, by what the estimate then gained; more
+// gain less than a hundredth of a decibel each, not worth two filterings per
+// region (the cost is bounded: bench/auto_strength_bench.cpp). Rerun it to
+// refit. The lightest leaves the luminance's thresholds at zero and
 // only calms the colour.
-const std::array<FilterSettings, 6> kCandidates = { {
+const std::array<FilterSettings, 5> kCandidates = { {
     { 1, -20, 36, { 20, -20, -20, 0 }, -5, 20, 20, 6, 6, { 20, 0, 0, 0 } },
     { 2, 0, 32, { 16, -20, -20, 0 }, -3, 20, 20, 12, 6, { 18, 6, 2, 0 } },
     { 2, -8, -20, { -8, -20, -12, 0 }, -5, 20, 20, 12, 14, { 20, 0, 0, 0 } },
-    { 1, -8, -20, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } },
     { 1, -4, -16, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } },
     { 1, -8, -8, { -4, -4, -12, 0 }, -3, 20, 20, 20, 20, { 20, 16, 4, 0 } },
 } };
 
-// Pictures up to this size are judged whole; larger ones on kRegions
-// regions of kRegionSide pixels spread over them, each filtered with a
-// margin of kMarginPx so that its border is filtered as inside the picture
-// (the engine's tiles have the same margin).
+// Pictures up to this size are judged whole; larger ones on six small
+// regions of kRegionSide pixels spread over them (small, so that the desktop
+// program's Auto button answers at once on a 24-MP photo), each filtered
+// with a margin of kMarginPx so that its border is filtered as inside the
+// picture (the engine's tiles have the same margin).
 constexpr int64_t kWholeUpTo = 400 * 1000;
 constexpr int kRegionsAcross = 3;
 constexpr int kRegionsDown = 2;
-constexpr int32_t kRegionSide = 208;
+constexpr int32_t kRegionSide = 96;
 constexpr int32_t kMarginPx = 16;
 
 // The probe moves the picture by this many levels (root mean square): small
