@@ -49,6 +49,9 @@ public:
     // Replaces everything with what `exif` holds. Never throws: a value that
     // cannot be read leaves the information empty rather than half filled.
     void readFrom(const Exiv2::ExifData& exif);
+    // The decoded picture's size, which the record carries for the
+    // learned-profile store; set after readFrom(), forgotten by clear().
+    void setPictureSize(int32_t width, int32_t height);
 
     int tagCount() const { return static_cast<int>(tagNames.size()); }
     // Out-of-range indexes give an empty string.
