@@ -598,6 +598,7 @@ void CLeftPaneDialogBar::useProfile(bool measured)
     job.request.useMeasuredProfile = measured;
     job.activeProfile = measured ? job.measuredProfile : job.learnedProfile;
     showSelfLearningState();
+    m_profileView->refresh();
     job.resetTilesBeforePreview = true;
     document.requestPreview(false);
 }

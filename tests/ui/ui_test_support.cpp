@@ -79,6 +79,8 @@ bool writeNoisyPicture(const QString& path, int width, int height, unsigned seed
 TestApp::TestApp(const std::function<void(Options&)>& adjust)
 {
     app = std::make_unique<CTessolinApp>(std::make_unique<MemorySettingsStore>(), &prompter);
+    // Photos the tests open are learned from, never into the user's folder.
+    app->options().options().profileFolder = profiles.path();
     if (adjust)
         adjust(app->options().options());
 }

@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <deque>
 #include <functional>
@@ -45,9 +46,11 @@ QImage noisyPicture(int width, int height, unsigned seed = 11);
 // Writes it to `path` (the format by the extension, PNG without one).
 bool writeNoisyPicture(const QString& path, int width, int height, unsigned seed = 11);
 
-// An application object over options in memory, with its prompter.
+// An application object over options in memory, with its prompter and a
+// profile folder of its own.
 struct TestApp {
     ScriptedPrompter prompter;
+    QTemporaryDir profiles;
     std::unique_ptr<CTessolinApp> app;
 
     explicit TestApp(const std::function<void(Options&)>& adjust = {});
