@@ -182,9 +182,11 @@ ReadResult readFile(const QString& path)
 {
     ReadResult result;
     const int fd = ::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC);
+    // A file that cannot be read is not known to be damaged: it is left
+    // alone, like one of another program's.
     if (fd < 0) {
         result.missing = errno == ENOENT;
-        result.fault = LearnedFileFault::Damaged;
+        result.fault = LearnedFileFault::Foreign;
         result.reason = systemError(errno);
         return result;
     }
@@ -200,7 +202,7 @@ ReadResult readFile(const QString& path)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            result.fault = LearnedFileFault::Damaged;
+            result.fault = LearnedFileFault::Foreign;
             result.reason = systemError(errno);
             ::close(fd);
             return result;

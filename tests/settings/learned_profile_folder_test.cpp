@@ -78,19 +78,24 @@ TEST_F(LearnedProfileFolderTest, LearnedPhotosServeThisAndOtherProcesses)
     NoiseProfile profile = profileOf(90);
     learnPhotos(store, exif, 2, 30);
     EXPECT_FALSE(store.lookUp(exif, profile)) << "two photos are too few";
+    // Another camera in the same run keeps its own profile.
+    learnPhotos(store, camera("Z2", 3200), 3, 60, "z");
     learnPhotos(store, exif, 1, 20, "q");
     // Found at once, whether or not the writer has reached the disk.
     ASSERT_TRUE(store.lookUp(exif, profile));
     EXPECT_EQ(profile.bands[0].noise[5][kY], 20);
     EXPECT_EQ(
         store.lastFound().caption(), QStringLiteral("Learned from 3 photos (Acme Z1, ISO 3200)"));
+    NoiseProfile second = profileOf(90);
+    ASSERT_TRUE(store.lookUp(camera("Z2", 3200), second));
+    EXPECT_EQ(second.bands[0].noise[5][kY], 60);
 
     store.flush();
     LearnedProfileFolder other(folder());
     NoiseProfile seen = profileOf(90);
     ASSERT_TRUE(other.lookUp(exif, seen));
     EXPECT_EQ(seen.bands[3].noise[0][kCb], 20);
-    EXPECT_EQ(other.list().size(), 1u);
+    ASSERT_EQ(other.list().size(), 2u);
     EXPECT_EQ(other.list().front().photos, 3);
 
     // Images that take no part leave nothing behind.
@@ -102,7 +107,7 @@ TEST_F(LearnedProfileFolderTest, LearnedPhotosServeThisAndOtherProcesses)
     own.software = "Brantovia Calmora";
     learnPhotos(store, own, 3, 10, "o");
     store.flush();
-    EXPECT_EQ(other.list().size(), 1u);
+    EXPECT_EQ(other.list().size(), 2u);
     EXPECT_TRUE(store.takeNotes().isEmpty());
 }
 
