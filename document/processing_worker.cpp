@@ -129,8 +129,14 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
 void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
     const QString& fileName, const CBitmapEx& image)
 {
-    job.profileMeasured = true;
-    job.measuredProfile = snapshot.activeProfile;
+    // A batch's files are not the open image: its profiles stay the batch's.
+    if (inBatch) {
+        snapshot.request.batch->measuredProfile = snapshot.activeProfile;
+        snapshot.request.batch->profileMeasured = true;
+    } else {
+        job.profileMeasured = true;
+        job.measuredProfile = snapshot.activeProfile;
+    }
     if (snapshot.request.profileStore != nullptr) {
         const NoiseProfile own = snapshot.activeProfile;
         consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
@@ -209,8 +215,11 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
             host->reportError(
                 QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath),
                 reason);
+        // A failed save leaves the image unsaved: the question before it is
+        // given up must still come.
         job.saveWritten = written;
-        job.saved = true;
+        if (written)
+            job.saved = true;
         job.request.savePath.clear();
     }
 
@@ -260,9 +269,11 @@ void runJob(ProcessingJob& job, JobSnapshot snapshot)
     // Everything the run wrote back happens before this release, and a host
     // that hears of the batch's end may start the next run at once.
     job.running.store(false, std::memory_order_release);
-    if (batch && host != nullptr) {
+    if (host != nullptr) {
         try {
-            host->batchEnded();
+            if (batch)
+                host->batchEnded();
+            host->runEnded();
         } catch (...) {
             reportEscaped(host, QStringLiteral("An unexpected error occurred."));
         }
