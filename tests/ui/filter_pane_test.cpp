@@ -262,16 +262,22 @@ private slots:
         QVERIFY(test.app->presets().at(0).values == pane.values());
     }
 
-    // Without an image applying only shows the texts.
+    // Without an image applying shows the texts and derives the parameters,
+    // which a batch on the pane's settings filters with; nothing else.
     void withoutImageOnlyTexts()
     {
         TestApp test;
         CLeftPaneDialogBar& pane = paneOf(test);
-        const FilterParams before = test.document().job().request.settings;
+        const FilterParams& settings = test.document().job().request.settings;
+        FilterParams derived {};
+        deriveDocumentParams(pane.values(), derived);
+        QVERIFY(sameParams(derived, settings));
         pane.slider(7)->setValue(4);
         QCOMPARE(pane.valueLabel(7)->text(), QStringLiteral("+4"));
-        QVERIFY(sameParams(before, test.document().job().request.settings));
+        QVERIFY(deriveDocumentParams(pane.values(), derived));
+        QVERIFY(sameParams(derived, settings));
         QCOMPARE(pane.selectedPreset(), 0);
+        QCOMPARE(test.document().job().previewCountdown, 0);
         QVERIFY(!pane.slider(7)->isEnabled());
     }
 
