@@ -81,6 +81,7 @@ public:
     // right click; the frame refreshes the actions' state from
     // commandState() when contextMenuAboutToShow arrives.
     void setContextMenu(QMenu* menu) { m_contextMenu = menu; }
+    QMenu* contextMenu() const { return m_contextMenu; }
 
     // One tick of the preview countdown; the view's own timer calls it every
     // kPreviewTickMs.
@@ -135,6 +136,7 @@ private:
     int m_zoom = 100;
     bool m_showOriginal = false;
     bool m_dragging = false;
+    bool m_settingZoom = false;
     QPoint m_dragAnchor;
     QTimer m_previewTimer;
     Rect m_visibleRect;
