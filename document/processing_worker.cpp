@@ -165,10 +165,14 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 {
     WorkerHost* host = snapshot.request.host;
     CBitmapEx* image = snapshot.request.image;
-    if (job.generation.load() != snapshot.generation || image == nullptr || image->isNull())
+    const bool profilePass = snapshot.request.buildProfile;
+    // Only `stop` ends a profile pass: a scroll or a resize in the moment
+    // between the start and this line must not drop the profile of a photo
+    // just opened.
+    if ((!profilePass && job.generation.load() != snapshot.generation) || image == nullptr
+        || image->isNull())
         return;
 
-    const bool profilePass = snapshot.request.buildProfile;
     bool filtered = true;
     TileRun run(job, snapshot);
     run.filtering = !profilePass;

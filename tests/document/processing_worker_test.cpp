@@ -336,12 +336,14 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         bool profilePass;
         bool setStop; // else a new generation
         bool completes;
+        bool beforeStart = false; // between the snapshot and the run, else at its first tile
     };
     const Row rows[] = {
         { "filter, new generation", false, false, false },
         { "filter, stop", false, true, false },
         { "profile, new generation", true, false, true },
         { "profile, stop", true, true, false },
+        { "profile, new generation before it starts", true, false, true, true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -355,10 +357,17 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         job.request.wholeImage = !row.profilePass;
         job.request.progressWindow = ProgressKind::Foreground;
         host.onProgress = [&] {
-            if (host.progress.size() == 1)
+            if (host.progress.size() == 1 && !row.beforeStart)
                 row.setStop ? job.stop.store(true) : void(++job.generation);
         };
-        run();
+        if (row.beforeStart) {
+            job.running = true;
+            JobSnapshot snapshot = takeSnapshot(job);
+            ++job.generation;
+            runJob(job, std::move(snapshot));
+        } else {
+            run();
+        }
 
         if (row.profilePass) {
             EXPECT_EQ(job.profileReady.load(), row.completes);
