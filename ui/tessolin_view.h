@@ -86,6 +86,9 @@ public:
     // One tick of the preview countdown; the view's own timer calls it every
     // kPreviewTickMs.
     void previewTick();
+    // Stops that timer, for a caller that ticks by hand: a tick of the clock
+    // in between would count as one of its own.
+    void stopPreviewClock() { m_previewTimer.stop(); }
 
 public slots:
     // 25..400 %, or kBestFit; anything else is ignored. Keeping the centre is

@@ -119,6 +119,7 @@ void TessolinViewTest::openView(QSize picture, QSize client)
 {
     m_document = std::make_unique<CTessolinDoc>(m_options, m_presets, m_store, m_prompter);
     m_view = std::make_unique<CTessolinView>(m_document.get(), &m_options);
+    m_view->stopPreviewClock();
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setPreviewStarter([this](const Rect& visible) {
