@@ -264,16 +264,13 @@ void classifyEdges(PyramidLevel<Sample>& level)
     confirm(level);
     eraseIsolatedSpots(level);
 
-    std::vector<std::vector<uint8_t>*> maps { &level.yClass };
-    if (!level.grey) {
-        maps.push_back(&level.crClass);
-        maps.push_back(&level.cbClass);
-    }
-    for (std::vector<uint8_t>* map : maps)
-        growRing(level, *map, kStrongEdge, kWeakEdge);
+    std::vector<uint8_t>* const maps[] = { &level.yClass, &level.crClass, &level.cbClass };
+    const int mapCount = level.grey ? 1 : 3;
+    for (int m = 0; m < mapCount; ++m)
+        growRing(level, *maps[m], kStrongEdge, kWeakEdge);
     if (level.levelClass == 0 || level.level >= 2) {
-        for (std::vector<uint8_t>* map : maps)
-            growRing(level, *map, kWeakEdge, kSecondRing);
+        for (int m = 0; m < mapCount; ++m)
+            growRing(level, *maps[m], kWeakEdge, kSecondRing);
     }
     // Each colour map rings itself.
     if (level.levelClass == 0 && level.level >= 1 && !level.grey) {

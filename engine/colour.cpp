@@ -61,7 +61,8 @@ int32_t toPixel16(int32_t x)
 namespace {
 
 // One loop per pixel layout, so that the compiler sees a constant stride.
-template <typename Sample, int bytesPerPixel>
+// The output planes, when wanted, are written in the same pass.
+template <typename Sample, int bytesPerPixel, bool withOutput>
 void convertPixels(PyramidLevel<Sample>& top)
 {
     constexpr int shift = PathTraits<Sample>::kInputShift;
@@ -71,11 +72,41 @@ void convertPixels(PyramidLevel<Sample>& top)
     Sample* y = top.yIn.data();
     Sample* cr = top.crIn.data();
     Sample* cb = top.cbIn.data();
+    Sample* yOut = top.yOut.data();
+    Sample* crOut = top.crOut.data();
+    Sample* cbOut = top.cbOut.data();
     for (size_t i = 0; i < count; ++i, pixel += bytesPerPixel) {
         const Bgr p = readPixel<Sample>(pixel, grey);
         y[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
         cr[i] = toSample<Sample>(asr(2810 * p.r - 2355 * p.g - 454 * p.b, shift));
         cb[i] = toSample<Sample>(asr(2810 * p.b - 1862 * p.g - 947 * p.r, shift));
+        if constexpr (withOutput) {
+            yOut[i] = y[i];
+            crOut[i] = cr[i];
+            cbOut[i] = cb[i];
+        }
+    }
+}
+
+template <typename Sample, bool withOutput>
+void convertLayout(PyramidLevel<Sample>& top)
+{
+    switch (top.bytesPerPixel) {
+    case 4:
+        convertPixels<Sample, 4, withOutput>(top);
+        break;
+    case 3:
+        convertPixels<Sample, 3, withOutput>(top);
+        break;
+    case 6:
+        convertPixels<Sample, 6, withOutput>(top);
+        break;
+    case 2:
+        convertPixels<Sample, 2, withOutput>(top);
+        break;
+    default:
+        convertPixels<Sample, 1, withOutput>(top);
+        break;
     }
 }
 
@@ -87,27 +118,12 @@ void convertInput(PyramidLevel<Sample>& top, bool withOutput)
     const size_t count = top.sampleCount();
     for (std::vector<Sample>* plane : { &top.yIn, &top.crIn, &top.cbIn })
         plane->resize(count);
-    switch (top.bytesPerPixel) {
-    case 4:
-        convertPixels<Sample, 4>(top);
-        break;
-    case 3:
-        convertPixels<Sample, 3>(top);
-        break;
-    case 6:
-        convertPixels<Sample, 6>(top);
-        break;
-    case 2:
-        convertPixels<Sample, 2>(top);
-        break;
-    default:
-        convertPixels<Sample, 1>(top);
-        break;
-    }
     if (withOutput) {
-        top.yOut = top.yIn;
-        top.crOut = top.crIn;
-        top.cbOut = top.cbIn;
+        for (std::vector<Sample>* plane : { &top.yOut, &top.crOut, &top.cbOut })
+            plane->resize(count);
+        convertLayout<Sample, true>(top);
+    } else {
+        convertLayout<Sample, false>(top);
     }
 }
 

@@ -58,6 +58,11 @@ struct PyramidLevel {
     int32_t skip = 0;
     int32_t levelArgB = 0;
 
+    // Rows that the operations between this level and its parent need for a
+    // moment (column sums, interpolated child rows); kept with the level so
+    // that a reused level allocates them once.
+    std::vector<int32_t> scratch;
+
     size_t index(int32_t x, int32_t y) const
     {
         return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
@@ -68,8 +73,17 @@ struct PyramidLevel {
     }
     size_t sampleCount() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
 
-    void freePlanes();
-    void freeMaps();
+    // Every number and pointer as in a fresh context; the planes, maps and
+    // scratch keep their memory (and their stale contents) for reuse.
+    void reset();
+};
+
+// The contexts of one tile's pyramid, level 0 first. A thread keeps one
+// stack from tile to tile, so that planes and maps are allocated when the
+// first tile of a run needs them and merely resized for the next ones.
+template <typename Sample>
+struct LevelStack {
+    PyramidLevel<Sample> levels[kProfileBands];
 };
 
 // Noise threshold of a level, channel and brightness bin in plane units.
@@ -89,12 +103,15 @@ constexpr int32_t brightnessBin(int32_t luma)
 
 struct TileMeasurement;
 
-// Runs one level and, recursively, every coarser one. In filter mode the
-// result is the filtered tile in `pixels`; in measure mode every level's
-// blocks are evaluated into `measurement` and `pixels` is not written.
+// Runs one level and, recursively, every coarser one, taking the child
+// contexts from `deeper` (deeper[0] is the child, deeper[1] its child...;
+// room for lastLevel - levelNumber contexts). In filter mode the result is
+// the filtered tile in `pixels`; in measure mode every level's blocks are
+// evaluated into `measurement` and `pixels` is not written. The planes and
+// maps stay allocated for the next tile.
 template <typename Sample>
 void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
-    bool measure, TileMeasurement* measurement);
+    bool measure, TileMeasurement* measurement, PyramidLevel<Sample>* deeper);
 
 // Colour conversion of the top level. The output planes start as copies of
 // the input planes; measuring never reads them, so it may leave them out.

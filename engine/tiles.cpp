@@ -219,10 +219,18 @@ void copyOut(const RunContext& run, const Tile& tile, const uint8_t* work)
     }
 }
 
+// What a thread keeps from tile to tile: the working buffer and the pyramid
+// contexts of both sample paths (a run uses one of them).
+struct TileWorkspace {
+    std::vector<uint8_t> pixels;
+    LevelStack<int16_t> eightBit;
+    LevelStack<int32_t> sixteenBit;
+};
+
 // Measure mode evaluates into `measurement`, which must already hold the
 // band weights to start from (startMeasurement).
-void runPyramid(
-    const RunContext& run, const Tile& tile, uint8_t* work, TileMeasurement* measurement)
+void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work,
+    TileMeasurement* measurement, TileWorkspace& workspace)
 {
     const int32_t w = tile.source.width();
     const int32_t h = tile.source.height();
@@ -230,15 +238,17 @@ void runPyramid(
         // Profiles are only measured on 8-bit buffers.
         if (run.measure)
             return;
-        PyramidLevel<int32_t> top;
+        PyramidLevel<int32_t>& top = workspace.sixteenBit.levels[0];
+        top.reset();
         top.bytesPerPixel = run.bytesPerPixel;
         top.width = w;
         top.height = h;
         top.pixels = work;
-        processLevel(top, run.params, 0, false, nullptr);
+        processLevel(top, run.params, 0, false, nullptr, workspace.sixteenBit.levels + 1);
         return;
     }
-    PyramidLevel<int16_t> top;
+    PyramidLevel<int16_t>& top = workspace.eightBit.levels[0];
+    top.reset();
     top.bytesPerPixel = run.bytesPerPixel;
     top.skip = std::max(tile.levelArgA - w, 0);
     top.pixels = work;
@@ -246,7 +256,7 @@ void runPyramid(
     top.width = w;
     top.height = h;
     top.source = tile.source;
-    processLevel(top, run.params, 0, run.measure, measurement);
+    processLevel(top, run.params, 0, run.measure, measurement, workspace.eightBit.levels + 1);
 }
 
 // Weights only grow during a run, so a copy taken now can only understate
@@ -269,7 +279,7 @@ bool runSequential(
 {
     TileList& tiles = run.tiles;
     bool result = true;
-    std::vector<uint8_t> work;
+    TileWorkspace workspace;
     TileMeasurement measurement;
     for (int32_t slot = 0; slot < tiles.count(); ++slot) {
         Tile& tile = tiles.tiles[static_cast<size_t>(slot)];
@@ -290,16 +300,16 @@ bool runSequential(
             if (buffer == nullptr)
                 continue;
         } else {
-            work.resize(workBytes(run, tile));
-            buffer = work.data();
+            workspace.pixels.resize(workBytes(run, tile));
+            buffer = workspace.pixels.data();
             copyIn(run, tile, buffer);
         }
         if (run.measure) {
             startMeasurement(run, measurement);
-            runPyramid(run, tile, buffer, &measurement);
+            runPyramid(run, tile, buffer, &measurement, workspace);
             fileTile(measurement, run.bands, run.histograms);
         } else {
-            runPyramid(run, tile, buffer, nullptr);
+            runPyramid(run, tile, buffer, nullptr, workspace);
         }
         info.processed = 1;
         (run.measure ? tile.measured : tile.filtered) = 1;
@@ -367,7 +377,7 @@ private:
 
     void work()
     {
-        std::vector<uint8_t> buffer;
+        TileWorkspace workspace;
         for (;;) {
             Job job {};
             {
@@ -380,9 +390,10 @@ private:
             }
             const Clock::time_point start = Clock::now();
             const Tile& tile = m_run.tiles.tiles[static_cast<size_t>(job.slot)];
+            std::vector<uint8_t>& buffer = workspace.pixels;
             buffer.resize(workBytes(m_run, tile));
             copyIn(m_run, tile, buffer.data());
-            runPyramid(m_run, tile, buffer.data(), job.measurement);
+            runPyramid(m_run, tile, buffer.data(), job.measurement, workspace);
             const int32_t elapsed = millisecondsSince(start);
             if (!m_run.measure)
                 copyOut(m_run, tile, buffer.data());
@@ -432,6 +443,8 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
     TileList& tiles = run.tiles;
     TilePool pool(run, threadCount);
     std::deque<RunningTile> running;
+    // Filed records go back here for the next tiles, with their block lists.
+    std::vector<std::unique_ptr<TileMeasurement>> spare;
     bool lastSlotRefused = false;
     bool stopped = false;
     int32_t next = 0;
@@ -444,6 +457,7 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
         tile.elapsedMs = elapsedMs;
         if (run.measure) {
             fileTile(*done.measurement, run.bands, run.histograms);
+            spare.push_back(std::move(done.measurement));
             tile.measured = 1;
         } else {
             tile.filtered = 1;
@@ -465,7 +479,12 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
             lastSlotRefused = false;
             RunningTile tile { slot, nullptr };
             if (run.measure) {
-                tile.measurement = std::make_unique<TileMeasurement>();
+                if (spare.empty()) {
+                    tile.measurement = std::make_unique<TileMeasurement>();
+                } else {
+                    tile.measurement = std::move(spare.back());
+                    spare.pop_back();
+                }
                 startMeasurement(run, *tile.measurement);
             }
             pool.submit(slot, tile.measurement.get());
