@@ -4,6 +4,7 @@
 // scale in 32-bit planes.
 
 #include "pyramid.h"
+#include "vector_kernels.h"
 
 #include <algorithm>
 
@@ -138,8 +139,23 @@ void convertOutput(PyramidLevel<Sample>& top)
     const size_t count = top.sampleCount();
     const size_t maskStep = eightBit ? static_cast<size_t>(top.bytesPerPixel)
                                      : static_cast<size_t>(top.bytesPerPixel / 2);
-    uint8_t* pixel = top.pixels;
-    for (size_t i = 0; i < count; ++i, pixel += top.bytesPerPixel) {
+    // The kernels take the common layouts (colour pixels of 4 bytes or of
+    // three 16-bit samples, no mask) up to a whole number of vectors.
+    size_t first = 0;
+    const VectorKernels* kernels = vectorKernels();
+    if (kernels != nullptr && top.writeMask == nullptr && !top.grey) {
+        if constexpr (eightBit) {
+            if (top.bytesPerPixel == 4)
+                first = kernels->outputBgrx8(
+                    top.yOut.data(), cr.data(), cb.data(), top.pixels, count);
+        } else {
+            if (top.bytesPerPixel == 6)
+                first = kernels->outputBgr16(
+                    top.yOut.data(), cr.data(), cb.data(), top.pixels, count);
+        }
+    }
+    uint8_t* pixel = top.pixels + first * static_cast<size_t>(top.bytesPerPixel);
+    for (size_t i = first; i < count; ++i, pixel += top.bytesPerPixel) {
         if (top.writeMask != nullptr && top.writeMask[i * maskStep] == 0)
             continue;
         const int32_t y = mulWrap(1164, top.yOut[i]);

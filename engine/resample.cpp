@@ -4,6 +4,7 @@
 // its edge classes allow, under the level's suppression strengths).
 
 #include "pyramid.h"
+#include "vector_kernels.h"
 
 #include <algorithm>
 #include <type_traits>
@@ -51,11 +52,12 @@ int32_t windowMean(int32_t sum, int32_t count)
 // wrap alike), so the result is that of the window summed sample by sample.
 template <typename Sample>
 void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_t parentHeight,
-    std::vector<Sample>& child, int32_t childWidth, int32_t childHeight,
+    std::vector<Sample>& child, std::vector<Sample>* copy, int32_t childWidth, int32_t childHeight,
     std::vector<int32_t>& columnSums)
 {
     columnSums.resize(static_cast<size_t>(parentWidth));
     int32_t* sums = columnSums.data();
+    const VectorKernels* kernels = vectorKernels();
     for (int32_t cy = 0; cy < childHeight; ++cy) {
         const int32_t top = std::max(2 * cy - 1, 0);
         const int32_t bottom = std::min(2 * cy + 1, parentHeight - 1);
@@ -81,7 +83,14 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
         const int32_t interiorEnd = std::max(1, std::min(childWidth, parentWidth / 2));
         edge(0);
         if (rows == 3) {
-            for (int32_t cx = 1; cx < interiorEnd; ++cx) {
+            int32_t cx = 1;
+            if (kernels != nullptr) {
+                if constexpr (std::is_same_v<Sample, int16_t>)
+                    cx = kernels->averageRow8(sums, out, cx, interiorEnd);
+                else
+                    cx = kernels->averageRow16(sums, out, cx, interiorEnd);
+            }
+            for (; cx < interiorEnd; ++cx) {
                 const int32_t sum
                     = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
                 out[cx] = toSample<Sample>(windowMean<Sample, 9>(sum));
@@ -95,6 +104,8 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
         }
         for (int32_t cx = interiorEnd; cx < childWidth; ++cx)
             edge(cx);
+        if (copy != nullptr)
+            std::copy(out, out + childWidth, copy->data() + static_cast<size_t>(cy) * childWidth);
     }
 }
 
@@ -119,12 +130,16 @@ void widenRow(const Sample* row, int32_t childWidth, int32_t parentWidth, int32_
 template <typename Sample>
 class RowInterpolator {
 public:
-    RowInterpolator(const PyramidLevel<Sample>& child, int32_t parentWidth)
+    // Keeps its rows in `rows`, whose memory a reused level keeps.
+    RowInterpolator(const PyramidLevel<Sample>& child, int32_t parentWidth,
+        std::vector<int32_t>& rows)
         : m_child(child)
         , m_width(parentWidth)
-        , m_widened(static_cast<size_t>(parentWidth) * kPlanes * 2)
-        , m_blended(static_cast<size_t>(parentWidth) * kPlanes)
-    { }
+    {
+        rows.resize(static_cast<size_t>(parentWidth) * kPlanes * 3);
+        m_widened = rows.data();
+        m_blended = m_widened + static_cast<size_t>(parentWidth) * kPlanes * 2;
+    }
 
     // Interpolated planes for parent row `py`, in the order yOut, crOut,
     // cbOut, yIn, crIn, cbIn. Rows must be asked for in increasing order.
@@ -141,7 +156,7 @@ public:
         const int32_t* second = widened(cy + 1);
         for (int p = 0; p < kPlanes; ++p) {
             const size_t offset = static_cast<size_t>(p) * m_width;
-            int32_t* out = m_blended.data() + offset;
+            int32_t* out = m_blended + offset;
             for (int32_t px = 0; px < m_width; ++px)
                 out[px] = halfSum(first[offset + px], second[offset + px]);
             m_rows[p] = out;
@@ -155,7 +170,7 @@ private:
     const int32_t* widened(int32_t cy)
     {
         const int slot = cy & 1;
-        int32_t* rows = m_widened.data() + static_cast<size_t>(slot) * kPlanes * m_width;
+        int32_t* rows = m_widened + static_cast<size_t>(slot) * kPlanes * m_width;
         if (m_slotRow[slot] != cy) {
             const std::vector<Sample>* planes[kPlanes] = { &m_child.yOut, &m_child.crOut,
                 &m_child.cbOut, &m_child.yIn, &m_child.crIn, &m_child.cbIn };
@@ -169,8 +184,8 @@ private:
 
     const PyramidLevel<Sample>& m_child;
     int32_t m_width;
-    std::vector<int32_t> m_widened; // two child rows, six planes each
-    std::vector<int32_t> m_blended;
+    int32_t* m_widened; // two child rows, six planes each
+    int32_t* m_blended;
     int32_t m_slotRow[2] = { -1, -1 };
     const int32_t* m_rows[kPlanes] = {};
 };
@@ -233,16 +248,15 @@ void makeChild(PyramidLevel<Sample>& parent, PyramidLevel<Sample>& child, bool w
     child.height = (parent.height + 1) / 2;
     child.parent = &parent;
     const size_t count = child.sampleCount();
-    std::vector<int32_t> columnSums;
     const std::vector<Sample>* from[3] = { &parent.yIn, &parent.crIn, &parent.cbIn };
     std::vector<Sample>* in[3] = { &child.yIn, &child.crIn, &child.cbIn };
     std::vector<Sample>* out[3] = { &child.yOut, &child.crOut, &child.cbOut };
     for (int c = 0; c < 3; ++c) {
         in[c]->resize(count);
-        averagePlane(
-            *from[c], parent.width, parent.height, *in[c], child.width, child.height, columnSums);
         if (withOutput)
-            *out[c] = *in[c];
+            out[c]->resize(count);
+        averagePlane(*from[c], parent.width, parent.height, *in[c], withOutput ? out[c] : nullptr,
+            child.width, child.height, child.scratch);
     }
 }
 
@@ -256,11 +270,35 @@ void mergeChild(PyramidLevel<Sample>& child)
     const int16_t* strength = params.suppression[parent.level];
     const bool fineChild = child.level <= 2;
     const bool limitColour = child.level >= 2;
-    RowInterpolator<Sample> interpolator(child, parent.width);
+    RowInterpolator<Sample> interpolator(child, parent.width, child.scratch);
+    const VectorKernels* kernels = vectorKernels();
+    int32_t (*mergeRow)(const MergeRow<Sample>&) = nullptr;
+    if (kernels != nullptr && child.level < kMaxLevels) {
+        if constexpr (std::is_same_v<Sample, int16_t>)
+            mergeRow = kernels->mergeRow8;
+        else
+            mergeRow = kernels->mergeRow16;
+    }
+    const int32_t* thresholds[2] = { params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCr],
+        params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCb] }; // read below kMaxLevels only
 
     for (int32_t py = 0; py < parent.height; ++py) {
         const int32_t* const* at = interpolator.row(py);
-        for (int32_t px = 0; px < parent.width; ++px) {
+        int32_t first = 0;
+        if (mergeRow != nullptr) {
+            const size_t start = parent.index(0, py);
+            const MergeRow<Sample> row { at,
+                { parent.yOut.data() + start, parent.crOut.data() + start,
+                    parent.cbOut.data() + start },
+                { parent.yIn.data() + start, parent.crIn.data() + start,
+                    parent.cbIn.data() + start },
+                { parent.yClass.data() + start, parent.crClass.data() + start,
+                    parent.cbClass.data() + start },
+                { strength[kY], strength[kCr], strength[kCb] }, { thresholds[0], thresholds[1] },
+                fineChild, limitColour, parent.width };
+            first = mergeRow(row);
+        }
+        for (int32_t px = first; px < parent.width; ++px) {
             const size_t i = parent.index(px, py);
             const int32_t fY = at[0][px];
             const int32_t fCr = at[1][px];
