@@ -4,6 +4,7 @@
 // erased, and rings are grown around what remains.
 
 #include "pyramid.h"
+#include "vector_kernels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,40 +57,102 @@ void detectColour(std::vector<uint8_t>& map, size_t centre, size_t neighbour, in
     }
 }
 
+// Visits one centre: its first neighbour in kNeighbours order that crosses a
+// threshold marks it and that neighbour.
+template <typename Sample>
+void detectCentre(PyramidLevel<Sample>& level, int32_t x, int32_t y)
+{
+    const bool colour = !level.grey;
+    const Thresholds t = thresholdsAt(level, x, y);
+    const size_t c = level.index(x, y);
+    for (int n = 0; n < 8; ++n) {
+        const int32_t nx = x + kNeighbours[n].dx;
+        const int32_t ny = y + kNeighbours[n].dy;
+        if (!level.contains(nx, ny))
+            continue;
+        const size_t i = level.index(nx, ny);
+        if (level.yClass[c] == kNoEdge) {
+            const int32_t e = subWrap(t.y, absWrap(subWrap(level.yOut[c], level.yOut[i])));
+            if (e < asr(t.y, 3)) {
+                level.yClass[c] = kStrongCandidate;
+                level.yClass[i] = kStrongCandidate;
+            } else if (e < asr(t.y, 2)) {
+                level.yClass[c] = kWeakCandidate;
+                if (level.yClass[i] == kNoEdge)
+                    level.yClass[i] = kWeakCandidate;
+            }
+        }
+        // At level 0 colour looks only along the axes at distance 3.
+        if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
+            detectColour(level.crClass, c, i, t.cr,
+                absWrap(subWrap(level.crOut[c], level.crOut[i])));
+            detectColour(level.cbClass, c, i, t.cb,
+                absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
+        }
+    }
+}
+
+// The detection kernel decides each centre from the planes alone, since a
+// centre is never another centre's neighbour, and packs per map the class
+// it gives (0, 3 or 4; 3 bits) and the neighbour that crossed (3 bits), one
+// map a byte. The marks go in here, in the centres' order, because a colour
+// mark overwrites what an earlier centre left in that neighbour.
+template <typename Sample>
+void applyDecision(PyramidLevel<Sample>& level, int32_t x, int32_t y, uint32_t decision)
+{
+    std::vector<uint8_t>* const maps[3] = { &level.yClass, &level.crClass, &level.cbClass };
+    const size_t c = level.index(x, y);
+    for (int m = 0; m < 3; ++m, decision >>= 8) {
+        const uint8_t value = static_cast<uint8_t>(decision & 7);
+        if (value == kNoEdge)
+            continue;
+        const Offset o = kNeighbours[(decision >> 3) & 7];
+        uint8_t& neighbour = (*maps[m])[level.index(x + o.dx, y + o.dy)];
+        (*maps[m])[c] = value;
+        // A weak luminance mark never overwrites another mark.
+        if (m != 0 || value == kStrongCandidate || neighbour == kNoEdge)
+            neighbour = value;
+    }
+}
+
 template <typename Sample>
 void detect(PyramidLevel<Sample>& level)
 {
-    const bool colour = !level.grey;
+    const VectorKernels* kernels = vectorKernels();
+    int32_t (*detectRow)(const DetectRow<Sample>&) = kernels != nullptr && level.level < kMaxLevels
+        ? KernelsFor<Sample>::detect(*kernels)
+        : nullptr;
+    // Centres whose neighbours all lie inside, with one sample to spare on
+    // the right for the kernel's reads.
+    constexpr int32_t kReach = 3;
+    uint32_t* decisions = nullptr;
+    if (detectRow != nullptr) {
+        level.scratch.resize(static_cast<size_t>(level.width / 2 + 1));
+        decisions = reinterpret_cast<uint32_t*>(level.scratch.data());
+    }
+    const LevelParams& params = *level.params;
     for (int32_t y = 0; y < level.height; y += 2) {
-        for (int32_t x = ((y / 2) % 2 == 0) ? 0 : 1; x < level.width; x += 2) {
-            const Thresholds t = thresholdsAt(level, x, y);
-            const size_t c = level.index(x, y);
-            for (int n = 0; n < 8; ++n) {
-                const int32_t nx = x + kNeighbours[n].dx;
-                const int32_t ny = y + kNeighbours[n].dy;
-                if (!level.contains(nx, ny))
-                    continue;
-                const size_t i = level.index(nx, ny);
-                if (level.yClass[c] == kNoEdge) {
-                    const int32_t e = subWrap(t.y, absWrap(subWrap(level.yOut[c], level.yOut[i])));
-                    if (e < asr(t.y, 3)) {
-                        level.yClass[c] = kStrongCandidate;
-                        level.yClass[i] = kStrongCandidate;
-                    } else if (e < asr(t.y, 2)) {
-                        level.yClass[c] = kWeakCandidate;
-                        if (level.yClass[i] == kNoEdge)
-                            level.yClass[i] = kWeakCandidate;
-                    }
-                }
-                // At level 0 colour looks only along the axes at distance 3.
-                if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
-                    detectColour(level.crClass, c, i, t.cr,
-                        absWrap(subWrap(level.crOut[c], level.crOut[i])));
-                    detectColour(level.cbClass, c, i, t.cb,
-                        absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
-                }
+        int32_t x = ((y / 2) % 2 == 0) ? 0 : 1;
+        if (detectRow != nullptr && y >= kReach && y + kReach < level.height
+            && level.width > 2 * kReach + 1) {
+            for (; x < kReach; x += 2)
+                detectCentre(level, x, y);
+            const BrightnessRow<Sample> brightness = level.child != nullptr
+                ? BrightnessRow<Sample> { level.child->yIn.data() + level.child->index(0, y >> 1), true }
+                : BrightnessRow<Sample> { level.yOut.data() + level.index(0, y), false };
+            const DetectRow<Sample> row { { level.yOut.data(), level.crOut.data(), level.cbOut.data() },
+                brightness,
+                { params.scaledNoise[level.level][kY], params.scaledNoise[level.level][kCr],
+                    params.scaledNoise[level.level][kCb] },
+                level.width, y, x, level.width - kReach - 1, !level.grey, level.level > 0, decisions };
+            const int32_t stop = detectRow(row);
+            for (int32_t i = 0; x < stop; x += 2, ++i) {
+                if (decisions[i] != 0)
+                    applyDecision(level, x, y, decisions[i]);
             }
         }
+        for (; x < level.width; x += 2)
+            detectCentre(level, x, y);
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #if defined(__AVX512BW__)
 #define CALMORA_VECTOR_BYTES 64
@@ -38,6 +39,11 @@ using I16 = int16_t __attribute__((vector_size(kVectorBytes / 2)));
 using U16 = uint16_t __attribute__((vector_size(kVectorBytes / 2)));
 using U8 = uint8_t __attribute__((vector_size(kVectorBytes / 4)));
 using F64 = double __attribute__((vector_size(kVectorBytes * 2)));
+// Byte lanes, a whole register of them, for the passes over the byte maps.
+constexpr int kByteLanes = kVectorBytes;
+using I8 = int8_t __attribute__((vector_size(kVectorBytes)));
+// Twice the lanes of I16, for loading every other 16-bit sample.
+using I16Pair = int16_t __attribute__((vector_size(kVectorBytes)));
 
 } // namespace
 
@@ -123,13 +129,58 @@ template <typename Vector, typename T>
     return index;
 }
 
-[[gnu::always_inline]] inline bool anyLane(I32 mask)
+// Whether any lane of a vector is not zero.
+template <typename Vector>
+[[gnu::always_inline]] inline bool anyLane(Vector v)
 {
-    I32 folded = mask;
-    for (int i = 0; i < kLanes; ++i)
-        if (folded[i] != 0)
-            return true;
-    return false;
+    static_assert(sizeof(Vector) == kVectorBytes);
+    using Words = uint64_t __attribute__((vector_size(kVectorBytes)));
+    const Words words = loadAs<Words>(&v);
+    uint64_t folded = 0;
+    for (int i = 0; i < kVectorBytes / 8; ++i)
+        folded |= words[i];
+    return folded != 0;
+}
+
+template <int... lane>
+[[gnu::always_inline]] inline I16 evenHalves(I16Pair v, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(v, v, (2 * lane)...);
+}
+
+template <int... lane>
+[[gnu::always_inline]] inline I32 evenOfTwo(I32 a, I32 b, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(a, b, (2 * lane)...);
+}
+
+// Samples 0, 2, 4, ... of a plane row in 32-bit lanes; reads 2 * kLanes
+// samples from `from`.
+[[gnu::always_inline]] inline I32 loadEvenSamples(const int16_t* from)
+{
+    return __builtin_convertvector(
+        evenHalves(loadAs<I16Pair>(from), std::make_integer_sequence<int, kLanes> {}), I32);
+}
+
+[[gnu::always_inline]] inline I32 loadEvenSamples(const int32_t* from)
+{
+    return evenOfTwo(
+        loadAs<I32>(from), loadAs<I32>(from + kLanes), std::make_integer_sequence<int, kLanes> {});
+}
+
+// table[index] for indexes 0..15 in every lane.
+[[gnu::always_inline]] inline I32 lookUp16(const int32_t (&table)[16], I32 index)
+{
+#if defined(__GNUC__) && !defined(__clang__) && CALMORA_VECTOR_BYTES == 64
+    return __builtin_shuffle(loadAs<I32>(table), index);
+#elif defined(__GNUC__) && !defined(__clang__) && CALMORA_VECTOR_BYTES == 32
+    return __builtin_shuffle(loadAs<I32>(table), loadAs<I32>(table + 8), index);
+#else
+    I32 result {};
+    for (int i = 0; i < 16; ++i)
+        result = index == i ? splat(table[i]) : result;
+    return result;
+#endif
 }
 
 // divTrunc of fixed_point.h for divisors other than 0 and -1. A double holds

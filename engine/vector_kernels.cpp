@@ -180,15 +180,68 @@ int32_t averageRow(const int32_t* columnSums, Sample* out, int32_t first, int32_
     return addWrap(pulled, blend(subWrap(own, pulled), keep));
 }
 
-// noiseThreshold of pyramid.h for each lane's bin.
-[[gnu::always_inline]] inline I32 thresholdsOf(I32 bins, const int32_t* byBin)
-{
-    I32 thresholds;
-    for (int lane = 0; lane < kLanes; ++lane) {
-        const int32_t bin = bins[lane];
-        thresholds[lane] = bin >= 0 && bin < kNoiseBins ? byBin[bin] : 0;
+// Thresholds by bin of one channel, with the first sixteen bins (every
+// bin that a luminance of the 8-bit path falls in, and the usual ones of
+// the 16-bit path) in a table for lookUp16.
+struct BinTable {
+    const int32_t* byBin;
+    int32_t first16[16];
+
+    explicit BinTable(const int32_t* thresholds)
+        : byBin(thresholds)
+    {
+        for (int i = 0; i < 16; ++i)
+            first16[i] = thresholds[i];
     }
-    return thresholds;
+
+    // noiseThreshold of pyramid.h for each lane's bin.
+    [[gnu::always_inline]] I32 at(I32 bins) const
+    {
+        if (!anyLane(U32(bins) >= 16u))
+            return lookUp16(first16, bins);
+        I32 thresholds;
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const int32_t bin = bins[lane];
+            thresholds[lane] = bin >= 0 && bin < kNoiseBins ? byBin[bin] : 0;
+        }
+        return thresholds;
+    }
+};
+
+template <int... lane>
+[[gnu::always_inline]] inline I32 halfIndexLanes(I32 v, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(v, v, (lane >> 1)...);
+}
+
+template <int... lane>
+[[gnu::always_inline]] inline I32 halfIndexOddLanes(I32 v, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(v, v, ((lane + 1) >> 1)...);
+}
+
+// Brightness bins of samples x .. x + kLanes - 1 of a row (thresholdBin of
+// smooth_level.cpp): the child's samples at x >> 1, or the row's own.
+template <typename Sample>
+[[gnu::always_inline]] inline I32 binsAt(const BrightnessRow<Sample>& row, int32_t x)
+{
+    I32 brightness;
+    if (row.child) {
+        // Only the child samples under the lanes are read: the row may end
+        // right after them.
+        Sample part[kLanes] = {};
+        const Sample* from = row.samples + (x >> 1);
+        if ((x & 1) == 0) {
+            __builtin_memcpy(part, from, kLanes / 2 * sizeof(Sample));
+            brightness = halfIndexLanes(loadSamples(part), kLaneSequence);
+        } else {
+            __builtin_memcpy(part, from, (kLanes / 2 + 1) * sizeof(Sample));
+            brightness = halfIndexOddLanes(loadSamples(part), kLaneSequence);
+        }
+    } else {
+        brightness = loadSamples(row.samples + x);
+    }
+    return asr(brightness, PathTraits<Sample>::kBinShift);
 }
 
 template <typename Sample>
@@ -196,6 +249,7 @@ int32_t mergeRow(const MergeRow<Sample>& row)
 {
     const I32 keep[3] = { splat(kStrengthOne - row.strength[0]),
         splat(kStrengthOne - row.strength[1]), splat(kStrengthOne - row.strength[2]) };
+    const BinTable tables[2] = { BinTable(row.thresholds[0]), BinTable(row.thresholds[1]) };
     int32_t px = 0;
     for (; px + kLanes <= row.width; px += kLanes) {
         I32 filtered[3], noise[3], out[3], edgeClass[3];
@@ -219,7 +273,7 @@ int32_t mergeRow(const MergeRow<Sample>& row)
             // The bin is the parent's current luminance, before its blend.
             const I32 bins = asr(out[0], PathTraits<Sample>::kBinShift);
             for (int c = 1; c < 3; ++c)
-                pull[c] = limitPull(pull[c], thresholdsOf(bins, row.thresholds[c - 1]));
+                pull[c] = limitPull(pull[c], tables[c - 1].at(bins));
         }
         for (int c = 0; c < 3; ++c) {
             const I32 in = loadSamples(row.in[c] + px);
@@ -229,6 +283,310 @@ int32_t mergeRow(const MergeRow<Sample>& row)
     return px;
 }
 
+
+// ---------------------------------------------------------------------------
+// The vote of smooth luminance (smooth_level.cpp)
+
+// Counting every label over the whole window decides the vote as the scalar
+// count that stops at the majority does: a label that reaches the majority
+// is the only one with the most votes. The leader is then the label with
+// the most votes; when two or more share the most, the scalar vote (which
+// remembers which got there first) decides.
+int32_t voteRow(const VoteRow& row)
+{
+    constexpr int kLabels = 8;
+    const int32_t r = row.radius;
+    int32_t x = row.first;
+    for (; x + kByteLanes <= row.end; x += kByteLanes) {
+        const I8 edge = loadAs<I8>(row.yClass + x) != 0;
+        if (!anyLane(edge)) {
+            storeTo(row.ties + x, I8 {});
+            continue;
+        }
+        I8 counts[kLabels + 1] = {};
+        for (int32_t j = -r; j <= r; ++j) {
+            const uint8_t* window = row.direction + static_cast<size_t>(row.y + j) * row.width + x;
+            for (int32_t i = -r; i <= r; ++i) {
+                const I8 label = loadAs<I8>(window + i);
+                for (int k = 1; k <= kLabels; ++k)
+                    counts[k] -= label == static_cast<int8_t>(k); // a true comparison is -1
+            }
+        }
+        const I8 own = loadAs<I8>(row.direction + static_cast<size_t>(row.y) * row.width + x);
+        I8 most {};
+        for (int k = 1; k <= kLabels; ++k)
+            most = counts[k] > most ? counts[k] : most;
+        I8 ownCount {};
+        I8 leaders {};
+        I8 leader {};
+        for (int k = 1; k <= kLabels; ++k) {
+            ownCount = own == static_cast<int8_t>(k) ? counts[k] : ownCount;
+            const I8 leads = counts[k] == most;
+            leaders -= leads;
+            leader = leads ? static_cast<int8_t>(k) : leader;
+        }
+        const I8 change = edge & (most > 0) & (ownCount < most);
+        const I8 single = leaders == 1;
+        const I8 smoothed = loadAs<I8>(row.smoothed + x);
+        storeTo(row.smoothed + x, (change & single) ? leader : smoothed);
+        storeTo(row.ties + x, change & ~single);
+    }
+    return x;
+}
+
+// ---------------------------------------------------------------------------
+// The averaging walks of smooth luminance (smooth_level.cpp)
+
+struct Step {
+    int32_t dx, dy;
+};
+
+// kDirections of smooth_level.cpp at distance `sense` (negative: the other
+// way), the knight's moves halved as the walk halves them.
+[[gnu::always_inline]] inline Step walkStep(int k, int32_t sense)
+{
+    constexpr Step kDirections[8]
+        = { { 1, 1 }, { 1, -1 }, { 1, 0 }, { 0, 1 }, { 2, 1 }, { 2, -1 }, { 1, 2 }, { 1, -2 } };
+    Step step { kDirections[k].dx * sense, kDirections[k].dy * sense };
+    if (k >= 4) {
+        step.dx = asr(step.dx, 1);
+        step.dy = asr(step.dy, 1);
+    }
+    return step;
+}
+
+// The state of the walks of a vector of samples.
+struct Walks {
+    I32 centre;
+    I32 base, soft, hard;
+    I32 sum, weight;
+    I32 open; // the walk takes samples
+    I32 going; // the walk goes on to the next distance
+    I32 lastRejected;
+
+    // One sample looked at by the lanes in `looking`.
+    [[gnu::always_inline]] void look(I32 looking, I32 value)
+    {
+        const I32 w = subWrap(base, asr(absWrap(subWrap(value, centre)), 6));
+        const I32 rejected = ~open | (w < hard);
+        const I32 taken = looking & ~rejected;
+        open &= ~(taken & (w < soft));
+        const I32 counted = taken & (w > 0);
+        sum = addWrap(sum, counted & mulWrap(w, value));
+        weight = addWrap(weight, counted & w);
+        lastRejected = looking ? rejected : lastRejected;
+    }
+};
+
+// sum / weight as divTrunc gives it, for lanes whose weight is not 0.
+[[gnu::always_inline]] inline I32 quotient(I32 sum, I32 weight)
+{
+    const I32 awkward = (weight == 0) | (weight == -1);
+    const I32 q = divideLanes(sum, awkward ? splat(1) : weight);
+    return weight == -1 ? subWrap(I32 {}, sum) : q;
+}
+
+template <typename Sample>
+int32_t walkRow(const WalkRow<Sample>& row)
+{
+    const BinTable table(row.byBin);
+    const Sample* centreRow = row.plane + static_cast<size_t>(row.y) * row.width;
+    int32_t x = row.first;
+    for (; x + kLanes <= row.end; x += kLanes) {
+        I32 visited = splat(-1);
+        I32 direction {};
+        if (!row.allDirections) {
+            visited = loadBytes(row.classes + x) != 0;
+            if (!anyLane(visited))
+                continue;
+            direction = loadBytes(row.directions + x) - 1; // -1: none
+        }
+        Walks walks;
+        walks.centre = loadSamples(centreRow + x);
+        walks.base = asr(table.at(binsAt(row.brightness, x)), 6);
+        walks.soft = asr(walks.base, row.softShift);
+        walks.hard = asr(walks.soft, 1);
+        walks.sum = mulWrap(walks.centre, walks.base);
+        walks.weight = walks.base;
+        walks.open = splat(-1);
+        // A sample without a direction looks at nothing.
+        walks.going = visited & (row.allDirections ? splat(-1) : direction >= 0);
+        // The directions some lane of this vector walks.
+        unsigned present = row.allDirections ? 0x0Fu : 0u;
+        if (!row.allDirections) {
+            for (int k = 0; k < 8; ++k)
+                present |= anyLane(walks.going & (direction == k)) ? 1u << k : 0u;
+        }
+        for (int32_t s = 1; s <= row.maxDistance && anyLane(walks.going); ++s) {
+            walks.lastRejected = I32 {};
+            for (int32_t sense = -s; sense <= s; sense += 2 * s) {
+                if (row.allDirections) {
+                    for (int k = 0; k < 4; ++k) {
+                        const Step step = walkStep(k, sense);
+                        walks.look(walks.going,
+                            loadSamples(centreRow + static_cast<ptrdiff_t>(step.dy) * row.width
+                                + x + step.dx));
+                    }
+                } else {
+                    I32 value {};
+                    for (int k = 0; k < 8; ++k) {
+                        if ((present & (1u << k)) == 0)
+                            continue;
+                        const Step step = walkStep(k, sense);
+                        const I32 at = loadSamples(
+                            centreRow + static_cast<ptrdiff_t>(step.dy) * row.width + x + step.dx);
+                        value = direction == k ? at : value;
+                    }
+                    walks.look(walks.going, value);
+                }
+            }
+            walks.going &= ~walks.lastRejected;
+        }
+        const I32 write = visited & (walks.weight != 0);
+        if (!anyLane(write))
+            continue;
+        I32 v = quotient(walks.sum, walks.weight);
+        if (row.coarsest)
+            v = addWrap(walks.centre, blend(subWrap(v, walks.centre), splat(row.strength)));
+        storeSamples(row.out + x, write ? v : loadSamples(row.out + x));
+    }
+    return x;
+}
+
+// ---------------------------------------------------------------------------
+// Smooth colour (smooth_level.cpp)
+
+// The walk of one colour channel; a channel that does not take part never
+// opens.
+struct ColourWalk {
+    I32 centre, threshold, closing;
+    I32 sum, count;
+    I32 open;
+
+    [[gnu::always_inline]] void take(I32 value)
+    {
+        const I32 w = subWrap(threshold, asr(absWrap(subWrap(value, centre)), 6));
+        const I32 used = open & (w >= 1);
+        open &= ~(w < closing) & (w >= 1);
+        sum = addWrap(sum, used & value);
+        count -= used;
+    }
+};
+
+template <typename Sample>
+int32_t colourRow(const ColourRow<Sample>& row)
+{
+    const BinTable tables[2] = { BinTable(row.byBin[0]), BinTable(row.byBin[1]) };
+    int32_t x = row.first;
+    for (; x + kLanes <= row.end; x += kLanes) {
+        I32 takesPart[2] = { splat(-1), splat(-1) };
+        if (row.hasChild) {
+            takesPart[0] = loadBytes(row.classes[0] + x) != 0;
+            takesPart[1] = loadBytes(row.classes[1] + x) != 0;
+            if (!anyLane(takesPart[0] | takesPart[1]))
+                continue;
+        }
+        const I32 bins = binsAt(row.brightness, x);
+        ColourWalk walks[2];
+        const Sample* centreRows[2];
+        for (int c = 0; c < 2; ++c) {
+            centreRows[c] = row.planes[c] + static_cast<size_t>(row.y) * row.width;
+            ColourWalk& walk = walks[c];
+            walk.centre = loadSamples(centreRows[c] + x);
+            walk.threshold = tables[c].at(bins);
+            walk.closing = asr(walk.threshold, 3);
+            walk.sum = walk.centre;
+            walk.count = splat(1);
+            walk.open = takesPart[c];
+        }
+        for (int32_t s = 1; s <= row.maxDistance; ++s) {
+            for (int32_t sense = -s; sense <= s; sense += 2 * s) {
+                for (int k = 0; k < 4; ++k) {
+                    const Step step = walkStep(k, sense);
+                    const ptrdiff_t offset = static_cast<ptrdiff_t>(step.dy) * row.width + step.dx;
+                    for (int c = 0; c < 2; ++c)
+                        walks[c].take(loadSamples(centreRows[c] + offset + x));
+                }
+            }
+        }
+        for (int c = 0; c < 2; ++c) {
+            const ColourWalk& walk = walks[c];
+            const I32 write = walk.count > 1;
+            if (!anyLane(write))
+                continue;
+            I32 v = divideLanes(walk.sum, write ? walk.count : splat(1));
+            if (row.coarsest)
+                v = addWrap(walk.centre, blend(subWrap(v, walk.centre), splat(row.strength[c])));
+            storeSamples(row.out[c] + x, write ? v : loadSamples(row.out[c] + x));
+        }
+    }
+    return x;
+}
+
+// ---------------------------------------------------------------------------
+// Edge detection (classify_edges.cpp)
+
+// The first neighbour whose difference crosses a threshold decides a
+// centre's class: 3 when strong, else 4. Tracks that decision per lane.
+struct Detection {
+    I32 decided {};
+    I32 edgeClass {};
+    I32 neighbour {};
+
+    [[gnu::always_inline]] void test(I32 threshold, I32 difference, int strongShift,
+        int weakShift, int32_t n)
+    {
+        const I32 e = subWrap(threshold, difference);
+        const I32 strong = e < asr(threshold, strongShift);
+        const I32 weak = e < asr(threshold, weakShift);
+        const I32 now = (strong | weak) & ~decided;
+        edgeClass = now ? (strong ? splat(3) : splat(4)) : edgeClass;
+        neighbour = now ? splat(n) : neighbour;
+        decided |= now;
+    }
+};
+
+template <typename Sample>
+int32_t detectRow(const DetectRow<Sample>& row)
+{
+    constexpr Step kNeighbours[8]
+        = { { -2, -2 }, { 2, 2 }, { -2, 2 }, { 2, -2 }, { 0, 3 }, { 0, -3 }, { 3, 0 }, { -3, 0 } };
+    const BinTable tables[3]
+        = { BinTable(row.byBin[0]), BinTable(row.byBin[1]), BinTable(row.byBin[2]) };
+    const int channels = row.colour ? 3 : 1;
+    int32_t x = row.first;
+    uint32_t* decisions = row.decisions;
+    for (; x + 2 * (kLanes - 1) < row.end; x += 2 * kLanes, decisions += kLanes) {
+        I32 bins;
+        if (row.brightness.child)
+            bins = asr(loadSamples(row.brightness.samples + (x >> 1)), PathTraits<Sample>::kBinShift);
+        else
+            bins = asr(loadEvenSamples(row.brightness.samples + x), PathTraits<Sample>::kBinShift);
+        I32 thresholds[3];
+        I32 centre[3];
+        for (int c = 0; c < channels; ++c) {
+            thresholds[c] = tables[c].at(bins);
+            centre[c] = loadEvenSamples(row.planes[c] + static_cast<size_t>(row.y) * row.width + x);
+        }
+        Detection found[3];
+        for (int32_t n = 0; n < 8; ++n) {
+            const ptrdiff_t offset
+                = static_cast<ptrdiff_t>(row.y + kNeighbours[n].dy) * row.width + x + kNeighbours[n].dx;
+            found[0].test(thresholds[0], absWrap(subWrap(centre[0], loadEvenSamples(row.planes[0] + offset))),
+                3, 2, n);
+            if (channels == 3 && (row.colourDiagonals || n >= 4)) {
+                for (int c = 1; c < 3; ++c)
+                    found[c].test(thresholds[c],
+                        absWrap(subWrap(centre[c], loadEvenSamples(row.planes[c] + offset))), 10, 8, n);
+            }
+        }
+        I32 word {};
+        for (int c = 0; c < channels; ++c)
+            word |= (found[c].edgeClass | (found[c].neighbour << 3)) << (8 * c);
+        storeTo(decisions, word);
+    }
+    return x;
+}
 } // namespace
 
 extern const VectorKernels CALMORA_KERNEL_TABLE;
@@ -240,6 +598,13 @@ const VectorKernels CALMORA_KERNEL_TABLE = {
     averageRow<int32_t>,
     mergeRow<int16_t>,
     mergeRow<int32_t>,
+    voteRow,
+    walkRow<int16_t>,
+    walkRow<int32_t>,
+    colourRow<int16_t>,
+    colourRow<int32_t>,
+    detectRow<int16_t>,
+    detectRow<int32_t>,
 };
 
 } // namespace calmora

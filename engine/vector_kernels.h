@@ -32,6 +32,90 @@ struct MergeRow {
     int32_t width;
 };
 
+// Thresholds and brightness shared by the kernels that look noise
+// thresholds up per sample: `brightness` is the row whose samples choose the
+// bin (the child's input row y >> 1, read at x >> 1, when `childBrightness`;
+// else the level's own row y), and `byBin` a level's thresholds of one
+// channel by bin (kNoiseBins entries).
+template <typename Sample>
+struct BrightnessRow {
+    const Sample* samples;
+    bool child;
+};
+
+// One row of the vote of smooth luminance: positions [first, end) of row y,
+// whose windows of `radius` lie inside the map. Writes the smoothed label
+// where the vote has a single leader and sets `ties` (one byte a sample of
+// the row) where labels tie for the lead and the scalar vote must decide.
+struct VoteRow {
+    const uint8_t* direction; // the whole map
+    const uint8_t* yClass; // row y
+    uint8_t* smoothed; // row y
+    uint8_t* ties;
+    int32_t width;
+    int32_t y;
+    int32_t radius;
+    int32_t first;
+    int32_t end;
+};
+
+// One row of the averaging walks of smooth luminance, positions [first,
+// end) of row y; every walk from them stays inside the plane.
+template <typename Sample>
+struct WalkRow {
+    const Sample* plane; // yIn, the whole plane
+    Sample* out; // yOut, row y
+    const uint8_t* classes; // yClass, row y
+    const uint8_t* directions; // smoothedDirection, row y
+    BrightnessRow<Sample> brightness;
+    const int32_t* byBin;
+    int32_t width;
+    int32_t y;
+    int32_t first;
+    int32_t end;
+    int32_t maxDistance;
+    bool allDirections;
+    int32_t softShift;
+    bool coarsest;
+    int32_t strength;
+};
+
+// One row of smooth colour, positions [first, end) of row y; every walk
+// stays inside the planes.
+template <typename Sample>
+struct ColourRow {
+    const Sample* planes[2]; // crIn, cbIn, whole planes
+    Sample* out[2]; // crOut, cbOut, row y
+    const uint8_t* classes[2]; // crClass, cbClass, row y
+    BrightnessRow<Sample> brightness;
+    const int32_t* byBin[2];
+    int32_t width;
+    int32_t y;
+    int32_t first;
+    int32_t end;
+    int32_t maxDistance;
+    bool hasChild;
+    bool coarsest;
+    int32_t strength[2];
+};
+
+// One row of edge detection: the centres first, first + 2, ... of row y
+// whose eight neighbours lie inside the planes. For each centre one
+// decision word (see classify_edges.cpp) goes to `decisions`.
+template <typename Sample>
+struct DetectRow {
+    const Sample* planes[3]; // yOut, crOut, cbOut, whole planes
+    BrightnessRow<Sample> brightness;
+    const int32_t* byBin[3];
+    int32_t width;
+    int32_t y;
+    int32_t first;
+    int32_t end; // no centre at or beyond
+    bool colour;
+    bool colourDiagonals;
+    uint32_t* decisions;
+};
+
 struct VectorKernels {
     KernelSet set;
 
@@ -52,6 +136,36 @@ struct VectorKernels {
     // Merge child, one parent row from its start; return the samples merged.
     int32_t (*mergeRow8)(const MergeRow<int16_t>& row);
     int32_t (*mergeRow16)(const MergeRow<int32_t>& row);
+
+    // The row kernels above return the position where they stopped; the
+    // detection returns the first centre it left.
+    int32_t (*voteRow)(const VoteRow& row);
+    int32_t (*walkRow8)(const WalkRow<int16_t>& row);
+    int32_t (*walkRow16)(const WalkRow<int32_t>& row);
+    int32_t (*colourRow8)(const ColourRow<int16_t>& row);
+    int32_t (*colourRow16)(const ColourRow<int32_t>& row);
+    int32_t (*detectRow8)(const DetectRow<int16_t>& row);
+    int32_t (*detectRow16)(const DetectRow<int32_t>& row);
+};
+
+// A kernel of the table by sample type.
+template <typename Sample>
+struct KernelsFor;
+
+template <>
+struct KernelsFor<int16_t> {
+    static auto merge(const VectorKernels& k) { return k.mergeRow8; }
+    static auto walk(const VectorKernels& k) { return k.walkRow8; }
+    static auto colour(const VectorKernels& k) { return k.colourRow8; }
+    static auto detect(const VectorKernels& k) { return k.detectRow8; }
+};
+
+template <>
+struct KernelsFor<int32_t> {
+    static auto merge(const VectorKernels& k) { return k.mergeRow16; }
+    static auto walk(const VectorKernels& k) { return k.walkRow16; }
+    static auto colour(const VectorKernels& k) { return k.colourRow16; }
+    static auto detect(const VectorKernels& k) { return k.detectRow16; }
 };
 
 // The active set's kernels; null while the scalar loops are active.
