@@ -156,22 +156,6 @@ void detect(PyramidLevel<Sample>& level)
     }
 }
 
-// The first x in [x, end) whose byte in `row` is not zero, or `end`. Most of
-// a map is zero, so the passes below skip it eight bytes at a time.
-int32_t nextMarked(const uint8_t* row, int32_t x, int32_t end)
-{
-    while (x + 8 <= end) {
-        uint64_t word;
-        std::memcpy(&word, row + x, sizeof word);
-        if (word != 0)
-            break;
-        x += 8;
-    }
-    while (x < end && row[x] == 0)
-        ++x;
-    return x;
-}
-
 // Counts the samples of a window marked weaker than a strong edge (a weak
 // edge, a ring or a candidate), stopping at `limit`.
 template <typename Sample>

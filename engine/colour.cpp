@@ -122,10 +122,22 @@ void convertInput(PyramidLevel<Sample>& top, bool withOutput)
     if (withOutput) {
         for (std::vector<Sample>* plane : { &top.yOut, &top.crOut, &top.cbOut })
             plane->resize(count);
-        convertLayout<Sample, true>(top);
-    } else {
-        convertLayout<Sample, false>(top);
     }
+    if (const VectorKernels* kernels = vectorKernels()) {
+        Sample* const planes[6] = { top.yIn.data(), top.crIn.data(), top.cbIn.data(),
+            withOutput ? top.yOut.data() : nullptr, top.crOut.data(), top.cbOut.data() };
+        size_t done;
+        if constexpr (std::is_same_v<Sample, int16_t>)
+            done = kernels->inputPixels8(top.pixels, top.bytesPerPixel, count, planes);
+        else
+            done = kernels->inputPixels16(top.pixels, top.bytesPerPixel, count, planes);
+        if (done == count)
+            return;
+    }
+    if (withOutput)
+        convertLayout<Sample, true>(top);
+    else
+        convertLayout<Sample, false>(top);
 }
 
 template <typename Sample>

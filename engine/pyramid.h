@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace calmora {
@@ -93,6 +94,42 @@ inline int32_t noiseThreshold(const LevelParams& params, int level, int channel,
     if (bin < 0 || bin >= kNoiseBins || level < 0 || level >= kMaxLevels)
         return 0;
     return params.scaledNoise[level][channel][bin];
+}
+
+// The first x in [x, end) whose byte in `row` is not zero, or `end` (or
+// beyond). Most of a class map is zero, so the passes over the maps skip it
+// eight bytes at a time.
+inline int32_t nextMarked(const uint8_t* row, int32_t x, int32_t end)
+{
+    while (x + 8 <= end) {
+        uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if (word != 0)
+            break;
+        x += 8;
+    }
+    while (x < end && row[x] == 0)
+        ++x;
+    return x;
+}
+
+// The same for every second byte: the first of x, x + 2, x + 4, ... below
+// `end` whose byte is not zero, or the first at or beyond `end`.
+inline int32_t nextMarkedEveryOther(const uint8_t* row, int32_t x, int32_t end)
+{
+    static constexpr uint8_t kEveryOther[8] = { 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0 };
+    uint64_t mask;
+    std::memcpy(&mask, kEveryOther, sizeof mask);
+    while (x + 8 <= end) {
+        uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if ((word & mask) != 0)
+            break;
+        x += 8;
+    }
+    while (x < end && row[x] == 0)
+        x += 2;
+    return x;
 }
 
 template <typename Sample>

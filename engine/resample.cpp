@@ -112,10 +112,18 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
 // A child row interpolated to the parent's width: parent columns that fall
 // between two child samples take the floor of their mean.
 template <typename Sample>
-void widenRow(const Sample* row, int32_t childWidth, int32_t parentWidth, int32_t* out)
+void widenRow(const Sample* row, int32_t childWidth, int32_t parentWidth, int32_t* out,
+    const VectorKernels* kernels)
 {
     const int32_t pairs = std::min(childWidth - 1, parentWidth / 2);
-    for (int32_t cx = 0; cx < pairs; ++cx) {
+    int32_t cx = 0;
+    if (kernels != nullptr) {
+        if constexpr (std::is_same_v<Sample, int16_t>)
+            cx = kernels->widenRow8(row, pairs, out);
+        else
+            cx = kernels->widenRow16(row, pairs, out);
+    }
+    for (; cx < pairs; ++cx) {
         out[2 * cx] = row[cx];
         out[2 * cx + 1] = halfSum(row[cx], row[cx + 1]);
     }
@@ -176,7 +184,7 @@ private:
                 &m_child.cbOut, &m_child.yIn, &m_child.crIn, &m_child.cbIn };
             for (int p = 0; p < kPlanes; ++p)
                 widenRow(planes[p]->data() + static_cast<size_t>(cy) * m_child.width, m_child.width,
-                    m_width, rows + static_cast<size_t>(p) * m_width);
+                    m_width, rows + static_cast<size_t>(p) * m_width, m_kernels);
             m_slotRow[slot] = cy;
         }
         return rows;
@@ -184,6 +192,7 @@ private:
 
     const PyramidLevel<Sample>& m_child;
     int32_t m_width;
+    const VectorKernels* m_kernels = vectorKernels();
     int32_t* m_widened; // two child rows, six planes each
     int32_t* m_blended;
     int32_t m_slotRow[2] = { -1, -1 };

@@ -61,8 +61,11 @@ void labelDirection(PyramidLevel<Sample>& level, size_t i, uint8_t label)
     level.smoothedDirection[i] = label;
 }
 
-template <typename Sample>
-void searchDirection(PyramidLevel<Sample>& level, int32_t x, int32_t y, int candidates)
+// The direction whose samples differ least from the sample at (x, y).
+// `inside`: every sample the search looks at (at most 2 away on each axis)
+// lies inside the plane, so none needs a check.
+template <bool inside, typename Sample>
+int chooseDirection(const PyramidLevel<Sample>& level, int32_t x, int32_t y, int candidates)
 {
     const size_t centre = level.index(x, y);
     // Step-one samples of the axes (k = 2, 3) also count for the two knight's
@@ -81,7 +84,7 @@ void searchDirection(PyramidLevel<Sample>& level, int32_t x, int32_t y, int cand
                 const int32_t reach = k < kAxisDirections ? step : 1;
                 const int32_t nx = x + sense * reach * o.dx;
                 const int32_t ny = y + sense * reach * o.dy;
-                if (!level.contains(nx, ny))
+                if (!inside && !level.contains(nx, ny))
                     continue;
                 const int32_t q = directionCost(level, centre, nx, ny);
                 if (step == 1 && k == 2) {
@@ -101,9 +104,15 @@ void searchDirection(PyramidLevel<Sample>& level, int32_t x, int32_t y, int cand
             chosen = k;
         }
     }
+    return chosen;
+}
 
+// Labels the sample with direction `chosen` and spreads the label along it.
+template <typename Sample>
+void labelAlong(PyramidLevel<Sample>& level, int32_t x, int32_t y, int chosen)
+{
     const uint8_t label = static_cast<uint8_t>(chosen + 1);
-    labelDirection(level, centre, label);
+    labelDirection(level, level.index(x, y), label);
     // Spreading the result along the direction spares about three quarters of
     // the edge samples a search of their own.
     const Offset o = kDirections[chosen];
@@ -119,18 +128,48 @@ void searchDirection(PyramidLevel<Sample>& level, int32_t x, int32_t y, int cand
 }
 
 // Even rows first, then odd rows; within a row even columns, then odd ones.
+// A search reads only the luminance, so the search kernel may choose every
+// inside sample's direction beforehand; which samples are searched still
+// follows from the labels the visits spread, in this order.
 template <typename Sample>
 void searchDirections(PyramidLevel<Sample>& level)
 {
     const int candidates = level.levelClass == 2 ? kAxisDirections : 8;
+    const VectorKernels* kernels = vectorKernels();
+    int32_t (*searchRow)(const SearchRow<Sample>&)
+        = kernels != nullptr ? KernelsFor<Sample>::search(*kernels) : nullptr;
+    // Samples 2 or more from the border see all their search samples.
+    constexpr int32_t kReach = 2;
+    const uint8_t* chosen = nullptr;
+    int32_t chosenEnd = 0;
+    if (searchRow != nullptr && level.width > 2 * kReach && level.height > 2 * kReach) {
+        level.scratch.resize(level.sampleCount() / 4 + 1);
+        uint8_t* rows = reinterpret_cast<uint8_t*>(level.scratch.data());
+        for (int32_t y = kReach; y < level.height - kReach; ++y) {
+            const size_t row = level.index(0, y);
+            chosenEnd = searchRow({ level.yOut.data(), level.yClass.data() + row,
+                level.direction.data() + row, rows + row, level.width, y, kReach,
+                level.width - kReach, candidates });
+        }
+        chosen = rows;
+    }
     for (int32_t rowParity = 0; rowParity < 2; ++rowParity) {
         for (int32_t y = rowParity; y < level.height; y += 2) {
+            const uint8_t* classes = level.yClass.data() + level.index(0, y);
+            const bool insideRow = y >= kReach && y + kReach < level.height;
             for (int32_t columnParity = 0; columnParity < 2; ++columnParity) {
-                for (int32_t x = columnParity; x < level.width; x += 2) {
-                    const size_t i = level.index(x, y);
+                for (int32_t x = nextMarkedEveryOther(classes, columnParity, level.width);
+                     x < level.width; x = nextMarkedEveryOther(classes, x + 2, level.width)) {
                     // Samples labelled by a neighbour or by level 1 are not searched again.
-                    if (level.yClass[i] != kNoEdge && level.direction[i] == 0)
-                        searchDirection(level, x, y, candidates);
+                    if (level.direction[level.index(x, y)] != 0)
+                        continue;
+                    const bool inside = insideRow && x >= kReach && x + kReach < level.width;
+                    if (chosen != nullptr && inside && x < chosenEnd)
+                        labelAlong(level, x, y, chosen[level.index(x, y)]);
+                    else if (inside)
+                        labelAlong(level, x, y, chooseDirection<true>(level, x, y, candidates));
+                    else
+                        labelAlong(level, x, y, chooseDirection<false>(level, x, y, candidates));
                 }
             }
         }
@@ -174,27 +213,16 @@ void voteDirections(PyramidLevel<Sample>& level)
     const int32_t r = level.level == 0 ? 1 : 2;
     const int32_t end = level.width - r;
     const VectorKernels* kernels = vectorKernels();
-    uint8_t* ties = nullptr;
-    if (kernels != nullptr) {
-        level.scratch.resize(static_cast<size_t>(level.width / 4 + 1));
-        ties = reinterpret_cast<uint8_t*>(level.scratch.data());
-    }
     for (int32_t y = r; y < level.height - r; ++y) {
         const uint8_t* classes = level.yClass.data() + level.index(0, y);
         int32_t x = r;
         if (kernels != nullptr && end > r) {
             const VoteRow row { level.direction.data(), classes,
-                level.smoothedDirection.data() + level.index(0, y), ties, level.width, y, r, r, end };
+                level.smoothedDirection.data() + level.index(0, y), level.width, y, r, r, end };
             x = kernels->voteRow(row);
-            for (int32_t t = r; t < x; ++t) {
-                if (ties[t] != 0)
-                    voteAt(level, t, y, r);
-            }
         }
-        for (; x < end; ++x) {
-            if (classes[x] != kNoEdge)
-                voteAt(level, x, y, r);
-        }
+        for (x = nextMarked(classes, x, end); x < end; x = nextMarked(classes, x + 1, end))
+            voteAt(level, x, y, r);
     }
 }
 
@@ -333,10 +361,12 @@ void handOverDirections(PyramidLevel<Sample>& level)
 {
     PyramidLevel<Sample>& parent = *level.parent;
     for (int32_t py = 0; py < parent.height; ++py) {
-        for (int32_t px = 0; px < parent.width; ++px) {
+        const uint8_t* classes = parent.yClass.data() + parent.index(0, py);
+        for (int32_t px = nextMarked(classes, 0, parent.width); px < parent.width;
+             px = nextMarked(classes, px + 1, parent.width)) {
             const size_t p = parent.index(px, py);
             const size_t c = level.index(px >> 1, py >> 1);
-            if (parent.yClass[p] == kNoEdge || level.yClass[c] == kNoEdge)
+            if (level.yClass[c] == kNoEdge)
                 continue;
             parent.direction[p] = level.direction[c];
             parent.smoothedDirection[p] = level.smoothedDirection[c];
@@ -478,7 +508,9 @@ void sharpen(PyramidLevel<Sample>& level)
         b = kStrengthOne - 1;
     // In place: later samples see earlier results.
     for (int32_t y = 2; y < level.height - 2; ++y) {
-        for (int32_t x = 2; x < level.width - 2; ++x) {
+        const uint8_t* classes = level.yClass.data() + level.index(0, y);
+        for (int32_t x = nextMarked(classes, 2, level.width - 2); x < level.width - 2;
+             x = nextMarked(classes, x + 1, level.width - 2)) {
             const int32_t edgeClass = level.yClass[level.index(x, y)] & 7;
             if (edgeClass != kStrongEdge && edgeClass != kWeakEdge)
                 continue;

@@ -36,6 +36,35 @@ template <int... lane>
 
 constexpr auto kLaneSequence = std::make_integer_sequence<int, kLanes> {};
 
+struct Step {
+    int32_t dx, dy;
+};
+
+// The directions of smooth_level.cpp: diagonals and axes, then the knight's
+// moves between them.
+constexpr Step kDirections[8]
+    = { { 1, 1 }, { 1, -1 }, { 1, 0 }, { 0, 1 }, { 2, 1 }, { 2, -1 }, { 1, 2 }, { 1, -2 } };
+
+// Runs `body` on the vectors of `width` positions from `first` on, the last
+// one moved back to end at `end` (redoing part of the one before) when the
+// range is no whole number of vectors. Only for kernels whose results do not
+// depend on what they write, so that redoing a position changes nothing.
+// Returns where the positions handled end: `end`, or `first` for a range
+// shorter than a vector.
+template <typename Body>
+[[gnu::always_inline]] inline int32_t coverRange(
+    int32_t first, int32_t end, int32_t width, Body body)
+{
+    if (end - first < width)
+        return first;
+    int32_t x = first;
+    for (; x + width <= end; x += width)
+        body(x);
+    if (x < end)
+        body(end - width);
+    return end;
+}
+
 // ---------------------------------------------------------------------------
 // Output conversion (colour.cpp)
 
@@ -76,37 +105,113 @@ struct Rgb {
         addWrap(luma, mulWrap(splat(2017), cb)) };
 }
 
+// Planes of a tile hold far fewer than 2^31 samples (a tile is at most 696
+// pixels a side), so positions fit the 32-bit ranges of coverRange.
 size_t outputBgrx8(
     const int16_t* y, const int16_t* cr, const int16_t* cb, uint8_t* pixels, size_t count)
 {
-    size_t i = 0;
-    for (; i + kLanes <= count; i += kLanes) {
+    return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const Rgb x = reconstruct(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         const U32 bgr = U32(toPixel8Lanes(x.b)) | (U32(toPixel8Lanes(x.g)) << 8)
             | (U32(toPixel8Lanes(x.r)) << 16);
         // The fourth byte is neither read nor written by the conversion.
-        const U32 kept = loadAs<U32>(pixels + 4 * i) & 0xFF000000u;
-        storeTo(pixels + 4 * i, kept | bgr);
-    }
-    return i;
+        const U32 kept = loadAs<U32>(pixels + 4 * static_cast<size_t>(i)) & 0xFF000000u;
+        storeTo(pixels + 4 * static_cast<size_t>(i), kept | bgr);
+    }));
 }
 
 size_t outputBgr16(
     const int32_t* y, const int32_t* cr, const int32_t* cb, uint8_t* pixels, size_t count)
 {
-    size_t i = 0;
-    for (; i + kLanes <= count; i += kLanes) {
+    return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const Rgb x = reconstruct(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         const I32 bgr[3] = { toPixel16Lanes(x.b), toPixel16Lanes(x.g), toPixel16Lanes(x.r) };
-        uint8_t* pixel = pixels + 6 * i;
+        uint8_t* pixel = pixels + 6 * static_cast<size_t>(i);
         for (int lane = 0; lane < kLanes; ++lane, pixel += 6) {
             for (int c = 0; c < 3; ++c) {
                 pixel[2 * c] = static_cast<uint8_t>(bgr[c][lane] & 0xFF);
                 pixel[2 * c + 1] = static_cast<uint8_t>(bgr[c][lane] >> 8);
             }
         }
+    }));
+}
+
+// ---------------------------------------------------------------------------
+// Input conversion (colour.cpp)
+
+// The conversion of colour.cpp as plain loops, one per layout, which the
+// compiler vectorises for the set this file is built for.
+template <typename Sample, int bytesPerPixel, bool withOutput>
+size_t inputLayout(const uint8_t* pixels, size_t count, Sample* const planes[6])
+{
+    constexpr int shift = PathTraits<Sample>::kInputShift;
+    constexpr bool grey = bytesPerPixel == 1 || bytesPerPixel == 2;
+    constexpr bool wide = sizeof(Sample) == 4;
+    Sample* __restrict y = planes[0];
+    Sample* __restrict cr = planes[1];
+    Sample* __restrict cb = planes[2];
+    Sample* __restrict yOut = planes[3];
+    Sample* __restrict crOut = planes[4];
+    Sample* __restrict cbOut = planes[5];
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* pixel = pixels + i * bytesPerPixel;
+        auto sample = [&](int c) {
+            if constexpr (wide)
+                return static_cast<int32_t>(pixel[2 * c] | (pixel[2 * c + 1] << 8));
+            else
+                return static_cast<int32_t>(pixel[c]);
+        };
+        const int32_t b = sample(0);
+        const int32_t g = grey ? b : sample(1);
+        const int32_t r = grey ? b : sample(2);
+        const Sample luma = static_cast<Sample>(asr(1645 * r + 3226 * g + 627 * b, shift));
+        const Sample red = static_cast<Sample>(asr(2810 * r - 2355 * g - 454 * b, shift));
+        const Sample blue = static_cast<Sample>(asr(2810 * b - 1862 * g - 947 * r, shift));
+        y[i] = luma;
+        cr[i] = red;
+        cb[i] = blue;
+        if constexpr (withOutput) {
+            yOut[i] = luma;
+            crOut[i] = red;
+            cbOut[i] = blue;
+        }
     }
-    return i;
+    return count;
+}
+
+template <typename Sample, bool withOutput>
+size_t inputPixelsOf(
+    const uint8_t* pixels, int32_t bytesPerPixel, size_t count, Sample* const planes[6])
+{
+    if constexpr (sizeof(Sample) == 2) {
+        switch (bytesPerPixel) {
+        case 4:
+            return inputLayout<Sample, 4, withOutput>(pixels, count, planes);
+        case 3:
+            return inputLayout<Sample, 3, withOutput>(pixels, count, planes);
+        case 1:
+            return inputLayout<Sample, 1, withOutput>(pixels, count, planes);
+        default:
+            return 0;
+        }
+    } else {
+        switch (bytesPerPixel) {
+        case 6:
+            return inputLayout<Sample, 6, withOutput>(pixels, count, planes);
+        case 2:
+            return inputLayout<Sample, 2, withOutput>(pixels, count, planes);
+        default:
+            return 0;
+        }
+    }
+}
+
+template <typename Sample>
+size_t inputPixels(
+    const uint8_t* pixels, int32_t bytesPerPixel, size_t count, Sample* const planes[6])
+{
+    return planes[3] != nullptr ? inputPixelsOf<Sample, true>(pixels, bytesPerPixel, count, planes)
+                                : inputPixelsOf<Sample, false>(pixels, bytesPerPixel, count, planes);
 }
 
 // ---------------------------------------------------------------------------
@@ -131,8 +236,7 @@ size_t outputBgr16(
 template <typename Sample>
 int32_t averageRow(const int32_t* columnSums, Sample* out, int32_t first, int32_t end)
 {
-    int32_t cx = first;
-    for (; cx + kLanes <= end; cx += kLanes) {
+    return coverRange(first, end, kLanes, [&](int32_t cx) {
         const int32_t* sums = columnSums + 2 * cx - 1;
         const I32 a = loadAs<I32>(sums);
         const I32 b = loadAs<I32>(sums + kLanes);
@@ -142,12 +246,34 @@ int32_t averageRow(const int32_t* columnSums, Sample* out, int32_t first, int32_
         const I32 centre = oddLanes(a, b, kLaneSequence);
         const I32 right = oddLanes(c, d, kLaneSequence);
         storeSamples(out + cx, meanOfNine(addWrap(addWrap(left, centre), right), Sample {}));
-    }
-    return cx;
+    });
 }
 
 // ---------------------------------------------------------------------------
 // Merge child (resample.cpp)
+
+template <int... lane>
+[[gnu::always_inline]] inline I32 interleaveLow(I32 a, I32 b, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(a, b, ((lane & 1) * kLanes + (lane >> 1))...);
+}
+
+template <int... lane>
+[[gnu::always_inline]] inline I32 interleaveHigh(I32 a, I32 b, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(a, b, ((lane & 1) * kLanes + kLanes / 2 + (lane >> 1))...);
+}
+
+template <typename Sample>
+int32_t widenRow(const Sample* row, int32_t pairs, int32_t* out)
+{
+    return coverRange(0, pairs, kLanes, [&](int32_t cx) {
+        const I32 here = loadSamples(row + cx);
+        const I32 between = lanes::halfSum(here, loadSamples(row + cx + 1));
+        storeTo(out + 2 * cx, interleaveLow(here, between, kLaneSequence));
+        storeTo(out + 2 * cx + kLanes, interleaveHigh(here, between, kLaneSequence));
+    });
+}
 
 [[gnu::always_inline]] inline I32 scaleLumaPull(I32 d, I32 edgeClass, bool fineChild)
 {
@@ -285,29 +411,75 @@ int32_t mergeRow(const MergeRow<Sample>& row)
 
 
 // ---------------------------------------------------------------------------
+// The direction search of smooth luminance (smooth_level.cpp)
+
+// chooseDirection of smooth_level.cpp for a vector of samples: every lane
+// follows the search's order of directions and samples, a direction given
+// up once its partial sum exceeds the best so far; only the samples taken
+// before that count for the knight's moves next to the axes.
+template <typename Sample>
+int32_t searchRow(const SearchRow<Sample>& row)
+{
+    const Sample* centreRow = row.plane + static_cast<size_t>(row.y) * row.width;
+    return coverRange(row.first, row.end, kLanes, [&](int32_t x) {
+        const I32 wanted = (loadBytes(row.classes + x) != 0) & (loadBytes(row.directions + x) == 0);
+        if (!anyLane(wanted))
+            return;
+        const I32 centre = loadSamples(centreRow + x);
+        I32 partial[8] = {};
+        I32 best = splat(INT32_MAX);
+        I32 chosen {};
+        for (int k = 0; k < row.candidates; ++k) {
+            const Step o = kDirections[k];
+            I32 sum = partial[k];
+            I32 alive = splat(-1);
+            for (int sense = 1; sense >= -1; sense -= 2) {
+                for (int step = 1; step <= 2; ++step) {
+                    if (k >= 4 && step == 1)
+                        continue;
+                    const int32_t reach = k < 4 ? step : 1;
+                    const ptrdiff_t offset = static_cast<ptrdiff_t>(sense * reach * o.dy) * row.width
+                        + sense * reach * o.dx;
+                    const I32 d = asr(subWrap(loadSamples(centreRow + offset + x), centre), 6);
+                    const I32 q = alive & mulWrap(d, d);
+                    if (step == 1 && (k == 2 || k == 3)) {
+                        partial[2 * k] = addWrap(partial[2 * k], q);
+                        partial[2 * k + 1] = addWrap(partial[2 * k + 1], q);
+                    }
+                    sum = addWrap(sum, q);
+                    alive &= ~(sum > best);
+                }
+            }
+            const I32 better = alive & (sum < best);
+            best = better ? sum : best;
+            chosen = better ? splat(k) : chosen;
+        }
+        storeBytes(row.chosen + x, chosen);
+    });
+}
+
+// ---------------------------------------------------------------------------
 // The vote of smooth luminance (smooth_level.cpp)
 
 // Counting every label over the whole window decides the vote as the scalar
 // count that stops at the majority does: a label that reaches the majority
-// is the only one with the most votes. The leader is then the label with
-// the most votes; when two or more share the most, the scalar vote (which
-// remembers which got there first) decides.
+// is the only one with the most votes. The leader is the label with the most
+// votes; where two or more share the most (none of them can have reached the
+// majority), it is the one that got there first in raster order, which a
+// second pass over the window finds.
 int32_t voteRow(const VoteRow& row)
 {
     constexpr int kLabels = 8;
     const int32_t r = row.radius;
-    int32_t x = row.first;
-    for (; x + kByteLanes <= row.end; x += kByteLanes) {
+    return coverRange(row.first, row.end, kByteLanes, [&](int32_t x) {
         const I8 edge = loadAs<I8>(row.yClass + x) != 0;
-        if (!anyLane(edge)) {
-            storeTo(row.ties + x, I8 {});
-            continue;
-        }
+        if (!anyLane(edge))
+            return;
+        const uint8_t* window = row.direction + static_cast<size_t>(row.y - r) * row.width + x - r;
         I8 counts[kLabels + 1] = {};
-        for (int32_t j = -r; j <= r; ++j) {
-            const uint8_t* window = row.direction + static_cast<size_t>(row.y + j) * row.width + x;
-            for (int32_t i = -r; i <= r; ++i) {
-                const I8 label = loadAs<I8>(window + i);
+        for (int32_t j = 0; j <= 2 * r; ++j) {
+            for (int32_t i = 0; i <= 2 * r; ++i) {
+                const I8 label = loadAs<I8>(window + static_cast<size_t>(j) * row.width + i);
                 for (int k = 1; k <= kLabels; ++k)
                     counts[k] -= label == static_cast<int8_t>(k); // a true comparison is -1
             }
@@ -326,27 +498,44 @@ int32_t voteRow(const VoteRow& row)
             leader = leads ? static_cast<int8_t>(k) : leader;
         }
         const I8 change = edge & (most > 0) & (ownCount < most);
-        const I8 single = leaders == 1;
+        if (!anyLane(change))
+            return;
+        if (anyLane(change & (leaders > 1))) {
+            // The step of the window at which each label's count reached the
+            // most; steps are numbered from 1, 0 meaning not reached.
+            I8 running[kLabels + 1] = {};
+            I8 reached[kLabels + 1] = {};
+            int8_t step = 0;
+            for (int32_t j = 0; j <= 2 * r; ++j) {
+                for (int32_t i = 0; i <= 2 * r; ++i) {
+                    ++step;
+                    const I8 label = loadAs<I8>(window + static_cast<size_t>(j) * row.width + i);
+                    for (int k = 1; k <= kLabels; ++k) {
+                        running[k] -= label == static_cast<int8_t>(k);
+                        reached[k] = (reached[k] == 0) & (running[k] == most) ? I8 {} + step
+                                                                              : reached[k];
+                    }
+                }
+            }
+            I8 earliest = I8 {} + INT8_MAX;
+            for (int k = 1; k <= kLabels; ++k) {
+                const I8 first = (counts[k] == most) & (reached[k] < earliest);
+                earliest = first ? reached[k] : earliest;
+                leader = first ? static_cast<int8_t>(k) : leader;
+            }
+        }
         const I8 smoothed = loadAs<I8>(row.smoothed + x);
-        storeTo(row.smoothed + x, (change & single) ? leader : smoothed);
-        storeTo(row.ties + x, change & ~single);
-    }
-    return x;
+        storeTo(row.smoothed + x, change ? leader : smoothed);
+    });
 }
 
 // ---------------------------------------------------------------------------
 // The averaging walks of smooth luminance (smooth_level.cpp)
 
-struct Step {
-    int32_t dx, dy;
-};
-
 // kDirections of smooth_level.cpp at distance `sense` (negative: the other
 // way), the knight's moves halved as the walk halves them.
 [[gnu::always_inline]] inline Step walkStep(int k, int32_t sense)
 {
-    constexpr Step kDirections[8]
-        = { { 1, 1 }, { 1, -1 }, { 1, 0 }, { 0, 1 }, { 2, 1 }, { 2, -1 }, { 1, 2 }, { 1, -2 } };
     Step step { kDirections[k].dx * sense, kDirections[k].dy * sense };
     if (k >= 4) {
         step.dx = asr(step.dx, 1);
@@ -391,14 +580,13 @@ int32_t walkRow(const WalkRow<Sample>& row)
 {
     const BinTable table(row.byBin);
     const Sample* centreRow = row.plane + static_cast<size_t>(row.y) * row.width;
-    int32_t x = row.first;
-    for (; x + kLanes <= row.end; x += kLanes) {
+    return coverRange(row.first, row.end, kLanes, [&](int32_t x) {
         I32 visited = splat(-1);
         I32 direction {};
         if (!row.allDirections) {
             visited = loadBytes(row.classes + x) != 0;
             if (!anyLane(visited))
-                continue;
+                return;
             direction = loadBytes(row.directions + x) - 1; // -1: none
         }
         Walks walks;
@@ -444,13 +632,12 @@ int32_t walkRow(const WalkRow<Sample>& row)
         }
         const I32 write = visited & (walks.weight != 0);
         if (!anyLane(write))
-            continue;
+            return;
         I32 v = quotient(walks.sum, walks.weight);
         if (row.coarsest)
             v = addWrap(walks.centre, blend(subWrap(v, walks.centre), splat(row.strength)));
         storeSamples(row.out + x, write ? v : loadSamples(row.out + x));
-    }
-    return x;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -477,14 +664,13 @@ template <typename Sample>
 int32_t colourRow(const ColourRow<Sample>& row)
 {
     const BinTable tables[2] = { BinTable(row.byBin[0]), BinTable(row.byBin[1]) };
-    int32_t x = row.first;
-    for (; x + kLanes <= row.end; x += kLanes) {
+    return coverRange(row.first, row.end, kLanes, [&](int32_t x) {
         I32 takesPart[2] = { splat(-1), splat(-1) };
         if (row.hasChild) {
             takesPart[0] = loadBytes(row.classes[0] + x) != 0;
             takesPart[1] = loadBytes(row.classes[1] + x) != 0;
             if (!anyLane(takesPart[0] | takesPart[1]))
-                continue;
+                return;
         }
         const I32 bins = binsAt(row.brightness, x);
         ColourWalk walks[2];
@@ -519,8 +705,7 @@ int32_t colourRow(const ColourRow<Sample>& row)
                 v = addWrap(walk.centre, blend(subWrap(v, walk.centre), splat(row.strength[c])));
             storeSamples(row.out[c] + x, write ? v : loadSamples(row.out[c] + x));
         }
-    }
-    return x;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -554,9 +739,13 @@ int32_t detectRow(const DetectRow<Sample>& row)
     const BinTable tables[3]
         = { BinTable(row.byBin[0]), BinTable(row.byBin[1]), BinTable(row.byBin[2]) };
     const int channels = row.colour ? 3 : 1;
-    int32_t x = row.first;
-    uint32_t* decisions = row.decisions;
-    for (; x + 2 * (kLanes - 1) < row.end; x += 2 * kLanes, decisions += kLanes) {
+    // The centres of a vector span 2 * kLanes - 1 positions; the last vector
+    // is moved back by an even number of positions to end at `end`.
+    const int32_t span = 2 * kLanes - 1;
+    if (row.end - row.first < span)
+        return row.first;
+    auto centres = [&](int32_t x) {
+        uint32_t* decisions = row.decisions + (x - row.first) / 2;
         I32 bins;
         if (row.brightness.child)
             bins = asr(loadSamples(row.brightness.samples + (x >> 1)), PathTraits<Sample>::kBinShift);
@@ -584,6 +773,15 @@ int32_t detectRow(const DetectRow<Sample>& row)
         for (int c = 0; c < channels; ++c)
             word |= (found[c].edgeClass | (found[c].neighbour << 3)) << (8 * c);
         storeTo(decisions, word);
+    };
+    int32_t x = row.first;
+    for (; x + span <= row.end; x += 2 * kLanes)
+        centres(x);
+    if (x < row.end) {
+        x = row.end - span;
+        x -= (x - row.first) & 1;
+        centres(x);
+        x += 2 * kLanes;
     }
     return x;
 }
@@ -594,10 +792,16 @@ const VectorKernels CALMORA_KERNEL_TABLE = {
     KernelSet::CALMORA_KERNEL_SET,
     outputBgrx8,
     outputBgr16,
+    inputPixels<int16_t>,
+    inputPixels<int32_t>,
     averageRow<int16_t>,
     averageRow<int32_t>,
+    widenRow<int16_t>,
+    widenRow<int32_t>,
     mergeRow<int16_t>,
     mergeRow<int32_t>,
+    searchRow<int16_t>,
+    searchRow<int32_t>,
     voteRow,
     walkRow<int16_t>,
     walkRow<int32_t>,

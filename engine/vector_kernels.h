@@ -43,15 +43,29 @@ struct BrightnessRow {
     bool child;
 };
 
+// One row of the direction search of smooth luminance: for positions
+// [first, end) of row y, at least 2 from every border, whose class is not
+// 0 and whose direction is still 0, the direction index that the search
+// would choose goes to `chosen`.
+template <typename Sample>
+struct SearchRow {
+    const Sample* plane; // yOut, the whole plane
+    const uint8_t* classes; // yClass, row y
+    const uint8_t* directions; // direction, row y
+    uint8_t* chosen; // row y
+    int32_t width;
+    int32_t y;
+    int32_t first;
+    int32_t end;
+    int32_t candidates;
+};
+
 // One row of the vote of smooth luminance: positions [first, end) of row y,
-// whose windows of `radius` lie inside the map. Writes the smoothed label
-// where the vote has a single leader and sets `ties` (one byte a sample of
-// the row) where labels tie for the lead and the scalar vote must decide.
+// whose windows of `radius` lie inside the map.
 struct VoteRow {
     const uint8_t* direction; // the whole map
     const uint8_t* yClass; // row y
     uint8_t* smoothed; // row y
-    uint8_t* ties;
     int32_t width;
     int32_t y;
     int32_t radius;
@@ -127,11 +141,25 @@ struct VectorKernels {
     size_t (*outputBgr16)(
         const int32_t* y, const int32_t* cr, const int32_t* cb, uint8_t* pixels, size_t count);
 
+    // Input conversion of `count` pixels of `bytesPerPixel` bytes into the
+    // input planes (planes[0..2]) and, unless planes[3] is null, the output
+    // planes (planes[3..5]). Return the pixels converted.
+    size_t (*inputPixels8)(
+        const uint8_t* pixels, int32_t bytesPerPixel, size_t count, int16_t* const planes[6]);
+    size_t (*inputPixels16)(
+        const uint8_t* pixels, int32_t bytesPerPixel, size_t count, int32_t* const planes[6]);
+
     // Make child: child samples [first, end) of a row whose 3x3 windows lie
     // wholly inside the parent, from the parent's column sums over three
     // rows. Return where they stopped.
     int32_t (*averageRow8)(const int32_t* columnSums, int16_t* out, int32_t first, int32_t end);
     int32_t (*averageRow16)(const int32_t* columnSums, int32_t* out, int32_t first, int32_t end);
+
+    // Merge child: a child row widened to the parent's width, for the child
+    // samples cx < pairs that have a right neighbour: out[2cx] = row[cx],
+    // out[2cx + 1] = the floor of their mean. Return where they stopped.
+    int32_t (*widenRow8)(const int16_t* row, int32_t pairs, int32_t* out);
+    int32_t (*widenRow16)(const int32_t* row, int32_t pairs, int32_t* out);
 
     // Merge child, one parent row from its start; return the samples merged.
     int32_t (*mergeRow8)(const MergeRow<int16_t>& row);
@@ -139,6 +167,8 @@ struct VectorKernels {
 
     // The row kernels above return the position where they stopped; the
     // detection returns the first centre it left.
+    int32_t (*searchRow8)(const SearchRow<int16_t>& row);
+    int32_t (*searchRow16)(const SearchRow<int32_t>& row);
     int32_t (*voteRow)(const VoteRow& row);
     int32_t (*walkRow8)(const WalkRow<int16_t>& row);
     int32_t (*walkRow16)(const WalkRow<int32_t>& row);
@@ -155,6 +185,7 @@ struct KernelsFor;
 template <>
 struct KernelsFor<int16_t> {
     static auto merge(const VectorKernels& k) { return k.mergeRow8; }
+    static auto search(const VectorKernels& k) { return k.searchRow8; }
     static auto walk(const VectorKernels& k) { return k.walkRow8; }
     static auto colour(const VectorKernels& k) { return k.colourRow8; }
     static auto detect(const VectorKernels& k) { return k.detectRow8; }
@@ -163,6 +194,7 @@ struct KernelsFor<int16_t> {
 template <>
 struct KernelsFor<int32_t> {
     static auto merge(const VectorKernels& k) { return k.mergeRow16; }
+    static auto search(const VectorKernels& k) { return k.searchRow16; }
     static auto walk(const VectorKernels& k) { return k.walkRow16; }
     static auto colour(const VectorKernels& k) { return k.colourRow16; }
     static auto detect(const VectorKernels& k) { return k.detectRow16; }
