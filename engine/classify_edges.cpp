@@ -273,11 +273,40 @@ void eraseIsolatedSpots(PyramidLevel<Sample>& level)
         eraseSpots(level, level.yClass, reach, 5);
 }
 
-// Sets every empty neighbour of each sample holding `from` to `to`.
+// Sets every empty neighbour of each sample holding `from` to `to`. Only
+// empty samples change, and to `to`, never to `from`: the order in which the
+// samples are visited does not matter.
 template <typename Sample>
 void growRing(
     const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, uint8_t from, uint8_t to)
 {
+    const VectorKernels* kernels = vectorKernels();
+    if (kernels != nullptr && level.width >= 3 && level.height >= 3) {
+        // Each position takes `to` from a source among its neighbours; the
+        // kernel does the inner columns and this loop the two outer ones.
+        auto take = [&](int32_t x, int32_t y) {
+            uint8_t& at = map[level.index(x, y)];
+            if (at != kNoEdge)
+                return;
+            for (int32_t j = std::max(y - 1, 1); j <= std::min(y + 1, level.height - 2); ++j) {
+                for (int32_t i = std::max(x - 1, 1); i <= std::min(x + 1, level.width - 2); ++i) {
+                    if (map[level.index(i, j)] == from) {
+                        at = to;
+                        return;
+                    }
+                }
+            }
+        };
+        for (int32_t y = 0; y < level.height; ++y) {
+            const RingRow row { map.data(), level.width, level.height, y, 1, level.width - 1, from,
+                to };
+            for (int32_t x = kernels->ringRow(row); x < level.width - 1; ++x)
+                take(x, y);
+            take(0, y);
+            take(level.width - 1, y);
+        }
+        return;
+    }
     for (int32_t y = 1; y < level.height - 1; ++y) {
         const uint8_t* row = map.data() + level.index(0, y);
         const uint8_t* end = row + level.width - 1;

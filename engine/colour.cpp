@@ -61,21 +61,20 @@ int32_t toPixel16(int32_t x)
 
 namespace {
 
-// One loop per pixel layout, so that the compiler sees a constant stride.
-// The output planes, when wanted, are written in the same pass.
+// One loop per pixel layout, so that the compiler sees a constant stride:
+// `count` pixels from `pixel` into the samples from `first` on. The output
+// planes, when wanted, are written in the same pass.
 template <typename Sample, int bytesPerPixel, bool withOutput>
-void convertPixels(PyramidLevel<Sample>& top)
+void convertPixels(PyramidLevel<Sample>& top, const uint8_t* pixel, size_t first, size_t count)
 {
     constexpr int shift = PathTraits<Sample>::kInputShift;
     constexpr bool grey = bytesPerPixel == 1 || bytesPerPixel == 2;
-    const size_t count = top.sampleCount();
-    const uint8_t* pixel = top.pixels;
-    Sample* y = top.yIn.data();
-    Sample* cr = top.crIn.data();
-    Sample* cb = top.cbIn.data();
-    Sample* yOut = top.yOut.data();
-    Sample* crOut = top.crOut.data();
-    Sample* cbOut = top.cbOut.data();
+    Sample* y = top.yIn.data() + first;
+    Sample* cr = top.crIn.data() + first;
+    Sample* cb = top.cbIn.data() + first;
+    Sample* yOut = top.yOut.data() + first;
+    Sample* crOut = top.crOut.data() + first;
+    Sample* cbOut = top.cbOut.data() + first;
     for (size_t i = 0; i < count; ++i, pixel += bytesPerPixel) {
         const Bgr p = readPixel<Sample>(pixel, grey);
         y[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
@@ -90,25 +89,48 @@ void convertPixels(PyramidLevel<Sample>& top)
 }
 
 template <typename Sample, bool withOutput>
-void convertLayout(PyramidLevel<Sample>& top)
+void convertLayout(PyramidLevel<Sample>& top, const uint8_t* pixels, size_t first, size_t count)
 {
     switch (top.bytesPerPixel) {
     case 4:
-        convertPixels<Sample, 4, withOutput>(top);
+        convertPixels<Sample, 4, withOutput>(top, pixels, first, count);
         break;
     case 3:
-        convertPixels<Sample, 3, withOutput>(top);
+        convertPixels<Sample, 3, withOutput>(top, pixels, first, count);
         break;
     case 6:
-        convertPixels<Sample, 6, withOutput>(top);
+        convertPixels<Sample, 6, withOutput>(top, pixels, first, count);
         break;
     case 2:
-        convertPixels<Sample, 2, withOutput>(top);
+        convertPixels<Sample, 2, withOutput>(top, pixels, first, count);
         break;
     default:
-        convertPixels<Sample, 1, withOutput>(top);
+        convertPixels<Sample, 1, withOutput>(top, pixels, first, count);
         break;
     }
+}
+
+// `count` pixels from `pixels` into the samples from `first` on.
+template <typename Sample>
+void convertRun(PyramidLevel<Sample>& top, bool withOutput, const uint8_t* pixels, size_t first,
+    size_t count, const VectorKernels* kernels)
+{
+    if (kernels != nullptr) {
+        Sample* const planes[6] = { top.yIn.data() + first, top.crIn.data() + first,
+            top.cbIn.data() + first, withOutput ? top.yOut.data() + first : nullptr,
+            top.crOut.data() + first, top.cbOut.data() + first };
+        size_t done;
+        if constexpr (std::is_same_v<Sample, int16_t>)
+            done = kernels->inputPixels8(pixels, top.bytesPerPixel, count, planes);
+        else
+            done = kernels->inputPixels16(pixels, top.bytesPerPixel, count, planes);
+        if (done == count)
+            return;
+    }
+    if (withOutput)
+        convertLayout<Sample, true>(top, pixels, first, count);
+    else
+        convertLayout<Sample, false>(top, pixels, first, count);
 }
 
 } // namespace
@@ -123,57 +145,55 @@ void convertInput(PyramidLevel<Sample>& top, bool withOutput)
         for (std::vector<Sample>* plane : { &top.yOut, &top.crOut, &top.cbOut })
             plane->resize(count);
     }
-    if (const VectorKernels* kernels = vectorKernels()) {
-        Sample* const planes[6] = { top.yIn.data(), top.crIn.data(), top.cbIn.data(),
-            withOutput ? top.yOut.data() : nullptr, top.crOut.data(), top.cbOut.data() };
-        size_t done;
-        if constexpr (std::is_same_v<Sample, int16_t>)
-            done = kernels->inputPixels8(top.pixels, top.bytesPerPixel, count, planes);
-        else
-            done = kernels->inputPixels16(top.pixels, top.bytesPerPixel, count, planes);
-        if (done == count)
-            return;
+    const VectorKernels* kernels = vectorKernels();
+    if (top.imageInput == nullptr) {
+        convertRun(top, withOutput, top.pixels, 0, count, kernels);
+        return;
     }
-    if (withOutput)
-        convertLayout<Sample, true>(top);
-    else
-        convertLayout<Sample, false>(top);
+    const size_t width = static_cast<size_t>(top.width);
+    for (int32_t y = 0; y < top.height; ++y)
+        convertRun(top, withOutput, top.imageInput + y * top.imageStride, y * width, width, kernels);
 }
 
+namespace {
+
+// `count` pixels to `pixel` from the output planes at `first` on; a fourth
+// byte of a pixel comes from `kept`. `masked` leaves the pixels whose write
+// mask entry is 0 (mask entry `first` + i for pixel i) as they are.
 template <typename Sample>
-void convertOutput(PyramidLevel<Sample>& top)
+void outputRun(const PyramidLevel<Sample>& top, size_t first, size_t count, uint8_t* pixel,
+    const uint8_t* kept, const VectorKernels* kernels)
 {
     constexpr bool eightBit = std::is_same_v<Sample, int16_t>;
     // A grey tile's colour planes were never filtered: it is rebuilt from
     // its input colour differences.
-    const std::vector<Sample>& cr = top.grey ? top.crIn : top.crOut;
-    const std::vector<Sample>& cb = top.grey ? top.cbIn : top.cbOut;
-    const size_t count = top.sampleCount();
+    const Sample* y = top.yOut.data() + first;
+    const Sample* cr = (top.grey ? top.crIn : top.crOut).data() + first;
+    const Sample* cb = (top.grey ? top.cbIn : top.cbOut).data() + first;
     const size_t maskStep = eightBit ? static_cast<size_t>(top.bytesPerPixel)
                                      : static_cast<size_t>(top.bytesPerPixel / 2);
+    const size_t bytes = static_cast<size_t>(top.bytesPerPixel);
     // The kernels take the common layouts (colour pixels of 4 bytes or of
     // three 16-bit samples, no mask) up to a whole number of vectors.
-    size_t first = 0;
-    const VectorKernels* kernels = vectorKernels();
+    size_t done = 0;
     if (kernels != nullptr && top.writeMask == nullptr && !top.grey) {
         if constexpr (eightBit) {
             if (top.bytesPerPixel == 4)
-                first = kernels->outputBgrx8(
-                    top.yOut.data(), cr.data(), cb.data(), top.pixels, count);
+                done = kernels->outputBgrx8(y, cr, cb, kept, pixel, count);
         } else {
             if (top.bytesPerPixel == 6)
-                first = kernels->outputBgr16(
-                    top.yOut.data(), cr.data(), cb.data(), top.pixels, count);
+                done = kernels->outputBgr16(y, cr, cb, pixel, count);
         }
     }
-    uint8_t* pixel = top.pixels + first * static_cast<size_t>(top.bytesPerPixel);
-    for (size_t i = first; i < count; ++i, pixel += top.bytesPerPixel) {
-        if (top.writeMask != nullptr && top.writeMask[i * maskStep] == 0)
+    pixel += done * bytes;
+    kept += done * bytes;
+    for (size_t i = done; i < count; ++i, pixel += bytes, kept += bytes) {
+        if (top.writeMask != nullptr && top.writeMask[(first + i) * maskStep] == 0)
             continue;
-        const int32_t y = mulWrap(1164, top.yOut[i]);
-        const int32_t xr = addWrap(y, mulWrap(1596, cr[i]));
-        const int32_t xg = subWrap(subWrap(y, mulWrap(813, cr[i])), mulWrap(392, cb[i]));
-        const int32_t xb = addWrap(y, mulWrap(2017, cb[i]));
+        const int32_t luma = mulWrap(1164, y[i]);
+        const int32_t xr = addWrap(luma, mulWrap(1596, cr[i]));
+        const int32_t xg = subWrap(subWrap(luma, mulWrap(813, cr[i])), mulWrap(392, cb[i]));
+        const int32_t xb = addWrap(luma, mulWrap(2017, cb[i]));
         if constexpr (eightBit) {
             const int32_t r = toPixel8(xr), g = toPixel8(xg), b = toPixel8(xb);
             if (top.grey) {
@@ -182,6 +202,8 @@ void convertOutput(PyramidLevel<Sample>& top)
                 pixel[0] = static_cast<uint8_t>(b);
                 pixel[1] = static_cast<uint8_t>(g);
                 pixel[2] = static_cast<uint8_t>(r);
+                if (bytes == 4)
+                    pixel[3] = kept[3];
             }
         } else {
             auto store = [&](int index, int32_t value) {
@@ -197,6 +219,25 @@ void convertOutput(PyramidLevel<Sample>& top)
                 store(2, r);
             }
         }
+    }
+}
+
+} // namespace
+
+template <typename Sample>
+void convertOutput(PyramidLevel<Sample>& top)
+{
+    const VectorKernels* kernels = vectorKernels();
+    if (top.imageOutput == nullptr) {
+        outputRun(top, 0, top.sampleCount(), top.pixels, top.pixels, kernels);
+        return;
+    }
+    const Rect area = top.outputArea;
+    const int64_t bytes = top.bytesPerPixel;
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        const int64_t row = y * top.imageStride + area.left * bytes;
+        outputRun(top, top.index(area.left, y), static_cast<size_t>(area.width()),
+            top.imageOutput + (y - area.top) * top.imageStride, top.imageInput + row, kernels);
     }
 }
 

@@ -54,6 +54,17 @@ struct PyramidLevel {
     int32_t levelClass = 0;
     bool grey = false;
 
+    // Top level only, when the tile is read from and written to the images
+    // themselves rather than a working buffer (`pixels` is then null): the
+    // tile's first pixel in the input image, the distance between rows of
+    // both images in bytes, and where the rectangle `outputArea` of the tile
+    // goes in the output image. The output conversion writes nothing else;
+    // a fourth byte of a pixel comes from the input image.
+    const uint8_t* imageInput = nullptr;
+    uint8_t* imageOutput = nullptr;
+    int64_t imageStride = 0;
+    Rect outputArea;
+
     // Stored by the tile driver in the top context; no operation reads them.
     Rect source;
     int32_t skip = 0;

@@ -132,9 +132,21 @@ void widenRow(const Sample* row, int32_t childWidth, int32_t parentWidth, int32_
         out[px] = row[px >> 1];
 }
 
-// The six child planes at the parent positions of one parent row: each
-// child row widened first (once, and kept for the next parent row), then
-// two rows averaged where the parent row falls between them.
+// The six child planes at the parent positions of one parent row, in the
+// order yOut, crOut, cbOut, yIn, crIn, cbIn: a child row widened (once, and
+// kept for the next parent row), or where the parent row falls between two
+// child rows, the floor of the mean of both widened rows.
+struct InterpolatedRow {
+    const int32_t* upper[6];
+    const int32_t* lower[6]; // null where the parent row has one child row
+
+    int32_t at(int plane, int32_t px) const
+    {
+        return lower[plane] == nullptr ? upper[plane][px]
+                                       : halfSum(upper[plane][px], lower[plane][px]);
+    }
+};
+
 template <typename Sample>
 class RowInterpolator {
 public:
@@ -144,32 +156,24 @@ public:
         : m_child(child)
         , m_width(parentWidth)
     {
-        rows.resize(static_cast<size_t>(parentWidth) * kPlanes * 3);
+        rows.resize(static_cast<size_t>(parentWidth) * kPlanes * 2);
         m_widened = rows.data();
-        m_blended = m_widened + static_cast<size_t>(parentWidth) * kPlanes * 2;
     }
 
-    // Interpolated planes for parent row `py`, in the order yOut, crOut,
-    // cbOut, yIn, crIn, cbIn. Rows must be asked for in increasing order.
-    const int32_t* const* row(int32_t py)
+    // Rows must be asked for in increasing order.
+    InterpolatedRow row(int32_t py)
     {
         const int32_t cy = py >> 1;
         const bool betweenRows = (py & 1) != 0 && cy + 1 < m_child.height;
-        const int32_t* first = widened(cy);
-        if (!betweenRows) {
-            for (int p = 0; p < kPlanes; ++p)
-                m_rows[p] = first + static_cast<size_t>(p) * m_width;
-            return m_rows;
-        }
-        const int32_t* second = widened(cy + 1);
+        const int32_t* upper = widened(cy);
+        const int32_t* lower = betweenRows ? widened(cy + 1) : nullptr;
+        InterpolatedRow result {};
         for (int p = 0; p < kPlanes; ++p) {
             const size_t offset = static_cast<size_t>(p) * m_width;
-            int32_t* out = m_blended + offset;
-            for (int32_t px = 0; px < m_width; ++px)
-                out[px] = halfSum(first[offset + px], second[offset + px]);
-            m_rows[p] = out;
+            result.upper[p] = upper + offset;
+            result.lower[p] = lower != nullptr ? lower + offset : nullptr;
         }
-        return m_rows;
+        return result;
     }
 
 private:
@@ -194,9 +198,7 @@ private:
     int32_t m_width;
     const VectorKernels* m_kernels = vectorKernels();
     int32_t* m_widened; // two child rows, six planes each
-    int32_t* m_blended;
     int32_t m_slotRow[2] = { -1, -1 };
-    const int32_t* m_rows[kPlanes] = {};
 };
 
 // Pull of the parent towards the child, scaled down on edges. Levels 1 and 2
@@ -292,11 +294,11 @@ void mergeChild(PyramidLevel<Sample>& child)
         params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCb] }; // read below kMaxLevels only
 
     for (int32_t py = 0; py < parent.height; ++py) {
-        const int32_t* const* at = interpolator.row(py);
+        const InterpolatedRow at = interpolator.row(py);
         int32_t first = 0;
         if (mergeRow != nullptr) {
             const size_t start = parent.index(0, py);
-            const MergeRow<Sample> row { at,
+            const MergeRow<Sample> row { at.upper, at.lower[0] != nullptr ? at.lower : nullptr,
                 { parent.yOut.data() + start, parent.crOut.data() + start,
                     parent.cbOut.data() + start },
                 { parent.yIn.data() + start, parent.crIn.data() + start,
@@ -309,12 +311,12 @@ void mergeChild(PyramidLevel<Sample>& child)
         }
         for (int32_t px = first; px < parent.width; ++px) {
             const size_t i = parent.index(px, py);
-            const int32_t fY = at[0][px];
-            const int32_t fCr = at[1][px];
-            const int32_t fCb = at[2][px];
-            const int32_t nY = subWrap(at[3][px], fY);
-            const int32_t nCr = subWrap(at[4][px], fCr);
-            const int32_t nCb = subWrap(at[5][px], fCb);
+            const int32_t fY = at.at(0, px);
+            const int32_t fCr = at.at(1, px);
+            const int32_t fCb = at.at(2, px);
+            const int32_t nY = subWrap(at.at(3, px), fY);
+            const int32_t nCr = subWrap(at.at(4, px), fCr);
+            const int32_t nCb = subWrap(at.at(5, px), fCb);
             const int32_t yOut = parent.yOut[i];
             const int32_t crOut = parent.crOut[i];
             const int32_t cbOut = parent.cbOut[i];

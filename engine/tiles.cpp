@@ -1,6 +1,6 @@
 // Tiles and the tile driver: every engine run goes through runTiles, which
-// copies each tile with its margin into a private buffer, runs the pyramid on
-// it and, when filtering, copies the tile's centre back.
+// runs the pyramid on each tile with its margin and, when filtering, writes
+// the tile's centre into the output.
 
 #include "engine.h"
 #include "fixed_point.h"
@@ -192,41 +192,39 @@ struct RunContext {
     LevelHistogram* histograms;
 };
 
-void copyIn(const RunContext& run, const Tile& tile, uint8_t* work)
-{
-    const uint8_t* from = run.measure ? run.output : run.input;
-    const int64_t rowBytes = static_cast<int64_t>(tile.source.width()) * run.bytesPerPixel;
-    for (int32_t r = 0; r < tile.source.height(); ++r) {
-        const uint8_t* row = from + (static_cast<int64_t>(tile.source.top) + r) * run.stride
-            + static_cast<int64_t>(tile.source.left) * run.bytesPerPixel;
-        std::memcpy(work + r * rowBytes, row, static_cast<size_t>(rowBytes));
-    }
-}
-
-// Only the tile proper goes back: the margin is read, never written, so
-// neighbouring tiles never overwrite each other.
-void copyOut(const RunContext& run, const Tile& tile, const uint8_t* work)
-{
-    const int64_t workRowBytes = static_cast<int64_t>(tile.source.width()) * run.bytesPerPixel;
-    const int64_t rowBytes = static_cast<int64_t>(tile.dest.width()) * run.bytesPerPixel;
-    const int64_t column
-        = static_cast<int64_t>(tile.dest.left - tile.source.left) * run.bytesPerPixel;
-    for (int32_t y = tile.dest.top; y < tile.dest.bottom; ++y) {
-        const uint8_t* from = work + (y - tile.source.top) * workRowBytes + column;
-        uint8_t* to = run.output + static_cast<int64_t>(y) * run.stride
-            + static_cast<int64_t>(tile.dest.left) * run.bytesPerPixel;
-        std::memcpy(to, from, static_cast<size_t>(rowBytes));
-    }
-}
-
-// What a thread keeps from tile to tile: the working buffer and the pyramid
-// contexts of both sample paths (a run uses one of them).
+// The pyramid contexts a thread keeps from tile to tile, of both sample
+// paths (a run uses one of them).
 struct TileWorkspace {
-    std::vector<uint8_t> pixels;
     LevelStack<int16_t> eightBit;
     LevelStack<int32_t> sixteenBit;
 };
 
+// Where a tile's pixels come from and go: a buffer provider's working
+// buffer, which holds the source rectangle and takes the whole result, or
+// else the images themselves. Reading the tile from the input image when
+// it starts and writing its centre into the output image when it ends is
+// what copying it in and out of a private buffer did, without the copies;
+// the margin is read, never written, so neighbouring tiles never overwrite
+// each other.
+template <typename Sample>
+void placeTile(const RunContext& run, const Tile& tile, uint8_t* work, PyramidLevel<Sample>& top)
+{
+    if (work != nullptr) {
+        top.pixels = work;
+        return;
+    }
+    const int64_t bytes = run.bytesPerPixel;
+    const uint8_t* image = run.measure ? run.output : run.input;
+    top.imageInput = image + tile.source.top * run.stride + tile.source.left * bytes;
+    top.imageStride = run.stride;
+    if (run.measure)
+        return;
+    top.imageOutput = run.output + tile.dest.top * run.stride + tile.dest.left * bytes;
+    top.outputArea = { tile.dest.left - tile.source.left, tile.dest.top - tile.source.top,
+        tile.dest.right - tile.source.left, tile.dest.bottom - tile.source.top };
+}
+
+// `work` is a buffer provider's buffer, or null to work on the images.
 // Measure mode evaluates into `measurement`, which must already hold the
 // band weights to start from (startMeasurement).
 void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work,
@@ -243,7 +241,7 @@ void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work,
         top.bytesPerPixel = run.bytesPerPixel;
         top.width = w;
         top.height = h;
-        top.pixels = work;
+        placeTile(run, tile, work, top);
         processLevel(top, run.params, 0, false, nullptr, workspace.sixteenBit.levels + 1);
         return;
     }
@@ -251,7 +249,7 @@ void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work,
     top.reset();
     top.bytesPerPixel = run.bytesPerPixel;
     top.skip = std::max(tile.levelArgA - w, 0);
-    top.pixels = work;
+    placeTile(run, tile, work, top);
     top.levelArgB = tile.levelArgB;
     top.width = w;
     top.height = h;
@@ -266,12 +264,6 @@ void startMeasurement(const RunContext& run, TileMeasurement& measurement)
     measurement.levelCount = 0;
     for (int b = 0; b < kProfileBands; ++b)
         std::memcpy(measurement.evidence[b], run.bands[b].weight, sizeof measurement.evidence[b]);
-}
-
-size_t workBytes(const RunContext& run, const Tile& tile)
-{
-    return static_cast<size_t>(tile.source.width()) * static_cast<size_t>(tile.source.height())
-        * static_cast<size_t>(run.bytesPerPixel);
 }
 
 bool runSequential(
@@ -299,10 +291,6 @@ bool runSequential(
             buffer = bufferProvider(info);
             if (buffer == nullptr)
                 continue;
-        } else {
-            workspace.pixels.resize(workBytes(run, tile));
-            buffer = workspace.pixels.data();
-            copyIn(run, tile, buffer);
         }
         if (run.measure) {
             startMeasurement(run, measurement);
@@ -316,8 +304,6 @@ bool runSequential(
         tile.elapsedMs = millisecondsSince(start);
         if (bufferProvider != nullptr)
             bufferProvider(info);
-        else if (!run.measure)
-            copyOut(run, tile, buffer);
         if (tileCallback != nullptr && tileCallback(info) == 0)
             return false;
         result = true;
@@ -390,13 +376,8 @@ private:
             }
             const Clock::time_point start = Clock::now();
             const Tile& tile = m_run.tiles.tiles[static_cast<size_t>(job.slot)];
-            std::vector<uint8_t>& buffer = workspace.pixels;
-            buffer.resize(workBytes(m_run, tile));
-            copyIn(m_run, tile, buffer.data());
-            runPyramid(m_run, tile, buffer.data(), job.measurement, workspace);
+            runPyramid(m_run, tile, nullptr, job.measurement, workspace);
             const int32_t elapsed = millisecondsSince(start);
-            if (!m_run.measure)
-                copyOut(m_run, tile, buffer.data());
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_done[static_cast<size_t>(job.slot)] = 1;

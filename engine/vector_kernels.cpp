@@ -107,16 +107,16 @@ struct Rgb {
 
 // Planes of a tile hold far fewer than 2^31 samples (a tile is at most 696
 // pixels a side), so positions fit the 32-bit ranges of coverRange.
-size_t outputBgrx8(
-    const int16_t* y, const int16_t* cr, const int16_t* cb, uint8_t* pixels, size_t count)
+size_t outputBgrx8(const int16_t* y, const int16_t* cr, const int16_t* cb, const uint8_t* kept,
+    uint8_t* pixels, size_t count)
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const Rgb x = reconstruct(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         const U32 bgr = U32(toPixel8Lanes(x.b)) | (U32(toPixel8Lanes(x.g)) << 8)
             | (U32(toPixel8Lanes(x.r)) << 16);
-        // The fourth byte is neither read nor written by the conversion.
-        const U32 kept = loadAs<U32>(pixels + 4 * static_cast<size_t>(i)) & 0xFF000000u;
-        storeTo(pixels + 4 * static_cast<size_t>(i), kept | bgr);
+        // The fourth byte is not the conversion's: it is carried over.
+        const U32 fourth = loadAs<U32>(kept + 4 * static_cast<size_t>(i)) & 0xFF000000u;
+        storeTo(pixels + 4 * static_cast<size_t>(i), fourth | bgr);
     }));
 }
 
@@ -179,6 +179,26 @@ size_t inputLayout(const uint8_t* pixels, size_t count, Sample* const planes[6])
     return count;
 }
 
+// Four bytes a pixel, the layout of every decoded image: one pixel a lane.
+template <bool withOutput>
+size_t inputBgrx8(const uint8_t* pixels, size_t count, int16_t* const planes[6])
+{
+    constexpr int shift = PathTraits<int16_t>::kInputShift;
+    return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
+        const I32 pixel = loadAs<I32>(pixels + 4 * static_cast<size_t>(i));
+        const I32 b = pixel & 0xFF;
+        const I32 g = (pixel >> 8) & 0xFF;
+        const I32 r = (pixel >> 16) & 0xFF;
+        const I32 values[3] = { asr(1645 * r + 3226 * g + 627 * b, shift),
+            asr(2810 * r - 2355 * g - 454 * b, shift), asr(2810 * b - 1862 * g - 947 * r, shift) };
+        for (int c = 0; c < 3; ++c) {
+            storeSamples(planes[c] + i, values[c]);
+            if constexpr (withOutput)
+                storeSamples(planes[3 + c] + i, values[c]);
+        }
+    }));
+}
+
 template <typename Sample, bool withOutput>
 size_t inputPixelsOf(
     const uint8_t* pixels, int32_t bytesPerPixel, size_t count, Sample* const planes[6])
@@ -186,6 +206,8 @@ size_t inputPixelsOf(
     if constexpr (sizeof(Sample) == 2) {
         switch (bytesPerPixel) {
         case 4:
+            if (count >= static_cast<size_t>(kLanes))
+                return inputBgrx8<withOutput>(pixels, count, planes);
             return inputLayout<Sample, 4, withOutput>(pixels, count, planes);
         case 3:
             return inputLayout<Sample, 3, withOutput>(pixels, count, planes);
@@ -379,9 +401,14 @@ int32_t mergeRow(const MergeRow<Sample>& row)
     int32_t px = 0;
     for (; px + kLanes <= row.width; px += kLanes) {
         I32 filtered[3], noise[3], out[3], edgeClass[3];
+        auto child = [&](int plane) {
+            const I32 upper = loadAs<I32>(row.upper[plane] + px);
+            return row.lower == nullptr ? upper
+                                        : lanes::halfSum(upper, loadAs<I32>(row.lower[plane] + px));
+        };
         for (int c = 0; c < 3; ++c) {
-            filtered[c] = loadAs<I32>(row.child[c] + px);
-            noise[c] = subWrap(loadAs<I32>(row.child[3 + c] + px), filtered[c]);
+            filtered[c] = child(c);
+            noise[c] = subWrap(child(3 + c), filtered[c]);
             out[c] = loadSamples(row.out[c] + px);
             edgeClass[c] = loadBytes(row.classes[c] + px);
         }
@@ -709,6 +736,44 @@ int32_t colourRow(const ColourRow<Sample>& row)
 }
 
 // ---------------------------------------------------------------------------
+// Rings around edges (classify_edges.cpp)
+
+template <int... lane>
+[[gnu::always_inline]] inline I8 byteLaneIndex(std::integer_sequence<int, lane...>)
+{
+    return I8 { static_cast<int8_t>(lane)... };
+}
+
+int32_t ringRow(const RingRow& row)
+{
+    const I8 lane = byteLaneIndex(std::make_integer_sequence<int, kByteLanes> {});
+    const I8 from = I8 {} + static_cast<int8_t>(row.from);
+    uint8_t* centreRow = row.map + static_cast<size_t>(row.y) * row.width;
+    return coverRange(row.first, row.end, kByteLanes, [&](int32_t x) {
+        // Neighbours in the first and last column are no sources.
+        auto notLane = [&](int32_t l) {
+            return l >= 0 && l < kByteLanes ? I8(lane != static_cast<int8_t>(l)) : I8 {} - 1;
+        };
+        const I8 notFirstColumn = notLane(1 - x);
+        const I8 notLastColumn = notLane(row.width - 2 - x);
+        I8 found {};
+        for (int32_t j = -1; j <= 1; ++j) {
+            const int32_t source = row.y + j;
+            if (source < 1 || source > row.height - 2)
+                continue;
+            const uint8_t* at = row.map + static_cast<size_t>(source) * row.width + x;
+            found |= (loadAs<I8>(at - 1) == from) & notFirstColumn;
+            found |= loadAs<I8>(at) == from;
+            found |= (loadAs<I8>(at + 1) == from) & notLastColumn;
+        }
+        if (!anyLane(found))
+            return;
+        const I8 old = loadAs<I8>(centreRow + x);
+        storeTo(centreRow + x, (found & (old == 0)) ? I8 {} + static_cast<int8_t>(row.to) : old);
+    });
+}
+
+// ---------------------------------------------------------------------------
 // Edge detection (classify_edges.cpp)
 
 // The first neighbour whose difference crosses a threshold decides a
@@ -807,6 +872,7 @@ const VectorKernels CALMORA_KERNEL_TABLE = {
     walkRow<int32_t>,
     colourRow<int16_t>,
     colourRow<int32_t>,
+    ringRow,
     detectRow<int16_t>,
     detectRow<int32_t>,
 };

@@ -15,13 +15,15 @@
 
 namespace calmora {
 
-// One row of merge child: the child's six planes interpolated at the
-// parent's positions (yOut, crOut, cbOut, yIn, crIn, cbIn) and the parent's
-// row. `thresholds` are the child level's Cr and Cb noise thresholds by
+// One row of merge child: the child's six planes widened to the parent's
+// width (yOut, crOut, cbOut, yIn, crIn, cbIn), from one child row or, where
+// `lower` is not null, averaged from two, and the parent's row.
+// `thresholds` are the child level's Cr and Cb noise thresholds by
 // brightness bin, read when `limitColour`.
 template <typename Sample>
 struct MergeRow {
-    const int32_t* const* child;
+    const int32_t* const* upper;
+    const int32_t* const* lower;
     Sample* out[3];
     const Sample* in[3];
     const uint8_t* classes[3];
@@ -113,6 +115,22 @@ struct ColourRow {
     int32_t strength[2];
 };
 
+// One row of a ring around the edges of a class map: positions [first,
+// end) of row y, 1 <= first and end <= width - 1. A position holding 0 takes
+// `to` where one of its eight neighbours holds `from` and lies at least 1
+// from every border. Positions change only from 0 to `to`, never to `from`,
+// so rows may be done in place in any order.
+struct RingRow {
+    uint8_t* map; // the whole map
+    int32_t width;
+    int32_t height;
+    int32_t y;
+    int32_t first;
+    int32_t end;
+    uint8_t from;
+    uint8_t to;
+};
+
 // One row of edge detection: the centres first, first + 2, ... of row y
 // whose eight neighbours lie inside the planes. For each centre one
 // decision word (see classify_edges.cpp) goes to `decisions`.
@@ -134,10 +152,11 @@ struct VectorKernels {
     KernelSet set;
 
     // Output conversion of colour pixels: 4 bytes a pixel (blue, green, red,
-    // and a fourth byte left as it is) from 16-bit planes; 3 samples of 16
-    // bits from 32-bit planes. Return the pixels converted.
-    size_t (*outputBgrx8)(
-        const int16_t* y, const int16_t* cr, const int16_t* cb, uint8_t* pixels, size_t count);
+    // and the fourth byte of the pixel at `kept`, which may be the pixel
+    // itself) from 16-bit planes; 3 samples of 16 bits from 32-bit planes.
+    // Return the pixels converted.
+    size_t (*outputBgrx8)(const int16_t* y, const int16_t* cr, const int16_t* cb,
+        const uint8_t* kept, uint8_t* pixels, size_t count);
     size_t (*outputBgr16)(
         const int32_t* y, const int32_t* cr, const int32_t* cb, uint8_t* pixels, size_t count);
 
@@ -174,6 +193,7 @@ struct VectorKernels {
     int32_t (*walkRow16)(const WalkRow<int32_t>& row);
     int32_t (*colourRow8)(const ColourRow<int16_t>& row);
     int32_t (*colourRow16)(const ColourRow<int32_t>& row);
+    int32_t (*ringRow)(const RingRow& row);
     int32_t (*detectRow8)(const DetectRow<int16_t>& row);
     int32_t (*detectRow16)(const DetectRow<int32_t>& row);
 };
