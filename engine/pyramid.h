@@ -204,6 +204,9 @@ struct LevelBlocks {
     int32_t level = -1; // -1: the level could not be measured, nothing to file
     bool grey = false;
     std::vector<NoiseBlock> blocks;
+    // Rows of sums and point statistics while the level is evaluated; kept
+    // with the record so that a reused record allocates them once.
+    std::vector<int32_t> scratch;
 };
 
 // One tile's measurement, level by level, and the band weights it started

@@ -774,6 +774,51 @@ int32_t ringRow(const RingRow& row)
 }
 
 // ---------------------------------------------------------------------------
+// Sample points of the noise measurement (measure_noise.cpp)
+
+// Inside the planes every point has its eight neighbours. The sums are of
+// 16-bit samples and their differences, far from overflowing; the divisions
+// are C's, as meanAbsDeviation's.
+int32_t pointRow(const PointRow& row)
+{
+    const int32_t r = row.radius;
+    const Step kOffsets[8] = { { -r, -r }, { r, r }, { -r, r }, { r, -r }, { 0, r }, { 0, -r },
+        { r, 0 }, { -r, 0 } };
+    const size_t centreRow = static_cast<size_t>(row.y) * row.width;
+    return coverRange(row.first, row.end, kLanes, [&](int32_t x) {
+        I32 centre[3];
+        for (int c = 0; c < 3; ++c)
+            centre[c] = loadSamples(row.planes[c] + centreRow + x);
+        I32 differences[3][8];
+        I32 largest[3] = {};
+        I32 sums[3] = {};
+        I32 neighbourSum {};
+        for (int n = 0; n < 8; ++n) {
+            const ptrdiff_t at = static_cast<ptrdiff_t>(centreRow)
+                + static_cast<ptrdiff_t>(kOffsets[n].dy) * row.width + x + kOffsets[n].dx;
+            for (int c = 0; c < 3; ++c) {
+                const I32 value = loadSamples(row.planes[c] + at);
+                if (c == 0)
+                    neighbourSum += value;
+                const I32 difference = absWrap(value - centre[c]);
+                differences[c][n] = difference;
+                largest[c] = maxLanes(largest[c], difference);
+                sums[c] += difference;
+            }
+        }
+        storeTo(row.brightness + x, neighbourSum / 8);
+        for (int c = 0; c < 3; ++c) {
+            const I32 mean = sums[c] / 8;
+            I32 deviation {};
+            for (int n = 0; n < 8; ++n)
+                deviation += absWrap(differences[c][n] - mean);
+            storeTo(row.largest[c] + x, largest[c]);
+            storeTo(row.deviation[c] + x, deviation / 8);
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------
 // Edge detection (classify_edges.cpp)
 
 // The first neighbour whose difference crosses a threshold decides a
@@ -855,6 +900,7 @@ int32_t detectRow(const DetectRow<Sample>& row)
 extern const VectorKernels CALMORA_KERNEL_TABLE;
 const VectorKernels CALMORA_KERNEL_TABLE = {
     KernelSet::CALMORA_KERNEL_SET,
+    kLanes,
     outputBgrx8,
     outputBgr16,
     inputPixels<int16_t>,
@@ -873,6 +919,7 @@ const VectorKernels CALMORA_KERNEL_TABLE = {
     colourRow<int16_t>,
     colourRow<int32_t>,
     ringRow,
+    pointRow,
     detectRow<int16_t>,
     detectRow<int32_t>,
 };

@@ -115,6 +115,23 @@ struct ColourRow {
     int32_t strength[2];
 };
 
+// One row of the noise measurement's sample points: for every position x
+// in [first, end) of row y, whose neighbours at `radius` all lie inside the
+// planes, the mean luminance of its eight neighbours and, per channel, the
+// largest absolute difference to them and the mean absolute deviation of
+// those differences (evaluateBlock of measure_noise.cpp), at index x.
+struct PointRow {
+    const int16_t* planes[3]; // yIn, crIn, cbIn, whole planes
+    int32_t width;
+    int32_t y;
+    int32_t radius;
+    int32_t first;
+    int32_t end;
+    int32_t* brightness;
+    int32_t* largest[3];
+    int32_t* deviation[3];
+};
+
 // One row of a ring around the edges of a class map: positions [first,
 // end) of row y, 1 <= first and end <= width - 1. A position holding 0 takes
 // `to` where one of its eight neighbours holds `from` and lies at least 1
@@ -150,6 +167,7 @@ struct DetectRow {
 
 struct VectorKernels {
     KernelSet set;
+    int32_t lanes; // positions a kernel takes at once (32-bit lanes)
 
     // Output conversion of colour pixels: 4 bytes a pixel (blue, green, red,
     // and the fourth byte of the pixel at `kept`, which may be the pixel
@@ -194,6 +212,7 @@ struct VectorKernels {
     int32_t (*colourRow8)(const ColourRow<int16_t>& row);
     int32_t (*colourRow16)(const ColourRow<int32_t>& row);
     int32_t (*ringRow)(const RingRow& row);
+    int32_t (*pointRow)(const PointRow& row);
     int32_t (*detectRow8)(const DetectRow<int16_t>& row);
     int32_t (*detectRow16)(const DetectRow<int32_t>& row);
 };
