@@ -44,6 +44,7 @@ constexpr int kByteLanes = kVectorBytes;
 using I8 = int8_t __attribute__((vector_size(kVectorBytes)));
 // Twice the lanes of I16, for loading every other 16-bit sample.
 using I16Pair = int16_t __attribute__((vector_size(kVectorBytes)));
+using U16Pair = uint16_t __attribute__((vector_size(kVectorBytes)));
 
 } // namespace
 

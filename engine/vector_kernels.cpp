@@ -35,6 +35,30 @@ template <int... lane>
 }
 
 constexpr auto kLaneSequence = std::make_integer_sequence<int, kLanes> {};
+constexpr auto kPairSequence = std::make_integer_sequence<int, 2 * kLanes> {};
+
+template <int... lane>
+[[gnu::always_inline]] inline U16Pair concatenate(U16 a, U16 b, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(a, b, lane..., (kLanes + lane)...);
+}
+
+// Where element e of three planes interleaved (pixel e / 3, plane e % 3)
+// lies in blue ++ green ++ red ++ red, each plane kLanes long.
+constexpr int interleavedSource(int e)
+{
+    return (e % 3) * kLanes + e / 3;
+}
+
+// Elements first .. first + 2 * kLanes - 1 of the interleaved planes; those
+// beyond 3 * kLanes are not meant to be stored.
+template <int first, int... lane>
+[[gnu::always_inline]] inline U16Pair interleaveThree(
+    U16Pair blueGreen, U16Pair reds, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(blueGreen, reds,
+        (first + lane < 3 * kLanes ? interleavedSource(first + lane) : 0)...);
+}
 
 struct Step {
     int32_t dx, dy;
@@ -83,13 +107,16 @@ template <typename Body>
     return minLanes(q, splat(255));
 }
 
-// toPixel16: (x / 100000) * 128 in double precision, truncated, clamped.
+// toPixel16: (x / 100000) * 128 in double precision, truncated, clamped to
+// 0..65535. The quotient is correctly rounded and multiplying by 128 is
+// exact, so the value is 4x / 3125 within far less than 1/3125, the least
+// distance from 4x / 3125 to an integer it is not equal to: truncating it
+// gives the integer quotient (4x) / 3125. Every x from 51,200,000 on gives
+// 65535 or more, so x is clamped first and 4x fits 32 bits.
 [[gnu::always_inline]] inline I32 toPixel16Lanes(I32 x)
 {
-    F64 value = __builtin_convertvector(x, F64) / 100000.0 * 128.0;
-    value = value > 0.0 ? value : 0.0;
-    value = value >= 65535.0 ? 65535.0 : value;
-    return __builtin_convertvector(value, I32);
+    const I32 clamped = clampInt(x, splat(0), splat(51200000));
+    return minLanes(clamped * 4 / 3125, splat(65535));
 }
 
 struct Rgb {
@@ -125,14 +152,15 @@ size_t outputBgr16(
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const Rgb x = reconstruct(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
-        const I32 bgr[3] = { toPixel16Lanes(x.b), toPixel16Lanes(x.g), toPixel16Lanes(x.r) };
+        // Blue and green, then red twice, as 16-bit lanes to interleave.
+        const U16Pair blueGreen = concatenate(__builtin_convertvector(toPixel16Lanes(x.b), U16),
+            __builtin_convertvector(toPixel16Lanes(x.g), U16), kLaneSequence);
+        const U16 red = __builtin_convertvector(toPixel16Lanes(x.r), U16);
+        const U16Pair reds = concatenate(red, red, kLaneSequence);
         uint8_t* pixel = pixels + 6 * static_cast<size_t>(i);
-        for (int lane = 0; lane < kLanes; ++lane, pixel += 6) {
-            for (int c = 0; c < 3; ++c) {
-                pixel[2 * c] = static_cast<uint8_t>(bgr[c][lane] & 0xFF);
-                pixel[2 * c + 1] = static_cast<uint8_t>(bgr[c][lane] >> 8);
-            }
-        }
+        storeTo(pixel, interleaveThree<0>(blueGreen, reds, kPairSequence));
+        const U16Pair rest = interleaveThree<2 * kLanes>(blueGreen, reds, kPairSequence);
+        __builtin_memcpy(pixel + 4 * kLanes, &rest, 2 * kLanes);
     }));
 }
 
@@ -199,6 +227,37 @@ size_t inputBgrx8(const uint8_t* pixels, size_t count, int16_t* const planes[6])
     }));
 }
 
+template <int plane, int... lane>
+[[gnu::always_inline]] inline I32 planeOfThree(
+    U16Pair first, U16Pair second, std::integer_sequence<int, lane...>)
+{
+    return __builtin_convertvector(__builtin_shufflevector(first, second, (3 * lane + plane)...), I32);
+}
+
+// Three 16-bit samples a pixel: one pixel a lane, the samples taken apart by
+// shuffles; unsigned, so they widen without sign.
+template <bool withOutput>
+size_t inputBgr16(const uint8_t* pixels, size_t count, int32_t* const planes[6])
+{
+    constexpr int shift = PathTraits<int32_t>::kInputShift;
+    return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
+        const uint8_t* from = pixels + 6 * static_cast<size_t>(i);
+        const U16Pair first = loadAs<U16Pair>(from);
+        U16Pair second {};
+        __builtin_memcpy(&second, from + kVectorBytes, kVectorBytes / 2);
+        const I32 b = planeOfThree<0>(first, second, kLaneSequence);
+        const I32 g = planeOfThree<1>(first, second, kLaneSequence);
+        const I32 r = planeOfThree<2>(first, second, kLaneSequence);
+        const I32 values[3] = { asr(1645 * r + 3226 * g + 627 * b, shift),
+            asr(2810 * r - 2355 * g - 454 * b, shift), asr(2810 * b - 1862 * g - 947 * r, shift) };
+        for (int c = 0; c < 3; ++c) {
+            storeSamples(planes[c] + i, values[c]);
+            if constexpr (withOutput)
+                storeSamples(planes[3 + c] + i, values[c]);
+        }
+    }));
+}
+
 template <typename Sample, bool withOutput>
 size_t inputPixelsOf(
     const uint8_t* pixels, int32_t bytesPerPixel, size_t count, Sample* const planes[6])
@@ -219,6 +278,8 @@ size_t inputPixelsOf(
     } else {
         switch (bytesPerPixel) {
         case 6:
+            if (count >= static_cast<size_t>(kLanes))
+                return inputBgr16<withOutput>(pixels, count, planes);
             return inputLayout<Sample, 6, withOutput>(pixels, count, planes);
         case 2:
             return inputLayout<Sample, 2, withOutput>(pixels, count, planes);
