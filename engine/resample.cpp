@@ -63,13 +63,16 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
         const int32_t bottom = std::min(2 * cy + 1, parentHeight - 1);
         const int32_t rows = bottom - top + 1;
         const Sample* first = parent.data() + static_cast<size_t>(top) * parentWidth;
-        for (int32_t x = 0; x < parentWidth; ++x)
-            sums[x] = first[x];
-        for (int32_t y = top + 1; y <= bottom; ++y) {
-            const Sample* row = parent.data() + static_cast<size_t>(y) * parentWidth;
-            for (int32_t x = 0; x < parentWidth; ++x)
-                sums[x] = addWrap(sums[x], row[x]);
-        }
+        // The column sums of columns [from, to); the kernel needs none.
+        auto sumColumns = [&](int32_t from, int32_t to) {
+            for (int32_t x = from; x < to; ++x)
+                sums[x] = first[x];
+            for (int32_t y = top + 1; y <= bottom; ++y) {
+                const Sample* row = parent.data() + static_cast<size_t>(y) * parentWidth;
+                for (int32_t x = from; x < to; ++x)
+                    sums[x] = addWrap(sums[x], row[x]);
+            }
+        };
         Sample* out = child.data() + static_cast<size_t>(cy) * childWidth;
         auto edge = [&](int32_t cx) {
             const int32_t left = std::max(2 * cx - 1, 0);
@@ -81,21 +84,29 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
         };
         // Interior columns have all three parent columns: 1 <= cx and 2cx + 1 < width.
         const int32_t interiorEnd = std::max(1, std::min(childWidth, parentWidth / 2));
-        edge(0);
         if (rows == 3) {
             int32_t cx = 1;
             if (kernels != nullptr) {
+                const Sample* const parentRows[3]
+                    = { first, first + parentWidth, first + 2 * static_cast<size_t>(parentWidth) };
                 if constexpr (std::is_same_v<Sample, int16_t>)
-                    cx = kernels->averageRow8(sums, out, cx, interiorEnd);
+                    cx = kernels->averageRow8(parentRows, out, cx, interiorEnd);
                 else
-                    cx = kernels->averageRow16(sums, out, cx, interiorEnd);
+                    cx = kernels->averageRow16(parentRows, out, cx, interiorEnd);
             }
+            // The columns of child column 0 and of those the kernel left.
+            const int32_t rest = std::max(2 * cx - 1, 0);
+            sumColumns(0, std::min(rest, 2));
+            sumColumns(rest, parentWidth);
+            edge(0);
             for (; cx < interiorEnd; ++cx) {
                 const int32_t sum
                     = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);
                 out[cx] = toSample<Sample>(windowMean<Sample, 9>(sum));
             }
         } else {
+            sumColumns(0, parentWidth);
+            edge(0);
             for (int32_t cx = 1; cx < interiorEnd; ++cx) {
                 const int32_t sum
                     = addWrap(addWrap(sums[2 * cx - 1], sums[2 * cx]), sums[2 * cx + 1]);

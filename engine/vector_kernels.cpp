@@ -313,21 +313,33 @@ size_t inputPixels(
     return sum / 9;
 }
 
-// Child sample cx sums the column sums 2cx - 1, 2cx and 2cx + 1: the even
-// and odd lanes of the column sums from 2cx - 1 on, and the odd lanes from
-// 2cx on, so that no read goes past the last lane's window.
+template <int... lane>
+[[gnu::always_inline]] inline I32 shiftInLast(I32 v, I32 last, std::integer_sequence<int, lane...>)
+{
+    return __builtin_shufflevector(v, last, (lane + 1)...);
+}
+
+// Child sample cx sums parent columns 2cx - 1, 2cx and 2cx + 1 of the three
+// rows: the even lanes of the column sums from 2cx - 1 on, the odd ones,
+// and the even ones moved on by a lane, which takes in the sum of column
+// 2cx - 1 + 2 * kLanes, the last lane's right column. Integer sums do not
+// depend on their order, so summing rows first gives the window's sum.
 template <typename Sample>
-int32_t averageRow(const int32_t* columnSums, Sample* out, int32_t first, int32_t end)
+int32_t averageRow(const Sample* const rows[3], Sample* out, int32_t first, int32_t end)
 {
     return coverRange(first, end, kLanes, [&](int32_t cx) {
-        const int32_t* sums = columnSums + 2 * cx - 1;
-        const I32 a = loadAs<I32>(sums);
-        const I32 b = loadAs<I32>(sums + kLanes);
-        const I32 c = loadAs<I32>(sums + 1);
-        const I32 d = loadAs<I32>(sums + 1 + kLanes);
+        const int32_t column = 2 * cx - 1;
+        I32 a {};
+        I32 b {};
+        int32_t last = 0;
+        for (int r = 0; r < 3; ++r) {
+            a = addWrap(a, loadSamples(rows[r] + column));
+            b = addWrap(b, loadSamples(rows[r] + column + kLanes));
+            last = lanes::addWrap(last, static_cast<int32_t>(rows[r][column + 2 * kLanes]));
+        }
         const I32 left = evenLanes(a, b, kLaneSequence);
         const I32 centre = oddLanes(a, b, kLaneSequence);
-        const I32 right = oddLanes(c, d, kLaneSequence);
+        const I32 right = shiftInLast(left, splat(last), kLaneSequence);
         storeSamples(out + cx, meanOfNine(addWrap(addWrap(left, centre), right), Sample {}));
     });
 }
