@@ -612,8 +612,8 @@ int32_t voteRow(const VoteRow& row)
                     const I8 label = loadAs<I8>(window + static_cast<size_t>(j) * row.width + i);
                     for (int k = 1; k <= kLabels; ++k) {
                         running[k] -= label == static_cast<int8_t>(k);
-                        reached[k] = (reached[k] == 0) & (running[k] == most) ? I8 {} + step
-                                                                              : reached[k];
+                        const I8 now = (reached[k] == 0) & (running[k] == most);
+                        reached[k] = now ? I8 {} + step : reached[k];
                     }
                 }
             }
