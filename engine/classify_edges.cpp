@@ -120,7 +120,7 @@ void detect(PyramidLevel<Sample>& level)
 {
     const VectorKernels* kernels = vectorKernels();
     int32_t (*detectRow)(const DetectRow<Sample>&) = kernels != nullptr && level.level < kMaxLevels
-        ? KernelsFor<Sample>::detect(*kernels)
+        ? forSample<Sample>(kernels->detectRow8, kernels->detectRow16)
         : nullptr;
     // Centres whose neighbours all lie inside, with one sample to spare on
     // the right for the kernel's reads.

@@ -3,6 +3,7 @@
 // Y = 21906 in 16-bit planes; the 16-bit path works at about twice that
 // scale in 32-bit planes.
 
+#include "colour_equations.h"
 #include "pyramid.h"
 #include "vector_kernels.h"
 
@@ -77,9 +78,10 @@ void convertPixels(PyramidLevel<Sample>& top, const uint8_t* pixel, size_t first
     Sample* cbOut = top.cbOut.data() + first;
     for (size_t i = 0; i < count; ++i, pixel += bytesPerPixel) {
         const Bgr p = readPixel<Sample>(pixel, grey);
-        y[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
-        cr[i] = toSample<Sample>(asr(2810 * p.r - 2355 * p.g - 454 * p.b, shift));
-        cb[i] = toSample<Sample>(asr(2810 * p.b - 1862 * p.g - 947 * p.r, shift));
+        const lanes::YCrCb<int32_t> values = lanes::planeValues(p.r, p.g, p.b, shift);
+        y[i] = toSample<Sample>(values.y);
+        cr[i] = toSample<Sample>(values.cr);
+        cb[i] = toSample<Sample>(values.cb);
         if constexpr (withOutput) {
             yOut[i] = y[i];
             crOut[i] = cr[i];
@@ -119,11 +121,8 @@ void convertRun(PyramidLevel<Sample>& top, bool withOutput, const uint8_t* pixel
         Sample* const planes[6] = { top.yIn.data() + first, top.crIn.data() + first,
             top.cbIn.data() + first, withOutput ? top.yOut.data() + first : nullptr,
             top.crOut.data() + first, top.cbOut.data() + first };
-        size_t done;
-        if constexpr (std::is_same_v<Sample, int16_t>)
-            done = kernels->inputPixels8(pixels, top.bytesPerPixel, count, planes);
-        else
-            done = kernels->inputPixels16(pixels, top.bytesPerPixel, count, planes);
+        const size_t done = forSample<Sample>(kernels->inputPixels8, kernels->inputPixels16)(
+            pixels, top.bytesPerPixel, count, planes);
         if (done == count)
             return;
     }
@@ -190,12 +189,9 @@ void outputRun(const PyramidLevel<Sample>& top, size_t first, size_t count, uint
     for (size_t i = done; i < count; ++i, pixel += bytes, kept += bytes) {
         if (top.writeMask != nullptr && top.writeMask[(first + i) * maskStep] == 0)
             continue;
-        const int32_t luma = mulWrap(1164, y[i]);
-        const int32_t xr = addWrap(luma, mulWrap(1596, cr[i]));
-        const int32_t xg = subWrap(subWrap(luma, mulWrap(813, cr[i])), mulWrap(392, cb[i]));
-        const int32_t xb = addWrap(luma, mulWrap(2017, cb[i]));
+        const lanes::Rgb<int32_t> x = lanes::reconstructionSums<int32_t>(y[i], cr[i], cb[i]);
         if constexpr (eightBit) {
-            const int32_t r = toPixel8(xr), g = toPixel8(xg), b = toPixel8(xb);
+            const int32_t r = toPixel8(x.r), g = toPixel8(x.g), b = toPixel8(x.b);
             if (top.grey) {
                 pixel[0] = static_cast<uint8_t>((b + g + r) / 3);
             } else {
@@ -210,7 +206,7 @@ void outputRun(const PyramidLevel<Sample>& top, size_t first, size_t count, uint
                 pixel[2 * index] = static_cast<uint8_t>(value & 0xFF);
                 pixel[2 * index + 1] = static_cast<uint8_t>(value >> 8);
             };
-            const int32_t r = toPixel16(xr), g = toPixel16(xg), b = toPixel16(xb);
+            const int32_t r = toPixel16(x.r), g = toPixel16(x.g), b = toPixel16(x.b);
             if (top.grey) {
                 store(0, (b + g + r) / 3);
             } else {

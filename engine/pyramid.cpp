@@ -15,17 +15,12 @@ template <typename Sample>
 void PyramidLevel<Sample>::reset()
 {
     PyramidLevel fresh;
-    fresh.yIn.swap(yIn);
-    fresh.crIn.swap(crIn);
-    fresh.cbIn.swap(cbIn);
-    fresh.yOut.swap(yOut);
-    fresh.crOut.swap(crOut);
-    fresh.cbOut.swap(cbOut);
-    fresh.direction.swap(direction);
-    fresh.smoothedDirection.swap(smoothedDirection);
-    fresh.yClass.swap(yClass);
-    fresh.crClass.swap(crClass);
-    fresh.cbClass.swap(cbClass);
+    for (auto plane : { &PyramidLevel::yIn, &PyramidLevel::crIn, &PyramidLevel::cbIn,
+             &PyramidLevel::yOut, &PyramidLevel::crOut, &PyramidLevel::cbOut })
+        (fresh.*plane).swap(this->*plane);
+    for (auto map : { &PyramidLevel::direction, &PyramidLevel::smoothedDirection,
+             &PyramidLevel::yClass, &PyramidLevel::crClass, &PyramidLevel::cbClass })
+        (fresh.*map).swap(this->*map);
     fresh.scratch.swap(scratch);
     *this = std::move(fresh);
 }

@@ -89,10 +89,8 @@ void averagePlane(const std::vector<Sample>& parent, int32_t parentWidth, int32_
             if (kernels != nullptr) {
                 const Sample* const parentRows[3]
                     = { first, first + parentWidth, first + 2 * static_cast<size_t>(parentWidth) };
-                if constexpr (std::is_same_v<Sample, int16_t>)
-                    cx = kernels->averageRow8(parentRows, out, cx, interiorEnd);
-                else
-                    cx = kernels->averageRow16(parentRows, out, cx, interiorEnd);
+                cx = forSample<Sample>(kernels->averageRow8, kernels->averageRow16)(
+                    parentRows, out, cx, interiorEnd);
             }
             // The columns of child column 0 and of those the kernel left.
             const int32_t rest = std::max(2 * cx - 1, 0);
@@ -128,12 +126,8 @@ void widenRow(const Sample* row, int32_t childWidth, int32_t parentWidth, int32_
 {
     const int32_t pairs = std::min(childWidth - 1, parentWidth / 2);
     int32_t cx = 0;
-    if (kernels != nullptr) {
-        if constexpr (std::is_same_v<Sample, int16_t>)
-            cx = kernels->widenRow8(row, pairs, out);
-        else
-            cx = kernels->widenRow16(row, pairs, out);
-    }
+    if (kernels != nullptr)
+        cx = forSample<Sample>(kernels->widenRow8, kernels->widenRow16)(row, pairs, out);
     for (; cx < pairs; ++cx) {
         out[2 * cx] = row[cx];
         out[2 * cx + 1] = halfSum(row[cx], row[cx + 1]);
@@ -294,13 +288,9 @@ void mergeChild(PyramidLevel<Sample>& child)
     const bool limitColour = child.level >= 2;
     RowInterpolator<Sample> interpolator(child, parent.width, child.scratch);
     const VectorKernels* kernels = vectorKernels();
-    int32_t (*mergeRow)(const MergeRow<Sample>&) = nullptr;
-    if (kernels != nullptr && child.level < kMaxLevels) {
-        if constexpr (std::is_same_v<Sample, int16_t>)
-            mergeRow = kernels->mergeRow8;
-        else
-            mergeRow = kernels->mergeRow16;
-    }
+    int32_t (*mergeRow)(const MergeRow<Sample>&) = kernels != nullptr && child.level < kMaxLevels
+        ? forSample<Sample>(kernels->mergeRow8, kernels->mergeRow16)
+        : nullptr;
     const int32_t* thresholds[2] = { params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCr],
         params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCb] }; // read below kMaxLevels only
 

@@ -137,7 +137,7 @@ void searchDirections(PyramidLevel<Sample>& level)
     const int candidates = level.levelClass == 2 ? kAxisDirections : 8;
     const VectorKernels* kernels = vectorKernels();
     int32_t (*searchRow)(const SearchRow<Sample>&)
-        = kernels != nullptr ? KernelsFor<Sample>::search(*kernels) : nullptr;
+        = kernels != nullptr ? forSample<Sample>(kernels->searchRow8, kernels->searchRow16) : nullptr;
     // Samples 2 or more from the border see all their search samples.
     constexpr int32_t kReach = 2;
     const uint8_t* chosen = nullptr;
@@ -330,7 +330,7 @@ void averageAlongEdges(PyramidLevel<Sample>& level, bool hasChild)
     const Walk walk = walkFor(level, hasChild);
     const VectorKernels* kernels = vectorKernels();
     int32_t (*walkRow)(const WalkRow<Sample>&) = kernels != nullptr && level.level < kMaxLevels
-        ? KernelsFor<Sample>::walk(*kernels)
+        ? forSample<Sample>(kernels->walkRow8, kernels->walkRow16)
         : nullptr;
     // The kernel takes the samples whose walks stay inside the plane.
     const int32_t reach = walk.maxDistance;
@@ -468,7 +468,7 @@ void smoothColour(PyramidLevel<Sample>& level, bool hasChild)
     const int32_t maxDistance = level.level == 0 ? 2 : 1;
     const VectorKernels* kernels = vectorKernels();
     int32_t (*colourRow)(const ColourRow<Sample>&) = kernels != nullptr && level.level < kMaxLevels
-        ? KernelsFor<Sample>::colour(*kernels)
+        ? forSample<Sample>(kernels->colourRow8, kernels->colourRow16)
         : nullptr;
     for (int32_t y = 0; y < level.height; ++y) {
         int32_t x = 0;

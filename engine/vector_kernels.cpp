@@ -5,6 +5,7 @@
 // the same fixed-point helpers; where the scalar code branches, the lanes
 // compute every branch and select.
 
+#include "engine/colour_equations.h"
 #include "engine/simd.h"
 #include "engine/vector_kernels.h"
 
@@ -119,26 +120,13 @@ template <typename Body>
     return minLanes(clamped * 4 / 3125, splat(65535));
 }
 
-struct Rgb {
-    I32 r, g, b;
-};
-
-// The reconstruction sums of convertOutput, before rounding.
-[[gnu::always_inline]] inline Rgb reconstruct(I32 y, I32 cr, I32 cb)
-{
-    const I32 luma = mulWrap(splat(1164), y);
-    return { addWrap(luma, mulWrap(splat(1596), cr)),
-        subWrap(subWrap(luma, mulWrap(splat(813), cr)), mulWrap(splat(392), cb)),
-        addWrap(luma, mulWrap(splat(2017), cb)) };
-}
-
 // Planes of a tile hold far fewer than 2^31 samples (a tile is at most 696
 // pixels a side), so positions fit the 32-bit ranges of coverRange.
 size_t outputBgrx8(const int16_t* y, const int16_t* cr, const int16_t* cb, const uint8_t* kept,
     uint8_t* pixels, size_t count)
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
-        const Rgb x = reconstruct(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
+        const lanes::Rgb<I32> x = lanes::reconstructionSums(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         const U32 bgr = U32(toPixel8Lanes(x.b)) | (U32(toPixel8Lanes(x.g)) << 8)
             | (U32(toPixel8Lanes(x.r)) << 16);
         // The fourth byte is not the conversion's: it is carried over.
@@ -151,7 +139,7 @@ size_t outputBgr16(
     const int32_t* y, const int32_t* cr, const int32_t* cb, uint8_t* pixels, size_t count)
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
-        const Rgb x = reconstruct(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
+        const lanes::Rgb<I32> x = lanes::reconstructionSums(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         // Blue and green, then red twice, as 16-bit lanes to interleave.
         const U16Pair blueGreen = concatenate(__builtin_convertvector(toPixel16Lanes(x.b), U16),
             __builtin_convertvector(toPixel16Lanes(x.g), U16), kLaneSequence);
@@ -192,38 +180,41 @@ size_t inputLayout(const uint8_t* pixels, size_t count, Sample* const planes[6])
         const int32_t b = sample(0);
         const int32_t g = grey ? b : sample(1);
         const int32_t r = grey ? b : sample(2);
-        const Sample luma = static_cast<Sample>(asr(1645 * r + 3226 * g + 627 * b, shift));
-        const Sample red = static_cast<Sample>(asr(2810 * r - 2355 * g - 454 * b, shift));
-        const Sample blue = static_cast<Sample>(asr(2810 * b - 1862 * g - 947 * r, shift));
-        y[i] = luma;
-        cr[i] = red;
-        cb[i] = blue;
+        const lanes::YCrCb<int32_t> values = lanes::planeValues(r, g, b, shift);
+        y[i] = static_cast<Sample>(values.y);
+        cr[i] = static_cast<Sample>(values.cr);
+        cb[i] = static_cast<Sample>(values.cb);
         if constexpr (withOutput) {
-            yOut[i] = luma;
-            crOut[i] = red;
-            cbOut[i] = blue;
+            yOut[i] = y[i];
+            crOut[i] = cr[i];
+            cbOut[i] = cb[i];
         }
     }
     return count;
+}
+
+// The plane values of pixels i .. i + kLanes - 1 into the input planes and,
+// when wanted, the output planes.
+template <bool withOutput, typename Sample>
+[[gnu::always_inline]] inline void storePlaneValues(
+    Sample* const planes[6], int32_t i, I32 r, I32 g, I32 b)
+{
+    const lanes::YCrCb<I32> values = lanes::planeValues(r, g, b, PathTraits<Sample>::kInputShift);
+    const I32 byPlane[3] = { values.y, values.cr, values.cb };
+    for (int c = 0; c < 3; ++c) {
+        storeSamples(planes[c] + i, byPlane[c]);
+        if constexpr (withOutput)
+            storeSamples(planes[3 + c] + i, byPlane[c]);
+    }
 }
 
 // Four bytes a pixel, the layout of every decoded image: one pixel a lane.
 template <bool withOutput>
 size_t inputBgrx8(const uint8_t* pixels, size_t count, int16_t* const planes[6])
 {
-    constexpr int shift = PathTraits<int16_t>::kInputShift;
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const I32 pixel = loadAs<I32>(pixels + 4 * static_cast<size_t>(i));
-        const I32 b = pixel & 0xFF;
-        const I32 g = (pixel >> 8) & 0xFF;
-        const I32 r = (pixel >> 16) & 0xFF;
-        const I32 values[3] = { asr(1645 * r + 3226 * g + 627 * b, shift),
-            asr(2810 * r - 2355 * g - 454 * b, shift), asr(2810 * b - 1862 * g - 947 * r, shift) };
-        for (int c = 0; c < 3; ++c) {
-            storeSamples(planes[c] + i, values[c]);
-            if constexpr (withOutput)
-                storeSamples(planes[3 + c] + i, values[c]);
-        }
+        storePlaneValues<withOutput>(planes, i, (pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
     }));
 }
 
@@ -239,22 +230,14 @@ template <int plane, int... lane>
 template <bool withOutput>
 size_t inputBgr16(const uint8_t* pixels, size_t count, int32_t* const planes[6])
 {
-    constexpr int shift = PathTraits<int32_t>::kInputShift;
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const uint8_t* from = pixels + 6 * static_cast<size_t>(i);
         const U16Pair first = loadAs<U16Pair>(from);
         U16Pair second {};
         __builtin_memcpy(&second, from + kVectorBytes, kVectorBytes / 2);
-        const I32 b = planeOfThree<0>(first, second, kLaneSequence);
-        const I32 g = planeOfThree<1>(first, second, kLaneSequence);
-        const I32 r = planeOfThree<2>(first, second, kLaneSequence);
-        const I32 values[3] = { asr(1645 * r + 3226 * g + 627 * b, shift),
-            asr(2810 * r - 2355 * g - 454 * b, shift), asr(2810 * b - 1862 * g - 947 * r, shift) };
-        for (int c = 0; c < 3; ++c) {
-            storeSamples(planes[c] + i, values[c]);
-            if constexpr (withOutput)
-                storeSamples(planes[3 + c] + i, values[c]);
-        }
+        storePlaneValues<withOutput>(planes, i, planeOfThree<2>(first, second, kLaneSequence),
+            planeOfThree<1>(first, second, kLaneSequence),
+            planeOfThree<0>(first, second, kLaneSequence));
     }));
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace calmora {
 
@@ -219,27 +220,16 @@ struct VectorKernels {
     int32_t (*detectRow16)(const DetectRow<int32_t>& row);
 };
 
-// A kernel of the table by sample type.
-template <typename Sample>
-struct KernelsFor;
-
-template <>
-struct KernelsFor<int16_t> {
-    static auto merge(const VectorKernels& k) { return k.mergeRow8; }
-    static auto search(const VectorKernels& k) { return k.searchRow8; }
-    static auto walk(const VectorKernels& k) { return k.walkRow8; }
-    static auto colour(const VectorKernels& k) { return k.colourRow8; }
-    static auto detect(const VectorKernels& k) { return k.detectRow8; }
-};
-
-template <>
-struct KernelsFor<int32_t> {
-    static auto merge(const VectorKernels& k) { return k.mergeRow16; }
-    static auto search(const VectorKernels& k) { return k.searchRow16; }
-    static auto walk(const VectorKernels& k) { return k.walkRow16; }
-    static auto colour(const VectorKernels& k) { return k.colourRow16; }
-    static auto detect(const VectorKernels& k) { return k.detectRow16; }
-};
+// Of a kernel's two forms, the one for planes of `Sample`: the first for
+// the 16-bit planes of the 8-bit path, the second for the 32-bit planes.
+template <typename Sample, typename EightBit, typename SixteenBit>
+auto forSample(EightBit eightBit, SixteenBit sixteenBit)
+{
+    if constexpr (std::is_same_v<Sample, int16_t>)
+        return eightBit;
+    else
+        return sixteenBit;
+}
 
 // The active set's kernels; null while the scalar loops are active.
 const VectorKernels* vectorKernels();
