@@ -219,12 +219,18 @@ template <typename Sample>
 bool ringIsEmpty(const PyramidLevel<Sample>& level, const std::vector<uint8_t>& map, int32_t x,
     int32_t y, int32_t s)
 {
-    for (int32_t j = -s; j <= s; ++j) {
-        if (map[level.index(x - s, y + j)] != 0 || map[level.index(x + s, y + j)] != 0)
-            return false;
-    }
-    for (int32_t i = -s + 1; i < s; ++i) {
-        if (map[level.index(x + i, y - s)] != 0 || map[level.index(x + i, y + s)] != 0)
+    auto at = [&](int32_t i, int32_t j) { return map[level.index(x + i, y + j)]; };
+    // An edge through the sample crosses the ring most often in line with it
+    // or at a corner, so those are looked at first; the order changes only
+    // how soon a marked ring is found.
+    if ((at(-s, 0) | at(s, 0) | at(0, -s) | at(0, s) | at(-s, -s) | at(s, s) | at(-s, s)
+            | at(s, -s))
+        != 0)
+        return false;
+    for (int32_t j = 1; j < s; ++j) {
+        if ((at(-s, -j) | at(-s, j) | at(s, -j) | at(s, j) | at(-j, -s) | at(j, -s) | at(-j, s)
+                | at(j, s))
+            != 0)
             return false;
     }
     return true;
@@ -236,7 +242,15 @@ template <typename Sample>
 void eraseSpot(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t x, int32_t y,
     int32_t largestRadius)
 {
-    if (map[level.index(x, y)] == 0)
+    const uint8_t* row = map.data() + level.index(0, y);
+    if (row[x] == 0)
+        return;
+    // Inside a marked stretch of its row, every ring is marked where it
+    // crosses the row, and none can be empty.
+    int32_t crossed = 2;
+    while (crossed <= largestRadius && (row[x - crossed] | row[x + crossed]) != 0)
+        ++crossed;
+    if (crossed > largestRadius)
         return;
     for (int32_t s = 2; s <= largestRadius; ++s) {
         if (ringIsEmpty(level, map, x, y, s)) {
