@@ -84,10 +84,10 @@ void detectCentre(PyramidLevel<Sample>& level, int32_t x, int32_t y)
         }
         // At level 0 colour looks only along the axes at distance 3.
         if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
-            detectColour(level.crClass, c, i, t.cr,
-                absWrap(subWrap(level.crOut[c], level.crOut[i])));
-            detectColour(level.cbClass, c, i, t.cb,
-                absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
+            detectColour(
+                level.crClass, c, i, t.cr, absWrap(subWrap(level.crOut[c], level.crOut[i])));
+            detectColour(
+                level.cbClass, c, i, t.cb, absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
         }
     }
 }
@@ -138,13 +138,15 @@ void detect(PyramidLevel<Sample>& level)
             for (; x < kReach; x += 2)
                 detectCentre(level, x, y);
             const BrightnessRow<Sample> brightness = level.child != nullptr
-                ? BrightnessRow<Sample> { level.child->yIn.data() + level.child->index(0, y >> 1), true }
+                ? BrightnessRow<Sample> { level.child->yIn.data() + level.child->index(0, y >> 1),
+                      true }
                 : BrightnessRow<Sample> { level.yOut.data() + level.index(0, y), false };
-            const DetectRow<Sample> row { { level.yOut.data(), level.crOut.data(), level.cbOut.data() },
-                brightness,
+            const DetectRow<Sample> row {
+                { level.yOut.data(), level.crOut.data(), level.cbOut.data() }, brightness,
                 { params.scaledNoise[level.level][kY], params.scaledNoise[level.level][kCr],
                     params.scaledNoise[level.level][kCb] },
-                level.width, y, x, level.width - kReach - 1, !level.grey, level.level > 0, decisions };
+                level.width, y, x, level.width - kReach - 1, !level.grey, level.level > 0, decisions
+            };
             const int32_t stop = detectRow(row);
             for (int32_t i = 0; x < stop; x += 2, ++i) {
                 if (decisions[i] != 0)
@@ -197,7 +199,8 @@ void confirmMap(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t 
             const int32_t count = countMarked(level, map, x, y, countRadius, limit);
             const bool confirmed = colour ? count == 2 : count > r;
             if (confirmed)
-                fillWindow(level, map, x, y, countRadius, static_cast<uint8_t>(value - kCandidateToClass));
+                fillWindow(
+                    level, map, x, y, countRadius, static_cast<uint8_t>(value - kCandidateToClass));
             else
                 map[level.index(x, y)] = kNoEdge;
         }

@@ -145,13 +145,14 @@ void convertInput(PyramidLevel<Sample>& top, bool withOutput)
             plane->resize(count);
     }
     const VectorKernels* kernels = vectorKernels();
-    if (top.imageInput == nullptr) {
-        convertRun(top, withOutput, top.pixels, 0, count, kernels);
-        return;
-    }
+    // Row by row, from the working buffer's packed rows or the image's.
     const size_t width = static_cast<size_t>(top.width);
+    const int64_t stride = top.imageInput != nullptr
+        ? top.imageStride
+        : static_cast<int64_t>(width) * top.bytesPerPixel;
+    const uint8_t* pixels = top.imageInput != nullptr ? top.imageInput : top.pixels;
     for (int32_t y = 0; y < top.height; ++y)
-        convertRun(top, withOutput, top.imageInput + y * top.imageStride, y * width, width, kernels);
+        convertRun(top, withOutput, pixels + y * stride, y * width, width, kernels);
 }
 
 namespace {
@@ -224,12 +225,16 @@ template <typename Sample>
 void convertOutput(PyramidLevel<Sample>& top)
 {
     const VectorKernels* kernels = vectorKernels();
+    const int64_t bytes = top.bytesPerPixel;
     if (top.imageOutput == nullptr) {
-        outputRun(top, 0, top.sampleCount(), top.pixels, top.pixels, kernels);
+        const int64_t stride = top.width * bytes;
+        for (int32_t y = 0; y < top.height; ++y) {
+            uint8_t* row = top.pixels + y * stride;
+            outputRun(top, top.index(0, y), static_cast<size_t>(top.width), row, row, kernels);
+        }
         return;
     }
     const Rect area = top.outputArea;
-    const int64_t bytes = top.bytesPerPixel;
     for (int32_t y = area.top; y < area.bottom; ++y) {
         const int64_t row = y * top.imageStride + area.left * bytes;
         outputRun(top, top.index(area.left, y), static_cast<size_t>(area.width()),

@@ -66,8 +66,8 @@ bool available(KernelSet set)
 KernelSet widestSet()
 {
     static const KernelSet widest = [] {
-        for (KernelSet set : { KernelSet::kAvx512, KernelSet::kAvx2, KernelSet::kSse4,
-                 KernelSet::kVector }) {
+        for (KernelSet set :
+            { KernelSet::kAvx512, KernelSet::kAvx2, KernelSet::kSse4, KernelSet::kVector }) {
             if (available(set))
                 return set;
         }

@@ -296,7 +296,8 @@ void evaluateBlockRows(const PyramidLevel<int16_t>& level, const int16_t (*evide
     // Blocks whose points and neighbours lie inside, along the row.
     const int32_t firstInside = (r + span - 1) / span;
     const int32_t lastInsideX = level.width - 7 - r;
-    const int32_t endInside = lastInsideX < 0 ? 0 : std::min(visitedColumns, lastInsideX / span + 1);
+    const int32_t endInside
+        = lastInsideX < 0 ? 0 : std::min(visitedColumns, lastInsideX / span + 1);
 
     for (int32_t row = 0; row < visitedRows; ++row) {
         Block* blocks = result.blocks.data() + static_cast<size_t>(row) * visitedColumns;
@@ -339,14 +340,15 @@ void evaluateBlockRows(const PyramidLevel<int16_t>& level, const int16_t (*evide
             while (step == 1 && last + 1 < endInside && needed[last + 1] != 0)
                 ++last;
             const int32_t first = column * span;
-            const int32_t end = std::min(std::max(last * span + 7, first + kernels.lanes),
-                level.width - r);
+            const int32_t end
+                = std::min(std::max(last * span + 7, first + kernels.lanes), level.width - r);
             bool done = true;
             for (int pointRow = 0; pointRow < 3 && done; ++pointRow) {
                 const PointRow points { { level.yIn.data(), level.crIn.data(), level.cbIn.data() },
                     level.width, y0 + kPointOffsets[pointRow], r, first, end,
                     rows.brightness[pointRow],
-                    { rows.largest[pointRow][0], rows.largest[pointRow][1], rows.largest[pointRow][2] },
+                    { rows.largest[pointRow][0], rows.largest[pointRow][1],
+                        rows.largest[pointRow][2] },
                     { rows.deviation[pointRow][0], rows.deviation[pointRow][1],
                         rows.deviation[pointRow][2] } };
                 done = kernels.pointRow(points) == end;

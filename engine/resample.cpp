@@ -156,8 +156,8 @@ template <typename Sample>
 class RowInterpolator {
 public:
     // Keeps its rows in `rows`, whose memory a reused level keeps.
-    RowInterpolator(const PyramidLevel<Sample>& child, int32_t parentWidth,
-        std::vector<int32_t>& rows)
+    RowInterpolator(
+        const PyramidLevel<Sample>& child, int32_t parentWidth, std::vector<int32_t>& rows)
         : m_child(child)
         , m_width(parentWidth)
     {
@@ -291,8 +291,10 @@ void mergeChild(PyramidLevel<Sample>& child)
     int32_t (*mergeRow)(const MergeRow<Sample>&) = kernels != nullptr && child.level < kMaxLevels
         ? forSample<Sample>(kernels->mergeRow8, kernels->mergeRow16)
         : nullptr;
-    const int32_t* thresholds[2] = { params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCr],
-        params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCb] }; // read below kMaxLevels only
+    const int32_t* thresholds[2] = {
+        params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCr],
+        params.scaledNoise[std::min(child.level, kMaxLevels - 1)][kCb]
+    }; // read below kMaxLevels only
 
     for (int32_t py = 0; py < parent.height; ++py) {
         const InterpolatedRow at = interpolator.row(py);

@@ -136,8 +136,9 @@ void searchDirections(PyramidLevel<Sample>& level)
 {
     const int candidates = level.levelClass == 2 ? kAxisDirections : 8;
     const VectorKernels* kernels = vectorKernels();
-    int32_t (*searchRow)(const SearchRow<Sample>&)
-        = kernels != nullptr ? forSample<Sample>(kernels->searchRow8, kernels->searchRow16) : nullptr;
+    int32_t (*searchRow)(const SearchRow<Sample>&) = kernels != nullptr
+        ? forSample<Sample>(kernels->searchRow8, kernels->searchRow16)
+        : nullptr;
     // Samples 2 or more from the border see all their search samples.
     constexpr int32_t kReach = 2;
     const uint8_t* chosen = nullptr;
@@ -147,9 +148,9 @@ void searchDirections(PyramidLevel<Sample>& level)
         uint8_t* rows = reinterpret_cast<uint8_t*>(level.scratch.data());
         for (int32_t y = kReach; y < level.height - kReach; ++y) {
             const size_t row = level.index(0, y);
-            chosenEnd = searchRow({ level.yOut.data(), level.yClass.data() + row,
-                level.direction.data() + row, rows + row, level.width, y, kReach,
-                level.width - kReach, candidates });
+            chosenEnd = searchRow(
+                { level.yOut.data(), level.yClass.data() + row, level.direction.data() + row,
+                    rows + row, level.width, y, kReach, level.width - kReach, candidates });
         }
         chosen = rows;
     }
@@ -266,8 +267,8 @@ void averageAt(PyramidLevel<Sample>& level, bool hasChild, const Walk& walk, int
             directions[directionCount++] = level.smoothedDirection[c] - 1;
     }
     const int32_t y0 = level.yIn[c];
-    const int32_t tY = noiseThreshold(
-        params, level.level, kY, thresholdBin(level, level.yIn, hasChild, x, y));
+    const int32_t tY
+        = noiseThreshold(params, level.level, kY, thresholdBin(level, level.yIn, hasChild, x, y));
     const int32_t base = asr(tY, 6);
     // A sample this different closes the walk after it; one more
     // different is rejected.
@@ -448,13 +449,15 @@ void smoothColourAt(PyramidLevel<Sample>& level, bool hasChild, int32_t x, int32
     if (cr.count > 1) {
         int32_t v = divTrunc(cr.sum, cr.count);
         if (coarsest)
-            v = addWrap(cr.centre, blend(subWrap(v, cr.centre), params.suppression[level.level][kCr]));
+            v = addWrap(
+                cr.centre, blend(subWrap(v, cr.centre), params.suppression[level.level][kCr]));
         level.crOut[c] = toSample<Sample>(v);
     }
     if (cb.count > 1) {
         int32_t v = divTrunc(cb.sum, cb.count);
         if (coarsest)
-            v = addWrap(cb.centre, blend(subWrap(v, cb.centre), params.suppression[level.level][kCb]));
+            v = addWrap(
+                cb.centre, blend(subWrap(v, cb.centre), params.suppression[level.level][kCb]));
         level.cbOut[c] = toSample<Sample>(v);
     }
 }

@@ -5,9 +5,9 @@
 // the same fixed-point helpers; where the scalar code branches, the lanes
 // compute every branch and select.
 
+#include "engine/vector_kernels.h"
 #include "engine/colour_equations.h"
 #include "engine/simd.h"
-#include "engine/vector_kernels.h"
 
 #include <utility>
 
@@ -57,8 +57,8 @@ template <int first, int... lane>
 [[gnu::always_inline]] inline U16Pair interleaveThree(
     U16Pair blueGreen, U16Pair reds, std::integer_sequence<int, lane...>)
 {
-    return __builtin_shufflevector(blueGreen, reds,
-        (first + lane < 3 * kLanes ? interleavedSource(first + lane) : 0)...);
+    return __builtin_shufflevector(
+        blueGreen, reds, (first + lane < 3 * kLanes ? interleavedSource(first + lane) : 0)...);
 }
 
 struct Step {
@@ -120,13 +120,14 @@ template <typename Body>
     return minLanes(clamped * 4 / 3125, splat(65535));
 }
 
-// Planes of a tile hold far fewer than 2^31 samples (a tile is at most 696
-// pixels a side), so positions fit the 32-bit ranges of coverRange.
+// The conversions take a row at a time, so the positions fit the 32-bit
+// ranges of coverRange.
 size_t outputBgrx8(const int16_t* y, const int16_t* cr, const int16_t* cb, const uint8_t* kept,
     uint8_t* pixels, size_t count)
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
-        const lanes::Rgb<I32> x = lanes::reconstructionSums(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
+        const lanes::Rgb<I32> x = lanes::reconstructionSums(
+            loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         const U32 bgr = U32(toPixel8Lanes(x.b)) | (U32(toPixel8Lanes(x.g)) << 8)
             | (U32(toPixel8Lanes(x.r)) << 16);
         // The fourth byte is not the conversion's: it is carried over.
@@ -139,7 +140,8 @@ size_t outputBgr16(
     const int32_t* y, const int32_t* cr, const int32_t* cb, uint8_t* pixels, size_t count)
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
-        const lanes::Rgb<I32> x = lanes::reconstructionSums(loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
+        const lanes::Rgb<I32> x = lanes::reconstructionSums(
+            loadSamples(y + i), loadSamples(cr + i), loadSamples(cb + i));
         // Blue and green, then red twice, as 16-bit lanes to interleave.
         const U16Pair blueGreen = concatenate(__builtin_convertvector(toPixel16Lanes(x.b), U16),
             __builtin_convertvector(toPixel16Lanes(x.g), U16), kLaneSequence);
@@ -214,7 +216,8 @@ size_t inputBgrx8(const uint8_t* pixels, size_t count, int16_t* const planes[6])
 {
     return static_cast<size_t>(coverRange(0, static_cast<int32_t>(count), kLanes, [&](int32_t i) {
         const I32 pixel = loadAs<I32>(pixels + 4 * static_cast<size_t>(i));
-        storePlaneValues<withOutput>(planes, i, (pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+        storePlaneValues<withOutput>(
+            planes, i, (pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
     }));
 }
 
@@ -222,7 +225,8 @@ template <int plane, int... lane>
 [[gnu::always_inline]] inline I32 planeOfThree(
     U16Pair first, U16Pair second, std::integer_sequence<int, lane...>)
 {
-    return __builtin_convertvector(__builtin_shufflevector(first, second, (3 * lane + plane)...), I32);
+    return __builtin_convertvector(
+        __builtin_shufflevector(first, second, (3 * lane + plane)...), I32);
 }
 
 // Three 16-bit samples a pixel: one pixel a lane, the samples taken apart by
@@ -276,8 +280,9 @@ template <typename Sample>
 size_t inputPixels(
     const uint8_t* pixels, int32_t bytesPerPixel, size_t count, Sample* const planes[6])
 {
-    return planes[3] != nullptr ? inputPixelsOf<Sample, true>(pixels, bytesPerPixel, count, planes)
-                                : inputPixelsOf<Sample, false>(pixels, bytesPerPixel, count, planes);
+    return planes[3] != nullptr
+        ? inputPixelsOf<Sample, true>(pixels, bytesPerPixel, count, planes)
+        : inputPixelsOf<Sample, false>(pixels, bytesPerPixel, count, planes);
 }
 
 // ---------------------------------------------------------------------------
@@ -357,8 +362,8 @@ int32_t widenRow(const Sample* row, int32_t pairs, int32_t* out)
 {
     const I32 weak = fineChild ? asr(d, 1) : asr(d, 2);
     const I32 ring = fineChild ? subWrap(d, asr(d, 2)) : asr(d, 1);
-    return select(edgeClass == 1, asr(d, 3),
-        select(edgeClass == 2, weak, select(edgeClass == 3, ring, d)));
+    return select(
+        edgeClass == 1, asr(d, 3), select(edgeClass == 2, weak, select(edgeClass == 3, ring, d)));
 }
 
 [[gnu::always_inline]] inline I32 scaleColourPull(I32 d, I32 edgeClass, bool fineChild)
@@ -367,8 +372,8 @@ int32_t widenRow(const Sample* row, int32_t pairs, int32_t* out)
     const I32 ring = fineChild ? asr(d, 1) : asr(d, 2);
     const I32 third = fineChild ? subWrap(d, asr(d, 2)) : asr(d, 1);
     return select(edgeClass == 1, I32 {},
-        select(edgeClass == 2, weak,
-            select(edgeClass == 3, ring, select(edgeClass == 4, third, d))));
+        select(
+            edgeClass == 2, weak, select(edgeClass == 3, ring, select(edgeClass == 4, third, d))));
 }
 
 [[gnu::always_inline]] inline I32 limitPull(I32 pull, I32 threshold)
@@ -492,7 +497,6 @@ int32_t mergeRow(const MergeRow<Sample>& row)
     return px;
 }
 
-
 // ---------------------------------------------------------------------------
 // The direction search of smooth luminance (smooth_level.cpp)
 
@@ -521,7 +525,8 @@ int32_t searchRow(const SearchRow<Sample>& row)
                     if (k >= 4 && step == 1)
                         continue;
                     const int32_t reach = k < 4 ? step : 1;
-                    const ptrdiff_t offset = static_cast<ptrdiff_t>(sense * reach * o.dy) * row.width
+                    const ptrdiff_t offset
+                        = static_cast<ptrdiff_t>(sense * reach * o.dy) * row.width
                         + sense * reach * o.dx;
                     const I32 d = asr(subWrap(loadSamples(centreRow + offset + x), centre), 6);
                     const I32 q = alive & mulWrap(d, d);
@@ -695,8 +700,8 @@ int32_t walkRow(const WalkRow<Sample>& row)
                     for (int k = 0; k < 4; ++k) {
                         const Step step = walkStep(k, sense);
                         walks.look(walks.going,
-                            loadSamples(centreRow + static_cast<ptrdiff_t>(step.dy) * row.width
-                                + x + step.dx));
+                            loadSamples(centreRow + static_cast<ptrdiff_t>(step.dy) * row.width + x
+                                + step.dx));
                     }
                 } else {
                     I32 value {};
@@ -838,8 +843,8 @@ int32_t ringRow(const RingRow& row)
 int32_t pointRow(const PointRow& row)
 {
     const int32_t r = row.radius;
-    const Step kOffsets[8] = { { -r, -r }, { r, r }, { -r, r }, { r, -r }, { 0, r }, { 0, -r },
-        { r, 0 }, { -r, 0 } };
+    const Step kOffsets[8]
+        = { { -r, -r }, { r, r }, { -r, r }, { r, -r }, { 0, r }, { 0, -r }, { r, 0 }, { -r, 0 } };
     const size_t centreRow = static_cast<size_t>(row.y) * row.width;
     return coverRange(row.first, row.end, kLanes, [&](int32_t x) {
         I32 centre[3];
@@ -884,8 +889,8 @@ struct Detection {
     I32 edgeClass {};
     I32 neighbour {};
 
-    [[gnu::always_inline]] void test(I32 threshold, I32 difference, int strongShift,
-        int weakShift, int32_t n)
+    [[gnu::always_inline]] void test(
+        I32 threshold, I32 difference, int strongShift, int weakShift, int32_t n)
     {
         const I32 e = subWrap(threshold, difference);
         const I32 strong = e < asr(threshold, strongShift);
@@ -914,7 +919,8 @@ int32_t detectRow(const DetectRow<Sample>& row)
         uint32_t* decisions = row.decisions + (x - row.first) / 2;
         I32 bins;
         if (row.brightness.child)
-            bins = asr(loadSamples(row.brightness.samples + (x >> 1)), PathTraits<Sample>::kBinShift);
+            bins = asr(
+                loadSamples(row.brightness.samples + (x >> 1)), PathTraits<Sample>::kBinShift);
         else
             bins = asr(loadEvenSamples(row.brightness.samples + x), PathTraits<Sample>::kBinShift);
         I32 thresholds[3];
@@ -925,14 +931,15 @@ int32_t detectRow(const DetectRow<Sample>& row)
         }
         Detection found[3];
         for (int32_t n = 0; n < 8; ++n) {
-            const ptrdiff_t offset
-                = static_cast<ptrdiff_t>(row.y + kNeighbours[n].dy) * row.width + x + kNeighbours[n].dx;
-            found[0].test(thresholds[0], absWrap(subWrap(centre[0], loadEvenSamples(row.planes[0] + offset))),
-                3, 2, n);
+            const ptrdiff_t offset = static_cast<ptrdiff_t>(row.y + kNeighbours[n].dy) * row.width
+                + x + kNeighbours[n].dx;
+            found[0].test(thresholds[0],
+                absWrap(subWrap(centre[0], loadEvenSamples(row.planes[0] + offset))), 3, 2, n);
             if (channels == 3 && (row.colourDiagonals || n >= 4)) {
                 for (int c = 1; c < 3; ++c)
                     found[c].test(thresholds[c],
-                        absWrap(subWrap(centre[c], loadEvenSamples(row.planes[c] + offset))), 10, 8, n);
+                        absWrap(subWrap(centre[c], loadEvenSamples(row.planes[c] + offset))), 10, 8,
+                        n);
             }
         }
         I32 word {};

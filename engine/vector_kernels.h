@@ -190,10 +190,8 @@ struct VectorKernels {
     // Make child: child samples [first, end) of a row whose 3x3 windows lie
     // wholly inside the parent, from the parent's three rows of the window.
     // Return where they stopped.
-    int32_t (*averageRow8)(
-        const int16_t* const rows[3], int16_t* out, int32_t first, int32_t end);
-    int32_t (*averageRow16)(
-        const int32_t* const rows[3], int32_t* out, int32_t first, int32_t end);
+    int32_t (*averageRow8)(const int16_t* const rows[3], int16_t* out, int32_t first, int32_t end);
+    int32_t (*averageRow16)(const int32_t* const rows[3], int32_t* out, int32_t first, int32_t end);
 
     // Merge child: a child row widened to the parent's width, for the child
     // samples cx < pairs that have a right neighbour: out[2cx] = row[cx],

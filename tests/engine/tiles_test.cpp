@@ -267,7 +267,8 @@ TEST(RunTiles, KernelSetsAgreeOnPreviewsAndStops)
     };
     auto underView = [](TileCallbackInfo& info) {
         const Rect view { 620, 300, 690, 400 };
-        return info.processed != 0 || info.tiles->tiles[info.tileIndex].dest.intersects(view) ? 1 : 0;
+        return info.processed != 0 || info.tiles->tiles[info.tileIndex].dest.intersects(view) ? 1
+                                                                                              : 0;
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
