@@ -4,6 +4,7 @@
 
 #include "engine/vector_kernels.h"
 
+#include <array>
 #include <atomic>
 
 namespace calmora {
@@ -37,30 +38,40 @@ const VectorKernels* tableOf(KernelSet set)
     }
 }
 
-// The flags match the compiler options each set is built with (CMake).
+// The features each set is built for (its compiler options in CMake).
 bool processorHas(KernelSet set)
 {
 #if defined(CALMORA_VECTOR_X86)
-    __builtin_cpu_init();
     switch (set) {
     case KernelSet::kSse4:
-        return __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("popcnt");
+        return __builtin_cpu_supports("sse4.2");
     case KernelSet::kAvx2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+        return __builtin_cpu_supports("avx2");
     case KernelSet::kAvx512:
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")
-            && __builtin_cpu_supports("bmi2");
+            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
     default:
         break;
     }
 #endif
-    return set == KernelSet::kScalar || tableOf(set) != nullptr;
+    return true;
 }
 
+// Asked once: the answers do not change while the process runs.
 bool available(KernelSet set)
 {
-    return set == KernelSet::kScalar || (tableOf(set) != nullptr && processorHas(set));
+    static const auto usable = [] {
+        constexpr int kSets = static_cast<int>(KernelSet::kAvx512) + 1;
+        std::array<bool, kSets> sets {};
+        for (int i = 0; i < kSets; ++i) {
+            const auto candidate = static_cast<KernelSet>(i);
+            sets[static_cast<size_t>(i)] = candidate == KernelSet::kScalar
+                || (tableOf(candidate) != nullptr && processorHas(candidate));
+        }
+        return sets;
+    }();
+    const auto index = static_cast<size_t>(set);
+    return index < usable.size() && usable[index];
 }
 
 KernelSet widestSet()
