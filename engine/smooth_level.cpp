@@ -446,20 +446,18 @@ void smoothColourAt(PyramidLevel<Sample>& level, bool hasChild, int32_t x, int32
     }
     // The average is unweighted; a channel that used no neighbour keeps its
     // output value.
-    if (cr.count > 1) {
-        int32_t v = divTrunc(cr.sum, cr.count);
-        if (coarsest)
-            v = addWrap(
-                cr.centre, blend(subWrap(v, cr.centre), params.suppression[level.level][kCr]));
-        level.crOut[c] = toSample<Sample>(v);
-    }
-    if (cb.count > 1) {
-        int32_t v = divTrunc(cb.sum, cb.count);
-        if (coarsest)
-            v = addWrap(
-                cb.centre, blend(subWrap(v, cb.centre), params.suppression[level.level][kCb]));
-        level.cbOut[c] = toSample<Sample>(v);
-    }
+    auto finish = [&](const ColourChannel& channel, int channelIndex, std::vector<Sample>& out) {
+        if (channel.count <= 1)
+            return;
+        int32_t v = divTrunc(channel.sum, channel.count);
+        if (coarsest) {
+            const int32_t strength = params.suppression[level.level][channelIndex];
+            v = addWrap(channel.centre, blend(subWrap(v, channel.centre), strength));
+        }
+        out[c] = toSample<Sample>(v);
+    };
+    finish(cr, kCr, level.crOut);
+    finish(cb, kCb, level.cbOut);
 }
 
 template <typename Sample>
