@@ -172,8 +172,9 @@ QString resultPath(const CliArguments& args, const BatchOptions& options)
     return args.output.isEmpty() ? batchOutputPath(args.files.first(), options) : args.output;
 }
 
-// A profile, like a result, never replaces a source without --in-place, and
-// never the result it belongs to. Checked before anything is read or written.
+// A profile never replaces the source, --in-place or not (that lets a source
+// be replaced by its own result alone), nor the result it belongs to.
+// Checked before anything is read or written.
 bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QString* error)
 {
     const QString profileKey = fileKey(args.profileOut);
@@ -182,9 +183,8 @@ bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QStr
                      .arg(displayPath(args.profileOut));
         return false;
     }
-    if (!args.inPlace && profileKey == fileKey(args.files.first())) {
-        *error = QStringLiteral("--profile-out \"%1\" would replace the source file (allowed "
-                                "only with --in-place)")
+    if (profileKey == fileKey(args.files.first())) {
+        *error = QStringLiteral("--profile-out \"%1\" would replace the source file")
                      .arg(displayPath(args.profileOut));
         return false;
     }
