@@ -489,7 +489,7 @@ int info(const CliArguments& args)
             .arg(header.frames == 1 ? "" : "s (only the first is denoised)"));
     out(QStringLiteral("Depth: %1 bits per pixel (the engine works at %2 bits per channel)\n")
             .arg(header.bitsPerPixel)
-            .arg(header.bitsPerPixel == 32 ? 8 : 16));
+            .arg(isHighDepth(header.bitsPerPixel) ? 16 : 8));
     if (exif.tagCount() == 0) {
         out(QStringLiteral("EXIF: none\n"));
     } else {
