@@ -697,6 +697,8 @@ void resolveBatchSettings(JobSnapshot& snapshot)
     if (preset < count && presets != nullptr)
         presets->deriveParams(preset, snapshot.request.settings);
     snapshot.request.presets = nullptr;
+    if (options.useGivenProfile)
+        snapshot.activeProfile = batch.givenProfile;
 }
 
 void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow)

@@ -87,6 +87,10 @@ public:
     // The batch run has ended; its done and failed lists are final, and the
     // job's `running` is already clear.
     virtual void batchEnded() = 0;
+    // Any run has ended, after everything else it reported: the job's
+    // `running` is already clear. For hosts that wait for the worker
+    // without waiting on its thread.
+    virtual void runEnded() { }
     // A failure to show the user: the message and, apart, the reason.
     virtual void reportError(const QString& message, const QString& reason) = 0;
     // Something the user should know about a file that was still processed
@@ -126,7 +130,7 @@ struct BatchOptions {
 
     // Beyond the window's options, for the command line:
     QString outputPath; // when set, the one file is written here
-    bool useGivenProfile = false; // filter with the job's activeProfile as it stands
+    bool useGivenProfile = false; // filter with the batch job's givenProfile
     bool allowOverwrite = false; // a source may be replaced by its result
     // 8-bit sources are filtered and saved at 16 bits where the result's
     // format holds them (PNG, TIFF).
@@ -143,6 +147,12 @@ struct BatchJob {
     QStringList failureReasons; // index for index with failedFiles
     QStringList writtenFiles; // index for index with doneFiles
     int64_t elapsedMs = 0; // since the batch started, at the latest settled file
+    // The batch's own profiles, apart from the open image's in the job: the
+    // one every file is filtered with when the options give one, and the
+    // last file's measured one, unsmoothed.
+    NoiseProfile givenProfile;
+    NoiseProfile measuredProfile;
+    bool profileMeasured = false;
 };
 
 // What a run is asked to do. Adding a field here is all it takes for the run
@@ -184,9 +194,10 @@ struct ProcessingJob {
     // filter pass filters with.
     std::atomic<bool> profileReady { false };
     std::atomic<bool> profileMeasured { false };
+    // The image as it stands is in a file: set by a save that wrote it, and
+    // cleared by whoever changes the image. A failed save leaves it alone.
     std::atomic<bool> saved { false };
-    // Whether the last save wrote its file; `saved` is set after a failed
-    // save too.
+    // Whether the last save wrote its file.
     std::atomic<bool> saveWritten { false };
     NoiseProfile activeProfile;
     NoiseProfile measuredProfile;

@@ -42,12 +42,23 @@ CTessolinDoc::CTessolinDoc(const Options& options, const PresetTable& presets,
         &CTessolinDoc::batchFileStage);
     connect(&m_host, &QueuedWorkerHost::batchFileSettledAt, this, &CTessolinDoc::batchFileSettled);
     connect(&m_host, &QueuedWorkerHost::batchEndReached, this, &CTessolinDoc::onBatchEnded);
+    connect(&m_host, &QueuedWorkerHost::runEndReached, this, [this] {
+        // A run started since this one ended announces its own end.
+        if (!isRunning())
+            emit runEnded();
+    });
     connect(&m_host, &QueuedWorkerHost::errorReported, this,
         [this](const QString& message, const QString& reason) {
             m_prompter.tell(reason.isEmpty() ? message : message + QStringLiteral("\r\n") + reason,
                 PromptIcon::Error);
             emit errorReported(message, reason);
         });
+    // Whatever starts a run before the settings pane has spoken (a batch on
+    // "the current settings") filters with the default preset, never with
+    // settings nobody chose.
+    if (m_presets.count() > 0)
+        m_presets.deriveParams(
+            m_presets.indexOrFirst(m_options.settings.defaultPreset), m_job.request.settings);
 }
 
 CTessolinDoc::~CTessolinDoc()
@@ -78,10 +89,11 @@ bool CTessolinDoc::open(const QString& path, QString* reason)
     QString why;
     if (!image->load(path, &why)) {
         m_sourcePath.clear();
-        QString text = QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(path)
-            + QStringLiteral(". \r\nUnsupported format or file not found.");
-        if (!why.isEmpty())
-            text += QStringLiteral("\r\n") + why;
+        // The loader's reason says what is wrong; the guess is for when it
+        // has none.
+        const QString text = QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(path)
+            + (why.isEmpty() ? QStringLiteral(". \r\nUnsupported format or file not found.")
+                             : QStringLiteral(".\r\n") + why);
         m_prompter.tell(text, PromptIcon::Error);
         if (reason != nullptr)
             *reason = why;
@@ -150,13 +162,42 @@ bool CTessolinDoc::save()
     if (suggestion.isEmpty())
         return false;
     const QString path = m_prompter.askSavePath(suggestion);
-    return !path.isEmpty() && saveDocument(path);
+    if (path.isEmpty())
+        return false;
+    // The save step has asked about replacing the file it answered with,
+    // and about no other name.
+    m_replaceConfirmed = path;
+    const bool written = saveDocument(path);
+    m_replaceConfirmed.clear();
+    return written;
+}
+
+bool CTessolinDoc::mayWrite(const QString& target)
+{
+    const QFileInfo info(target);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    const QString key = fileKey(target);
+    if (!m_replaceConfirmed.isEmpty() && fileKey(m_replaceConfirmed) == key)
+        return true;
+    const QString name = QDir::toNativeSeparators(target);
+    const QString question = key == fileKey(m_sourcePath)
+        ? QStringLiteral("\"%1\" is the photo you opened.\r\nDo you want to replace it with the "
+                         "result?")
+              .arg(name)
+        : QStringLiteral("\"%1\" already exists.\r\nDo you want to replace it?").arg(name);
+    return m_prompter.ask(question, PromptIcon::Warning, PromptButtons::YesNo)
+        == PromptAnswer::Yes;
 }
 
 bool CTessolinDoc::saveDocument(const QString& path)
 {
     m_wholeImageSavePath.clear();
     if (!m_loaded)
+        return false;
+    const QString target
+        = path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".jpg");
+    if (!mayWrite(target))
         return false;
     if (!everyTileFiltered(m_job.tiles)
         && m_prompter.ask(QStringLiteral("The image has not been entirely processed.\r\nDo you "
@@ -165,7 +206,7 @@ bool CTessolinDoc::saveDocument(const QString& path)
             != PromptAnswer::Yes)
         return false;
     invalidate();
-    m_wholeImageSavePath = path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".jpg");
+    m_wholeImageSavePath = target;
     m_job.saveWritten = false;
     beginWholeImage();
     const bool completed = m_prompter.runWholeImage(*this);
@@ -389,9 +430,11 @@ void CTessolinDoc::prepareBatch(BatchJob& batch, const BatchSettings& settings, 
         m_batchOptions.presetIndex = m_presets.count();
     }
     if (settings.givenProfile) {
-        m_job.activeProfile = *settings.givenProfile;
+        batch.givenProfile = *settings.givenProfile;
         m_batchOptions.useGivenProfile = true;
     }
+    batch.profileMeasured = false;
+    m_batchProfile.reset();
     request.options = m_options;
     if (settings.jpegQuality)
         request.options.settings.jpegQuality = *settings.jpegQuality;
@@ -404,11 +447,12 @@ void CTessolinDoc::prepareBatch(BatchJob& batch, const BatchSettings& settings, 
     request.profileStore = &m_profileStore;
     request.threadCount = settings.threadCount;
     request.progressWindow = ProgressKind::File;
-    m_job.profileMeasured = false;
 }
 
 void CTessolinDoc::finishBatch(BatchJob& batch)
 {
+    if (batch.profileMeasured)
+        m_batchProfile = batch.measuredProfile;
     batch.options = nullptr;
     m_job.request.batch = nullptr;
     m_job.request.host = &m_host;
@@ -456,9 +500,9 @@ void CTessolinDoc::onBatchEnded()
 
 std::optional<NoiseProfile> CTessolinDoc::batchMeasuredProfile() const
 {
-    if (!m_job.profileMeasured.load())
+    if (!m_batchProfile)
         return std::nullopt;
-    NoiseProfile used = m_job.measuredProfile;
+    NoiseProfile used = *m_batchProfile;
     smoothProfile(used);
     return used;
 }

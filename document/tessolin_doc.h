@@ -75,11 +75,16 @@ public:
     // the options append it, and ".jpg".
     QString suggestedSaveName() const;
     // The Save command: the save step with the suggested name. True when the
-    // image was written.
+    // image was written. A file that exists under the name the save step
+    // answers is replaced without a further question: the save step asks
+    // about it (the prompter's askSavePath).
     bool save();
     // Processes what is left of the image and writes it to `path` (".jpg"
-    // added to a path without "."). True when the file was written; false
-    // when the user declined or cancelled, or the write failed.
+    // added to a path without "."). An existing file, the opened photo
+    // among them, is replaced only when the user agrees to it, by this
+    // exact name, in save()'s step or in a question asked here. True when
+    // the file was written; false when the user declined or cancelled, or
+    // the write failed.
     bool saveDocument(const QString& path);
     // Before the image is replaced or the program ends: false when the user
     // chose Cancel, or chose Yes and the image was not written.
@@ -125,7 +130,8 @@ public:
     // lists. Not to be read while it goes: the worker writes it.
     const BatchJob& lastBatch() const { return m_batch; }
     // The profile the last batch filtered with when it measured one (its
-    // last file's own, smoothed).
+    // last file's own, smoothed). The open image's profiles are never the
+    // batch's.
     std::optional<NoiseProfile> batchMeasuredProfile() const;
 
 signals:
@@ -144,9 +150,13 @@ signals:
     void batchFileStage(QString file, int32_t index, int32_t count, calmora::BatchStage stage);
     void batchFileSettled(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs);
     void batchEnded();
+    // A run on the worker has ended and none goes now; emitted on the
+    // document's thread once everything the run reported has arrived.
+    void runEnded();
 
 private:
     int32_t previewTicks(bool immediate) const;
+    bool mayWrite(const QString& target);
     void prepareSingleImageRun();
     bool startWorker();
     bool wholeImagePending() const;
@@ -170,6 +180,10 @@ private:
     BatchOptions m_batchOptions;
     BatchJob m_batch;
     bool m_batchGoing = false;
+    // The last ended batch's measured profile, unsmoothed.
+    std::optional<NoiseProfile> m_batchProfile;
+    // The name the save step's own question covered, while a save goes.
+    QString m_replaceConfirmed;
     // Declared before the worker: the worker's thread is joined first.
     QueuedWorkerHost m_host;
     ProcessingWorker m_worker;

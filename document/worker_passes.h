@@ -47,8 +47,9 @@ int32_t countPendingTiles(const TileList& tiles, const TileRun& run);
 // measurement completed.
 bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile);
 
-// After a completed profile pass: keeps the measured profile in the job and
-// lets the learned-profile store replace the snapshot's working profile.
+// After a completed profile pass: keeps the measured profile in the job (a
+// batch's in its batch job) and lets the learned-profile store replace the
+// snapshot's working profile.
 void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
     const QString& fileName, const CBitmapEx& image);
 

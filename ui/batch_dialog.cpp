@@ -51,6 +51,29 @@ bool isImageName(const QString& path)
 // Skipped names shown in the note; the rest are counted only.
 constexpr int kNamedSkips = 3;
 
+// Paths left out of the list for one reason, for the note.
+struct LeftOut {
+    int count = 0;
+    QStringList names;
+
+    void add(const QString& name)
+    {
+        ++count;
+        if (names.size() < kNamedSkips)
+            names.append(name);
+    }
+
+    // "2 skipped, why (a.txt, b.doc)."
+    QString note(const QString& why) const
+    {
+        QString text = QStringLiteral("%1 %2").arg(count).arg(why);
+        if (!names.isEmpty())
+            text += QStringLiteral(" (%1%2)").arg(names.join(QStringLiteral(", ")),
+                count > names.size() ? QStringLiteral(", ...") : QString());
+        return text + QLatin1Char('.');
+    }
+};
+
 struct Choice {
     const char* text;
     int32_t value;
@@ -328,19 +351,19 @@ QWidget* CBatchDialog::createRunPart()
 int CBatchDialog::addPaths(const QStringList& paths)
 {
     QStringList images;
-    QStringList skippedNames;
-    int skipped = 0;
+    LeftOut notImages;
+    LeftOut missing;
     for (const QString& path : paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
             addFolderContents(info.absoluteFilePath(), m_group.includeSubfolders != 0, images,
-                skipped);
+                notImages.count);
         } else if (info.isFile() && isImageName(path)) {
             images.append(info.absoluteFilePath());
+        } else if (!info.exists()) {
+            missing.add(info.fileName());
         } else {
-            ++skipped;
-            if (skippedNames.size() < kNamedSkips)
-                skippedNames.append(info.fileName());
+            notImages.add(info.fileName());
         }
     }
     int added = 0;
@@ -365,14 +388,10 @@ int CBatchDialog::addPaths(const QStringList& paths)
                                   : QStringLiteral("%1 files added.").arg(added) };
     if (duplicates > 0)
         note << QStringLiteral("%1 already in the list, left out.").arg(duplicates);
-    if (skipped > 0) {
-        QString text = QStringLiteral("%1 skipped, not a JPEG, TIFF, BMP, GIF or PNG image").arg(skipped);
-        if (!skippedNames.isEmpty())
-            text += QStringLiteral(" (%1%2)")
-                        .arg(skippedNames.join(QStringLiteral(", ")),
-                            skipped > skippedNames.size() ? QStringLiteral(", ...") : QString());
-        note << text + QLatin1Char('.');
-    }
+    if (notImages.count > 0)
+        note << notImages.note(QStringLiteral("skipped, not a JPEG, TIFF, BMP, GIF or PNG image"));
+    if (missing.count > 0)
+        note << missing.note(QStringLiteral("not found"));
     m_note->setText(note.join(QLatin1Char(' ')));
     updateControls();
     return added;
@@ -713,6 +732,8 @@ void CBatchDialog::onBatchEnded()
     m_failures->setPlainText(failures.join(QLatin1Char('\n')));
     m_failures->setVisible(!failures.isEmpty());
     m_lines[0]->setText(m_stopping ? QStringLiteral("Stopped") : QStringLiteral("Finished"));
+    // Nothing is processed any more; the summary says what was.
+    m_lines[1]->clear();
     if (!m_stopping)
         m_fileBar->setValue(100);
     m_stopping = false;

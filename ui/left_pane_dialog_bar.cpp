@@ -429,10 +429,13 @@ void CLeftPaneDialogBar::applyControls()
 {
     readControls();
     showTexts();
+    // Derived with or without an image: a batch on the pane's settings
+    // filters with what the pane shows.
+    ProcessingJob& job = m_document.job();
+    const bool changed = deriveDocumentParams(m_values, job.request.settings);
     if (m_document.image() == nullptr)
         return;
-    ProcessingJob& job = m_document.job();
-    if (deriveDocumentParams(m_values, job.request.settings))
+    if (changed)
         job.resetTilesBeforePreview = true;
     const int selected = selectedPreset();
     if (selected < 0 || selected >= m_presets.count()

@@ -83,10 +83,10 @@ public:
     QString currentPresetName() const { return m_presetName; }
     QStandardItemModel& presetModel() { return *m_presetModel; }
 
-    // Reads every control into the values, shows their texts and, with an
-    // image, derives the document's parameters: a change marks the tiles,
-    // values that left the selected preset go to "Custom", and a pending
-    // change asks for a preview.
+    // Reads every control into the values, shows their texts and derives
+    // the document's parameters, image or not. With an image, a change
+    // marks the tiles, values that left the selected preset go to "Custom",
+    // and a pending change asks for a preview.
     void applyControls();
     // Puts preset `index` (the first one when outside the table) into every
     // control, selects it and applies it.

@@ -3,6 +3,7 @@
 #include "settings/presets.h"
 #include "settings/settings_store.h"
 #include "ui/batch_dialog.h"
+#include "ui/help_window.h"
 #include "ui/left_pane_dialog_bar.h"
 #include "ui/options_dialog.h"
 #include "ui/options_keeper.h"
@@ -16,7 +17,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -25,6 +25,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
@@ -32,7 +33,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -217,8 +217,6 @@ void CMainFrame::createActions()
     connect(m_exifAction, &QAction::triggered, this,
         [this] { toggleSection(CLeftPaneDialogBar::kExifSection); });
     addAction(m_exifAction);
-    // The options pages come with their dialog; the command is greyed
-    // until then.
     m_optionsAction
         = makeAction(this, "options", tr("&Options..."), QStringLiteral("Show Options Window"));
     connect(m_optionsAction, &QAction::triggered, this, [this] {
@@ -280,6 +278,20 @@ void CMainFrame::createMenus()
     help->addAction(m_helpAction);
     help->addSeparator();
     help->addAction(m_aboutAction);
+
+    // The view's right-button menu: the same actions, greyed by the same
+    // rules, refreshed as it opens.
+    auto* context = new QMenu(this);
+    context->setObjectName(QStringLiteral("viewContextMenu"));
+    context->addAction(m_undoAction);
+    context->addSeparator();
+    context->addAction(m_zoomInAction);
+    context->addAction(m_zoomOutAction);
+    context->addSeparator();
+    context->addAction(m_saveAction);
+    context->addAction(m_closeFileAction);
+    m_view->setContextMenu(context);
+    connect(m_view, &CTessolinView::contextMenuAboutToShow, this, &CMainFrame::updateCommands);
 }
 
 void CMainFrame::createToolBar()
@@ -413,8 +425,6 @@ void CMainFrame::restoreWindowState()
         restoreState(state.docks);
     if (state.paneWidth > 0)
         m_pane->setPaneWidth(state.paneWidth);
-    if (state.zoom >= 0)
-        m_restoredZoom = state.zoom;
     // The options decide whether the pane shows, not the stored docks.
     const bool shown = m_options.options().settings2.filterPaneVisible != 0;
     m_paneDock->setVisible(shown);
@@ -427,7 +437,6 @@ void CMainFrame::saveWindowState()
     WindowState state;
     state.geometry = saveGeometry();
     state.docks = saveState();
-    state.zoom = m_zoom;
     state.paneWidth = m_pane->paneWidth();
     if (!writeWindowState(m_options.store(), state))
         m_prompter.tell(QStringLiteral("The window's size and place could not be saved: %1")
@@ -573,10 +582,6 @@ void CMainFrame::onOpened(int presetIndex)
     else
         m_pane->applyControls();
     m_pane->fillExif();
-    if (m_restoredZoom) {
-        m_view->setZoom(*m_restoredZoom, false);
-        m_restoredZoom.reset();
-    }
     if (const CBitmapEx* image = m_document.image()) {
         showSize(image->width(), image->height());
         for (const QString& note : image->decoderNotes())
@@ -642,10 +647,10 @@ void CMainFrame::undo()
     if (!hasImage() || !m_document.job().processedByGo)
         return;
     // The pixels and flags being restored are the running pass's until it
-    // stops at its next tile; the command is carried out then.
+    // stops at its next tile; the command is carried out when it has ended.
     if (m_document.isRunning()) {
         m_document.invalidate();
-        QMetaObject::invokeMethod(this, &CMainFrame::undo, Qt::QueuedConnection);
+        afterRun(&CMainFrame::undo);
         return;
     }
     m_document.resetProcessedState();
@@ -663,7 +668,7 @@ void CMainFrame::closeFile()
         // Carried out again once the worker has stopped at its next tile.
         job.stop = true;
         m_document.invalidate();
-        QMetaObject::invokeMethod(this, &CMainFrame::closeFile, Qt::QueuedConnection);
+        afterRun(&CMainFrame::closeFile);
         return;
     }
     job.stop = false;
@@ -674,6 +679,14 @@ void CMainFrame::closeFile()
     m_messagePane->setText(kIdlePrompt);
     m_progress->setValue(0);
     m_progress->hide();
+}
+
+void CMainFrame::afterRun(void (CMainFrame::*command)())
+{
+    // Once, however often it was asked for while the run went; the run's end
+    // is a signal, so nothing polls meanwhile.
+    connect(&m_document, &CTessolinDoc::runEnded, this, command,
+        static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
 }
 
 void CMainFrame::togglePreview()
@@ -691,13 +704,20 @@ void CMainFrame::togglePreview()
 
 void CMainFrame::showHelp()
 {
-    const QString readme = QStringLiteral(CALMORA_README_PATH);
-    if (QFileInfo::exists(readme) && QDesktopServices::openUrl(QUrl::fromLocalFile(readme)))
+    if (m_helpWindow != nullptr) {
+        m_helpWindow->raise();
+        m_helpWindow->activateWindow();
         return;
-    m_prompter.tell(QStringLiteral("How to use the program is told in the section \"The desktop "
-                                   "application\" of the README:\r\n%1")
-                        .arg(QDir::toNativeSeparators(readme)),
-        PromptIcon::Information);
+    }
+    const QString page = helpFilePath(QCoreApplication::applicationDirPath());
+    if (page.isEmpty()) {
+        m_prompter.tell(QStringLiteral("The help is not installed. It is expected in:\r\n%1")
+                            .arg(QDir::toNativeSeparators(
+                                installedHelpPath(QCoreApplication::applicationDirPath()))),
+            PromptIcon::Information);
+        return;
+    }
+    m_helpWindow = showHelpWindow(page, this);
 }
 
 void CMainFrame::showAbout()

@@ -8,6 +8,7 @@
 #include "document/tessolin_doc.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <optional>
@@ -98,6 +99,8 @@ private:
     void onOpened(int presetIndex);
     void onRunStatus(RunStatus status);
     void onPresetChosen(int index);
+    // Runs `command` once the worker's current run has ended.
+    void afterRun(void (CMainFrame::*command)());
     void togglePreview();
     void showHelp();
     void showAbout();
@@ -122,6 +125,7 @@ private:
     QLabel* m_sizePane = nullptr;
     QLabel* m_zoomPane = nullptr;
     QProgressBar* m_progress = nullptr;
+    QPointer<QWidget> m_helpWindow;
 
     QAction* m_openAction = nullptr;
     QAction* m_saveAction = nullptr;
@@ -146,8 +150,6 @@ private:
     QAction* m_previousPaneAction = nullptr;
 
     int m_zoom = 100;
-    // The zoom of the last run, for the first image of this one.
-    std::optional<int> m_restoredZoom;
     // The last background run's report while it goes: it decides the status
     // text, since the run's own flags are the worker's until it ends.
     std::optional<RunStatus> m_runStatus;

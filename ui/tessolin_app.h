@@ -1,7 +1,8 @@
 // The application object: it owns the preset table, the options and the
 // learned-profile store for the whole run, and the document and main frame
-// built over them; it starts the program in the design's order and opens
-// files, holding one back while a job still runs.
+// built over them; it starts the program (presets and options first, then
+// the window, then the file named on the command line) and opens files,
+// holding one back while a job still runs.
 #pragma once
 
 #include "document/tessolin_doc.h"

@@ -292,14 +292,13 @@ void CTessolinView::setZoom(int percent, bool keepCentre)
         : QPoint(0, 0);
 
     // The scroll bars' own moves would ask for previews one by one; one is
-    // asked for below.
-    {
-        const QSignalBlocker blockHorizontal(horizontalScrollBar());
-        const QSignalBlocker blockVertical(verticalScrollBar());
-        updateScrollBars();
-        horizontalScrollBar()->setValue(position.x());
-        verticalScrollBar()->setValue(position.y());
-    }
+    // asked for below. Their signals must flow all the same: the scroll
+    // area shows and hides them on their range changes.
+    m_settingZoom = true;
+    updateScrollBars();
+    horizontalScrollBar()->setValue(position.x());
+    verticalScrollBar()->setValue(position.y());
+    m_settingZoom = false;
     if (hasImage())
         m_document->requestPreview(false);
     viewport()->update();
@@ -346,7 +345,7 @@ void CTessolinView::onScrollValueChanged()
 {
     // Moving with the dragged image is one gesture; the preview follows the
     // button's release.
-    if (!hasImage() || m_dragging)
+    if (!hasImage() || m_dragging || m_settingZoom)
         return;
     // While a thumb is dragged the scroll has not ended: stop what runs and
     // wait for the release.

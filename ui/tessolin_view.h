@@ -81,10 +81,14 @@ public:
     // right click; the frame refreshes the actions' state from
     // commandState() when contextMenuAboutToShow arrives.
     void setContextMenu(QMenu* menu) { m_contextMenu = menu; }
+    QMenu* contextMenu() const { return m_contextMenu; }
 
     // One tick of the preview countdown; the view's own timer calls it every
     // kPreviewTickMs.
     void previewTick();
+    // Stops that timer, for a caller that ticks by hand: a tick of the clock
+    // in between would count as one of its own.
+    void stopPreviewClock() { m_previewTimer.stop(); }
 
 public slots:
     // 25..400 %, or kBestFit; anything else is ignored. Keeping the centre is
@@ -135,6 +139,7 @@ private:
     int m_zoom = 100;
     bool m_showOriginal = false;
     bool m_dragging = false;
+    bool m_settingZoom = false;
     QPoint m_dragAnchor;
     QTimer m_previewTimer;
     Rect m_visibleRect;

@@ -336,12 +336,14 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         bool profilePass;
         bool setStop; // else a new generation
         bool completes;
+        bool beforeStart = false; // between the snapshot and the run, else at its first tile
     };
     const Row rows[] = {
         { "filter, new generation", false, false, false },
         { "filter, stop", false, true, false },
         { "profile, new generation", true, false, true },
         { "profile, stop", true, true, false },
+        { "profile, new generation before it starts", true, false, true, true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -355,10 +357,17 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         job.request.wholeImage = !row.profilePass;
         job.request.progressWindow = ProgressKind::Foreground;
         host.onProgress = [&] {
-            if (host.progress.size() == 1)
+            if (host.progress.size() == 1 && !row.beforeStart)
                 row.setStop ? job.stop.store(true) : void(++job.generation);
         };
-        run();
+        if (row.beforeStart) {
+            job.running = true;
+            JobSnapshot snapshot = takeSnapshot(job);
+            ++job.generation;
+            runJob(job, std::move(snapshot));
+        } else {
+            run();
+        }
 
         if (row.profilePass) {
             EXPECT_EQ(job.profileReady.load(), row.completes);
@@ -382,7 +391,7 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
     }
 }
 
-TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
+TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSavedOnlyWhenWritten)
 {
     ASSERT_TRUE(test::writeBytes(dir.filePath(QStringLiteral("blocker")), "a file, not a folder"));
     for (const char* file : { "result.jpg", "blocker/result.jpg" }) {
@@ -403,7 +412,7 @@ TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
         worker.wait();
 
         EXPECT_FALSE(job.running.load());
-        EXPECT_TRUE(job.saved.load());
+        EXPECT_EQ(job.saved.load(), writable) << "a failed save leaves the image unsaved";
         EXPECT_TRUE(job.request.savePath.isEmpty());
         EXPECT_FALSE(job.request.wholeImage);
         EXPECT_EQ(filteredCount(job.tiles), job.tiles.count());

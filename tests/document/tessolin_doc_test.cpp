@@ -143,9 +143,10 @@ TEST_F(WorkerTestDocument, OpenLoadsOrTellsWhyNot)
         EXPECT_TRUE(document.sourcePath().isEmpty());
         EXPECT_FALSE(reason.isEmpty());
         ASSERT_EQ(prompter.told.size(), 1);
+        // The loader's own reason, without a guess before it.
         EXPECT_EQ(prompter.told.first(),
             QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(row.path)
-                + QStringLiteral(". \r\nUnsupported format or file not found.\r\n") + reason);
+                + QStringLiteral(".\r\n") + reason);
         EXPECT_EQ(prompter.toldIcons.front(), PromptIcon::Error);
     }
 }
@@ -414,10 +415,68 @@ TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
             EXPECT_TRUE(prompter.told.first().startsWith(
                 QStringLiteral("Failed to save file \"%1\".\r\n").arg(unwritable)));
         }
-        // Once written, the image asks no more.
-        if (row.writes) {
-            EXPECT_TRUE(document.saveModified());
+        // Once written, the image asks no more; a failed save leaves it
+        // unsaved, and the next close asks again.
+        prompter.answer = PromptAnswer::No;
+        EXPECT_TRUE(document.saveModified());
+        EXPECT_EQ(prompter.asked.size(), row.writes ? 1 : 2);
+        EXPECT_EQ(document.job().saved.load(), row.writes);
+    }
+}
+
+// A save writes over an existing file, the opened photo among them, only
+// under the name that the save dialog asked about, or after a Yes here.
+TEST_F(WorkerTestDocument, SaveNeverReplacesAFileUnasked)
+{
+    const QString source = m_folder.filePath(QStringLiteral("photo.jpg"));
+    const QString other = m_folder.filePath(QStringLiteral("other.jpg"));
+    struct Row {
+        const char* name;
+        QString answered; // by the save dialog; empty: saveDocument alone
+        QString target;
+        PromptAnswer answer;
+        const char* question; // nullptr: none
+        bool writes;
+    };
+    const Row rows[] = {
+        { "a bare name of the photo, No", m_folder.filePath(QStringLiteral("photo")), source,
+            PromptAnswer::No, "is the photo you opened", false },
+        { "a bare name of the photo, Yes", m_folder.filePath(QStringLiteral("photo")), source,
+            PromptAnswer::Yes, "is the photo you opened", true },
+        { "a bare name of another file, No", m_folder.filePath(QStringLiteral("other")), other,
+            PromptAnswer::No, "already exists", false },
+        { "the name the dialog asked about", other, other, PromptAnswer::No, nullptr, true },
+        { "no dialog, the photo itself, No", QString(), source, PromptAnswer::No,
+            "is the photo you opened", false },
+    };
+    ASSERT_TRUE(noisyPicture().save(source));
+    const QByteArray photo = test::readBytes(source);
+    const QByteArray otherBytes("another file");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(test::writeBytes(source, photo));
+        ASSERT_TRUE(test::writeBytes(other, otherBytes));
+        ScriptedPrompter prompter;
+        prompter.answer = row.answer;
+        prompter.savePath = row.answered;
+        CTessolinDoc document(m_options, m_presets, m_store, prompter);
+        ASSERT_TRUE(document.open(source));
+        ASSERT_TRUE(document.processWholeImageNow());
+        const bool written
+            = row.answered.isEmpty() ? document.saveDocument(source) : document.save();
+        EXPECT_EQ(written, row.writes);
+        ASSERT_EQ(prompter.asked.size(), row.question != nullptr ? 1 : 0);
+        if (row.question != nullptr) {
+            EXPECT_TRUE(prompter.asked.first().startsWith(
+                QLatin1Char('"') + QDir::toNativeSeparators(row.target) + QLatin1Char('"')));
+            EXPECT_TRUE(prompter.asked.first().contains(QLatin1String(row.question)))
+                << prompter.asked.first().toStdString();
         }
+        const QByteArray before = row.target == source ? photo : otherBytes;
+        EXPECT_EQ(test::readBytes(row.target) != before, row.writes);
+        EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files),
+            (QStringList { "other.jpg", "photo.jpg", "photo.png" }))
+            << "nothing else was written";
     }
 }
 
@@ -447,7 +506,8 @@ TEST_F(WorkerTestDocument, SavingAPartlyFilteredImageAsksFirst)
 
 // A batch from a window: it starts and returns, its reports arrive as
 // signals on the document's thread, its lists are read after its end, and it
-// writes what the waiting runBatch of the command line writes.
+// writes what the waiting runBatch of the command line writes. The photo open
+// in the window keeps its own profiles.
 TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitingOne)
 {
     const QString second = m_folder.filePath(QStringLiteral("second.png"));
@@ -472,6 +532,20 @@ TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitin
         settings.options.destinationFolder = QLatin1String(row.folder);
         BatchJob waited;
         if (row.started) {
+            const QString open = m_folder.filePath(QStringLiteral("open.png"));
+            ASSERT_TRUE(noisyPicture(650, 620).save(open));
+            ASSERT_TRUE(document.open(open));
+            document.waitForWorker();
+            const ProcessingJob& job = document.job();
+            ASSERT_TRUE(job.profileMeasured.load());
+            const auto profilesOf = [&job] {
+                QByteArray bytes;
+                for (const NoiseProfile* profile :
+                    { &job.activeProfile, &job.measuredProfile, &job.learnedProfile })
+                    bytes.append(reinterpret_cast<const char*>(profile), sizeof(NoiseProfile));
+                return bytes;
+            };
+            const QByteArray profilesBefore = profilesOf();
             std::vector<int> percents;
             QStringList stages;
             int ends = 0;
@@ -496,6 +570,9 @@ TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitin
             EXPECT_EQ(percents, (std::vector<int> { 33, 66, 100 }));
             EXPECT_TRUE(stages.contains(QStringLiteral("second.png")));
             EXPECT_EQ(document.job().request.batch, nullptr);
+            EXPECT_TRUE(job.profileMeasured.load());
+            EXPECT_EQ(profilesOf(), profilesBefore) << "the open photo's profiles are not the batch's";
+            EXPECT_TRUE(document.batchMeasuredProfile().has_value());
         } else {
             test::QuietHost host;
             waited.files = files;

@@ -91,10 +91,11 @@ private slots:
         QTest::newRow("a duplicate, spelled twice")
             << QStringList { "a.png", "./a.png", "sub/../a.png" } << false
             << QStringList { "a.png" } << "2 already in the list";
-        QTest::newRow("not an image") << QStringList { "notes.txt", "a.png", "missing.png" }
-                                      << false << QStringList { "a.png" }
-                                      << "2 skipped, not a JPEG, TIFF, BMP, GIF or PNG image "
-                                         "(notes.txt, missing.png)";
+        QTest::newRow("not an image, and not there")
+            << QStringList { "notes.txt", "a.png", "missing.png" } << false
+            << QStringList { "a.png" }
+            << "1 skipped, not a JPEG, TIFF, BMP, GIF or PNG image (notes.txt). 1 not found "
+               "(missing.png).";
         QTest::newRow("a folder, sorted, without its subfolders")
             << QStringList { "." } << false << QStringList { "a.png", "b.JPG", "c.tif" }
             << "1 skipped";
@@ -318,8 +319,8 @@ private slots:
             (QStringList { "one_filtered.png", "three_filtered.png" }));
         QCOMPARE(window.dialog.destinationFolder(), dir.filePath("out"));
         const QStringList lines = window.dialog.statusLines();
-        QVERIFY2(lines[1] == QStringLiteral("Please wait while processing image 3 of 3"),
-            qPrintable(lines[1]));
+        QCOMPARE(lines[0], QStringLiteral("Finished"));
+        QVERIFY2(lines[1].isEmpty(), qPrintable(lines[1]));
         QVERIFY2(lines[2].startsWith(QStringLiteral("Elapsed time: ")) && lines[2].endsWith(' '),
             qPrintable(lines[2]));
         QCOMPARE(lines[3], QStringLiteral("Remaining time: 0 min. 0 sec. "));
@@ -368,6 +369,9 @@ private slots:
         QTest::addColumn<QString>("cliPreset");
         QTest::newRow("a preset") << 4 << QStringLiteral("4");
         QTest::newRow("auto, per file") << int { kAutoStrengthPreset } << QStringLiteral("auto");
+        // No photo open: the pane's settings are those of the default preset.
+        QTest::newRow("the pane's settings, no photo open")
+            << int { kCurrentSettingsPreset } << QStringLiteral("0");
     }
 
     void theResultsEqualTheCommandLines()

@@ -52,8 +52,8 @@ class PaneFrameworkTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // On a light desktop the tints are the design's integer formulas over
-    // the caption colour.
+    // On a light desktop the tints are integer formulas over the caption
+    // colour, the same on every machine.
     void lightColours_data()
     {
         QTest::addColumn<QColor>("caption");

@@ -119,6 +119,7 @@ void TessolinViewTest::openView(QSize picture, QSize client)
 {
     m_document = std::make_unique<CTessolinDoc>(m_options, m_presets, m_store, m_prompter);
     m_view = std::make_unique<CTessolinView>(m_document.get(), &m_options);
+    m_view->stopPreviewClock();
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setPreviewStarter([this](const Rect& visible) {
@@ -179,6 +180,10 @@ void TessolinViewTest::zoomLimits()
     QFETCH(int, request);
     QFETCH(int, zoom);
     openView(QSize(700, 500));
+    // Scroll bars as the window has them: there while the image is larger
+    // than the client.
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_view->setZoom(start);
     QSignalSpy changes(m_view.get(), &CTessolinView::zoomChanged);
     if (request == 1)
@@ -195,6 +200,11 @@ void TessolinViewTest::zoomLimits()
     const ViewCommandState state = m_view->commandState();
     QCOMPARE(state.zoomIn, zoom < 400);
     QCOMPARE(state.zoomOut, zoom > 25);
+    const QSize scaled(700 * zoom / 100, 500 * zoom / 100);
+    QTRY_COMPARE(m_view->horizontalScrollBar()->isVisible(),
+        scaled.width() > m_view->viewport()->width());
+    QTRY_COMPARE(m_view->verticalScrollBar()->isVisible(),
+        scaled.height() > m_view->viewport()->height());
 }
 
 void TessolinViewTest::zoomKeepsCentre_data()
