@@ -181,9 +181,21 @@ struct CBitmapEx::Metadata {
     enum class Reading { Done, Empty, Failed };
     static Reading readAll(const QByteArray& file, Metadata& metadata);
 
-    // `encoded` with this metadata added, or empty when it could not be added.
+    // Whether the colour profile may go with a picture of this kind: a grey
+    // picture (kept grey) cannot carry a colour profile, nor colour a grey
+    // one; readers reject or misread either.
+    bool profileSuits(bool grey) const
+    {
+        constexpr int kColourSpaceAt = 16;
+        if (icc.size() < kColourSpaceAt + 4)
+            return false;
+        return (icc.mid(kColourSpaceAt, 4) == "GRAY") == grey;
+    }
+
+    // `encoded` with this metadata added, or empty when it could not be
+    // added; the colour profile too when `addProfile` is set.
     QByteArray addTo(const QByteArray& encoded, const QByteArray& format, int32_t width,
-        int32_t height, int32_t orientation, bool iccWritten) const;
+        int32_t height, int32_t orientation, bool addProfile) const;
 };
 
 CBitmapEx::Metadata::Reading CBitmapEx::Metadata::readAll(const QByteArray& file, Metadata& metadata)
@@ -241,7 +253,7 @@ std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(
 }
 
 QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArray& format,
-    int32_t width, int32_t height, int32_t orientation, bool iccWritten) const
+    int32_t width, int32_t height, int32_t orientation, bool addProfile) const
 {
     try {
         Exiv2::ExifData outExif = exif;
@@ -291,7 +303,7 @@ QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArra
         // Profiles that the image library can parse were embedded by its
         // encoder. The metadata library's own PNG profile chunk is rejected by
         // common PNG readers, so a PNG goes without a profile it cannot carry.
-        if (!iccWritten && !icc.isEmpty() && format != "png") {
+        if (addProfile && !icc.isEmpty() && format != "png") {
             Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()),
                 static_cast<long>(icc.size()));
             try {
@@ -744,8 +756,9 @@ bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* e
         if (m_metadata) {
             // Metadata is a courtesy: when it cannot be added, the picture is
             // still saved, without it.
-            QByteArray withMetadata = m_metadata->addTo(
-                encoded, format, width(), height(), m_exif.record().orientation, iccWritten);
+            QByteArray withMetadata = m_metadata->addTo(encoded, format, width(), height(),
+                m_exif.record().orientation,
+                !iccWritten && m_metadata->profileSuits(m_pixels.isGrey()));
             if (!withMetadata.isEmpty())
                 encoded = std::move(withMetadata);
         }
@@ -770,7 +783,7 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     // A profile that Qt cannot parse is left to the metadata step, which
     // embeds it where the format allows; a PNG goes without it.
     QByteArray icc;
-    if (m_metadata && !m_metadata->icc.isEmpty()) {
+    if (m_metadata && m_metadata->profileSuits(m_pixels.isGrey())) {
         // Qt's remarks on a profile it rejects are not the user's concern.
         DecoderMessages remarks;
         if (QColorSpace::fromIccProfile(m_metadata->icc).isValid())

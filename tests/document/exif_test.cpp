@@ -252,5 +252,31 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
     }
 }
 
+// A grey picture stays grey, and a colour profile does not fit it: it is
+// left out rather than written where readers reject it.
+TEST(Exif, AGreyPictureGoesWithoutAColourProfile)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("grey.jpg"));
+    ASSERT_TRUE(test::writePicture(
+        source, quadrantPicture().convertToFormat(QImage::Format_Grayscale8), "jpeg"));
+    const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
+    test::editMetadata(source, [&](Exiv2::Image& image) {
+        Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()), icc.size());
+        image.setIccProfile(profile);
+    });
+    CBitmapEx image;
+    ASSERT_TRUE(image.load(source));
+    ASSERT_EQ(image.bitsPerPixel(), 8);
+    for (const char* name : { "out.png", "out.tif", "out.jpg" }) {
+        SCOPED_TRACE(name);
+        const QString output = dir.filePath(QLatin1String(name));
+        QString error;
+        ASSERT_TRUE(image.save(output, 90, false, &error)) << error.toStdString();
+        EXPECT_EQ(test::readMetadata(output)->iccProfile()->size_, 0);
+        EXPECT_EQ(QImage(output).format(), QImage::Format_Grayscale8);
+    }
+}
+
 } // namespace
 } // namespace calmora
