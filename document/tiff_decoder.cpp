@@ -104,8 +104,11 @@ void describe(TIFF* tiff, TiffLayout& layout, Fields& fields)
         : fields.photometric == PHOTOMETRIC_MINISBLACK || fields.minIsWhite ? 1
         : fields.photometric == PHOTOMETRIC_RGB                              ? 3
                                                                              : 0;
+    // Old-style JPEG stores colour differences that only libtiff's RGBA
+    // interface, which Qt's reader uses, turns back into colours.
     if (colours == 0 || (fields.bits != 8 && fields.bits != 16)
-        || sampleFormat != SAMPLEFORMAT_UINT || fields.samples < colours)
+        || sampleFormat != SAMPLEFORMAT_UINT || fields.samples < colours
+        || compression == COMPRESSION_OJPEG)
         return;
     layout.colours = colours;
     if (!TIFFIsCODECConfigured(compression)) {
