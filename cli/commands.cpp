@@ -172,8 +172,9 @@ QString resultPath(const CliArguments& args, const BatchOptions& options)
     return args.output.isEmpty() ? batchOutputPath(args.files.first(), options) : args.output;
 }
 
-// A profile, like a result, never replaces a source without --in-place, and
-// never the result it belongs to. Checked before anything is read or written.
+// A profile never replaces the source, --in-place or not (that lets a source
+// be replaced by its own result alone), nor the result it belongs to.
+// Checked before anything is read or written.
 bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QString* error)
 {
     const QString profileKey = fileKey(args.profileOut);
@@ -182,9 +183,8 @@ bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QStr
                      .arg(displayPath(args.profileOut));
         return false;
     }
-    if (!args.inPlace && profileKey == fileKey(args.files.first())) {
-        *error = QStringLiteral("--profile-out \"%1\" would replace the source file (allowed "
-                                "only with --in-place)")
+    if (profileKey == fileKey(args.files.first())) {
+        *error = QStringLiteral("--profile-out \"%1\" would replace the source file")
                      .arg(displayPath(args.profileOut));
         return false;
     }
@@ -489,7 +489,7 @@ int info(const CliArguments& args)
             .arg(header.frames == 1 ? "" : "s (only the first is denoised)"));
     out(QStringLiteral("Depth: %1 bits per pixel (the engine works at %2 bits per channel)\n")
             .arg(header.bitsPerPixel)
-            .arg(header.bitsPerPixel == 32 ? 8 : 16));
+            .arg(isHighDepth(header.bitsPerPixel) ? 16 : 8));
     if (exif.tagCount() == 0) {
         out(QStringLiteral("EXIF: none\n"));
     } else {

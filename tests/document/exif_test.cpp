@@ -155,6 +155,11 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         const char* name;
         const char* output; // empty: over the source itself
         bool qtProfile;
+        // Damage done to the source: "profile" (its declared size), "count"
+        // (the first directory's entry count); only that part may be lost,
+        // and one note says so.
+        const char* damage = "";
+        const char* note = "";
     };
     const Row rows[] = {
         { "jpeg", "out.jpg", true },
@@ -163,6 +168,10 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         { "over the source", "", true },
         { "jpeg, profile only the metadata library carries", "out.jpg", false },
         { "tiff, profile only the metadata library carries", "out.tif", false },
+        { "a malformed profile", "out.jpg", true, "profile",
+            "its colour profile is damaged and was left out." },
+        { "a first directory that claims 65535 entries", "out.jpg", true, "count",
+            "its EXIF directory IFD0 claims 65535 entries; the 4 that are there were kept." },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -196,8 +205,21 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             image.setIccProfile(profile);
         });
 
+        QByteArray bytes = test::readBytes(source);
+        if (QByteArray(row.damage) == "profile") {
+            const qsizetype at = bytes.indexOf(QByteArray("ICC_PROFILE\0", 12)) + 14;
+            bytes[at + 2] = char(bytes[at + 2] + 0x10);
+        } else if (QByteArray(row.damage) == "count") {
+            const qsizetype tiff = bytes.indexOf(QByteArray("Exif\0\0", 6)) + 6;
+            ASSERT_EQ(bytes.mid(tiff, 4), QByteArray("II*\0", 4));
+            const int first = uint8_t(bytes[tiff + 4]) | uint8_t(bytes[tiff + 5]) << 8;
+            bytes[tiff + first] = bytes[tiff + first + 1] = char(0xff);
+        }
+        ASSERT_TRUE(test::writeBytes(source, bytes));
+
         CBitmapEx image;
         ASSERT_TRUE(image.load(source));
+        EXPECT_EQ(image.decoderNotes().join(u'|').toStdString(), row.note);
         const QString output = *row.output ? dir.filePath(QLatin1String(row.output)) : source;
         QString error;
         ASSERT_TRUE(image.save(output, 90, false, &error)) << error.toStdString();
@@ -220,13 +242,39 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             std::string::npos);
         EXPECT_EQ(saved->iptcData().count(), 1u);
         const Exiv2::DataBuf* savedIcc = saved->iccProfile();
-        EXPECT_EQ(
-            QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_), icc);
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_),
+            QByteArray(row.damage) == "profile" ? QByteArray() : icc);
 
         CBitmapEx back;
         ASSERT_TRUE(back.load(output, &error)) << error.toStdString();
         EXPECT_EQ(back.exif().record().isoSpeed, 800);
         EXPECT_LE(test::compare(back.description(), quadrantPicture(), 4).worst, 16);
+    }
+}
+
+// A grey picture stays grey, and a colour profile does not fit it: it is
+// left out rather than written where readers reject it.
+TEST(Exif, AGreyPictureGoesWithoutAColourProfile)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("grey.jpg"));
+    ASSERT_TRUE(test::writePicture(
+        source, quadrantPicture().convertToFormat(QImage::Format_Grayscale8), "jpeg"));
+    const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
+    test::editMetadata(source, [&](Exiv2::Image& image) {
+        Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()), icc.size());
+        image.setIccProfile(profile);
+    });
+    CBitmapEx image;
+    ASSERT_TRUE(image.load(source));
+    ASSERT_EQ(image.bitsPerPixel(), 8);
+    for (const char* name : { "out.png", "out.tif", "out.jpg" }) {
+        SCOPED_TRACE(name);
+        const QString output = dir.filePath(QLatin1String(name));
+        QString error;
+        ASSERT_TRUE(image.save(output, 90, false, &error)) << error.toStdString();
+        EXPECT_EQ(test::readMetadata(output)->iccProfile()->size_, 0);
+        EXPECT_EQ(QImage(output).format(), QImage::Format_Grayscale8);
     }
 }
 
