@@ -287,7 +287,7 @@ int denoise(const CliArguments& args)
 
     TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
-    g_stopFlag = &document.job().stop;
+    g_stopFlag = &document.writableJob().stop;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     document.runBatch(batch, run, host);

@@ -162,10 +162,6 @@ CBatchDialog::CBatchDialog(
     connect(m_openDestination, &QPushButton::clicked, this, &CBatchDialog::openDestination);
     connect(m_close, &QPushButton::clicked, this, &CBatchDialog::reject);
 
-    m_startTimer.setSingleShot(true);
-    m_startTimer.setInterval(kStartRetryMs);
-    connect(&m_startTimer, &QTimer::timeout, this, &CBatchDialog::tryStart);
-
     // Queued from the worker through the document: only this thread reads
     // the batch's lists, and only after its end.
     connect(&m_document, &CTessolinDoc::batchFileStage, this, &CBatchDialog::onFileStage);
@@ -189,8 +185,8 @@ CBatchDialog::~CBatchDialog()
 {
     // The window may go while its batch runs (the program ends): the run
     // stops at its next tile; the document joins its worker.
-    if (m_running)
-        m_document.job().stop = true;
+    if (m_document.isBatchGoing())
+        m_document.stopRun();
 }
 
 QWidget* CBatchDialog::createListPart()
@@ -595,9 +591,18 @@ void CBatchDialog::tryStart()
     }
     if (m_document.startBatch(m_runFiles, m_runSettings))
         return;
+    if (!m_document.isRunning()) {
+        // Nothing to wait for: the worker could not be started.
+        m_running = false;
+        m_summary->setText(QStringLiteral("The batch could not be started."));
+        updateControls();
+        emit batchFinished();
+        return;
+    }
     // The open image's profile or preview pass is still going; it is short.
     m_lines[0]->setText(QStringLiteral("Waiting for the open image's processing to end"));
-    m_startTimer.start();
+    connect(&m_document, &CTessolinDoc::runEnded, this, &CBatchDialog::tryStart,
+        static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
 }
 
 void CBatchDialog::stop()
@@ -607,10 +612,10 @@ void CBatchDialog::stop()
     m_stopping = true;
     m_stop->setEnabled(false);
     if (m_document.isBatchGoing()) {
-        m_document.job().stop = true;
+        m_document.stopRun();
         m_lines[0]->setText(QStringLiteral("Stopping after the current tile..."));
     } else {
-        m_startTimer.stop();
+        disconnect(&m_document, &CTessolinDoc::runEnded, this, &CBatchDialog::tryStart);
         tryStart();
     }
 }

@@ -11,7 +11,6 @@
 
 #include <QDialog>
 #include <QHash>
-#include <QTimer>
 
 #include <functional>
 
@@ -35,9 +34,6 @@ class CBatchDialog final : public QDialog {
     Q_OBJECT
 
 public:
-    // How often Start looks again whether the image's own run has ended.
-    static constexpr int kStartRetryMs = 50;
-
     enum Column { NameColumn, FolderColumn, SizeColumn, ResultColumn };
 
     CBatchDialog(CTessolinDoc& document, OptionsKeeper& options, const PresetTable& presets,
@@ -154,7 +150,6 @@ private:
     QHash<QString, int> m_keys;
     QStringList m_runFiles;
     BatchSettings m_runSettings;
-    QTimer m_startTimer;
     bool m_running = false; // from Start to the batch's end
     bool m_stopping = false;
     bool m_closeWhenEnded = false;

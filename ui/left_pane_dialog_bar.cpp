@@ -2,7 +2,6 @@
 
 #include "document/tessolin_doc.h"
 #include "settings/auto_strength.h"
-#include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "ui/options_keeper.h"
@@ -24,7 +23,6 @@
 #include <QMouseEvent>
 #include <QSlider>
 #include <QStandardItemModel>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -39,9 +37,6 @@ constexpr int kPercentPerStep = 5;
 // No single move of the pointer takes the pane wider than the frame less
 // this much.
 constexpr int kFrameMarginPx = 50;
-// While a run still goes, a change of the profile waits this long and
-// looks again.
-constexpr int kProfileRetryMs = 20;
 
 enum class RowKind { Level, Suppression, Sharpening };
 
@@ -133,6 +128,9 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     fillPresetList();
     showMoreControls();
     setDocumentState(false, false);
+    // The profile in use may change by the box or by a profile pass.
+    connect(
+        &m_document, &CTessolinDoc::profileReady, this, &CLeftPaneDialogBar::showSelfLearningState);
 }
 
 CLeftPaneDialogBar::~CLeftPaneDialogBar() = default;
@@ -431,22 +429,16 @@ void CLeftPaneDialogBar::applyControls()
     showTexts();
     // Derived with or without an image: a batch on the pane's settings
     // filters with what the pane shows.
-    ProcessingJob& job = m_document.job();
-    const bool changed = deriveDocumentParams(m_values, job.request.settings);
+    m_document.setFilterSettings(m_values);
     if (m_document.image() == nullptr)
         return;
-    if (changed)
-        job.resetTilesBeforePreview = true;
+    // Values that left the selected preset are the custom ones.
     const int selected = selectedPreset();
     if (selected < 0 || selected >= m_presets.count()
         || m_presets.at(selected).values != m_values) {
         m_presets.setCustomValues(m_values);
         if (selected != PresetTable::kCustomIndex)
             selectPreset(PresetTable::kCustomIndex);
-    }
-    if (job.resetTilesBeforePreview.load()) {
-        job.saved = false;
-        m_document.requestPreview(false);
     }
     writeControls();
 }
@@ -531,8 +523,8 @@ void CLeftPaneDialogBar::showMoreControls()
 void CLeftPaneDialogBar::showSelfLearningState()
 {
     const CBitmapEx* image = m_document.image();
-    bool checked = m_options.options().settings2.selfLearning == 0
-        || m_document.job().request.useMeasuredProfile;
+    bool checked
+        = m_options.options().settings2.selfLearning == 0 || m_document.usesMeasuredProfile();
     if (image != nullptr && !eligible(image->exif().record()))
         checked = true;
     m_selfLearning->setChecked(checked);
@@ -543,7 +535,6 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
     const CBitmapEx* image = m_document.image();
     if (image == nullptr)
         return;
-    ProcessingJob& job = m_document.job();
     Options& options = m_options.options();
     if (!checked) {
         const CExifFormatter& exif = image->exif();
@@ -565,44 +556,18 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
             if (!m_options.save())
                 m_prompter.tell(m_options.errorString(), PromptIcon::Error);
         }
-    } else if (!job.profileMeasured.load()) {
-        if (m_prompter.ask(QStringLiteral("The individual Noise Profile for the loaded image has "
-                                          "not been build yet.\r\nDo you want to start building "
-                                          "it?"),
-                PromptIcon::Question, PromptButtons::YesNo)
-            == PromptAnswer::Yes) {
-            if (!m_document.isRunning()) {
-                job.profileReady = false;
-                job.request.useMeasuredProfile = true;
-                m_document.startProcessing();
-            }
-        } else {
-            m_selfLearning->setChecked(false);
-        }
+    } else if (!m_document.job().profileMeasured.load()
+        && m_prompter.ask(QStringLiteral("The individual Noise Profile for the loaded image has "
+                                         "not been build yet.\r\nDo you want to start building "
+                                         "it?"),
+               PromptIcon::Question, PromptButtons::YesNo)
+            != PromptAnswer::Yes) {
+        m_selfLearning->setChecked(false);
         return;
     }
-    useProfile(checked);
-}
-
-void CLeftPaneDialogBar::useProfile(bool measured)
-{
-    CTessolinDoc& document = m_document;
-    // The worker writes the profiles at the end of a profile pass; they are
-    // the user-interface thread's again once the run has ended.
-    if (document.isRunning()) {
-        document.invalidate();
-        QTimer::singleShot(kProfileRetryMs, this, [this, measured] {
-            if (m_document.image() != nullptr)
-                useProfile(measured);
-        });
-        return;
-    }
-    ProcessingJob& job = document.job();
-    job.request.useMeasuredProfile = measured;
-    job.activeProfile = measured ? job.measuredProfile : job.learnedProfile;
-    showSelfLearningState();
-    job.resetTilesBeforePreview = true;
-    document.requestPreview(false);
+    // Without a measured profile the document builds it first; the box
+    // follows the profile the document announces.
+    m_document.useMeasuredProfile(checked);
 }
 
 bool CLeftPaneDialogBar::isSectionOpen(int id) const

@@ -167,7 +167,6 @@ private:
     void showMoreControls();
     void onSliderValue(int field);
     void onSelfLearningClicked(bool checked);
-    void useProfile(bool measured);
     void showSelfLearningState();
     void onSectionCaption(int id);
     void updatePresetButtons();

@@ -98,9 +98,6 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTab
     connectDocument();
     restoreWindowState();
 
-    m_closeTimer.setInterval(kClosePollMs);
-    connect(&m_closeTimer, &QTimer::timeout, this, &CMainFrame::closeTick);
-
     showZoom(100);
     showSize(0, 0);
     updateCommands();
@@ -470,7 +467,13 @@ void CMainFrame::connectDocument()
     connect(&m_document, &CTessolinDoc::contentsDeleted, this, [this] {
         m_runStatus.reset();
         m_pane->fillExif();
+        setWindowTitle(QStringLiteral("Calmora"));
         showSize(0, 0);
+        updateCommands();
+        refreshStatus();
+    });
+    connect(&m_document, &CTessolinDoc::undone, this, [this] {
+        m_runStatus.reset();
         updateCommands();
         refreshStatus();
     });
@@ -500,10 +503,9 @@ bool CMainFrame::hasImage() const
 void CMainFrame::updateCommands()
 {
     const bool image = hasImage();
-    const ProcessingJob& job = m_document.job();
     m_saveAction->setEnabled(image);
     m_closeFileAction->setEnabled(image);
-    m_undoAction->setEnabled(image && job.processedByGo);
+    m_undoAction->setEnabled(m_document.canUndo());
     m_goAction->setEnabled(image);
     m_zoomInAction->setEnabled(image && m_zoom < 400);
     m_zoomOutAction->setEnabled(image && m_zoom > 25);
@@ -513,7 +515,7 @@ void CMainFrame::updateCommands()
     m_previewAction->setText(previewCaption(autoPreview));
     m_previewAction->setIconText(previewCaption(autoPreview));
     m_presetList->setEnabled(image);
-    m_pane->setDocumentState(image, job.profileReady.load());
+    m_pane->setDocumentState(image, m_document.job().profileReady.load());
 }
 
 QString CMainFrame::idleStatusText() const
@@ -624,12 +626,7 @@ void CMainFrame::go()
 {
     if (!hasImage())
         return;
-    ProcessingJob& job = m_document.job();
-    job.stop = false;
-    job.processedByGo = true;
-    m_document.invalidate();
-    m_document.beginWholeImage();
-    const bool completed = m_prompter.runWholeImage(m_document);
+    const bool completed = m_document.go();
     // A background run's report, if one was stopped by Go, is over.
     m_runStatus.reset();
     updateCommands();
@@ -644,49 +641,14 @@ void CMainFrame::go()
 
 void CMainFrame::undo()
 {
-    if (!hasImage() || !m_document.job().processedByGo)
-        return;
-    // The pixels and flags being restored are the running pass's until it
-    // stops at its next tile; the command is carried out when it has ended.
-    if (m_document.isRunning()) {
-        m_document.invalidate();
-        afterRun(&CMainFrame::undo);
-        return;
-    }
-    m_document.resetProcessedState();
-    m_document.job().processedByGo = false;
-    m_runStatus.reset();
-    m_view->viewport()->update();
-    updateCommands();
-    refreshStatus();
+    // A running pass is stopped first; the document announces the undo.
+    m_document.undo();
 }
 
 void CMainFrame::closeFile()
 {
-    ProcessingJob& job = m_document.job();
-    if (m_document.isRunning()) {
-        // Carried out again once the worker has stopped at its next tile.
-        job.stop = true;
-        m_document.invalidate();
-        afterRun(&CMainFrame::closeFile);
-        return;
-    }
-    job.stop = false;
-    if (!m_document.saveModified())
-        return;
-    m_document.deleteContents();
-    setWindowTitle(QStringLiteral("Calmora"));
-    m_messagePane->setText(kIdlePrompt);
-    m_progress->setValue(0);
-    m_progress->hide();
-}
-
-void CMainFrame::afterRun(void (CMainFrame::*command)())
-{
-    // Once, however often it was asked for while the run went; the run's end
-    // is a signal, so nothing polls meanwhile.
-    connect(&m_document, &CTessolinDoc::runEnded, this, command,
-        static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
+    // The document announces the image's end (contentsDeleted).
+    m_document.closeFile();
 }
 
 void CMainFrame::togglePreview()
@@ -783,32 +745,28 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     event->ignore();
     if (m_closing)
         return;
-    ProcessingJob& job = m_document.job();
-    // A running job stops at its next tile.
-    job.stop = true;
-    if (!job.saved.load()) {
-        // Yes to the save question runs a whole-image pass, which a set stop
-        // would end at once; the question itself stops the running job.
-        job.stop = false;
-        const bool goOn = m_document.saveModified();
-        job.stop = true;
-        if (!goOn)
-            return;
-    }
+    // Asked before anything is stopped: Yes runs a whole-image pass, and
+    // Cancel leaves the running job alone. The question itself stops a
+    // running preview.
+    if (!m_document.saveModified())
+        return;
+    m_document.stopRun();
     m_closing = true;
     saveWindowState();
-    if (!m_closeTimer.isActive())
-        m_closeTimer.start();
     hide();
+    // Never from inside this event: a close asked for here would be ignored.
+    QMetaObject::invokeMethod(this, &CMainFrame::finishClose, Qt::QueuedConnection);
 }
 
-void CMainFrame::closeTick()
+void CMainFrame::finishClose()
 {
+    // The worker still reads the image; the frame goes once its run has
+    // ended, which the document announces.
     if (m_document.isRunning()) {
-        ++m_document.job().generation;
+        connect(&m_document, &CTessolinDoc::runEnded, this, &CMainFrame::finishClose,
+            static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
         return;
     }
-    m_closeTimer.stop();
     m_closed = true;
     close();
     emit closed();

@@ -9,7 +9,6 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QTimer>
 
 #include <optional>
 
@@ -35,7 +34,6 @@ class CMainFrame final : public QMainWindow {
 public:
     static constexpr int kMinimumWidth = 495;
     static constexpr int kMinimumHeight = 650;
-    static constexpr int kClosePollMs = 100;
 
     // The filter pane saves and deletes the user's presets in `presets`.
     CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTable& presets,
@@ -99,13 +97,11 @@ private:
     void onOpened(int presetIndex);
     void onRunStatus(RunStatus status);
     void onPresetChosen(int index);
-    // Runs `command` once the worker's current run has ended.
-    void afterRun(void (CMainFrame::*command)());
     void togglePreview();
     void showHelp();
     void showAbout();
     void focusPane(int step);
-    void closeTick();
+    void finishClose();
     bool hasImage() const;
     QString idleStatusText() const;
 
@@ -155,7 +151,6 @@ private:
     std::optional<RunStatus> m_runStatus;
     bool m_closing = false;
     bool m_closed = false;
-    QTimer m_closeTimer;
 };
 
 } // namespace calmora

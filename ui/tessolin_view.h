@@ -98,9 +98,6 @@ public slots:
     void zoomOut();
     // After an image was opened: the options' default zoom from the top-left.
     void initialUpdate();
-    // Back to the unprocessed image until Go runs again; false while a run
-    // is going or when there is nothing to undo.
-    bool undo();
 
 signals:
     void zoomChanged(int percent);

@@ -204,7 +204,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         const char* name;
         int delaySeconds;
         bool immediate;
-        bool invalidate;
+        bool cancel;
         int countdown;
     };
     const Row rows[] = {
@@ -212,7 +212,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         { "one second in 200 ms ticks", 1, false, false, 5 },
         { "ten seconds", 10, false, false, 50 },
         { "no delay still waits a tick", 0, false, false, 1 },
-        { "invalidate cancels the countdown", 3, false, true, 0 },
+        { "cancelPreview cancels the countdown", 3, false, true, 0 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -220,11 +220,11 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         CTessolinDoc document(m_options, m_presets, m_store, m_prompter);
         ASSERT_TRUE(document.open(m_photo));
         document.waitForWorker();
-        ProcessingJob& job = document.job();
+        ProcessingJob& job = document.writableJob();
         job.previewCountdown = 7;
         const int32_t before = job.generation.load();
-        if (row.invalidate)
-            document.invalidate();
+        if (row.cancel)
+            document.cancelPreview();
         else
             document.requestPreview(row.immediate);
         EXPECT_EQ(job.generation.load(), before + 1);
@@ -235,7 +235,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         job.request.wholeImage = true;
         job.previewCountdown = 7;
         document.requestPreview(true);
-        document.invalidate();
+        document.cancelPreview();
         EXPECT_EQ(job.generation.load(), before + 1);
         EXPECT_EQ(job.previewCountdown, 7);
         job.request.wholeImage = false;
@@ -287,7 +287,7 @@ TEST_F(WorkerTestDocument, WholeImageRunFiltersEveryTileAndSummarises)
         ASSERT_TRUE(document.open(m_photo));
         document.waitForWorker();
         if (!row.profileFirst)
-            document.job().profileReady = false; // as if the open's pass had failed
+            document.writableJob().profileReady = false; // as if the open's pass had failed
         EXPECT_FALSE(document.processingSummary().has_value());
         EXPECT_TRUE(document.processWholeImageNow());
 
@@ -322,7 +322,7 @@ TEST_F(WorkerTestDocument, APreviewFiltersTheVisibleTilesOnly)
     const Rect corner { 0, 0, 10, 10 };
     for (const bool resetFirst : { false, true }) {
         SCOPED_TRACE(resetFirst ? "after a settings change" : "first preview");
-        document.job().resetTilesBeforePreview = resetFirst;
+        document.writableJob().resetTilesBeforePreview = resetFirst;
         ASSERT_TRUE(document.startPreview(corner));
         EXPECT_FALSE(document.startPreview(corner)) << "one run at a time";
         document.waitForWorker();
@@ -360,7 +360,7 @@ TEST_F(WorkerTestDocument, ReadingReportedTilesWhileScrollingIsSafe)
     const Rect parts[] = { { 0, 0, width / 2, height / 2 }, { width / 2, height / 2, width, height },
         { 0, height / 2, width / 2, height }, { width / 2, 0, width, height / 2 } };
     for (int scroll = 0; scroll < 8; ++scroll) {
-        document.job().resetTilesBeforePreview = true; // new settings: every tile again
+        document.writableJob().resetTilesBeforePreview = true; // new settings: every tile again
         ASSERT_TRUE(processEventsUntil([&] { return !document.isRunning(); }));
         const int before = reported;
         ASSERT_TRUE(document.startPreview(parts[scroll % 4]));
@@ -400,7 +400,7 @@ TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
         CTessolinDoc document(m_options, m_presets, m_store, prompter);
         ASSERT_TRUE(document.open(m_photo));
         ASSERT_TRUE(document.processWholeImageNow());
-        document.job().processedByGo = true;
+        document.writableJob().processedByGo = true;
 
         EXPECT_EQ(document.saveModified(), row.goesOn);
         ASSERT_EQ(prompter.asked.size(), 1);
