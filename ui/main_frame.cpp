@@ -36,6 +36,8 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
+#include <array>
+
 namespace calmora {
 
 namespace {
@@ -49,20 +51,9 @@ constexpr int kNoteShownMs = 8000;
 
 const QString kIdlePrompt = QStringLiteral("For Help, press F1");
 
-QAction* makeAction(QObject* owner, const char* name, const QString& text, const QString& tip,
-    const QList<QKeySequence>& keys = {})
-{
-    auto* action = new QAction(text, owner);
-    action->setObjectName(QLatin1String(name));
-    action->setStatusTip(tip);
-    action->setToolTip(tip);
-    action->setShortcuts(keys);
-    return action;
-}
-
 QString previewCaption(bool on)
 {
-    return on ? QStringLiteral("Preview: ON") : QStringLiteral("Preview: OFF");
+    return on ? CMainFrame::tr("Preview: ON") : CMainFrame::tr("Preview: OFF");
 }
 
 } // namespace
@@ -115,140 +106,189 @@ CMainFrame::~CMainFrame()
     }
 }
 
+// One command: its look, its keys and the member that holds it. The texts
+// are translated in the frame's context; `prompt` is the status tip and
+// tooltip, and after a line break the caption beside an icon when it is not
+// the one Qt derives from the text.
+struct CMainFrame::ActionRow {
+    QAction* CMainFrame::*action;
+    const char* name;
+    const char* text;
+    const char* prompt;
+    std::array<QKeyCombination, 3> keys; // the default Qt::Key_unknown: none
+    QStyle::StandardPixmap standardIcon; // kNoStandardIcon: none
+    const char* iconFile; // nullptr: none
+    bool checkable;
+    bool onWindow; // a key of the window's, though in no menu
+
+    static const ActionRow kRows[];
+};
+
+namespace {
+
+constexpr auto kNoStandardIcon = QStyle::SP_CustomBase;
+constexpr auto kKeypad = Qt::ControlModifier | Qt::KeypadModifier;
+
+} // namespace
+
+const CMainFrame::ActionRow CMainFrame::ActionRow::kRows[] = {
+    { &CMainFrame::m_openAction, "open",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Open...\tCtrl+O"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Open an existing document\nOpen"),
+        { Qt::CTRL | Qt::Key_O }, QStyle::SP_DialogOpenButton, nullptr, false, false },
+    { &CMainFrame::m_saveAction, "save",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Save As...\tCtrl+S"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Save the active document with a new name\nSave As"),
+        { Qt::CTRL | Qt::Key_S }, QStyle::SP_DialogSaveButton, nullptr, false, false },
+    // New replaces the image by an empty document, as Close File does.
+    { &CMainFrame::m_newAction, "new", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&New"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Create a new document"), { Qt::CTRL | Qt::Key_N },
+        kNoStandardIcon, nullptr, false, true },
+    { &CMainFrame::m_closeFileAction, "closeFile",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Close File\tCtrl+F4"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Close the active document"),
+        { Qt::CTRL | Qt::Key_F4 }, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_batchAction, "batch",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Batch Processing...\tCtrl+B"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Filter a list of photos and save the results\nBatch"),
+        { Qt::CTRL | Qt::Key_B }, kNoStandardIcon, ":/icons/batch.svg", false, false },
+    { &CMainFrame::m_exitAction, "exit", QT_TRANSLATE_NOOP("calmora::CMainFrame", "E&xit"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Quit the application; prompts to save documents"),
+        {}, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_undoAction, "undo", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Undo\tCtrl+Z"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Undo the last action\nUndo"),
+        { Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace }, QStyle::SP_ArrowBack, nullptr, false,
+        false },
+    { &CMainFrame::m_goAction, "go",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "P&rocess\tCtrl+Enter"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Start processing\nGo"),
+        { Qt::CTRL | Qt::Key_Return, kKeypad | Qt::Key_Enter }, QStyle::SP_MediaPlay, nullptr,
+        false, false },
+    { &CMainFrame::m_statusBarAction, "statusBar",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Status Bar"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show or hide the status bar"), {},
+        kNoStandardIcon, nullptr, true, false },
+    { &CMainFrame::m_zoomInAction, "zoomIn",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom &In\tCtrl +"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom In\nZoom In"),
+        { Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal, kKeypad | Qt::Key_Plus },
+        QStyle::SP_ArrowUp, nullptr, false, false },
+    { &CMainFrame::m_zoomOutAction, "zoomOut",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom O&ut\tCtrl -"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom Out\nZoom Out"),
+        { Qt::CTRL | Qt::Key_Minus, kKeypad | Qt::Key_Minus }, QStyle::SP_ArrowDown, nullptr, false,
+        false },
+    { &CMainFrame::m_noiseFilterAction, "noiseFilter",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Noise &Filter"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Show or hide the noise filter pane\nNoise Filter"),
+        {}, kNoStandardIcon, nullptr, true, false },
+    { &CMainFrame::m_noiseProfileAction, "noiseProfile",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Noise Profile"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show Noise Profile Viewer\nProfile"), {},
+        kNoStandardIcon, nullptr, true, false },
+    // Not in the menus: the pane's own section caption does the same.
+    { &CMainFrame::m_exifAction, "exif", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&EXIF"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show EXIF Information\nEXIF"), {},
+        kNoStandardIcon, nullptr, true, true },
+    { &CMainFrame::m_optionsAction, "options",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Options..."),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show Options Window"), {}, kNoStandardIcon,
+        nullptr, false, false },
+    // Captioned by the option's state as the commands are updated.
+    { &CMainFrame::m_previewAction, "preview",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Preview: OFF"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Turn ON or OFF automatic update of the visible part"),
+        {}, kNoStandardIcon, nullptr, true, false },
+    { &CMainFrame::m_helpAction, "help", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Help Topics"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Display help for current task or command"),
+        { Qt::Key_F1 }, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_aboutAction, "about",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&About Calmora..."),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Display program information, version number and copyright"),
+        {}, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_nextPaneAction, "nextPane",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Next Pane"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Switch to the next window pane"), { Qt::Key_F6 },
+        kNoStandardIcon, nullptr, false, true },
+    { &CMainFrame::m_previousPaneAction, "previousPane",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Previous Pane"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Switch back to the previous window pane"),
+        { Qt::SHIFT | Qt::Key_F6 }, kNoStandardIcon, nullptr, false, true },
+};
+
 void CMainFrame::createActions()
 {
-    QStyle* look = style();
-    m_openAction = makeAction(this, "open", tr("&Open...\tCtrl+O"),
-        QStringLiteral("Open an existing document"), { QKeySequence(Qt::CTRL | Qt::Key_O) });
-    m_openAction->setIcon(look->standardIcon(QStyle::SP_DialogOpenButton));
-    m_openAction->setIconText(tr("Open"));
-    connect(m_openAction, &QAction::triggered, this, &CMainFrame::openWithDialog);
+    for (const ActionRow& row : ActionRow::kRows) {
+        auto* action = new QAction(tr(row.text), this);
+        action->setObjectName(QLatin1String(row.name));
+        const QStringList prompt = tr(row.prompt).split(QLatin1Char('\n'));
+        action->setStatusTip(prompt.constFirst());
+        action->setToolTip(prompt.constFirst());
+        if (prompt.size() > 1)
+            action->setIconText(prompt[1]);
+        QList<QKeySequence> keys;
+        for (QKeyCombination key : row.keys) {
+            if (key.key() != Qt::Key_unknown)
+                keys << QKeySequence(key);
+        }
+        action->setShortcuts(keys);
+        if (row.standardIcon != kNoStandardIcon)
+            action->setIcon(style()->standardIcon(row.standardIcon));
+        else if (row.iconFile != nullptr)
+            action->setIcon(QIcon(QLatin1String(row.iconFile)));
+        action->setCheckable(row.checkable);
+        if (row.onWindow)
+            addAction(action);
+        this->*row.action = action;
+    }
+    m_statusBarAction->setChecked(true);
+    m_previewAction->setText(previewCaption(m_options.options().settings.autoPreview != 0));
+    m_contextHelpAction = QWhatsThis::createAction(this);
+    m_contextHelpAction->setObjectName(QStringLiteral("contextHelp"));
+    m_contextHelpAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    addAction(m_contextHelpAction);
+    connectActions();
+}
 
-    m_saveAction = makeAction(this, "save", tr("&Save As...\tCtrl+S"),
-        QStringLiteral("Save the active document with a new name"),
-        { QKeySequence(Qt::CTRL | Qt::Key_S) });
-    m_saveAction->setIcon(look->standardIcon(QStyle::SP_DialogSaveButton));
-    m_saveAction->setIconText(tr("Save As"));
+void CMainFrame::connectActions()
+{
+    connect(m_openAction, &QAction::triggered, this, &CMainFrame::openWithDialog);
     connect(m_saveAction, &QAction::triggered, this, [this] {
         m_document.save();
         updateCommands();
         refreshStatus();
     });
-
-    // New replaces the image by an empty document, as Close File does.
-    m_newAction = makeAction(this, "new", tr("&New"), QStringLiteral("Create a new document"),
-        { QKeySequence(Qt::CTRL | Qt::Key_N) });
     connect(m_newAction, &QAction::triggered, this, &CMainFrame::closeFile);
-    addAction(m_newAction);
-
-    m_closeFileAction = makeAction(this, "closeFile", tr("&Close File\tCtrl+F4"),
-        QStringLiteral("Close the active document"), { QKeySequence(Qt::CTRL | Qt::Key_F4) });
     connect(m_closeFileAction, &QAction::triggered, this, &CMainFrame::closeFile);
-
-    m_batchAction = makeAction(this, "batch", tr("&Batch Processing...\tCtrl+B"),
-        QStringLiteral("Filter a list of photos and save the results"),
-        { QKeySequence(Qt::CTRL | Qt::Key_B) });
-    m_batchAction->setIcon(QIcon(QStringLiteral(":/icons/batch.svg")));
-    m_batchAction->setIconText(tr("Batch"));
     connect(m_batchAction, &QAction::triggered, this, [this] { showBatch(); });
-
-    m_exitAction = makeAction(this, "exit", tr("E&xit"),
-        QStringLiteral("Quit the application; prompts to save documents"));
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
-
-    m_undoAction
-        = makeAction(this, "undo", tr("&Undo\tCtrl+Z"), QStringLiteral("Undo the last action"),
-            { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) });
-    m_undoAction->setIcon(look->standardIcon(QStyle::SP_ArrowBack));
-    m_undoAction->setIconText(tr("Undo"));
     connect(m_undoAction, &QAction::triggered, this, &CMainFrame::undo);
-
-    m_goAction
-        = makeAction(this, "go", tr("P&rocess\tCtrl+Enter"), QStringLiteral("Start processing"),
-            { QKeySequence(Qt::CTRL | Qt::Key_Return),
-                QKeySequence(
-                    QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Enter)) });
-    m_goAction->setIcon(look->standardIcon(QStyle::SP_MediaPlay));
-    m_goAction->setIconText(tr("Go"));
     connect(m_goAction, &QAction::triggered, this, &CMainFrame::go);
-
-    m_statusBarAction = makeAction(
-        this, "statusBar", tr("&Status Bar"), QStringLiteral("Show or hide the status bar"));
-    m_statusBarAction->setCheckable(true);
-    m_statusBarAction->setChecked(true);
     connect(m_statusBarAction, &QAction::toggled, this,
         [this](bool shown) { statusBar()->setVisible(shown); });
-
-    m_zoomInAction = makeAction(this, "zoomIn", tr("Zoom &In\tCtrl +"), QStringLiteral("Zoom In"),
-        { QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal),
-            QKeySequence(
-                QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus)) });
-    m_zoomInAction->setIcon(look->standardIcon(QStyle::SP_ArrowUp));
-    m_zoomInAction->setIconText(tr("Zoom In"));
     connect(m_zoomInAction, &QAction::triggered, m_view, &CTessolinView::zoomIn);
-
-    m_zoomOutAction
-        = makeAction(this, "zoomOut", tr("Zoom O&ut\tCtrl -"), QStringLiteral("Zoom Out"),
-            { QKeySequence(Qt::CTRL | Qt::Key_Minus),
-                QKeySequence(
-                    QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Minus)) });
-    m_zoomOutAction->setIcon(look->standardIcon(QStyle::SP_ArrowDown));
-    m_zoomOutAction->setIconText(tr("Zoom Out"));
     connect(m_zoomOutAction, &QAction::triggered, m_view, &CTessolinView::zoomOut);
-
-    m_noiseFilterAction = makeAction(this, "noiseFilter", tr("Noise &Filter"),
-        QStringLiteral("Show or hide the noise filter pane"));
-    m_noiseFilterAction->setCheckable(true);
-    m_noiseFilterAction->setIconText(tr("Noise Filter"));
     connect(m_noiseFilterAction, &QAction::triggered, this, &CMainFrame::showFilterPane);
-    m_noiseProfileAction = makeAction(
-        this, "noiseProfile", tr("&Noise Profile"), QStringLiteral("Show Noise Profile Viewer"));
-    m_noiseProfileAction->setCheckable(true);
-    m_noiseProfileAction->setIconText(tr("Profile"));
     connect(m_noiseProfileAction, &QAction::triggered, this,
         [this] { toggleSection(CLeftPaneDialogBar::kProfileSection); });
-    // Not in the menus: the pane's own section caption does the same.
-    m_exifAction = makeAction(this, "exif", tr("&EXIF"), QStringLiteral("Show EXIF Information"));
-    m_exifAction->setCheckable(true);
-    m_exifAction->setIconText(tr("EXIF"));
     connect(m_exifAction, &QAction::triggered, this,
         [this] { toggleSection(CLeftPaneDialogBar::kExifSection); });
-    addAction(m_exifAction);
-    m_optionsAction
-        = makeAction(this, "options", tr("&Options..."), QStringLiteral("Show Options Window"));
     connect(m_optionsAction, &QAction::triggered, this, [this] {
         COptionsDialog dialog(m_options, m_presets, m_document, m_prompter, this);
         // The Preview button follows the automatic-preview option.
         if (dialog.exec() == QDialog::Accepted)
             updateCommands();
     });
-
-    m_previewAction
-        = makeAction(this, "preview", previewCaption(m_options.options().settings.autoPreview != 0),
-            QStringLiteral("Turn ON or OFF automatic update of the visible part"));
-    m_previewAction->setCheckable(true);
     connect(m_previewAction, &QAction::triggered, this, &CMainFrame::togglePreview);
-
-    m_helpAction = makeAction(this, "help", tr("&Help Topics"),
-        QStringLiteral("Display help for current task or command"), { QKeySequence(Qt::Key_F1) });
     connect(m_helpAction, &QAction::triggered, this, &CMainFrame::showHelp);
-    m_contextHelpAction = QWhatsThis::createAction(this);
-    m_contextHelpAction->setObjectName(QStringLiteral("contextHelp"));
-    m_contextHelpAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
-    addAction(m_contextHelpAction);
-    m_aboutAction = makeAction(this, "about", tr("&About Calmora..."),
-        QStringLiteral("Display program information, version number and copyright"));
     connect(m_aboutAction, &QAction::triggered, this, &CMainFrame::showAbout);
-
-    m_nextPaneAction = makeAction(this, "nextPane", tr("Next Pane"),
-        QStringLiteral("Switch to the next window pane"), { QKeySequence(Qt::Key_F6) });
     connect(m_nextPaneAction, &QAction::triggered, this, [this] { focusPane(1); });
-    addAction(m_nextPaneAction);
-    m_previousPaneAction = makeAction(this, "previousPane", tr("Previous Pane"),
-        QStringLiteral("Switch back to the previous window pane"),
-        { QKeySequence(Qt::SHIFT | Qt::Key_F6) });
     connect(m_previousPaneAction, &QAction::triggered, this, [this] { focusPane(-1); });
-    addAction(m_previousPaneAction);
 }
 
 void CMainFrame::createMenus()

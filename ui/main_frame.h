@@ -77,7 +77,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    struct ActionRow;
+
     void createActions();
+    void connectActions();
     void createMenus();
     void createToolBar();
     void createStatusBar();
