@@ -4,6 +4,7 @@
 #include "settings/auto_strength.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
+#include "ui/command_ids.h"
 #include "ui/options_keeper.h"
 #include "ui/pane_button.h"
 #include "ui/pane_section.h"
@@ -101,7 +102,8 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     layout->setContentsMargins(5, 5, kEdgeGripPx + 1, 5);
     layout->setSpacing(5);
 
-    m_filterSection = new CPaneSection(helper(), kNoiseFilterSection, QStringLiteral("Noise Filter"), this);
+    m_filterSection
+        = new CPaneSection(helper(), kNoiseFilterSection, QStringLiteral("Noise Filter"), this);
     m_exifSection = new CPaneSection(helper(), kExifSection, QStringLiteral("EXIF"), this);
     m_profileSection
         = new CPaneSection(helper(), kProfileSection, QStringLiteral("Noise Profile"), this);
@@ -142,88 +144,111 @@ void CLeftPaneDialogBar::buildNoiseFilterSection()
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(4, 4, 4, 6);
     layout->setSpacing(4);
+    addPresetButtons();
+    addPresetRow(*layout);
+    addLevelGroup(*layout);
+    addDegreeRow(*layout);
+    addMoreRow(*layout);
+    addSelfLearningRow(*layout);
+    paintControlsOnPane(content);
+    m_filterSection->setContent(content);
+}
 
-    m_savePreset = makeButton(32845, kSectionCaption | kFramed | kIconOnly,
+void CLeftPaneDialogBar::addPresetButtons()
+{
+    m_savePreset = makeButton(kSavePresetCommand, kSectionCaption | kFramed | kIconOnly,
         QStringLiteral("preset-save"),
-        QStringLiteral("Save the current settings as a preset of your own\nSave Settings"),
+        tr("Save the current settings as a preset of your own\nSave Settings"),
         kNoiseFilterSection);
     m_savePreset->setObjectName(QStringLiteral("savePresetButton"));
-    m_deletePreset = makeButton(32846, kSectionCaption | kFramed | kIconOnly,
-        QStringLiteral("preset-delete"),
-        QStringLiteral("Delete the selected preset of your own\nDelete"), kNoiseFilterSection);
+    m_savePreset->setAccessibleName(tr("Save Settings"));
+    m_deletePreset = makeButton(kDeletePresetCommand, kSectionCaption | kFramed | kIconOnly,
+        QStringLiteral("preset-delete"), tr("Delete the selected preset of your own\nDelete"),
+        kNoiseFilterSection);
     m_deletePreset->setObjectName(QStringLiteral("deletePresetButton"));
+    m_deletePreset->setAccessibleName(tr("Delete preset"));
     for (CPaneButton* button : { m_savePreset, m_deletePreset }) {
         button->setText(QString()); // icon buttons: the caption is the tooltip
         button->setFixedSize(20, 20);
         m_filterSection->addCaptionButton(button);
     }
-    m_savePreset->setAccessibleName(QStringLiteral("Save Settings"));
-    m_deletePreset->setAccessibleName(QStringLiteral("Delete preset"));
     connect(m_savePreset, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::saveUserPreset);
     connect(m_deletePreset, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::deleteUserPreset);
+}
 
-    m_presetLabel = new QLabel(QStringLiteral("&Settings"), content);
+void CLeftPaneDialogBar::addPresetRow(QVBoxLayout& layout)
+{
+    QWidget* content = layout.parentWidget();
+    m_presetLabel = new QLabel(tr("&Settings"), content);
     m_presetList = new QComboBox(content);
     m_presetList->setObjectName(QStringLiteral("panePresetList"));
-    m_presetList->setAccessibleName(QStringLiteral("Preset"));
-    m_presetList->setToolTip(QStringLiteral("Filter settings to start from"));
+    m_presetList->setAccessibleName(tr("Preset"));
+    m_presetList->setToolTip(tr("Filter settings to start from"));
     m_presetLabel->setBuddy(m_presetList);
     m_presetModel = new QStandardItemModel(this);
     showPresetList(*m_presetList, *m_presetModel);
     connect(m_presetList, &QComboBox::activated, this, &CLeftPaneDialogBar::loadPreset);
-    m_goButton = makeButton(32781, kFramed | kEmphasised, QStringLiteral("go"), QString(),
-        kNoiseFilterSection);
+    m_goButton = makeButton(
+        kGoCommand, kFramed | kEmphasised, QStringLiteral("go"), QString(), kNoiseFilterSection);
     m_goButton->setObjectName(QStringLiteral("paneGoButton"));
-    auto* presetRow = new QHBoxLayout;
-    presetRow->addWidget(m_presetLabel);
-    presetRow->addWidget(m_presetList, 1);
-    presetRow->addWidget(m_goButton);
-    layout->addLayout(presetRow);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_presetLabel);
+    row->addWidget(m_presetList, 1);
+    row->addWidget(m_goButton);
+    layout.addLayout(row);
+}
 
-    m_levelGroup = new QGroupBox(QStringLiteral("Noise Level Adjustment"), content);
+void CLeftPaneDialogBar::addLevelGroup(QVBoxLayout& layout)
+{
+    m_levelGroup = new QGroupBox(tr("Noise Level Adjustment"), layout.parentWidget());
     auto* groupLayout = new QVBoxLayout(m_levelGroup);
     groupLayout->setContentsMargins(4, 4, 4, 4);
     groupLayout->addWidget(buildSliderRows());
-    layout->addWidget(m_levelGroup);
+    layout.addWidget(m_levelGroup);
+}
 
-    m_degreeLabel = new QLabel(QStringLiteral("Processing &Degree"), content);
+void CLeftPaneDialogBar::addDegreeRow(QVBoxLayout& layout)
+{
+    QWidget* content = layout.parentWidget();
+    m_degreeLabel = new QLabel(tr("Processing &Degree"), content);
     m_degree = new QComboBox(content);
     m_degree->setObjectName(QStringLiteral("degree"));
-    m_degree->setAccessibleName(QStringLiteral("Processing Degree"));
-    m_degree->addItems({ QStringLiteral("Auto"), QStringLiteral("High"), QStringLiteral("Normal"),
-        QStringLiteral("Low") });
+    m_degree->setAccessibleName(tr("Processing Degree"));
+    m_degree->addItems({ tr("Auto"), tr("High"), tr("Normal"), tr("Low") });
     m_degreeLabel->setBuddy(m_degree);
     connect(m_degree, &QComboBox::activated, this, [this] { applyControls(); });
-    auto* degreeRow = new QHBoxLayout;
-    degreeRow->addWidget(m_degreeLabel);
-    degreeRow->addWidget(m_degree, 1);
-    layout->addLayout(degreeRow);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_degreeLabel);
+    row->addWidget(m_degree, 1);
+    layout.addLayout(row);
+}
 
-    m_moreButton = makeButton(32780, kPushButton | kOnPaneColour, QStringLiteral("more"),
-        QString(), kNoiseFilterSection);
+void CLeftPaneDialogBar::addMoreRow(QVBoxLayout& layout)
+{
+    m_moreButton = makeButton(kMoreControlsCommand, kPushButton | kOnPaneColour,
+        QStringLiteral("more"), QString(), kNoiseFilterSection);
     m_moreButton->setObjectName(QStringLiteral("moreControlsButton"));
     connect(m_moreButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::toggleMoreControls);
-    m_autoButton = makeButton(32850, kPushButton | kFramed, QStringLiteral("auto"),
-        QStringLiteral("Choose the settings from the noise measured in this image\nAuto"),
-        kNoiseFilterSection);
+    m_autoButton = makeButton(kAutoStrengthCommand, kPushButton | kFramed, QStringLiteral("auto"),
+        tr("Choose the settings from the noise measured in this image\nAuto"), kNoiseFilterSection);
     m_autoButton->setObjectName(QStringLiteral("autoButton"));
-    m_autoButton->setAccessibleName(QStringLiteral("Auto"));
+    m_autoButton->setAccessibleName(tr("Auto"));
     connect(m_autoButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::applyAutoStrength);
-    auto* moreRow = new QHBoxLayout;
-    moreRow->addWidget(m_moreButton, 0, Qt::AlignLeft);
-    moreRow->addStretch(1);
-    moreRow->addWidget(m_autoButton);
-    layout->addLayout(moreRow);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_moreButton, 0, Qt::AlignLeft);
+    row->addStretch(1);
+    row->addWidget(m_autoButton);
+    layout.addLayout(row);
+}
 
-    m_selfLearning = new QCheckBox(QStringLiteral("Turn off self-learning for this image"), content);
+void CLeftPaneDialogBar::addSelfLearningRow(QVBoxLayout& layout)
+{
+    m_selfLearning
+        = new QCheckBox(tr("Turn off self-learning for this image"), layout.parentWidget());
     m_selfLearning->setObjectName(QStringLiteral("selfLearningBox"));
-    m_selfLearning->setToolTip(
-        QStringLiteral("Filter this image with its own measured noise profile"));
+    m_selfLearning->setToolTip(tr("Filter this image with its own measured noise profile"));
     connect(m_selfLearning, &QCheckBox::clicked, this, &CLeftPaneDialogBar::onSelfLearningClicked);
-    layout->addWidget(m_selfLearning);
-
-    paintControlsOnPane(content);
-    m_filterSection->setContent(content);
+    layout.addWidget(m_selfLearning);
 }
 
 QWidget* CLeftPaneDialogBar::buildSliderRows()
@@ -346,8 +371,7 @@ void CLeftPaneDialogBar::setTabOrder()
     for (int field : { 1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 10, 7 })
         order << m_sliders[static_cast<size_t>(field)];
     order << m_degree << m_moreButton << m_autoButton << m_selfLearning
-          << m_exifSection->captionButton()
-          << m_exifList << m_profileSection->captionButton();
+          << m_exifSection->captionButton() << m_exifList << m_profileSection->captionButton();
     for (QWidget* widget : m_profileSection->content()->findChildren<QWidget*>()) {
         if (widget->focusPolicy() != Qt::NoFocus)
             order << widget;
@@ -407,8 +431,8 @@ void CLeftPaneDialogBar::showTexts()
         const int value = m_sliders[static_cast<size_t>(field)]->value();
         const FilterField& entry = kFilterFields[static_cast<size_t>(field)];
         label->setText(entry.minimum < 0 && entry.maximum <= 5 ? sharpeningText(value)
-                : entry.minimum < 0                           ? levelText(value)
-                                                             : suppressionText(value));
+                : entry.minimum < 0                            ? levelText(value)
+                                                               : suppressionText(value));
     }
 }
 
@@ -485,10 +509,9 @@ void CLeftPaneDialogBar::setDocumentState(bool hasImage, bool profileReady)
                 widget->setEnabled(hasImage);
         }
     }
-    for (QWidget* widget : { static_cast<QWidget*>(m_degree),
-             static_cast<QWidget*>(m_degreeLabel), static_cast<QWidget*>(m_presetList),
-             static_cast<QWidget*>(m_presetLabel), static_cast<QWidget*>(m_moreButton),
-             static_cast<QWidget*>(m_levelGroup) })
+    for (QWidget* widget : { static_cast<QWidget*>(m_degree), static_cast<QWidget*>(m_degreeLabel),
+             static_cast<QWidget*>(m_presetList), static_cast<QWidget*>(m_presetLabel),
+             static_cast<QWidget*>(m_moreButton), static_cast<QWidget*>(m_levelGroup) })
         widget->setEnabled(hasImage);
     m_selfLearning->setEnabled(hasImage && profileReady);
     m_autoButton->setEnabled(hasImage && profileReady);
@@ -515,8 +538,7 @@ void CLeftPaneDialogBar::showMoreControls()
     m_moreButton->setCommandText(m_moreControls
             ? QStringLiteral("Less controls <<\nLess Controls <<")
             : QStringLiteral("More controls >>\nMore Controls >>"));
-    m_moreButton->setIconName(
-        m_moreControls ? QStringLiteral("less") : QStringLiteral("more"));
+    m_moreButton->setIconName(m_moreControls ? QStringLiteral("less") : QStringLiteral("more"));
     updateGeometry();
 }
 
@@ -540,8 +562,8 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
         const CExifFormatter& exif = image->exif();
         if (!eligible(exif.record())) {
             m_selfLearning->setChecked(true);
-            m_prompter.tell(selfLearningRefusal(exif.isoSpeedText(), exif.softwareText()),
-                PromptIcon::Warning);
+            m_prompter.tell(
+                selfLearningRefusal(exif.isoSpeedText(), exif.softwareText()), PromptIcon::Warning);
             return;
         }
         if (options.settings2.selfLearning == 0) {

@@ -25,6 +25,7 @@ class QLabel;
 class QSlider;
 class QStandardItemModel;
 class QTreeWidget;
+class QVBoxLayout;
 
 namespace calmora {
 
@@ -154,6 +155,12 @@ private:
     struct SliderRow;
 
     void buildNoiseFilterSection();
+    void addPresetButtons();
+    void addPresetRow(QVBoxLayout& layout);
+    void addLevelGroup(QVBoxLayout& layout);
+    void addDegreeRow(QVBoxLayout& layout);
+    void addMoreRow(QVBoxLayout& layout);
+    void addSelfLearningRow(QVBoxLayout& layout);
     QWidget* buildSliderRows();
     void addSliderRow(QGridLayout& grid, int& row, const SliderRow& entry);
     void buildExifSection();

@@ -3,6 +3,7 @@
 #include "settings/presets.h"
 #include "settings/settings_store.h"
 #include "ui/batch_dialog.h"
+#include "ui/command_ids.h"
 #include "ui/help_window.h"
 #include "ui/left_pane_dialog_bar.h"
 #include "ui/options_dialog.h"
@@ -342,12 +343,12 @@ void CMainFrame::createToolBar()
     m_toolBar->layout()->setContentsMargins(0, 0, 0, 0);
     m_paneToolBar = new CPaneToolBar(m_toolBar);
     m_toolBar->addWidget(m_paneToolBar);
-    m_paneToolBar->addCommand(m_openAction, 57601, QStringLiteral("open"));
-    m_paneToolBar->addCommand(m_saveAction, 57603, QStringLiteral("save"));
-    m_paneToolBar->addCommand(m_undoAction, 57643, QStringLiteral("undo"), kPushButton | kIconOnly);
-    m_paneToolBar->addCommand(m_zoomInAction, 134, QStringLiteral("zoom-in"));
-    m_paneToolBar->addCommand(m_zoomOutAction, 135, QStringLiteral("zoom-out"));
-    m_paneToolBar->addCommand(m_previewAction, 32877, QStringLiteral("preview"));
+    m_paneToolBar->addCommand(m_openAction, kOpenCommand, QStringLiteral("open"));
+    m_paneToolBar->addCommand(m_saveAction, kSaveCommand, QStringLiteral("save"));
+    m_paneToolBar->addCommand(m_undoAction, kUndoCommand, QStringLiteral("undo"), kPushButton | kIconOnly);
+    m_paneToolBar->addCommand(m_zoomInAction, kZoomInCommand, QStringLiteral("zoom-in"));
+    m_paneToolBar->addCommand(m_zoomOutAction, kZoomOutCommand, QStringLiteral("zoom-out"));
+    m_paneToolBar->addCommand(m_previewAction, kPreviewCommand, QStringLiteral("preview"));
     // While the filter pane is hidden the toolbar carries a presets list
     // over the pane's entries, and Go.
     m_presetList = new QComboBox(m_paneToolBar);
@@ -364,8 +365,8 @@ void CMainFrame::createToolBar()
         m_presetList->setCurrentIndex(index);
     });
     m_paneToolBar->addPresetArea(m_presetList, m_goAction);
-    m_paneToolBar->addCommand(m_noiseFilterAction, 32783, QStringLiteral("noise-filter"));
-    m_paneToolBar->addCommand(m_noiseProfileAction, 32776, QStringLiteral("noise-profile"));
+    m_paneToolBar->addCommand(m_noiseFilterAction, kNoiseFilterCommand, QStringLiteral("noise-filter"));
+    m_paneToolBar->addCommand(m_noiseProfileAction, kNoiseProfileCommand, QStringLiteral("noise-profile"));
     m_paneToolBar->setPaneShown(!m_paneDock->isHidden());
 
     QAction* toolbarAction = m_toolBar->toggleViewAction();

@@ -1,5 +1,6 @@
 #include "ui/pane_tool_bar.h"
 
+#include "ui/command_ids.h"
 #include "ui/pane_button.h"
 
 #include <QAction>
@@ -49,7 +50,7 @@ void CPaneToolBar::addPresetArea(QComboBox* presetList, QAction* go)
     presetList->setParent(this);
     presetList->setMinimumWidth(kPresetListWidthPx);
     m_layout->insertWidget(m_layout->count() - 1, presetList, 0, Qt::AlignVCenter);
-    m_goButton = makeButton(32781, kFramed | kEmphasised, QStringLiteral("go"), QString());
+    m_goButton = makeButton(kGoCommand, kFramed | kEmphasised, QStringLiteral("go"), QString());
     m_goButton->setObjectName(QStringLiteral("toolBarGoButton"));
     m_goButton->setAction(go);
     m_layout->insertWidget(m_layout->count() - 1, m_goButton);
