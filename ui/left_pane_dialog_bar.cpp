@@ -1,5 +1,6 @@
 #include "ui/left_pane_dialog_bar.h"
 
+#include "document/bitmap_ex.h"
 #include "document/tessolin_doc.h"
 #include "settings/auto_strength.h"
 #include "settings/learned_profile_store.h"
@@ -40,6 +41,46 @@ constexpr int kPercentPerStep = 5;
 constexpr int kFrameMarginPx = 50;
 
 enum class RowKind { Level, Suppression, Sharpening };
+
+// The EXIF section's rows, in the order they are listed; a value the file
+// does not give is left out.
+struct ExifRow {
+    CExifFormatter::Text text;
+    const char* label;
+};
+
+constexpr ExifRow kExifRows[] = {
+    { CExifFormatter::kMakeText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Camera maker") },
+    { CExifFormatter::kModelText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Camera model") },
+    { CExifFormatter::kLensText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Lens") },
+    { CExifFormatter::kDateTakenText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Date taken") },
+    { CExifFormatter::kExposureTimeText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Exposure time") },
+    { CExifFormatter::kApertureText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Aperture") },
+    { CExifFormatter::kIsoSpeedText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "ISO speed") },
+    { CExifFormatter::kFocalLengthText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Focal length") },
+    { CExifFormatter::kFlashText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Flash") },
+    { CExifFormatter::kExposureProgramText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Exposure program") },
+    { CExifFormatter::kMeteringModeText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Metering mode") },
+    { CExifFormatter::kWhiteBalanceText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "White balance") },
+    { CExifFormatter::kExposureBiasText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Exposure bias") },
+    { CExifFormatter::kSoftwareText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Software") },
+    { CExifFormatter::kDimensionsText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Dimensions") },
+    { CExifFormatter::kOrientationText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Orientation") },
+    { CExifFormatter::kArtistText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Artist") },
+    { CExifFormatter::kCopyrightText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Copyright") },
+};
 
 QString signOf(int value)
 {
@@ -649,8 +690,10 @@ void CLeftPaneDialogBar::fillExif()
     if (image == nullptr)
         return;
     const CExifFormatter& exif = image->exif();
-    for (int i = 0; i < exif.tagCount(); ++i)
-        new QTreeWidgetItem(m_exifList, { exif.tagName(i), exif.tagValue(i) });
+    for (const ExifRow& row : kExifRows) {
+        if (const QString& value = exif.text(row.text); !value.isEmpty())
+            new QTreeWidgetItem(m_exifList, { tr(row.label), value });
+    }
 }
 
 void CLeftPaneDialogBar::saveUserPreset()
