@@ -129,12 +129,12 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     , m_prompter(prompter)
 {
     setObjectName(QStringLiteral("filterPane"));
-    setAccessibleName(QStringLiteral("Noise Filter"));
+    setAccessibleName(tr("Noise Filter"));
     setMinimumWidth(kMinimumWidth);
     m_askName = [this](const QString& suggested) {
         bool ok = false;
-        const QString name = QInputDialog::getText(this, QStringLiteral("Save Settings"),
-            QStringLiteral("Name of the preset:"), QLineEdit::Normal, suggested, &ok);
+        const QString name = QInputDialog::getText(this, tr("Save Settings"),
+            tr("Name of the preset:"), QLineEdit::Normal, suggested, &ok);
         return ok ? name : QString();
     };
 
@@ -143,11 +143,9 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     layout->setContentsMargins(5, 5, kEdgeGripPx + 1, 5);
     layout->setSpacing(5);
 
-    m_filterSection
-        = new CPaneSection(helper(), kNoiseFilterSection, QStringLiteral("Noise Filter"), this);
-    m_exifSection = new CPaneSection(helper(), kExifSection, QStringLiteral("EXIF"), this);
-    m_profileSection
-        = new CPaneSection(helper(), kProfileSection, QStringLiteral("Noise Profile"), this);
+    m_filterSection = new CPaneSection(helper(), kNoiseFilterSection, tr("Noise Filter"), this);
+    m_exifSection = new CPaneSection(helper(), kExifSection, tr("EXIF"), this);
+    m_profileSection = new CPaneSection(helper(), kProfileSection, tr("Noise Profile"), this);
     layout->addWidget(m_filterSection);
     layout->addWidget(m_exifSection);
     layout->addWidget(m_profileSection);
@@ -295,19 +293,29 @@ void CLeftPaneDialogBar::addSelfLearningRow(QVBoxLayout& layout)
 QWidget* CLeftPaneDialogBar::buildSliderRows()
 {
     static const SliderRow kRows[] = {
-        { 1, "&Luminance", "Luminance noise level", RowKind::Level, false },
-        { 2, "C&olor", "Color noise level", RowKind::Level, false },
-        { 3, "High Freq", "High frequency noise level", RowKind::Level, true },
-        { 4, "Mid Freq", "Middle frequency noise level", RowKind::Level, true },
-        { 5, "Low Freq", "Low frequency noise level", RowKind::Level, true },
-        { 6, "Very Low", "Very low frequency noise level", RowKind::Level, true },
-        { 11, "Color", "Color noise suppression", RowKind::Suppression, true },
-        { 12, "High Freq", "High frequency noise suppression", RowKind::Suppression, true },
-        { 13, "Mid Freq", "Middle frequency noise suppression", RowKind::Suppression, true },
-        { 14, "Low Freq", "Low frequency noise suppression", RowKind::Suppression, true },
-        { 15, "Very Low", "Very low frequency noise suppression", RowKind::Suppression, true },
-        { 10, "S&uppression", "Luminance noise suppression", RowKind::Suppression, false },
-        { 7, "S&harpening", "Sharpening", RowKind::Sharpening, false },
+        { 1, QT_TR_NOOP("&Luminance"), QT_TR_NOOP("Luminance noise level"), RowKind::Level, false },
+        { 2, QT_TR_NOOP("C&olor"), QT_TR_NOOP("Color noise level"), RowKind::Level, false },
+        { 3, QT_TR_NOOP("High Freq"), QT_TR_NOOP("High frequency noise level"), RowKind::Level,
+            true },
+        { 4, QT_TR_NOOP("Mid Freq"), QT_TR_NOOP("Middle frequency noise level"), RowKind::Level,
+            true },
+        { 5, QT_TR_NOOP("Low Freq"), QT_TR_NOOP("Low frequency noise level"), RowKind::Level,
+            true },
+        { 6, QT_TR_NOOP("Very Low"), QT_TR_NOOP("Very low frequency noise level"), RowKind::Level,
+            true },
+        { 11, QT_TR_NOOP("Color"), QT_TR_NOOP("Color noise suppression"), RowKind::Suppression,
+            true },
+        { 12, QT_TR_NOOP("High Freq"), QT_TR_NOOP("High frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 13, QT_TR_NOOP("Mid Freq"), QT_TR_NOOP("Middle frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 14, QT_TR_NOOP("Low Freq"), QT_TR_NOOP("Low frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 15, QT_TR_NOOP("Very Low"), QT_TR_NOOP("Very low frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 10, QT_TR_NOOP("S&uppression"), QT_TR_NOOP("Luminance noise suppression"),
+            RowKind::Suppression, false },
+        { 7, QT_TR_NOOP("S&harpening"), QT_TR_NOOP("Sharpening"), RowKind::Sharpening, false },
     };
     auto* rows = new QWidget;
     auto* grid = new QGridLayout(rows);
@@ -327,7 +335,7 @@ QWidget* CLeftPaneDialogBar::buildSliderRows()
             m_moreWidgets.push_back(line);
         }
         if (entry.field == 11) {
-            auto* caption = new QLabel(QStringLiteral("Noise Suppression"), rows);
+            auto* caption = new QLabel(tr("Noise Suppression"), rows);
             QFont bold = caption->font();
             bold.setBold(true);
             caption->setFont(bold);
@@ -343,10 +351,10 @@ void CLeftPaneDialogBar::addSliderRow(QGridLayout& grid, int& row, const SliderR
 {
     QWidget* parent = grid.parentWidget();
     const FilterField& field = kFilterFields[static_cast<size_t>(entry.field)];
-    auto* name = new QLabel(QString::fromLatin1(entry.label), parent);
+    auto* name = new QLabel(tr(entry.label), parent);
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setObjectName(QString::fromLatin1(field.name));
-    slider->setAccessibleName(QString::fromLatin1(entry.accessibleName));
+    slider->setAccessibleName(tr(entry.accessibleName));
     slider->setRange(field.minimum, field.maximum);
     slider->setSingleStep(1);
     slider->setPageStep(entry.kind == RowKind::Sharpening ? 1 : 4);
@@ -379,9 +387,9 @@ void CLeftPaneDialogBar::buildExifSection()
 {
     m_exifList = new QTreeWidget;
     m_exifList->setObjectName(QStringLiteral("exifList"));
-    m_exifList->setAccessibleName(QStringLiteral("EXIF information"));
+    m_exifList->setAccessibleName(tr("EXIF information"));
     m_exifList->setColumnCount(2);
-    m_exifList->setHeaderLabels({ QStringLiteral("Tag"), QStringLiteral("Value") });
+    m_exifList->setHeaderLabels({ tr("Tag"), tr("Value") });
     m_exifList->setRootIsDecorated(false);
     m_exifList->setUniformRowHeights(true);
     m_exifList->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -576,9 +584,8 @@ void CLeftPaneDialogBar::showMoreControls()
 {
     for (QWidget* widget : m_moreWidgets)
         widget->setVisible(m_moreControls);
-    m_moreButton->setCommandText(m_moreControls
-            ? QStringLiteral("Less controls <<\nLess Controls <<")
-            : QStringLiteral("More controls >>\nMore Controls >>"));
+    m_moreButton->setCommandText(m_moreControls ? tr("Less controls <<\nLess Controls <<")
+                                                : tr("More controls >>\nMore Controls >>"));
     m_moreButton->setIconName(m_moreControls ? QStringLiteral("less") : QStringLiteral("more"));
     updateGeometry();
 }
@@ -608,8 +615,8 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
             return;
         }
         if (options.settings2.selfLearning == 0) {
-            if (m_prompter.ask(QStringLiteral("The Self-Learning Noise Profiling is disabled.\r\n"
-                                              "Do you want to enable it?"),
+            if (m_prompter.ask(tr("The Self-Learning Noise Profiling is disabled.\r\n"
+                                  "Do you want to enable it?"),
                     PromptIcon::Question, PromptButtons::YesNo)
                 != PromptAnswer::Yes) {
                 m_selfLearning->setChecked(true);
@@ -620,9 +627,9 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
                 m_prompter.tell(m_options.errorString(), PromptIcon::Error);
         }
     } else if (!m_document.job().profileMeasured.load()
-        && m_prompter.ask(QStringLiteral("The individual Noise Profile for the loaded image has "
-                                         "not been build yet.\r\nDo you want to start building "
-                                         "it?"),
+        && m_prompter.ask(tr("The individual Noise Profile for the loaded image has "
+                             "not been build yet.\r\nDo you want to start building "
+                             "it?"),
                PromptIcon::Question, PromptButtons::YesNo)
             != PromptAnswer::Yes) {
         m_selfLearning->setChecked(false);
@@ -706,8 +713,8 @@ void CLeftPaneDialogBar::saveUserPreset()
         return;
     name = name.trimmed();
     if (m_presets.userIndexOf(name) >= 0
-        && m_prompter.ask(QStringLiteral("A preset named \"%1\" exists already. Do you want to "
-                                         "replace it?")
+        && m_prompter.ask(tr("A preset named \"%1\" exists already. Do you want to "
+                             "replace it?")
                               .arg(name),
                PromptIcon::Question, PromptButtons::YesNo)
             != PromptAnswer::Yes)
@@ -730,7 +737,7 @@ void CLeftPaneDialogBar::deleteUserPreset()
     if (index <= PresetTable::kCustomIndex || index >= m_presets.count())
         return;
     const QString name = m_presets.at(index).name;
-    if (m_prompter.ask(QStringLiteral("Do you want to delete the preset \"%1\"?").arg(name),
+    if (m_prompter.ask(tr("Do you want to delete the preset \"%1\"?").arg(name),
             PromptIcon::Question, PromptButtons::YesNo)
         != PromptAnswer::Yes)
         return;

@@ -50,7 +50,10 @@ constexpr int kProgressWidth = 100;
 // Decoder remarks stay in the status bar this long.
 constexpr int kNoteShownMs = 8000;
 
-const QString kIdlePrompt = QStringLiteral("For Help, press F1");
+QString idlePrompt()
+{
+    return CMainFrame::tr("For Help, press F1");
+}
 
 QString previewCaption(bool on)
 {
@@ -67,7 +70,7 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTab
     , m_presets(presets)
     , m_prompter(prompter)
 {
-    setWindowTitle(QStringLiteral("Calmora"));
+    setWindowTitle(tr("Calmora"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     setDockNestingEnabled(true);
     // The filter pane of the next step docks on the left.
@@ -353,8 +356,8 @@ void CMainFrame::createToolBar()
     // over the pane's entries, and Go.
     m_presetList = new QComboBox(m_paneToolBar);
     m_presetList->setObjectName(QStringLiteral("presetList"));
-    m_presetList->setAccessibleName(QStringLiteral("Preset"));
-    m_presetList->setToolTip(QStringLiteral("Filter settings to start from"));
+    m_presetList->setAccessibleName(tr("Preset"));
+    m_presetList->setToolTip(tr("Filter settings to start from"));
     showPresetList(*m_presetList, m_pane->presetModel());
     m_presetList->setCurrentIndex(m_pane->selectedPreset());
     connect(m_presetList, &QComboBox::activated, this, &CMainFrame::onPresetChosen);
@@ -371,7 +374,7 @@ void CMainFrame::createToolBar()
 
     QAction* toolbarAction = m_toolBar->toggleViewAction();
     toolbarAction->setText(tr("&Toolbar"));
-    toolbarAction->setStatusTip(QStringLiteral("Show or hide the toolbar"));
+    toolbarAction->setStatusTip(tr("Show or hide the toolbar"));
     m_viewMenu->addAction(toolbarAction);
     m_viewMenu->addAction(m_statusBarAction);
     m_viewMenu->addSeparator();
@@ -477,7 +480,7 @@ void CMainFrame::saveWindowState()
     state.docks = saveState();
     state.paneWidth = m_pane->paneWidth();
     if (!writeWindowState(m_options.store(), state))
-        m_prompter.tell(QStringLiteral("The window's size and place could not be saved: %1")
+        m_prompter.tell(tr("The window's size and place could not be saved: %1")
                             .arg(m_options.store().errorString()),
             PromptIcon::Warning);
 }
@@ -508,7 +511,7 @@ void CMainFrame::connectDocument()
     connect(&m_document, &CTessolinDoc::contentsDeleted, this, [this] {
         m_runStatus.reset();
         m_pane->fillExif();
-        setWindowTitle(QStringLiteral("Calmora"));
+        setWindowTitle(tr("Calmora"));
         showSize(0, 0);
         updateCommands();
         refreshStatus();
@@ -562,15 +565,15 @@ void CMainFrame::updateCommands()
 QString CMainFrame::idleStatusText() const
 {
     if (!hasImage())
-        return kIdlePrompt;
+        return idlePrompt();
     if (m_runStatus == RunStatus::BuildingProfile)
-        return QStringLiteral("Building noise profile");
+        return tr("Building noise profile");
     if (m_runStatus == RunStatus::UpdatingPreview)
-        return QStringLiteral("Updating Preview Window");
+        return tr("Updating Preview Window");
     const ProcessingJob& job = m_document.job();
     if (job.profileReady.load() && job.processedByGo)
-        return QStringLiteral("Click on image to see original");
-    return QStringLiteral("Click \"Go\" button to start processing");
+        return tr("Click on image to see original");
+    return tr("Click \"Go\" button to start processing");
 }
 
 void CMainFrame::refreshStatus()
@@ -604,15 +607,14 @@ bool CMainFrame::progressShown() const
 
 void CMainFrame::showSize(int width, int height)
 {
-    m_sizePane->setText(width > 0 && height > 0
-            ? QStringLiteral("Size: %1x%2").arg(width).arg(height)
-            : QStringLiteral("Size:"));
+    m_sizePane->setText(
+        width > 0 && height > 0 ? tr("Size: %1x%2").arg(width).arg(height) : tr("Size:"));
 }
 
 void CMainFrame::showZoom(int zoom)
 {
     m_zoom = zoom;
-    m_zoomPane->setText(QStringLiteral("Zoom: %1%").arg(zoom));
+    m_zoomPane->setText(tr("Zoom: %1%").arg(zoom));
 }
 
 void CMainFrame::onOpened(int presetIndex)
@@ -630,8 +632,7 @@ void CMainFrame::onOpened(int presetIndex)
         for (const QString& note : image->decoderNotes())
             statusBar()->showMessage(note, kNoteShownMs);
     }
-    setWindowTitle(
-        QStringLiteral("%1 - Calmora").arg(QFileInfo(m_document.sourcePath()).fileName()));
+    setWindowTitle(tr("%1 - Calmora").arg(QFileInfo(m_document.sourcePath()).fileName()));
     updateCommands();
     refreshStatus();
 }
@@ -674,8 +675,8 @@ void CMainFrame::go()
     refreshStatus();
     if (completed) {
         if (const std::optional<double> seconds = m_document.processingSummary())
-            m_prompter.showSummary(QString::asprintf(
-                "Image processing has been completed in %4.2f seconds.", *seconds));
+            m_prompter.showSummary(
+                tr("Image processing has been completed in %1 seconds.").arg(*seconds, 0, 'f', 2));
     }
     m_view->setFocus();
 }
@@ -714,7 +715,7 @@ void CMainFrame::showHelp()
     }
     const QString page = helpFilePath(QCoreApplication::applicationDirPath());
     if (page.isEmpty()) {
-        m_prompter.tell(QStringLiteral("The help is not installed. It is expected in:\r\n%1")
+        m_prompter.tell(tr("The help is not installed. It is expected in:\r\n%1")
                             .arg(QDir::toNativeSeparators(
                                 installedHelpPath(QCoreApplication::applicationDirPath()))),
             PromptIcon::Information);
@@ -726,24 +727,23 @@ void CMainFrame::showHelp()
 void CMainFrame::showAbout()
 {
     QDialog about(this);
-    about.setWindowTitle(QStringLiteral("About Calmora"));
+    about.setWindowTitle(tr("About Calmora"));
     auto* layout = new QVBoxLayout(&about);
     auto* icon = new QLabel(&about);
     icon->setPixmap(windowIcon().isNull()
             ? style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(48, 48)
             : windowIcon().pixmap(48, 48));
     layout->addWidget(icon, 0, Qt::AlignHCenter);
-    auto* banner = new QLabel(QStringLiteral("Calmora Community Edition"), &about);
+    auto* banner = new QLabel(tr("Calmora Community Edition"), &about);
     QFont bannerFont(QStringLiteral("Arial"));
     bannerFont.setPixelSize(24);
     bannerFont.setWeight(QFont::Normal);
     bannerFont.setStyleStrategy(QFont::PreferAntialias);
     banner->setFont(bannerFont);
     layout->addWidget(banner, 0, Qt::AlignHCenter);
-    layout->addWidget(
-        new QLabel(QStringLiteral("Version 2.6 (build 2601)"), &about), 0, Qt::AlignHCenter);
-    layout->addWidget(new QLabel(QStringLiteral("Free software under the GNU General Public "
-                                                "License, version 3 or later."),
+    layout->addWidget(new QLabel(tr("Version 2.6 (build 2601)"), &about), 0, Qt::AlignHCenter);
+    layout->addWidget(new QLabel(tr("Free software under the GNU General Public "
+                                    "License, version 3 or later."),
                           &about),
         0, Qt::AlignHCenter);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);

@@ -22,7 +22,7 @@ CPaneToolBar::CPaneToolBar(QWidget* parent)
     , m_layout(new QHBoxLayout(this))
 {
     setObjectName(QStringLiteral("paneToolBar"));
-    setAccessibleName(QStringLiteral("Toolbar"));
+    setAccessibleName(tr("Toolbar"));
     m_layout->setContentsMargins(2, 1, 2, 1);
     m_layout->setSpacing(1);
     m_layout->addStretch(1);

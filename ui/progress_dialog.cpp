@@ -101,8 +101,8 @@ void CProgressDialog::enterStep(WholeImageStep step)
     m_step = step;
     m_bar->setValue(0);
     m_text->setText(step == WholeImageStep::BuildingProfile
-            ? QStringLiteral("Please wait while building noise profile")
-            : QStringLiteral("Please wait while processing image "));
+            ? tr("Please wait while building noise profile")
+            : tr("Please wait while processing image "));
 }
 
 void CProgressDialog::reject()

@@ -14,7 +14,7 @@ PresetTable builtPresets(const SettingsStore& store, QStringList& notes)
 {
     PresetTable presets;
     if (!presets.initialise(store, &notes))
-        notes << QStringLiteral(
+        notes << CTessolinApp::tr(
             "The filter presets could not be read; only the built-in ones are offered.");
     return presets;
 }
@@ -60,8 +60,8 @@ void CTessolinApp::start(const QStringList& files)
     m_frame->show();
     const QStringList notes = m_presetNotes + m_options.loadNotes();
     if (!notes.isEmpty())
-        m_prompter.tell(QStringLiteral("Some stored settings were damaged and take their "
-                                       "defaults:\r\n")
+        m_prompter.tell(tr("Some stored settings were damaged and take their "
+                           "defaults:\r\n")
                 + notes.join(QStringLiteral("\r\n")),
             PromptIcon::Warning);
     if (!m_pendingOpen.isEmpty())
