@@ -34,6 +34,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 
 namespace calmora {
 
@@ -311,9 +312,12 @@ QWidget* CBatchDialog::createRunPart()
 {
     auto* part = new QGroupBox(tr("Progress"), this);
     auto* layout = new QVBoxLayout(part);
-    for (QLabel*& line : m_lines) {
-        line = new QLabel(part);
-        line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The file and its stage, the counter, the elapsed and the remaining time.
+    const char* const names[] = { "fileLine", "counterLine", "elapsedLine", "remainingLine" };
+    for (size_t i = 0; i < std::size(m_lines); ++i) {
+        m_lines[i] = new QLabel(part);
+        m_lines[i]->setObjectName(QLatin1String(names[i]));
+        m_lines[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
     layout->addWidget(m_lines[0]);
     layout->addWidget(m_lines[1]);
@@ -754,39 +758,6 @@ void CBatchDialog::onBatchEnded()
         QDialog::reject();
 }
 
-QStringList CBatchDialog::statusLines() const
-{
-    QStringList lines;
-    for (const QLabel* line : m_lines)
-        lines.append(line->text());
-    return lines;
-}
-
-int CBatchDialog::fileProgress() const
-{
-    return m_fileBar->value();
-}
-
-int CBatchDialog::overallProgress() const
-{
-    return m_overallBar->value();
-}
-
-QString CBatchDialog::summaryText() const
-{
-    return m_summary->text();
-}
-
-QString CBatchDialog::failuresText() const
-{
-    return m_failures->toPlainText();
-}
-
-QString CBatchDialog::noteText() const
-{
-    return m_note->text();
-}
-
 void CBatchDialog::updateControls()
 {
     const bool idle = !m_running;
@@ -803,6 +774,7 @@ void CBatchDialog::updateControls()
     m_start->setEnabled(idle && hasFiles);
     m_stop->setEnabled(m_running && !m_stopping);
     m_openDestination->setEnabled(idle && !m_destination.isEmpty());
+    m_openDestination->setToolTip(QDir::toNativeSeparators(m_destination));
     m_close->setText(m_running ? tr("Stop and Close") : tr("Close"));
 }
 

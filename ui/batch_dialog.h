@@ -72,17 +72,6 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
 
-    // The status lines: file, counter, elapsed and remaining time.
-    QStringList statusLines() const;
-    int fileProgress() const;
-    int overallProgress() const;
-    // After a run: "N written, M failed." and the failures with reasons.
-    QString summaryText() const;
-    QString failuresText() const;
-    // Where the last run's first result went, for Open Destination Folder.
-    QString destinationFolder() const { return m_destination; }
-    QString noteText() const;
-
 signals:
     void batchFinished();
 
@@ -154,6 +143,7 @@ private:
     bool m_stopping = false;
     bool m_closeWhenEnded = false;
     bool m_loading = false; // controls being set from the group
+    // Where the last run's first result went, for Open Destination Folder.
     QString m_destination;
 };
 

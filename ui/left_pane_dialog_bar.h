@@ -99,7 +99,6 @@ public:
     // image, the self-learning box only once its profile is ready.
     void setDocumentState(bool hasImage, bool profileReady);
 
-    bool moreControls() const { return m_moreControls; }
     void toggleMoreControls();
 
     // The sections: at most one of EXIF and Noise Profile is open; opening

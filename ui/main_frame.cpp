@@ -488,14 +488,18 @@ void CMainFrame::saveWindowState()
 void CMainFrame::createStatusBar()
 {
     m_messagePane = new QLabel(statusBar());
+    m_messagePane->setObjectName(QStringLiteral("statusMessage"));
     m_progress = new QProgressBar(statusBar());
+    m_progress->setObjectName(QStringLiteral("statusProgress"));
     m_progress->setRange(0, 100);
     m_progress->setFixedWidth(kProgressWidth);
     m_progress->setTextVisible(false);
     m_progress->hide();
     m_sizePane = new QLabel(statusBar());
+    m_sizePane->setObjectName(QStringLiteral("statusSize"));
     m_sizePane->setFixedWidth(kSizePaneWidth);
     m_zoomPane = new QLabel(statusBar());
+    m_zoomPane->setObjectName(QStringLiteral("statusZoom"));
     m_zoomPane->setFixedWidth(kZoomPaneWidth);
     // Action tips take the message pane's place while they show; when they
     // go, the idle text comes back.
@@ -583,26 +587,6 @@ void CMainFrame::refreshStatus()
     if (!running)
         m_progress->setValue(0);
     m_progress->setVisible(running);
-}
-
-QString CMainFrame::messageText() const
-{
-    return m_messagePane->text();
-}
-
-QString CMainFrame::sizeText() const
-{
-    return m_sizePane->text();
-}
-
-QString CMainFrame::zoomText() const
-{
-    return m_zoomPane->text();
-}
-
-bool CMainFrame::progressShown() const
-{
-    return !m_progress->isHidden();
 }
 
 void CMainFrame::showSize(int width, int height)

@@ -44,13 +44,6 @@ public:
     CLeftPaneDialogBar* filterPane() const { return m_pane; }
     QDockWidget* filterDock() const { return m_paneDock; }
     CPaneToolBar* paneToolBar() const { return m_paneToolBar; }
-    // The texts of the status bar's panes.
-    QString messageText() const;
-    QString sizeText() const;
-    QString zoomText() const;
-    bool progressShown() const;
-    // Between an accepted Close and the end of the running job.
-    bool isClosing() const { return m_closing; }
 
 public slots:
     // The File and Edit commands, also for the application object.
@@ -152,6 +145,7 @@ private:
     // The last background run's report while it goes: it decides the status
     // text, since the run's own flags are the worker's until it ends.
     std::optional<RunStatus> m_runStatus;
+    // Between an accepted Close and the end of the running job.
     bool m_closing = false;
     bool m_closed = false;
 };

@@ -14,8 +14,10 @@ CProgressDialog::CProgressDialog(CTessolinDoc& document, QWidget* parent)
     setWindowTitle(tr("Progress Window"));
     setModal(true);
     m_text = new QLabel(this);
+    m_text->setObjectName(QStringLiteral("progressText"));
     m_text->setMinimumWidth(320);
     m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("progressBar"));
     m_bar->setRange(0, 100);
     m_cancel = new QPushButton(tr("Cancel"), this);
     connect(m_cancel, &QPushButton::clicked, this, &CProgressDialog::reject);
@@ -44,16 +46,6 @@ CProgressDialog::~CProgressDialog()
 bool CProgressDialog::run()
 {
     return exec() == QDialog::Accepted;
-}
-
-QString CProgressDialog::text() const
-{
-    return m_text->text();
-}
-
-int CProgressDialog::progress() const
-{
-    return m_bar->value();
 }
 
 void CProgressDialog::showEvent(QShowEvent* event)

@@ -70,7 +70,6 @@ public:
     // The part of the image (image pixels, rows from the top) that the last
     // ordinary drawing covered: what a live preview filters.
     Rect visibleRect() const { return m_visibleRect; }
-    bool isShowingOriginal() const { return m_showOriginal; }
     ViewCommandState commandState() const;
 
     // Starts the live preview's run over `visible`; the document's operation,

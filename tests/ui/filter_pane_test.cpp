@@ -654,7 +654,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return !run.document().isRunning(); }, 60000));
             frame.view()->setZoom(200);
             frame.close();
-            QTRY_VERIFY(frame.isClosing());
+            QTRY_VERIFY(!frame.isVisible());
         }
         const WindowState stored = readWindowState(store);
         QCOMPARE(stored.paneWidth, 310);

@@ -3,6 +3,8 @@
 #include "ui/progress_dialog.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include <random>
@@ -74,6 +76,16 @@ bool writeNoisyPicture(const QString& path, int width, int height, unsigned seed
 {
     const bool named = path.section(QLatin1Char('/'), -1).contains(QLatin1Char('.'));
     return noisyPicture(width, height, seed).save(path, named ? nullptr : "PNG");
+}
+
+QString shownText(const QObject& parent, const char* name)
+{
+    const QString objectName = QLatin1String(name);
+    if (const auto* label = parent.findChild<QLabel*>(objectName))
+        return label->text();
+    if (const auto* box = parent.findChild<QPlainTextEdit*>(objectName))
+        return box->toPlainText();
+    return QStringLiteral("(no %1)").arg(objectName);
 }
 
 TestApp::TestApp(const std::function<void(Options&)>& adjust)

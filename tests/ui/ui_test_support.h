@@ -45,6 +45,11 @@ QImage noisyPicture(int width, int height, unsigned seed = 11);
 // Writes it to `path` (the format by the extension, PNG without one).
 bool writeNoisyPicture(const QString& path, int width, int height, unsigned seed = 11);
 
+// The text of `parent`'s label (or plain text box) named `name`, found as
+// the user would see it; "(no NAME)" when there is none, so that a
+// comparison says what is missing.
+QString shownText(const QObject& parent, const char* name);
+
 // An application object over options in memory, with its prompter.
 struct TestApp {
     ScriptedPrompter prompter;
