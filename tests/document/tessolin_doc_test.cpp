@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 #include "document/tessolin_doc.h"
+#include "noisy_picture.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"
@@ -41,20 +41,6 @@ private:
     = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Larger than one 600-pixel tile each way, so that runs cross tiles.
-QImage noisyPicture(int width = 700, int height = 640)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 50 + (x + y) * 150 / (width + height);
-            picture.setPixel(
-                x, y, qRgb(base + noise(random), base + 15 + noise(random), base + noise(random)));
-        }
-    return picture;
-}
-
 struct ScriptedPrompter final : DocumentPrompter {
     PromptAnswer ask(const QString& text, PromptIcon, PromptButtons) override
     {
@@ -99,7 +85,7 @@ protected:
     {
         ASSERT_TRUE(m_folder.isValid());
         m_photo = m_folder.filePath(QStringLiteral("photo.png"));
-        ASSERT_TRUE(noisyPicture().save(m_photo));
+        ASSERT_TRUE(noisyPicture(700, 640).save(m_photo));
     }
 
     QTemporaryDir m_folder;
@@ -449,7 +435,7 @@ TEST_F(WorkerTestDocument, SaveNeverReplacesAFileUnasked)
         { "no dialog, the photo itself, No", QString(), source, PromptAnswer::No,
             "is the photo you opened", false },
     };
-    ASSERT_TRUE(noisyPicture().save(source));
+    ASSERT_TRUE(noisyPicture(700, 640).save(source));
     const QByteArray photo = test::readBytes(source);
     const QByteArray otherBytes("another file");
     for (const Row& row : rows) {
