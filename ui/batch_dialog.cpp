@@ -253,27 +253,7 @@ QWidget* CBatchDialog::createOptionsPart()
     m_destinationMode->setObjectName(QStringLiteral("destinationMode"));
     fillChoices(m_destinationMode, { kDestinations[0], kDestinations[1], kDestinations[2] });
 
-    m_destinationPlace = new QStackedWidget(part);
-    m_destinationPlace->addWidget(
-        new QLabel(tr("Each result is written in its source's folder."), m_destinationPlace));
-    m_subfolder = new QLineEdit(m_destinationPlace);
-    m_subfolder->setObjectName(QStringLiteral("subfolder"));
-    m_subfolder->setPlaceholderText(tr("name of the subfolder"));
-    m_destinationPlace->addWidget(m_subfolder);
-    auto* folderRow = new QWidget(m_destinationPlace);
-    m_folder = new QComboBox(folderRow);
-    m_folder->setObjectName(QStringLiteral("folder"));
-    m_folder->setEditable(true);
-    m_folder->setInsertPolicy(QComboBox::NoInsert);
-    m_folder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    auto* browse = new QPushButton(tr("Browse..."), folderRow);
-    connect(browse, &QPushButton::clicked, this, &CBatchDialog::browseDestination);
-    auto* folderLayout = new QHBoxLayout(folderRow);
-    folderLayout->setContentsMargins(0, 0, 0, 0);
-    folderLayout->addWidget(m_folder, 1);
-    folderLayout->addWidget(browse);
-    m_destinationPlace->addWidget(folderRow);
-
+    m_destinationPlace = createDestinationPlace(part);
     m_suffix = new QLineEdit(part);
     m_suffix->setObjectName(QStringLiteral("suffix"));
     m_suffix->setMaxLength(kMaxBatchSuffixBytes);
@@ -306,6 +286,32 @@ QWidget* CBatchDialog::createOptionsPart()
     connect(m_quality, &QSpinBox::valueChanged, this, &CBatchDialog::saveGroup);
     connect(m_preset, &QComboBox::currentIndexChanged, this, &CBatchDialog::saveGroup);
     return part;
+}
+
+// One page for each destination mode: a note, the subfolder's name, or the
+// folder with its Browse button.
+QStackedWidget* CBatchDialog::createDestinationPlace(QWidget* part)
+{
+    auto* place = new QStackedWidget(part);
+    place->addWidget(new QLabel(tr("Each result is written in its source's folder."), place));
+    m_subfolder = new QLineEdit(place);
+    m_subfolder->setObjectName(QStringLiteral("subfolder"));
+    m_subfolder->setPlaceholderText(tr("name of the subfolder"));
+    place->addWidget(m_subfolder);
+    auto* folderRow = new QWidget(place);
+    m_folder = new QComboBox(folderRow);
+    m_folder->setObjectName(QStringLiteral("folder"));
+    m_folder->setEditable(true);
+    m_folder->setInsertPolicy(QComboBox::NoInsert);
+    m_folder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* browse = new QPushButton(tr("Browse..."), folderRow);
+    connect(browse, &QPushButton::clicked, this, &CBatchDialog::browseDestination);
+    auto* folderLayout = new QHBoxLayout(folderRow);
+    folderLayout->setContentsMargins(0, 0, 0, 0);
+    folderLayout->addWidget(m_folder, 1);
+    folderLayout->addWidget(browse);
+    place->addWidget(folderRow);
+    return place;
 }
 
 QWidget* CBatchDialog::createRunPart()
@@ -698,10 +704,31 @@ void CBatchDialog::onBatchEnded()
         return;
     m_running = false;
     const BatchJob& batch = m_document.lastBatch();
+    showResults(batch);
+    const qsizetype notReached
+        = m_runFiles.size() - batch.doneFiles.size() - batch.failedFiles.size();
+    QString summary
+        = tr("%1 written, %2 failed.").arg(batch.doneFiles.size()).arg(batch.failedFiles.size());
+    if (notReached > 0)
+        summary += tr(" Stopped: %1 not processed.").arg(notReached);
+    m_summary->setText(summary);
+    m_lines[0]->setText(m_stopping ? tr("Stopped") : tr("Finished"));
+    // Nothing is processed any more; the summary says what was.
+    m_lines[1]->clear();
+    if (!m_stopping)
+        m_fileBar->setValue(100);
+    m_stopping = false;
+    updateControls();
+    emit batchFinished();
+    if (m_closeWhenEnded)
+        QDialog::reject();
+}
+
+void CBatchDialog::showResults(const BatchJob& batch)
+{
     QHash<QString, int> rows;
     for (int row = 0; row < m_runFiles.size(); ++row)
         rows.insert(m_runFiles[row], row);
-
     for (qsizetype i = 0; i < batch.doneFiles.size(); ++i) {
         const QString written = batch.writtenFiles.value(i);
         if (m_destination.isEmpty())
@@ -729,8 +756,6 @@ void CBatchDialog::onBatchEnded()
             item->setData(ResultColumn, kInProgressRole, false);
         }
     }
-    const qsizetype settled = batch.doneFiles.size() + batch.failedFiles.size();
-    const qsizetype notReached = m_runFiles.size() - settled;
     for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = m_list->topLevelItem(row);
         if (item->text(ResultColumn).isEmpty()
@@ -738,24 +763,8 @@ void CBatchDialog::onBatchEnded()
             item->setText(ResultColumn, tr("Not processed: the batch was stopped"));
         item->setData(ResultColumn, kInProgressRole, false);
     }
-
-    QString summary
-        = tr("%1 written, %2 failed.").arg(batch.doneFiles.size()).arg(batch.failedFiles.size());
-    if (notReached > 0)
-        summary += tr(" Stopped: %1 not processed.").arg(notReached);
-    m_summary->setText(summary);
     m_failures->setPlainText(failures.join(QLatin1Char('\n')));
     m_failures->setVisible(!failures.isEmpty());
-    m_lines[0]->setText(m_stopping ? tr("Stopped") : tr("Finished"));
-    // Nothing is processed any more; the summary says what was.
-    m_lines[1]->clear();
-    if (!m_stopping)
-        m_fileBar->setValue(100);
-    m_stopping = false;
-    updateControls();
-    emit batchFinished();
-    if (m_closeWhenEnded)
-        QDialog::reject();
 }
 
 void CBatchDialog::updateControls()

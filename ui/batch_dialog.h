@@ -85,6 +85,7 @@ protected:
 private:
     QWidget* createListPart();
     QWidget* createOptionsPart();
+    QStackedWidget* createDestinationPlace(QWidget* part);
     QWidget* createRunPart();
     void controlsToGroup();
     void saveGroup();
@@ -96,6 +97,8 @@ private:
     void onFileStage(const QString& file, int32_t index, int32_t count, BatchStage stage);
     void onFileSettled(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs);
     void onBatchEnded();
+    // Each listed file's result, and the failures with their reasons.
+    void showResults(const BatchJob& batch);
     void chooseFiles();
     void chooseFolder();
     void browseDestination();

@@ -348,7 +348,8 @@ void CMainFrame::createToolBar()
     m_toolBar->addWidget(m_paneToolBar);
     m_paneToolBar->addCommand(m_openAction, kOpenCommand, QStringLiteral("open"));
     m_paneToolBar->addCommand(m_saveAction, kSaveCommand, QStringLiteral("save"));
-    m_paneToolBar->addCommand(m_undoAction, kUndoCommand, QStringLiteral("undo"), kPushButton | kIconOnly);
+    m_paneToolBar->addCommand(
+        m_undoAction, kUndoCommand, QStringLiteral("undo"), kPushButton | kIconOnly);
     m_paneToolBar->addCommand(m_zoomInAction, kZoomInCommand, QStringLiteral("zoom-in"));
     m_paneToolBar->addCommand(m_zoomOutAction, kZoomOutCommand, QStringLiteral("zoom-out"));
     m_paneToolBar->addCommand(m_previewAction, kPreviewCommand, QStringLiteral("preview"));
@@ -368,8 +369,10 @@ void CMainFrame::createToolBar()
         m_presetList->setCurrentIndex(index);
     });
     m_paneToolBar->addPresetArea(m_presetList, m_goAction);
-    m_paneToolBar->addCommand(m_noiseFilterAction, kNoiseFilterCommand, QStringLiteral("noise-filter"));
-    m_paneToolBar->addCommand(m_noiseProfileAction, kNoiseProfileCommand, QStringLiteral("noise-profile"));
+    m_paneToolBar->addCommand(
+        m_noiseFilterAction, kNoiseFilterCommand, QStringLiteral("noise-filter"));
+    m_paneToolBar->addCommand(
+        m_noiseProfileAction, kNoiseProfileCommand, QStringLiteral("noise-profile"));
     m_paneToolBar->setPaneShown(!m_paneDock->isHidden());
 
     QAction* toolbarAction = m_toolBar->toggleViewAction();
