@@ -287,7 +287,7 @@ int denoise(const CliArguments& args)
 
     TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
-    g_stopFlag = &document.job().stop;
+    g_stopFlag = &document.writableJob().stop;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     document.runBatch(batch, run, host);
@@ -465,6 +465,33 @@ int presets(const CliArguments& args)
     return kExitOk;
 }
 
+// The EXIF values info lists, in order, with the names it gives them.
+struct ExifLine {
+    CExifFormatter::Text text;
+    const char* name;
+};
+
+constexpr ExifLine kExifLines[] = {
+    { CExifFormatter::kMakeText, "Camera maker" },
+    { CExifFormatter::kModelText, "Camera model" },
+    { CExifFormatter::kLensText, "Lens" },
+    { CExifFormatter::kDateTakenText, "Date taken" },
+    { CExifFormatter::kExposureTimeText, "Exposure time" },
+    { CExifFormatter::kApertureText, "Aperture" },
+    { CExifFormatter::kIsoSpeedText, "ISO speed" },
+    { CExifFormatter::kFocalLengthText, "Focal length" },
+    { CExifFormatter::kFlashText, "Flash" },
+    { CExifFormatter::kExposureProgramText, "Exposure program" },
+    { CExifFormatter::kMeteringModeText, "Metering mode" },
+    { CExifFormatter::kWhiteBalanceText, "White balance" },
+    { CExifFormatter::kExposureBiasText, "Exposure bias" },
+    { CExifFormatter::kSoftwareText, "Software" },
+    { CExifFormatter::kDimensionsText, "Dimensions" },
+    { CExifFormatter::kOrientationText, "Orientation" },
+    { CExifFormatter::kArtistText, "Artist" },
+    { CExifFormatter::kCopyrightText, "Copyright" },
+};
+
 int info(const CliArguments& args)
 {
     QString error;
@@ -494,8 +521,10 @@ int info(const CliArguments& args)
         out(QStringLiteral("EXIF: none\n"));
     } else {
         out(QStringLiteral("EXIF:\n"));
-        for (int i = 0; i < exif.tagCount(); ++i)
-            out(QStringLiteral("  %1: %2\n").arg(exif.tagName(i), exif.tagValue(i)));
+        for (const ExifLine& line : kExifLines) {
+            if (const QString& value = exif.text(line.text); !value.isEmpty())
+                out(QStringLiteral("  %1: %2\n").arg(QLatin1String(line.name), value));
+        }
     }
     if (eligible(exif.record())) {
         out(QStringLiteral("Self-learning: eligible\n"));
