@@ -445,7 +445,7 @@ Options of denoise:
   --profile-in FILE.json  filter with this noise profile as it stands
   --profile-out FILE.json save the profile that was used
   --threads N             filter threads (default 0: one per core)
-  --in-place              allow a result to replace a source file
+  --in-place              allow a result to replace its own source file
   --no-learn              add nothing to the learned profiles in this run
                           (self-learning is on unless the options turn it off)
   --dry-run               print each file's result path and profile; write

@@ -179,8 +179,9 @@ QString resultPath(const CliArguments& args, const BatchOptions& options)
     return args.output.isEmpty() ? batchOutputPath(args.files.first(), options) : args.output;
 }
 
-// A profile, like a result, never replaces a source without --in-place, and
-// never the result it belongs to. Checked before anything is read or written.
+// A profile never replaces the source, --in-place or not (that lets a source
+// be replaced by its own result alone), nor the result it belongs to.
+// Checked before anything is read or written.
 bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QString* error)
 {
     const QString profileKey = fileKey(args.profileOut);
@@ -189,9 +190,8 @@ bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QStr
                      .arg(displayPath(args.profileOut));
         return false;
     }
-    if (!args.inPlace && profileKey == fileKey(args.files.first())) {
-        *error = QStringLiteral("--profile-out \"%1\" would replace the source file (allowed "
-                                "only with --in-place)")
+    if (profileKey == fileKey(args.files.first())) {
+        *error = QStringLiteral("--profile-out \"%1\" would replace the source file")
                      .arg(displayPath(args.profileOut));
         return false;
     }
@@ -332,7 +332,7 @@ int denoise(const CliArguments& args)
 
     TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
-    g_stopFlag = &document.job().stop;
+    g_stopFlag = &document.writableJob().stop;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     document.runBatch(batch, run, host);
@@ -525,6 +525,33 @@ int presets(const CliArguments& args)
     return kExitOk;
 }
 
+// The EXIF values info lists, in order, with the names it gives them.
+struct ExifLine {
+    CExifFormatter::Text text;
+    const char* name;
+};
+
+constexpr ExifLine kExifLines[] = {
+    { CExifFormatter::kMakeText, "Camera maker" },
+    { CExifFormatter::kModelText, "Camera model" },
+    { CExifFormatter::kLensText, "Lens" },
+    { CExifFormatter::kDateTakenText, "Date taken" },
+    { CExifFormatter::kExposureTimeText, "Exposure time" },
+    { CExifFormatter::kApertureText, "Aperture" },
+    { CExifFormatter::kIsoSpeedText, "ISO speed" },
+    { CExifFormatter::kFocalLengthText, "Focal length" },
+    { CExifFormatter::kFlashText, "Flash" },
+    { CExifFormatter::kExposureProgramText, "Exposure program" },
+    { CExifFormatter::kMeteringModeText, "Metering mode" },
+    { CExifFormatter::kWhiteBalanceText, "White balance" },
+    { CExifFormatter::kExposureBiasText, "Exposure bias" },
+    { CExifFormatter::kSoftwareText, "Software" },
+    { CExifFormatter::kDimensionsText, "Dimensions" },
+    { CExifFormatter::kOrientationText, "Orientation" },
+    { CExifFormatter::kArtistText, "Artist" },
+    { CExifFormatter::kCopyrightText, "Copyright" },
+};
+
 int info(const CliArguments& args)
 {
     QString error;
@@ -549,13 +576,15 @@ int info(const CliArguments& args)
             .arg(header.frames == 1 ? "" : "s (only the first is denoised)"));
     out(QStringLiteral("Depth: %1 bits per pixel (the engine works at %2 bits per channel)\n")
             .arg(header.bitsPerPixel)
-            .arg(header.bitsPerPixel == 32 ? 8 : 16));
+            .arg(isHighDepth(header.bitsPerPixel) ? 16 : 8));
     if (exif.tagCount() == 0) {
         out(QStringLiteral("EXIF: none\n"));
     } else {
         out(QStringLiteral("EXIF:\n"));
-        for (int i = 0; i < exif.tagCount(); ++i)
-            out(QStringLiteral("  %1: %2\n").arg(exif.tagName(i), exif.tagValue(i)));
+        for (const ExifLine& line : kExifLines) {
+            if (const QString& value = exif.text(line.text); !value.isEmpty())
+                out(QStringLiteral("  %1: %2\n").arg(QLatin1String(line.name), value));
+        }
     }
     if (eligible(exif.record())) {
         Environment env;

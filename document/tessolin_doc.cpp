@@ -133,6 +133,9 @@ void CTessolinDoc::deleteContents()
         m_job.stop = false;
     }
     m_loaded = false;
+    // What waited for a run's end was meant for this image.
+    disconnect(this, &CTessolinDoc::runEnded, this, nullptr);
+    m_profileChoice.reset();
     m_job.tiles.tiles.clear();
     m_job.request.image = nullptr;
     m_image.reset();
@@ -205,13 +208,13 @@ bool CTessolinDoc::saveDocument(const QString& path)
                PromptIcon::Question, PromptButtons::YesNo)
             != PromptAnswer::Yes)
         return false;
-    invalidate();
+    cancelPreview();
     m_wholeImageSavePath = target;
     m_job.saveWritten = false;
     beginWholeImage();
     const bool completed = m_prompter.runWholeImage(*this);
     if (!completed)
-        invalidate();
+        cancelPreview();
     m_wholeImageSavePath.clear();
     return completed && m_job.saveWritten.load();
 }
@@ -220,7 +223,7 @@ bool CTessolinDoc::saveModified()
 {
     if (!m_loaded || m_job.saved.load() || !m_job.profileReady.load() || !m_job.processedByGo)
         return true;
-    invalidate();
+    cancelPreview();
     switch (m_prompter.ask(QStringLiteral("The image has not been saved. Do you want to save it?"),
         PromptIcon::Question, PromptButtons::YesNoCancel)) {
     case PromptAnswer::Cancel:
@@ -260,7 +263,7 @@ void CTessolinDoc::requestPreview(bool immediate)
     m_job.previewCountdown = previewTicks(immediate);
 }
 
-void CTessolinDoc::invalidate()
+void CTessolinDoc::cancelPreview()
 {
     settleWholeImage();
     if (wholeImagePending())
@@ -275,6 +278,123 @@ void CTessolinDoc::resetProcessedState()
         tile.filtered = 0;
     if (m_image != nullptr)
         m_image->restoreFromOriginal();
+}
+
+bool CTessolinDoc::tickPreviewCountdown()
+{
+    if (m_job.previewCountdown <= 0 || isRunning())
+        return false;
+    return --m_job.previewCountdown == 0;
+}
+
+bool CTessolinDoc::setFilterSettings(const FilterSettings& values)
+{
+    // The request's settings may be rewritten while a run goes: the run
+    // filters with its snapshot.
+    const bool changed = deriveDocumentParams(values, m_job.request.settings);
+    if (m_image == nullptr)
+        return changed;
+    if (changed)
+        m_job.resetTilesBeforePreview = true;
+    // Stale tiles that no preview has caught up with yet count too.
+    if (m_job.resetTilesBeforePreview.load()) {
+        m_job.saved = false;
+        requestPreview(false);
+    }
+    return changed;
+}
+
+bool CTessolinDoc::go()
+{
+    if (m_image == nullptr)
+        return false;
+    m_job.stop = false;
+    m_job.processedByGo = true;
+    cancelPreview();
+    beginWholeImage();
+    return m_prompter.runWholeImage(*this);
+}
+
+void CTessolinDoc::afterRun(void (CTessolinDoc::*operation)())
+{
+    connect(this, &CTessolinDoc::runEnded, this, operation,
+        static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
+}
+
+void CTessolinDoc::undo()
+{
+    if (!canUndo())
+        return;
+    // The pixels and flags being restored are the running pass's until it
+    // stops at its next tile.
+    if (isRunning()) {
+        cancelPreview();
+        afterRun(&CTessolinDoc::undo);
+        return;
+    }
+    resetProcessedState();
+    m_job.processedByGo = false;
+    emit undone();
+}
+
+void CTessolinDoc::stopRun()
+{
+    m_job.stop = true;
+    ++m_job.generation;
+    m_job.previewCountdown = 0;
+}
+
+void CTessolinDoc::useMeasuredProfile(bool measured)
+{
+    if (m_image == nullptr)
+        return;
+    m_profileChoice = measured;
+    // The worker writes the profiles at the end of a profile pass; they are
+    // this thread's again once the run has ended.
+    if (isRunning()) {
+        cancelPreview();
+        afterRun(&CTessolinDoc::applyProfileChoice);
+        return;
+    }
+    applyProfileChoice();
+}
+
+void CTessolinDoc::applyProfileChoice()
+{
+    if (!m_profileChoice || m_image == nullptr)
+        return;
+    // A run started before this was called back has the profiles now.
+    if (isRunning()) {
+        afterRun(&CTessolinDoc::applyProfileChoice);
+        return;
+    }
+    const bool measured = *m_profileChoice;
+    m_profileChoice.reset();
+    m_job.request.useMeasuredProfile = measured;
+    if (measured && !m_job.profileMeasured.load()) {
+        // The profile pass puts the measured profile in use as it ends.
+        m_job.profileReady = false;
+        startProcessing();
+        return;
+    }
+    m_job.activeProfile = measured ? m_job.measuredProfile : m_job.learnedProfile;
+    m_job.resetTilesBeforePreview = true;
+    requestPreview(false);
+    emit profileReady();
+}
+
+void CTessolinDoc::closeFile()
+{
+    // The image and its tiles are the running run's until it has ended.
+    if (isRunning()) {
+        stopRun();
+        afterRun(&CTessolinDoc::closeFile);
+        return;
+    }
+    m_job.stop = false;
+    if (!saveModified())
+        return;
+    deleteContents();
 }
 
 void CTessolinDoc::prepareSingleImageRun()

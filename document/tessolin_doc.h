@@ -61,8 +61,13 @@ public:
     const QString& sourcePath() const { return m_sourcePath; }
     CBitmapEx* image() { return m_image.get(); }
     const CBitmapEx* image() const { return m_image.get(); }
-    ProcessingJob& job() { return m_job; }
+    // What the job stands at, to read. Changes go through the operations
+    // below, which alone know which of its atomics to touch and in what order.
     const ProcessingJob& job() const { return m_job; }
+    // The job to write, for what no operation covers yet: the command line's
+    // signal handler sets its stop flag, and tests set up the states a run
+    // would leave. The window never takes it (a test checks ui/).
+    ProcessingJob& writableJob() { return m_job; }
     // The application's store, which runs read; see its header for who may
     // call what.
     LearnedProfileStore& profileStore() { return m_profileStore; }
@@ -91,8 +96,43 @@ public:
     bool saveModified();
 
     void requestPreview(bool immediate);
-    void invalidate();
+    // Drops a pending preview and stops a running preview pass at its next
+    // tile; a whole-image run that the progress window drives goes on.
+    void cancelPreview();
     void resetProcessedState();
+    // One tick of the view's preview countdown while no run goes: true when
+    // the countdown has just run out and a preview is due.
+    bool tickPreviewCountdown();
+
+    // The window's operations. Each may be called while a run goes: what
+    // the run's pixels, tiles or profiles must not see changing is carried
+    // out once the run has ended (runEnded), and nothing waits for the
+    // worker.
+
+    // Derives the filter parameters from `values`, with or without an image.
+    // With an image, changed parameters make every tile stale; while tiles
+    // are stale the image counts as unsaved and a preview is asked for.
+    // True when the parameters changed.
+    bool setFilterSettings(const FilterSettings& values);
+    // Go: the whole image through the prompter's progress window, building
+    // the profile first when it is missing. True when it completed.
+    bool go();
+    // Whether Undo has anything to do: the image was processed by Go.
+    bool canUndo() const { return m_loaded && m_job.processedByGo; }
+    // Back to the unprocessed image until Go runs again; announced by
+    // undone(). A running pass is stopped first.
+    void undo();
+    // Stops the running run, whatever it is, after its current tile, and
+    // drops a pending preview.
+    void stopRun();
+    // Filters with the image's own measured profile (true) or the learned
+    // one, and asks for a preview; announced by profileReady(). Without a
+    // measured profile one is built first. A running pass is stopped first.
+    void useMeasuredProfile(bool measured);
+    bool usesMeasuredProfile() const { return m_job.request.useMeasuredProfile; }
+    // Close File: asks whether to save a processed image first, then frees
+    // the image (contentsDeleted). A running run is stopped first.
+    void closeFile();
     // A profile pass when the profile is missing, else a preview pass over an
     // empty rectangle; false when nothing was started.
     bool startProcessing();
@@ -153,8 +193,14 @@ signals:
     // A run on the worker has ended and none goes now; emitted on the
     // document's thread once everything the run reported has arrived.
     void runEnded();
+    // Undo has restored the unprocessed image.
+    void undone();
 
 private:
+    // Runs `operation` once the running run has ended (once, however often
+    // it is asked for meanwhile).
+    void afterRun(void (CTessolinDoc::*operation)());
+    void applyProfileChoice();
     int32_t previewTicks(bool immediate) const;
     bool mayWrite(const QString& target);
     void prepareSingleImageRun();
@@ -195,6 +241,8 @@ private:
     // The progress window ended while a run could still write the request's
     // wholeImage; it is cleared once no run is going.
     bool m_clearWholeImage = false;
+    // The profile useMeasuredProfile() chose, while it waits for a run's end.
+    std::optional<bool> m_profileChoice;
 };
 
 } // namespace calmora

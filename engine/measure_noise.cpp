@@ -9,6 +9,7 @@
 // beside other tiles; filing them depends on earlier tiles' weights and runs
 // in tile order.
 #include "engine/pyramid.h"
+#include "engine/vector_kernels.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -72,8 +73,28 @@ int32_t meanAbsDeviation(const int32_t* values, int32_t count)
     return deviation / count;
 }
 
+// The median of nine values by a fixed network of 19 exchanges, without
+// branches: most blocks have all nine sample points.
+int32_t medianOfNine(const int32_t* values)
+{
+    int32_t p[9];
+    std::copy(values, values + 9, p);
+    auto order = [&](int a, int b) {
+        const int32_t low = std::min(p[a], p[b]);
+        p[b] = std::max(p[a], p[b]);
+        p[a] = low;
+    };
+    order(1, 2), order(4, 5), order(7, 8), order(0, 1), order(3, 4), order(6, 7);
+    order(1, 2), order(4, 5), order(7, 8), order(0, 3), order(5, 8), order(4, 7);
+    order(3, 6), order(1, 4), order(2, 5), order(4, 7), order(4, 2), order(6, 4);
+    order(4, 2);
+    return p[4];
+}
+
 int32_t lowerMedian(int32_t* values, int32_t count)
 {
+    if (count == 9)
+        return medianOfNine(values);
     int32_t* middle = values + (count - 1) / 2;
     std::nth_element(values, middle, values + count);
     return *middle;
@@ -210,6 +231,146 @@ int32_t colourCorrectedY(int32_t value, const Block& block, int32_t levelNumber,
     return std::min(candidate, value);
 }
 
+// The sample point statistics of the three point rows of a block row, one
+// row of each statistic per point row, by position.
+struct PointRows {
+    int32_t* brightness[3];
+    int32_t* largest[3][kChannels];
+    int32_t* deviation[3][kChannels];
+};
+
+// The block at x0 from point statistics gathered beforehand: what
+// evaluateBlock gives when all nine points and their neighbours lie inside.
+void blockFromPoints(const PointRows& rows, int32_t x0, Block& block)
+{
+    int32_t brightness[kPointsPerBlock];
+    int32_t largest[kChannels][kPointsPerBlock];
+    int32_t pointDev[kChannels][kPointsPerBlock];
+    int32_t points = 0;
+    for (int row = 0; row < 3; ++row) {
+        for (int32_t ox : kPointOffsets) {
+            const int32_t x = x0 + ox;
+            brightness[points] = rows.brightness[row][x];
+            for (int c = 0; c < kChannels; ++c) {
+                largest[c][points] = rows.largest[row][c][x];
+                pointDev[c][points] = rows.deviation[row][c][x];
+            }
+            ++points;
+        }
+    }
+    block.measurable = true;
+    block.flatY = meanAbsDeviation(brightness, points);
+    for (int c = 0; c < kChannels; ++c) {
+        block.dev[c] = meanAbsDeviation(pointDev[c], points);
+        block.median[c] = lowerMedian(largest[c], points);
+    }
+}
+
+// evaluateLevel's loop with the vector kernels. A block whose 9 by 9
+// brightness window lies inside the plane (its nine 3x3 windows tile it)
+// takes its bin from column sums over the window's rows; a block whose
+// points and their neighbours all lie inside takes its statistics from the
+// point kernel, run along the point rows of the blocks that need them.
+// Blocks at the borders are evaluated as before.
+void evaluateBlockRows(const PyramidLevel<int16_t>& level, const int16_t (*evidence)[kChannels],
+    int32_t r, int32_t step, int32_t visitedColumns, int32_t visitedRows,
+    const VectorKernels& kernels, LevelBlocks& result)
+{
+    const size_t width = static_cast<size_t>(level.width);
+    std::vector<int32_t>& scratch = result.scratch;
+    scratch.resize(width * (2 + 3 * (1 + 2 * kChannels)));
+    int32_t* columnSums = scratch.data();
+    int32_t* needed = columnSums + width; // by block column, 1 where evaluated
+    PointRows rows {};
+    int32_t* next = needed + width;
+    for (int row = 0; row < 3; ++row) {
+        rows.brightness[row] = next;
+        next += width;
+        for (int c = 0; c < kChannels; ++c) {
+            rows.largest[row][c] = next;
+            rows.deviation[row][c] = next + width;
+            next += 2 * width;
+        }
+    }
+    const int32_t span = step * kBlockSize;
+    // Blocks whose points and neighbours lie inside, along the row.
+    const int32_t firstInside = (r + span - 1) / span;
+    const int32_t lastInsideX = level.width - 7 - r;
+    const int32_t endInside
+        = lastInsideX < 0 ? 0 : std::min(visitedColumns, lastInsideX / span + 1);
+
+    for (int32_t row = 0; row < visitedRows; ++row) {
+        Block* blocks = result.blocks.data() + static_cast<size_t>(row) * visitedColumns;
+        const int32_t y0 = row * span;
+        const bool windowRows = y0 >= 1;
+        if (windowRows) {
+            for (size_t x = 0; x < width; ++x)
+                columnSums[x] = 0;
+            for (int32_t y = y0 - 1; y <= y0 + 7; ++y) {
+                const int16_t* samples = level.yIn.data() + level.index(0, y);
+                for (size_t x = 0; x < width; ++x)
+                    columnSums[x] += samples[x];
+            }
+        }
+        for (int32_t column = 0; column < visitedColumns; ++column) {
+            Block& block = blocks[column];
+            const int32_t x0 = column * span;
+            if (windowRows && x0 >= 1) {
+                int32_t sum = 0;
+                for (int32_t x = x0 - 1; x <= x0 + 7; ++x)
+                    sum += columnSums[x];
+                block.bin = brightnessBin<int16_t>(sum / 81);
+            } else {
+                block.bin = blockBin(level, x0, y0);
+            }
+            // A negative bin only comes from a wrapped plane; it has no
+            // brightness point to be filed under.
+            needed[column] = block.bin >= 0 && !hasEnoughEvidence(evidence[block.bin]) ? 1 : 0;
+        }
+
+        const bool insideRows = y0 >= r && y0 + 6 + r < level.height;
+        // Runs of needed blocks inside; each point row of a run through the
+        // kernel, or its blocks evaluated one by one if it is too short.
+        for (int32_t column = firstInside; insideRows && column < endInside;) {
+            if (needed[column] == 0) {
+                ++column;
+                continue;
+            }
+            int32_t last = column;
+            while (step == 1 && last + 1 < endInside && needed[last + 1] != 0)
+                ++last;
+            const int32_t first = column * span;
+            const int32_t end
+                = std::min(std::max(last * span + 7, first + kernels.lanes), level.width - r);
+            bool done = true;
+            for (int pointRow = 0; pointRow < 3 && done; ++pointRow) {
+                const PointRow points { { level.yIn.data(), level.crIn.data(), level.cbIn.data() },
+                    level.width, y0 + kPointOffsets[pointRow], r, first, end,
+                    rows.brightness[pointRow],
+                    { rows.largest[pointRow][0], rows.largest[pointRow][1],
+                        rows.largest[pointRow][2] },
+                    { rows.deviation[pointRow][0], rows.deviation[pointRow][1],
+                        rows.deviation[pointRow][2] } };
+                done = kernels.pointRow(points) == end;
+            }
+            for (int32_t c = column; c <= last; ++c) {
+                if (needed[c] == 0)
+                    continue;
+                if (done)
+                    blockFromPoints(rows, c * span, blocks[c]);
+                else
+                    evaluateBlock(level, c * span, y0, r, blocks[c]);
+                needed[c] = 0;
+            }
+            column = last + 1;
+        }
+        for (int32_t column = 0; column < visitedColumns; ++column) {
+            if (needed[column] != 0)
+                evaluateBlock(level, column * span, y0, r, blocks[column]);
+        }
+    }
+}
+
 } // namespace
 
 void evaluateLevel(
@@ -242,6 +403,11 @@ void evaluateLevel(
     std::vector<Block>& blocks = result.blocks;
     blocks.resize(static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
 
+    const VectorKernels* kernels = vectorKernels();
+    if (kernels != nullptr) {
+        evaluateBlockRows(level, evidence, r, step, visitedColumns, visitedRows, *kernels, result);
+        return;
+    }
     // Block order (row by row) is kept: the summary takes its first entries.
     for (int32_t row = 0; row < visitedRows; ++row) {
         for (int32_t column = 0; column < visitedColumns; ++column) {

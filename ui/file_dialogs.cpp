@@ -1,5 +1,6 @@
 #include "ui/file_dialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 
 #include <array>
@@ -53,13 +54,14 @@ qsizetype extensionDot(const QString& path)
 QStringList openFilters()
 {
     return {
-        QStringLiteral("Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png)"),
+        QCoreApplication::translate("calmora::FileDialogs",
+            "Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png)"),
         QStringLiteral("JPEG (*.jpg *.jpeg *.jpe)"),
         QStringLiteral("TIFF (*.tif *.tiff)"),
         QStringLiteral("BMP (*.bmp)"),
         QStringLiteral("GIF (*.gif)"),
         QStringLiteral("PNG (*.png)"),
-        QStringLiteral("All Files (*)"),
+        QCoreApplication::translate("calmora::FileDialogs", "All Files (*)"),
     };
 }
 

@@ -1,6 +1,7 @@
 #include "ui/help_window.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -55,7 +56,7 @@ QWidget* showHelpWindow(const QString& path, QWidget* parent)
     auto* window = new QWidget(parent, Qt::Window);
     window->setObjectName(QStringLiteral("helpWindow"));
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowTitle(QStringLiteral("Calmora Help"));
+    window->setWindowTitle(QCoreApplication::translate("calmora::HelpWindow", "Calmora Help"));
     auto* page = new QTextBrowser(window);
     page->setObjectName(QStringLiteral("helpPage"));
     // Web links go to the desktop's browser, where there is one; the page

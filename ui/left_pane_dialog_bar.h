@@ -25,6 +25,7 @@ class QLabel;
 class QSlider;
 class QStandardItemModel;
 class QTreeWidget;
+class QVBoxLayout;
 
 namespace calmora {
 
@@ -98,7 +99,6 @@ public:
     // image, the self-learning box only once its profile is ready.
     void setDocumentState(bool hasImage, bool profileReady);
 
-    bool moreControls() const { return m_moreControls; }
     void toggleMoreControls();
 
     // The sections: at most one of EXIF and Noise Profile is open; opening
@@ -154,6 +154,12 @@ private:
     struct SliderRow;
 
     void buildNoiseFilterSection();
+    void addPresetButtons();
+    void addPresetRow(QVBoxLayout& layout);
+    void addLevelGroup(QVBoxLayout& layout);
+    void addDegreeRow(QVBoxLayout& layout);
+    void addMoreRow(QVBoxLayout& layout);
+    void addSelfLearningRow(QVBoxLayout& layout);
     QWidget* buildSliderRows();
     void addSliderRow(QGridLayout& grid, int& row, const SliderRow& entry);
     void buildExifSection();
@@ -167,7 +173,6 @@ private:
     void showMoreControls();
     void onSliderValue(int field);
     void onSelfLearningClicked(bool checked);
-    void useProfile(bool measured);
     void showSelfLearningState();
     void onSectionCaption(int id);
     void updatePresetButtons();

@@ -9,7 +9,6 @@
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QTimer>
 
 #include <optional>
 
@@ -35,7 +34,6 @@ class CMainFrame final : public QMainWindow {
 public:
     static constexpr int kMinimumWidth = 495;
     static constexpr int kMinimumHeight = 650;
-    static constexpr int kClosePollMs = 100;
 
     // The filter pane saves and deletes the user's presets in `presets`.
     CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTable& presets,
@@ -46,13 +44,6 @@ public:
     CLeftPaneDialogBar* filterPane() const { return m_pane; }
     QDockWidget* filterDock() const { return m_paneDock; }
     CPaneToolBar* paneToolBar() const { return m_paneToolBar; }
-    // The texts of the status bar's panes.
-    QString messageText() const;
-    QString sizeText() const;
-    QString zoomText() const;
-    bool progressShown() const;
-    // Between an accepted Close and the end of the running job.
-    bool isClosing() const { return m_closing; }
 
 public slots:
     // The File and Edit commands, also for the application object.
@@ -79,7 +70,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    struct ActionRow;
+
     void createActions();
+    void connectActions();
     void createMenus();
     void createToolBar();
     void createStatusBar();
@@ -99,13 +93,11 @@ private:
     void onOpened(int presetIndex);
     void onRunStatus(RunStatus status);
     void onPresetChosen(int index);
-    // Runs `command` once the worker's current run has ended.
-    void afterRun(void (CMainFrame::*command)());
     void togglePreview();
     void showHelp();
     void showAbout();
     void focusPane(int step);
-    void closeTick();
+    void finishClose();
     bool hasImage() const;
     QString idleStatusText() const;
 
@@ -153,9 +145,9 @@ private:
     // The last background run's report while it goes: it decides the status
     // text, since the run's own flags are the worker's until it ends.
     std::optional<RunStatus> m_runStatus;
+    // Between an accepted Close and the end of the running job.
     bool m_closing = false;
     bool m_closed = false;
-    QTimer m_closeTimer;
 };
 
 } // namespace calmora

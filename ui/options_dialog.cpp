@@ -33,7 +33,7 @@ constexpr int kMaxDelaySeconds = 10;
 
 QString bestFitText()
 {
-    return QStringLiteral("Best Fit");
+    return COptionsDialog::tr("Best Fit");
 }
 
 QString percentText(int value)

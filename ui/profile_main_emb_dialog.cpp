@@ -91,9 +91,17 @@ void CProfileMainEmbDialog::showProfileGraph(int band)
         return;
     }
     // The source is written with the profiles, before profileReady.
-    const QString source = job.request.useMeasuredProfile || job.learnedSource.photos == 0
-        ? tr("Measured from this photo")
-        : job.learnedSource.caption();
+    const LearnedSource& learned = job.learnedSource;
+    QString source;
+    if (job.request.useMeasuredProfile || learned.photos == 0)
+        source = tr("Measured from this photo");
+    else if (learned.photos == 1)
+        source = tr("Learned from 1 photo (%1, ISO %2)")
+                     .arg(learned.camera, QString::number(learned.isoSpeed));
+    else
+        source = tr("Learned from %1 photos (%2, ISO %3)")
+                     .arg(QString::number(learned.photos), learned.camera,
+                         QString::number(learned.isoSpeed));
     m_source->setText(source);
     m_source->setToolTip(source);
     const NoiseBand& noise = job.activeProfile.bands[std::clamp(band, 0, kProfileBands - 1)];

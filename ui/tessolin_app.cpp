@@ -19,7 +19,7 @@ PresetTable builtPresets(const SettingsStore& store, QStringList& notes)
 {
     PresetTable presets;
     if (!presets.initialise(store, &notes))
-        notes << QStringLiteral(
+        notes << CTessolinApp::tr(
             "The filter presets could not be read; only the built-in ones are offered.");
     return presets;
 }
@@ -51,9 +51,6 @@ CTessolinApp::CTessolinApp(std::unique_ptr<SettingsStore> store, UserPrompter* p
             },
             Qt::QueuedConnection);
     });
-
-    m_pendingTimer.setInterval(kPendingOpenRetryMs);
-    connect(&m_pendingTimer, &QTimer::timeout, this, &CTessolinApp::retryPendingOpen);
 }
 
 CTessolinApp::~CTessolinApp()
@@ -82,38 +79,37 @@ void CTessolinApp::start(const QStringList& files)
     m_frame->show();
     const QStringList notes = m_presetNotes + m_options.loadNotes();
     if (!notes.isEmpty())
-        m_prompter.tell(QStringLiteral("Some stored settings were damaged and take their "
-                                       "defaults:\r\n")
+        m_prompter.tell(tr("Some stored settings were damaged and take their "
+                           "defaults:\r\n")
                 + notes.join(QStringLiteral("\r\n")),
             PromptIcon::Warning);
     if (!m_pendingOpen.isEmpty())
-        m_pendingTimer.start();
+        QMetaObject::invokeMethod(this, &CTessolinApp::openPending, Qt::QueuedConnection);
     else if (m_options.options().settings.showOpenDialogOnStartup != 0)
         QMetaObject::invokeMethod(m_frame.get(), &CMainFrame::openWithDialog, Qt::QueuedConnection);
 }
 
 bool CTessolinApp::openFile(const QString& path)
 {
-    if (m_document->image() != nullptr && m_document->isRunning()) {
-        m_document->job().stop = true;
+    // The running job reads the image that opening replaces: it is stopped,
+    // and the file opened once the document says the run has ended.
+    if (m_document->isRunning()) {
+        m_document->stopRun();
         m_pendingOpen = path;
-        if (!m_pendingTimer.isActive())
-            m_pendingTimer.start();
+        connect(m_document.get(), &CTessolinDoc::runEnded, this, &CTessolinApp::openPending,
+            static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
         return false;
     }
     m_pendingOpen.clear();
-    m_pendingTimer.stop();
     if (!m_document->saveModified())
         return false;
     return m_document->open(path);
 }
 
-void CTessolinApp::retryPendingOpen()
+void CTessolinApp::openPending()
 {
-    if (m_pendingOpen.isEmpty()) {
-        m_pendingTimer.stop();
+    if (m_pendingOpen.isEmpty())
         return;
-    }
     // A copy: opening clears the pending name.
     const QString path = m_pendingOpen;
     openFile(path);

@@ -12,7 +12,6 @@
 
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
 #include <memory>
 
@@ -27,9 +26,6 @@ class CTessolinApp final : public QObject {
     Q_OBJECT
 
 public:
-    // How often a held-back open looks again whether the job has stopped.
-    static constexpr int kPendingOpenRetryMs = 20;
-
     // `store` holds the options and the user's presets. Without `prompter`
     // the user is asked through dialogs; a given one must outlive the app.
     explicit CTessolinApp(std::unique_ptr<SettingsStore> store, UserPrompter* prompter = nullptr);
@@ -43,10 +39,9 @@ public:
     void start(const QStringList& files);
 
     // Opens `path`, asking first whether to save the image in hand. While a
-    // job runs on that image it is stopped and `path` is kept; it is opened
-    // once the worker has stopped. False when nothing was opened (yet).
+    // job runs it is stopped and `path` is kept; it is opened once the run
+    // has ended. False when nothing was opened (yet).
     bool openFile(const QString& path);
-    const QString& pendingOpen() const { return m_pendingOpen; }
 
     CTessolinDoc& document() { return *m_document; }
     CMainFrame& frame() { return *m_frame; }
@@ -54,7 +49,7 @@ public:
     const PresetTable& presets() const { return m_presets; }
 
 private:
-    void retryPendingOpen();
+    void openPending();
 
     std::unique_ptr<SettingsStore> m_store;
     PresetTable m_presets;
@@ -66,7 +61,6 @@ private:
     std::unique_ptr<CTessolinDoc> m_document;
     std::unique_ptr<CMainFrame> m_frame;
     QString m_pendingOpen;
-    QTimer m_pendingTimer;
 };
 
 } // namespace calmora

@@ -70,7 +70,6 @@ public:
     // The part of the image (image pixels, rows from the top) that the last
     // ordinary drawing covered: what a live preview filters.
     Rect visibleRect() const { return m_visibleRect; }
-    bool isShowingOriginal() const { return m_showOriginal; }
     ViewCommandState commandState() const;
 
     // Starts the live preview's run over `visible`; the document's operation,
@@ -98,9 +97,6 @@ public slots:
     void zoomOut();
     // After an image was opened: the options' default zoom from the top-left.
     void initialUpdate();
-    // Back to the unprocessed image until Go runs again; false while a run
-    // is going or when there is nothing to undo.
-    bool undo();
 
 signals:
     void zoomChanged(int percent);

@@ -199,11 +199,27 @@ TEST_F(CliRun, ProfilePresetsAndInfoPrintWhatScriptsRead)
     QImage sixteen(8, 8, QImage::Format_RGBA64);
     sixteen.fill(QColor::fromRgba64(1000, 40000, 65535, 30000));
     ASSERT_TRUE(sixteen.save(deep));
+    const QString grey = QDir(QFileInfo(png).path()).filePath(QStringLiteral("grey.png"));
+    ASSERT_TRUE(QImage(8, 8, QImage::Format_Grayscale8).save(grey));
+    const QString greyAlpha = QDir(QFileInfo(png).path()).filePath(QStringLiteral("ga.tif"));
+    test::TiffSpec spec;
+    spec.samplesPerPixel = 2;
+    spec.bits = 16;
+    spec.photometric = 1; // grey, black at 0
+    spec.extraSample = 2; // unassociated alpha
+    ASSERT_TRUE(test::writeTiff(greyAlpha, spec,
+        std::vector<uint16_t>(size_t(spec.width) * size_t(spec.height) * 2, 30000)));
     const std::pair<QString, QStringList> stored[] = {
         { png, { "Stored: 8 bits per channel, colour, 1 frame", "Depth: 32 bits per pixel" } },
         { deep,
             { "Stored: 16 bits per channel, colour with alpha, 1 frame",
                 "Depth: 48 bits per pixel (the engine works at 16 bits per channel)" } },
+        { grey,
+            { "Stored: 8 bits per channel, grey, 1 frame",
+                "Depth: 8 bits per pixel (the engine works at 8 bits per channel)" } },
+        { greyAlpha,
+            { "Stored: 16 bits per channel, grey with alpha, 1 frame",
+                "Depth: 16 bits per pixel (the engine works at 16 bits per channel)" } },
     };
     for (const auto& [file, lines] : stored) {
         const Result shown = run({ "info", file });

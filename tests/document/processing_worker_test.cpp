@@ -1,5 +1,4 @@
 #include <functional>
-#include <random>
 #include <stdexcept>
 
 #include <QTemporaryDir>
@@ -9,6 +8,7 @@
 #include "document/bitmap_ex.h"
 #include "document/processing_worker.h"
 #include "engine/engine.h"
+#include "noisy_picture.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"
@@ -17,20 +17,6 @@ namespace calmora {
 namespace {
 
 // A ramp with seeded noise: texture for the measurement and the filter.
-QImage noisyPicture(int width, int height)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> noise(-24, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 40 + (x + y) * 160 / (width + height);
-            picture.setPixel(
-                x, y, qRgb(base + noise(random), base + 20 + noise(random), base + noise(random)));
-        }
-    return picture;
-}
-
 // Pixel by pixel: QImage's own conversion runs on threads that the thread
 // sanitizer cannot see into.
 QImage widened(const QImage& picture)

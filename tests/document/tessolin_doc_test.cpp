@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 #include "document/tessolin_doc.h"
+#include "noisy_picture.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"
@@ -41,20 +41,6 @@ private:
     = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Larger than one 600-pixel tile each way, so that runs cross tiles.
-QImage noisyPicture(int width = 700, int height = 640)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 50 + (x + y) * 150 / (width + height);
-            picture.setPixel(
-                x, y, qRgb(base + noise(random), base + 15 + noise(random), base + noise(random)));
-        }
-    return picture;
-}
-
 struct ScriptedPrompter final : DocumentPrompter {
     PromptAnswer ask(const QString& text, PromptIcon, PromptButtons) override
     {
@@ -99,7 +85,7 @@ protected:
     {
         ASSERT_TRUE(m_folder.isValid());
         m_photo = m_folder.filePath(QStringLiteral("photo.png"));
-        ASSERT_TRUE(noisyPicture().save(m_photo));
+        ASSERT_TRUE(noisyPicture(700, 640).save(m_photo));
     }
 
     QTemporaryDir m_folder;
@@ -204,7 +190,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         const char* name;
         int delaySeconds;
         bool immediate;
-        bool invalidate;
+        bool cancel;
         int countdown;
     };
     const Row rows[] = {
@@ -212,7 +198,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         { "one second in 200 ms ticks", 1, false, false, 5 },
         { "ten seconds", 10, false, false, 50 },
         { "no delay still waits a tick", 0, false, false, 1 },
-        { "invalidate cancels the countdown", 3, false, true, 0 },
+        { "cancelPreview cancels the countdown", 3, false, true, 0 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -220,11 +206,11 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         CTessolinDoc document(m_options, m_presets, m_store, m_prompter);
         ASSERT_TRUE(document.open(m_photo));
         document.waitForWorker();
-        ProcessingJob& job = document.job();
+        ProcessingJob& job = document.writableJob();
         job.previewCountdown = 7;
         const int32_t before = job.generation.load();
-        if (row.invalidate)
-            document.invalidate();
+        if (row.cancel)
+            document.cancelPreview();
         else
             document.requestPreview(row.immediate);
         EXPECT_EQ(job.generation.load(), before + 1);
@@ -235,7 +221,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         job.request.wholeImage = true;
         job.previewCountdown = 7;
         document.requestPreview(true);
-        document.invalidate();
+        document.cancelPreview();
         EXPECT_EQ(job.generation.load(), before + 1);
         EXPECT_EQ(job.previewCountdown, 7);
         job.request.wholeImage = false;
@@ -287,7 +273,7 @@ TEST_F(WorkerTestDocument, WholeImageRunFiltersEveryTileAndSummarises)
         ASSERT_TRUE(document.open(m_photo));
         document.waitForWorker();
         if (!row.profileFirst)
-            document.job().profileReady = false; // as if the open's pass had failed
+            document.writableJob().profileReady = false; // as if the open's pass had failed
         EXPECT_FALSE(document.processingSummary().has_value());
         EXPECT_TRUE(document.processWholeImageNow());
 
@@ -322,7 +308,7 @@ TEST_F(WorkerTestDocument, APreviewFiltersTheVisibleTilesOnly)
     const Rect corner { 0, 0, 10, 10 };
     for (const bool resetFirst : { false, true }) {
         SCOPED_TRACE(resetFirst ? "after a settings change" : "first preview");
-        document.job().resetTilesBeforePreview = resetFirst;
+        document.writableJob().resetTilesBeforePreview = resetFirst;
         ASSERT_TRUE(document.startPreview(corner));
         EXPECT_FALSE(document.startPreview(corner)) << "one run at a time";
         document.waitForWorker();
@@ -360,7 +346,7 @@ TEST_F(WorkerTestDocument, ReadingReportedTilesWhileScrollingIsSafe)
     const Rect parts[] = { { 0, 0, width / 2, height / 2 }, { width / 2, height / 2, width, height },
         { 0, height / 2, width / 2, height }, { width / 2, 0, width, height / 2 } };
     for (int scroll = 0; scroll < 8; ++scroll) {
-        document.job().resetTilesBeforePreview = true; // new settings: every tile again
+        document.writableJob().resetTilesBeforePreview = true; // new settings: every tile again
         ASSERT_TRUE(processEventsUntil([&] { return !document.isRunning(); }));
         const int before = reported;
         ASSERT_TRUE(document.startPreview(parts[scroll % 4]));
@@ -400,7 +386,7 @@ TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
         CTessolinDoc document(m_options, m_presets, m_store, prompter);
         ASSERT_TRUE(document.open(m_photo));
         ASSERT_TRUE(document.processWholeImageNow());
-        document.job().processedByGo = true;
+        document.writableJob().processedByGo = true;
 
         EXPECT_EQ(document.saveModified(), row.goesOn);
         ASSERT_EQ(prompter.asked.size(), 1);
@@ -449,7 +435,7 @@ TEST_F(WorkerTestDocument, SaveNeverReplacesAFileUnasked)
         { "no dialog, the photo itself, No", QString(), source, PromptAnswer::No,
             "is the photo you opened", false },
     };
-    ASSERT_TRUE(noisyPicture().save(source));
+    ASSERT_TRUE(noisyPicture(700, 640).save(source));
     const QByteArray photo = test::readBytes(source);
     const QByteArray otherBytes("another file");
     for (const Row& row : rows) {

@@ -177,6 +177,19 @@ void fillThresholds(LevelParams& params, int32_t threshold)
                 bin = threshold;
 }
 
+std::vector<KernelSet> kernelSets()
+{
+    const KernelSet before = activeKernelSet();
+    std::vector<KernelSet> sets;
+    for (KernelSet set : { KernelSet::kScalar, KernelSet::kVector, KernelSet::kSse4,
+             KernelSet::kAvx2, KernelSet::kAvx512 }) {
+        if (selectKernelSet(set))
+            sets.push_back(set);
+    }
+    selectKernelSet(before);
+    return sets;
+}
+
 uint64_t checksum(const uint8_t* data, size_t size)
 {
     uint64_t hash = 0xcbf29ce484222325ull;

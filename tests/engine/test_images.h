@@ -2,6 +2,7 @@
 // code, in every buffer depth the engine accepts.
 #pragma once
 
+#include "engine/engine.h"
 #include "engine/records.h"
 
 #include <cstdint>
@@ -60,6 +61,25 @@ FilterParams makeParams(int16_t lumaSuppression, int16_t colourSuppression, int3
 // Sets every noise threshold (each level, channel and brightness bin) to
 // `threshold`, so that a test controls exactly what counts as an edge.
 void fillThresholds(LevelParams& params, int32_t threshold);
+
+// Every kernel set this build and processor have, the scalar loops first.
+std::vector<KernelSet> kernelSets();
+
+// Makes a kernel set the active one for its lifetime, then the one before.
+class ActiveKernelSet {
+public:
+    explicit ActiveKernelSet(KernelSet set)
+        : m_before(activeKernelSet())
+    {
+        selectKernelSet(set);
+    }
+    ~ActiveKernelSet() { selectKernelSet(m_before); }
+    ActiveKernelSet(const ActiveKernelSet&) = delete;
+    ActiveKernelSet& operator=(const ActiveKernelSet&) = delete;
+
+private:
+    KernelSet m_before;
+};
 
 // FNV-1a of a byte range, printed as 16 hex digits in messages.
 uint64_t checksum(const uint8_t* data, size_t size);

@@ -193,7 +193,7 @@ private slots:
         test.trigger("go");
         QVERIFY(test.settle());
         CLeftPaneDialogBar& pane = paneOf(test);
-        ProcessingJob& job = test.document().job();
+        ProcessingJob& job = test.document().writableJob();
         QVERIFY(!job.resetTilesBeforePreview.load());
         QCOMPARE(pane.selectedPreset(), 0);
         job.resetTilesBeforePreview = pending;
@@ -455,6 +455,8 @@ private slots:
         QTest::addColumn<bool>("boxAfter");
         QTest::addColumn<bool>("useMeasured");
         QTest::addColumn<bool>("learningAfter");
+        // Clicked while a run goes: carried out once the run has ended.
+        QTest::addColumn<bool>("runGoing");
         const int yes = int(PromptAnswer::Yes);
         const int no = int(PromptAnswer::No);
         const QString enable = QStringLiteral(
@@ -463,17 +465,21 @@ private slots:
                                              "has not been build yet.\r\nDo you want to start "
                                              "building it?");
         QTest::newRow("not eligible: refused")
-            << false << true << true << false << yes << "refusal" << true << false << true;
-        QTest::newRow("learning off, No") << true << false << true << false << no << enable << true
-                                          << false << false;
+            << false << true << true << false << yes << "refusal" << true << false << true << false;
+        QTest::newRow("learning off, No")
+            << true << false << true << false << no << enable << true << false << false << false;
         QTest::newRow("learning off, Yes: learned profile")
-            << true << false << true << false << yes << enable << false << false << true;
-        QTest::newRow("own profile wanted") << true << true << true << true << yes << ""
-                                            << true << true << true;
+            << true << false << true << false << yes << enable << false << false << true << false;
+        QTest::newRow("own profile wanted")
+            << true << true << true << true << yes << "" << true << true << true << false;
+        QTest::newRow("own profile wanted while a run goes")
+            << true << true << true << true << yes << "" << true << true << true << true;
         QTest::newRow("own profile not built, No")
-            << true << true << false << true << no << build << false << false << true;
+            << true << true << false << true << no << build << false << false << true << false;
         QTest::newRow("own profile not built, Yes: built")
-            << true << true << false << true << yes << build << true << true << true;
+            << true << true << false << true << yes << build << true << true << true << false;
+        QTest::newRow("own profile not built, Yes, while a run goes: built after it")
+            << true << true << false << true << yes << build << true << true << true << true;
     }
 
     void selfLearningSwitch()
@@ -487,6 +493,7 @@ private slots:
         QFETCH(bool, boxAfter);
         QFETCH(bool, useMeasured);
         QFETCH(bool, learningAfter);
+        QFETCH(bool, runGoing);
         QTemporaryDir out;
         const QString photo = out.filePath(QStringLiteral("dune.jpg"));
         QVERIFY(QFile::copy(QStringLiteral(CALMORA_SAMPLE_PHOTO), photo));
@@ -498,7 +505,7 @@ private slots:
         QCheckBox* box = pane.selfLearningBox();
         QVERIFY(box->isEnabled());
         QCOMPARE(box->isChecked(), !eligibleImage || !learningOn);
-        ProcessingJob& job = test.document().job();
+        ProcessingJob& job = test.document().writableJob();
         job.profileMeasured = measured;
         // Distinct profiles, to see which one is put in place.
         job.measuredProfile.bands[0].noise[0][0] = 111;
@@ -506,8 +513,15 @@ private slots:
         job.resetTilesBeforePreview = false;
         test.prompter.answers = { static_cast<PromptAnswer>(answer) };
 
+        job.running = runGoing;
         box->setChecked(click);
         emit box->clicked(click);
+        if (runGoing) {
+            QVERIFY(!job.request.useMeasuredProfile);
+            QCOMPARE(int(job.activeProfile.bands[0].noise[0][0]) == 111, false);
+            job.running = false;
+            emit test.document().runEnded();
+        }
 
         if (question == QLatin1String("refusal")) {
             QCOMPARE(test.prompter.told.size(), 1);
@@ -642,7 +656,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return !run.document().isRunning(); }, 60000));
             frame.view()->setZoom(200);
             frame.close();
-            QTRY_VERIFY(frame.isClosing());
+            QTRY_VERIFY(!frame.isVisible());
         }
         const WindowState stored = readWindowState(store);
         QCOMPARE(stored.paneWidth, 310);
@@ -682,8 +696,8 @@ private slots:
         const CExifFormatter& exif = test.document().image()->exif();
         QVERIFY(exif.tagCount() > 0);
         QCOMPARE(list->topLevelItemCount(), exif.tagCount());
-        QCOMPARE(list->topLevelItem(0)->text(0), exif.tagName(0));
-        QCOMPARE(list->topLevelItem(0)->text(1), exif.tagValue(0));
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("Camera maker"));
+        QCOMPARE(list->topLevelItem(0)->text(1), exif.text(CExifFormatter::kMakeText));
         QCOMPARE(list->headerItem()->text(0), QStringLiteral("Tag"));
         test.trigger("closeFile");
         QCOMPARE(list->topLevelItemCount(), 0);
@@ -742,7 +756,7 @@ private slots:
         dragSlider(pane.slider(1), 12);
         dragSlider(pane.slider(10), 9);
         const FilterSettings settings = pane.values();
-        ProcessingJob& job = test.document().job();
+        const ProcessingJob& job = test.document().job();
         QVERIFY(job.resetTilesBeforePreview.load());
         // The view's countdown starts the preview; it ends with the visible
         // tiles filtered again and the others waiting.

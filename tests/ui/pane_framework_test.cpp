@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "ui/command_ids.h"
 #include "ui/pane_button.h"
 #include "ui/pane_dialog_bar.h"
 #include "ui/pane_dialog_helper.h"
@@ -303,7 +304,7 @@ private slots:
         CPaneToolBar bar;
         QAction open(QStringLiteral("Open"));
         QAction go(QStringLiteral("Go"));
-        bar.addCommand(&open, 57601, QStringLiteral("open"));
+        bar.addCommand(&open, kOpenCommand, QStringLiteral("open"));
         auto* list = new QComboBox;
         bar.addPresetArea(list, &go);
         bar.show();

@@ -308,7 +308,7 @@ void TessolinViewTest::previewCountdown()
     openView(QSize(1000, 800));
     m_options.settings.previewDelay = delaySeconds;
     m_options.settings.autoPreview = autoPreview ? 1 : 0;
-    m_document->job().processedByGo = go;
+    m_document->writableJob().processedByGo = go;
     const auto ticksToStart = [&](int limit) {
         for (int tick = 1; tick <= limit; ++tick) {
             m_view->previewTick();
@@ -326,9 +326,9 @@ void TessolinViewTest::previewCountdown()
         bar->setSliderDown(false); // the release ends the scroll
     }
     if (runGoing) {
-        m_document->job().running = true;
+        m_document->writableJob().running = true;
         QCOMPARE(ticksToStart(60), 0);
-        m_document->job().running = false;
+        m_document->writableJob().running = false;
     }
     paintNow();
     QCOMPARE(ticksToStart(60), startTick);
@@ -467,13 +467,13 @@ void TessolinViewTest::runningFilterReadsOnlyWrittenTiles()
         = m_document->image()->toQImage(true).convertToFormat(QImage::Format_RGB32);
     const QRect tile(0, 0, 120, 80);
     // As a filter pass would stand: running with a profile, one tile reported.
-    m_document->job().running = true;
+    m_document->writableJob().running = true;
     emit m_document->tileWritten(Rect { 0, 0, 120, 80 });
     m_view->viewport()->update();
     paintNow();
     const QImage during = shown();
-    m_document->job().running = false;
-    m_view->previewTick(); // notices the end of the run
+    m_document->writableJob().running = false;
+    emit m_document->runEnded();
     paintNow();
     const QImage after = shown();
     for (const QPoint point :
