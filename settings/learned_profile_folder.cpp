@@ -185,7 +185,8 @@ ReadResult readFile(const QString& path)
     // A file that cannot be read is not known to be damaged: it is left
     // alone, like one of another program's.
     if (fd < 0) {
-        result.missing = errno == ENOENT;
+        // Below a plain file no file can be: the folder's own note says it.
+        result.missing = errno == ENOENT || errno == ENOTDIR;
         result.fault = LearnedFileFault::Foreign;
         result.reason = systemError(errno);
         return result;

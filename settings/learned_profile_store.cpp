@@ -16,11 +16,10 @@ constexpr std::string_view kOwnSoftware = "Brantovia";
 
 QString LearnedSource::caption() const
 {
+    // One pass: the camera's name comes from the file and may hold a "%2".
     return QStringLiteral("Learned from %1 photo%2 (%3, ISO %4)")
-        .arg(photos)
-        .arg(photos == 1 ? "" : "s")
-        .arg(camera)
-        .arg(isoSpeed);
+        .arg(QString::number(photos), photos == 1 ? QString() : QStringLiteral("s"), camera,
+            QString::number(isoSpeed));
 }
 
 bool eligible(const ExifRecord& exif)

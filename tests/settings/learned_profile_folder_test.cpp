@@ -209,12 +209,13 @@ TEST_F(LearnedProfileFolderTest, AFolderThatCannotBeWrittenIsToldOnce)
     blocker.close();
     // Below a plain file no folder can be made, whoever runs the test.
     LearnedProfileFolder store(dir.filePath(QStringLiteral("file/Profiles")));
+    NoiseProfile profile = profileOf(90);
+    EXPECT_FALSE(store.lookUp(exif, profile));
     learnPhotos(store, exif, 3, 30);
     store.flush();
     learnPhotos(store, exif, 2, 30, "q");
     store.flush();
     EXPECT_EQ(store.takeNotes().size(), 1);
-    NoiseProfile profile = profileOf(90);
     EXPECT_TRUE(store.lookUp(exif, profile)) << "learning goes on in memory";
     EXPECT_EQ(store.lastFound().photos, 5);
 }
