@@ -242,10 +242,11 @@ QString ignoredNote(const QString& path, const QString& reason)
 }
 
 // What a write finds in a key's file before it adds to it. A damaged file is
-// moved aside and started anew; a foreign or newer one is left alone and the
-// write refused, since it may hold what this version cannot read.
-std::optional<LearnedRecord> recordToExtend(
-    const QString& folder, const QString& stem, const LearnedKey& key, QString* reason)
+// moved aside and started anew, which `movedAside` tells; a foreign or newer
+// one is left alone and the write refused, since it may hold what this
+// version cannot read.
+std::optional<LearnedRecord> recordToExtend(const QString& folder, const QString& stem,
+    const LearnedKey& key, QString* reason, QString* movedAside = nullptr)
 {
     const QString path = pathOf(folder, stem);
     ReadResult found = readKeyFile(folder, stem);
@@ -263,6 +264,10 @@ std::optional<LearnedRecord> recordToExtend(
                           .arg(shown(path), found.reason);
             return std::nullopt;
         }
+        if (movedAside != nullptr)
+            *movedAside = QStringLiteral("The learned profile \"%1\" is damaged (%2); it is kept "
+                                         "as \"%3\" and learning starts it anew.")
+                              .arg(shown(path), found.reason, shown(aside));
         return fresh;
     }
     *reason = QStringLiteral("\"%1\" was left as it is: %2").arg(shown(path), found.reason);
@@ -505,7 +510,11 @@ std::vector<uint64_t> LearnedProfileFolder::writeBatch(
     std::vector<uint64_t> written;
     for (const auto& [stem, photos] : byStem) {
         const LearnedKey& key = photos.front()->key;
-        std::optional<LearnedRecord> record = recordToExtend(folder, stem, key, &reason);
+        QString movedAside;
+        std::optional<LearnedRecord> record
+            = recordToExtend(folder, stem, key, &reason, &movedAside);
+        if (!movedAside.isEmpty())
+            note(movedAside);
         if (!record) {
             note(QStringLiteral("Cannot keep learned profiles: %1; what is learned for %2 is not "
                                 "kept.")
