@@ -3,6 +3,7 @@
 #include "cli/cli_args.h"
 #include "cli/display_text.h"
 #include "cli/profile_json.h"
+#include "cli/profiles_command.h"
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
 #include "document/file_kind.h"
@@ -10,7 +11,7 @@
 #include "document/tessolin_doc.h"
 #include "settings/auto_strength.h"
 #include "settings/derive_params.h"
-#include "settings/learned_profile_store.h"
+#include "settings/learned_profile_folder.h"
 #include "settings/presets.h"
 #include "settings/qsettings_store.h"
 #include "settings/read_only_settings_store.h"
@@ -81,7 +82,8 @@ struct Environment {
     ReadOnlySettingsStore store { file };
     Options options;
     PresetTable presets;
-    EmptyProfileStore profileStore;
+    // Learns nothing unless a command allows it.
+    LearnedProfileFolder profileStore { QString() };
     TerminalPrompter prompter;
 
     Environment()
@@ -94,6 +96,11 @@ struct Environment {
         for (const QString& note : notes)
             err(QStringLiteral("calmora-cli: note: %1: %2\n")
                     .arg(displayPath(file.location()), printableText(note)));
+        profileStore.setLearning(false);
+        profileStore.useFolder(options.profileFolder);
+        profileStore.setNoteHandler([](const QString& note) {
+            err(QStringLiteral("calmora-cli: note: %1\n").arg(printableText(note)));
+        });
     }
 };
 
@@ -173,8 +180,9 @@ QString resultPath(const CliArguments& args, const BatchOptions& options)
     return args.output.isEmpty() ? batchOutputPath(args.files.first(), options) : args.output;
 }
 
-// A profile, like a result, never replaces a source without --in-place, and
-// never the result it belongs to. Checked before anything is read or written.
+// A profile never replaces the source, --in-place or not (that lets a source
+// be replaced by its own result alone), nor the result it belongs to.
+// Checked before anything is read or written.
 bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QString* error)
 {
     const QString profileKey = fileKey(args.profileOut);
@@ -183,9 +191,8 @@ bool checkProfileOut(const CliArguments& args, const BatchOptions& options, QStr
                      .arg(displayPath(args.profileOut));
         return false;
     }
-    if (!args.inPlace && profileKey == fileKey(args.files.first())) {
-        *error = QStringLiteral("--profile-out \"%1\" would replace the source file (allowed "
-                                "only with --in-place)")
+    if (profileKey == fileKey(args.files.first())) {
+        *error = QStringLiteral("--profile-out \"%1\" would replace the source file")
                      .arg(displayPath(args.profileOut));
         return false;
     }
@@ -226,6 +233,41 @@ bool resolveFilterSettings(const CliArguments& args, const Environment& env, int
 bool isAutoPreset(const std::optional<QString>& preset)
 {
     return preset && preset->compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
+}
+
+// --dry-run: each file's result and the profile it would be filtered with,
+// from its header alone; nothing is decoded, learned or written.
+int dryRun(const CliArguments& args, Environment& env, const BatchOptions& options,
+    const BatchSettings& run)
+{
+    const Settings2Group& learning = env.options.settings2;
+    int status = kExitOk;
+    for (const QString& path : args.files) {
+        CBitmapEx::Header header;
+        QString error;
+        if (!CBitmapEx::readHeader(path, header, &error)) {
+            status = failure(printableText(error));
+            continue;
+        }
+        QString profile;
+        if (run.givenProfile) {
+            profile = QStringLiteral("the given profile");
+        } else if (!eligible(header.exif.record())) {
+            profile = QStringLiteral("its own profile (not eligible for self-learning)");
+        } else if (learning.selfLearning == 0 || learning.batchSelfLearning == 0) {
+            profile = QStringLiteral("its own profile (self-learning is off in the options)");
+        } else {
+            const LearnedStanding standing
+                = learnedStanding(env.profileStore, header.exif.record());
+            profile = standing.usable
+                ? QStringLiteral("the profile ") + standing.text
+                : QStringLiteral("its own profile; learned profile: ") + standing.text;
+        }
+        const QString result
+            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
+        out(QStringLiteral("%1 -> %2: %3\n").arg(displayPath(path), displayPath(result), profile));
+    }
+    return status;
 }
 
 int denoise(const CliArguments& args)
@@ -281,6 +323,9 @@ int denoise(const CliArguments& args)
     batchOptions.allowOverwrite = args.inPlace;
     if (!args.profileOut.isEmpty() && !checkProfileOut(args, batchOptions, &error))
         return usageError(error);
+    if (args.dryRun)
+        return dryRun(args, env, batchOptions, run);
+    env.profileStore.setLearning(!args.noLearn);
 
     BatchJob batch;
     batch.files = args.files;
@@ -288,7 +333,7 @@ int denoise(const CliArguments& args)
 
     TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
-    g_stopFlag = &document.job().stop;
+    g_stopFlag = &document.writableJob().stop;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     document.runBatch(batch, run, host);
@@ -301,6 +346,8 @@ int denoise(const CliArguments& args)
         err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n")
                 .arg(batch.doneFiles.size())
                 .arg(batch.files.size()));
+        // What the finished files taught is kept; it takes a moment.
+        env.profileStore.flush();
         exitBySignal(stopSignal);
     }
     std::signal(SIGINT, SIG_DFL);
@@ -308,8 +355,8 @@ int denoise(const CliArguments& args)
 
     int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
     if (!args.profileOut.isEmpty()) {
-        // What the file was filtered with: the measured profile, smoothed.
-        if (const std::optional<NoiseProfile> used = document.batchMeasuredProfile()) {
+        // What the file was filtered with, learned or measured, smoothed.
+        if (const std::optional<NoiseProfile>& used = batch.lastProfile) {
             QString reason;
             if (!writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
                 status = failure(QStringLiteral("cannot write \"%1\": %2")
@@ -320,12 +367,10 @@ int denoise(const CliArguments& args)
 }
 
 // The profile the worker would filter the file with: the document's own
-// profile pass on opening.
-// The profile of a file, and what `--preset auto` would choose for it when
-// `automatic` is given: chosen here, while the document still holds the
-// untouched picture.
-std::optional<NoiseProfile> measureFile(
-    const QString& path, Environment& env, QString* error, AutoStrength* automatic = nullptr)
+// profile pass on opening. With `automatic`, also what `--preset auto` would
+// choose, chosen here while the document still holds the untouched picture.
+std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, QString* error,
+    LearnedSource* source = nullptr, AutoStrength* automatic = nullptr)
 {
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
     if (!document.open(path, error)) {
@@ -340,6 +385,8 @@ std::optional<NoiseProfile> measureFile(
         *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(displayPath(path));
         return std::nullopt;
     }
+    if (source != nullptr)
+        *source = document.job().learnedSource;
     if (automatic != nullptr) {
         const CBitmapEx& image = *document.image();
         *automatic = chooseAutoStrength(image.original() != nullptr ? image.originalDescription()
@@ -437,10 +484,15 @@ void printAutoStrength(const AutoStrength& choice)
 int profile(const CliArguments& args, bool summary)
 {
     Environment env;
+    // The profile denoise would use: denoise runs as a batch, which looks up
+    // learned profiles only while batch self-learning is on too.
+    if (env.options.settings2.batchSelfLearning == 0)
+        env.options.settings2.selfLearning = 0;
     QString error;
+    LearnedSource source;
     AutoStrength automatic;
-    const std::optional<NoiseProfile> measured
-        = measureFile(args.files.first(), env, &error, args.json ? nullptr : &automatic);
+    const std::optional<NoiseProfile> measured = measureFile(
+        args.files.first(), env, &error, &source, args.json ? nullptr : &automatic);
     if (!measured)
         return failure(error);
     if (args.json)
@@ -449,8 +501,12 @@ int profile(const CliArguments& args, bool summary)
         printProfileSummary(*measured);
     else
         printProfileTable(*measured, displayPath(args.files.first()));
-    if (!args.json)
+    if (!args.json) {
+        out(QStringLiteral("\nProfile: %1\n")
+                .arg(source.photos > 0 ? printableText(source.caption())
+                                       : QStringLiteral("measured from this photo")));
         printAutoStrength(automatic);
+    }
     return kExitOk;
 }
 
@@ -492,6 +548,33 @@ int presets(const CliArguments& args)
     return kExitOk;
 }
 
+// The EXIF values info lists, in order, with the names it gives them.
+struct ExifLine {
+    CExifFormatter::Text text;
+    const char* name;
+};
+
+constexpr ExifLine kExifLines[] = {
+    { CExifFormatter::kMakeText, "Camera maker" },
+    { CExifFormatter::kModelText, "Camera model" },
+    { CExifFormatter::kLensText, "Lens" },
+    { CExifFormatter::kDateTakenText, "Date taken" },
+    { CExifFormatter::kExposureTimeText, "Exposure time" },
+    { CExifFormatter::kApertureText, "Aperture" },
+    { CExifFormatter::kIsoSpeedText, "ISO speed" },
+    { CExifFormatter::kFocalLengthText, "Focal length" },
+    { CExifFormatter::kFlashText, "Flash" },
+    { CExifFormatter::kExposureProgramText, "Exposure program" },
+    { CExifFormatter::kMeteringModeText, "Metering mode" },
+    { CExifFormatter::kWhiteBalanceText, "White balance" },
+    { CExifFormatter::kExposureBiasText, "Exposure bias" },
+    { CExifFormatter::kSoftwareText, "Software" },
+    { CExifFormatter::kDimensionsText, "Dimensions" },
+    { CExifFormatter::kOrientationText, "Orientation" },
+    { CExifFormatter::kArtistText, "Artist" },
+    { CExifFormatter::kCopyrightText, "Copyright" },
+};
+
 int info(const CliArguments& args)
 {
     QString error;
@@ -516,16 +599,20 @@ int info(const CliArguments& args)
             .arg(header.frames == 1 ? "" : "s (only the first is denoised)"));
     out(QStringLiteral("Depth: %1 bits per pixel (the engine works at %2 bits per channel)\n")
             .arg(header.bitsPerPixel)
-            .arg(header.bitsPerPixel == 32 ? 8 : 16));
+            .arg(isHighDepth(header.bitsPerPixel) ? 16 : 8));
     if (exif.tagCount() == 0) {
         out(QStringLiteral("EXIF: none\n"));
     } else {
         out(QStringLiteral("EXIF:\n"));
-        for (int i = 0; i < exif.tagCount(); ++i)
-            out(QStringLiteral("  %1: %2\n").arg(exif.tagName(i), exif.tagValue(i)));
+        for (const ExifLine& line : kExifLines) {
+            if (const QString& value = exif.text(line.text); !value.isEmpty())
+                out(QStringLiteral("  %1: %2\n").arg(QLatin1String(line.name), value));
+        }
     }
     if (eligible(exif.record())) {
-        out(QStringLiteral("Self-learning: eligible\n"));
+        Environment env;
+        out(QStringLiteral("Self-learning: eligible\nLearned profile: %1\n")
+                .arg(learnedStanding(env.profileStore, exif.record()).text));
     } else {
         const QString iso
             = exif.isoSpeedText().isEmpty() ? QStringLiteral("Unknown") : exif.isoSpeedText();
@@ -566,6 +653,10 @@ int runCommandLine(const QStringList& arguments)
         return presets(args);
     case CliCommand::Info:
         return info(args);
+    case CliCommand::Profiles: {
+        Environment env;
+        return runProfilesCommand(args, env.profileStore);
+    }
     }
     return kExitUsage;
 }

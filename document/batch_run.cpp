@@ -215,6 +215,7 @@ struct WrittenFile {
     int32_t index = 0;
     QString output;
     bool saved = false;
+    bool stopped = false; // the batch was stopped while it was written
     QString reason;
 };
 
@@ -229,6 +230,7 @@ WrittenFile writeFile(LoadedFile& file, const CBitmapEx::SaveOptions& options)
         written.saved = false;
         written.reason = escapedReason(QStringLiteral("save"), file.output);
     }
+    written.stopped = !written.saved && options.stop != nullptr && options.stop->load();
     // The image goes before the outcome is announced, so that the next file
     // handed over never meets it: three images at most.
     file.image.reset();
@@ -326,6 +328,9 @@ BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
     m_save.keepHighDepth = snapshot.request.options.settings2.tiffDepth != 0;
     m_save.compression = m_options.compression;
     m_save.threadCount = snapshot.request.threadCount;
+    // Stopping the batch stops a long encoding too, and nothing half done
+    // reaches the disk.
+    m_save.stop = &job.stop;
     m_clock.start();
     for (const QString& file : m_files)
         m_sources.insert(fileKey(file));
@@ -400,7 +405,10 @@ bool BatchRun::acceptsOutput(int32_t index, const QString& output)
                     QDir::toNativeSeparators(m_results.value(outputKey))));
         return false;
     }
-    if (!m_options.allowOverwrite && m_sources.contains(outputKey)) {
+    // Replacing is allowed for a file's own source alone: another source
+    // of the batch is someone else's photo, whatever the names say.
+    const bool ownSource = outputKey == fileKey(m_files.at(index));
+    if (m_sources.contains(outputKey) && !(m_options.allowOverwrite && ownSource)) {
         recordFailure(index,
             QStringLiteral("The result would replace the source file \"%1\".")
                 .arg(QDir::toNativeSeparators(output)));
@@ -423,6 +431,7 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
             keepMeasuredProfile(m_job, m_snapshot, true, name, image);
         smoothProfile(m_snapshot.activeProfile);
     }
+    m_batch.lastProfile = m_snapshot.activeProfile;
     if (m_options.autoStrength) {
         // Chosen with the profile the file is filtered with, so a given
         // profile chooses too, and from the untouched picture.
@@ -477,6 +486,10 @@ void BatchRun::recordFailure(int32_t index, const QString& reason)
 
 void BatchRun::recordWritten(const WrittenFile& written)
 {
+    // A write cut short by a stop is no failure of the file's; like a file
+    // stopped while filtered, it is not reported.
+    if (written.stopped)
+        return;
     const QString& path = m_files.at(written.index);
     if (written.saved) {
         m_batch.doneFiles.append(path);
@@ -522,6 +535,10 @@ void BatchRun::runSequential()
             return;
         if (result == FileResult::Filtered)
             recordWritten(writeFile(file, m_save));
+        // A stop during the write ends the batch before the next file is
+        // decoded for nothing.
+        if (m_job.stop.load())
+            return;
     }
 }
 
@@ -684,6 +701,8 @@ void resolveBatchSettings(JobSnapshot& snapshot)
     if (preset < count && presets != nullptr)
         presets->deriveParams(preset, snapshot.request.settings);
     snapshot.request.presets = nullptr;
+    if (options.useGivenProfile)
+        snapshot.activeProfile = batch.givenProfile;
 }
 
 void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow)

@@ -5,7 +5,10 @@
 #include "document/image_checks.h"
 #include "document/image_encoders.h"
 #include "document/image_pixels.h"
+#include "document/jpeg_metadata.h"
 #include "document/safe_file.h"
+#include "document/tiff_decoder.h"
+#include "settings/settings_store.h"
 
 #include <algorithm>
 #include <bit>
@@ -89,6 +92,32 @@ QString sizeProblem(int64_t width, int64_t height)
     return {};
 }
 
+// A buffer that takes no more bytes once `stop` is set, which ends Qt's JPEG
+// encoder at its next write.
+class StoppableBuffer : public QBuffer {
+public:
+    StoppableBuffer(QByteArray* bytes, const std::atomic<bool>* stop)
+        : QBuffer(bytes)
+        , m_stop(stop)
+    { }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override
+    {
+        if (m_stop != nullptr && m_stop->load())
+            return -1;
+        return QBuffer::writeData(data, size);
+    }
+
+private:
+    const std::atomic<bool>* m_stop;
+};
+
+bool isStopped(const CBitmapEx::SaveOptions& options)
+{
+    return options.stop != nullptr && options.stop->load();
+}
+
 struct OutputFormat {
     QByteArray format;
     QByteArray mimeType;
@@ -146,38 +175,86 @@ struct CBitmapEx::Metadata {
     QByteArray icc;
 
     // Null when the file carries nothing or its metadata cannot be parsed: a
-    // damaged block costs the metadata, never the picture.
-    static std::unique_ptr<Metadata> read(const QByteArray& file);
+    // damaged block costs the metadata, never the picture, and in a JPEG only
+    // the damaged part of it, which `notes` then names.
+    static std::unique_ptr<Metadata> read(const QByteArray& file, QStringList* notes = nullptr);
 
-    // `encoded` with this metadata added, or empty when it could not be added.
+    enum class Reading { Done, Empty, Failed };
+    static Reading readAll(const QByteArray& file, Metadata& metadata);
+
+    // Whether the colour profile may go with a picture of this kind: a grey
+    // picture (kept grey) cannot carry a colour profile, nor colour a grey
+    // one; readers reject or misread either.
+    bool profileSuits(bool grey) const
+    {
+        constexpr int kColourSpaceAt = 16;
+        if (icc.size() < kColourSpaceAt + 4)
+            return false;
+        return (icc.mid(kColourSpaceAt, 4) == "GRAY") == grey;
+    }
+
+    // `encoded` with this metadata added, or empty when it could not be
+    // added; the colour profile too when `addProfile` is set.
     QByteArray addTo(const QByteArray& encoded, const QByteArray& format, int32_t width,
-        int32_t height, int32_t orientation, bool iccWritten) const;
+        int32_t height, int32_t orientation, bool addProfile) const;
 };
 
-std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(const QByteArray& file)
+CBitmapEx::Metadata::Reading CBitmapEx::Metadata::readAll(const QByteArray& file, Metadata& metadata)
 {
     try {
-        auto metadata = std::make_unique<Metadata>();
         auto image = Exiv2::ImageFactory::open(
             reinterpret_cast<const Exiv2::byte*>(file.constData()), static_cast<long>(file.size()));
         image->readMetadata();
-        metadata->exif = image->exifData();
-        metadata->xmp = image->xmpData();
-        metadata->iptc = image->iptcData();
+        metadata.exif = image->exifData();
+        metadata.xmp = image->xmpData();
+        metadata.iptc = image->iptcData();
         const Exiv2::DataBuf* icc = image->iccProfile();
         if (icc && icc->pData_ && icc->size_ > 0)
-            metadata->icc = QByteArray(reinterpret_cast<const char*>(icc->pData_), icc->size_);
-        if (metadata->exif.empty() && metadata->xmp.empty() && metadata->iptc.empty()
-            && metadata->icc.isEmpty())
-            return nullptr;
-        return metadata;
+            metadata.icc = QByteArray(reinterpret_cast<const char*>(icc->pData_), icc->size_);
     } catch (const std::exception&) {
-        return nullptr;
+        return Reading::Failed;
     }
+    return metadata.exif.empty() && metadata.xmp.empty() && metadata.iptc.empty()
+            && metadata.icc.isEmpty()
+        ? Reading::Empty
+        : Reading::Done;
+}
+
+std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(
+    const QByteArray& file, QStringList* notes)
+{
+    QStringList said;
+    QByteArray bytes = file;
+    QString repair;
+    if (QByteArray repaired = jpegWithExifCountsRepaired(file, repair); !repaired.isEmpty()) {
+        bytes = std::move(repaired);
+        said.append(tr("%1.").arg(repair));
+    }
+    auto metadata = std::make_unique<Metadata>();
+    Reading outcome = readAll(bytes, *metadata);
+    // The metadata library gives up on everything for one damaged segment;
+    // without it, the rest is read.
+    for (const MetadataPart part : { MetadataPart::ColourProfile, MetadataPart::Exif,
+             MetadataPart::Xmp, MetadataPart::Iptc }) {
+        if (outcome != Reading::Failed)
+            break;
+        const QByteArray without = jpegWithout(bytes, part);
+        if (without.isEmpty())
+            continue;
+        *metadata = Metadata();
+        outcome = readAll(without, *metadata);
+        if (outcome != Reading::Failed)
+            said.append(tr("its %1 is damaged and was left out.").arg(metadataPartName(part)));
+    }
+    if (outcome != Reading::Done)
+        return nullptr;
+    if (notes != nullptr)
+        notes->append(said);
+    return metadata;
 }
 
 QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArray& format,
-    int32_t width, int32_t height, int32_t orientation, bool iccWritten) const
+    int32_t width, int32_t height, int32_t orientation, bool addProfile) const
 {
     try {
         Exiv2::ExifData outExif = exif;
@@ -203,11 +280,16 @@ QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArra
         // must keep telling viewers how to turn them.
         if (!outExif.empty() && orientation >= 1 && orientation <= 8)
             outExif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
-        // Exif.Image.Software stays as the camera wrote it; this program does
-        // not put its own name there. The learned-profile eligibility rule
-        // reads that text, so an image written here keeps the camera's.
+        // This program's name as the writer: a result's noise is mostly
+        // gone, and the learned-profile eligibility rule keeps pictures its
+        // maker's software wrote out of what a camera is learned from.
+        const std::string writtenBy = (kOrganisationName + u' ' + kApplicationName).toStdString();
+        if (!outExif.empty())
+            outExif["Exif.Image.Software"] = writtenBy;
 
         Exiv2::XmpData outXmp = xmp;
+        if (!outXmp.empty())
+            outXmp["Xmp.tiff.Software"] = writtenBy;
         replaceIfPresent(outXmp, "Xmp.exif.PixelXDimension", static_cast<uint32_t>(width));
         replaceIfPresent(outXmp, "Xmp.exif.PixelYDimension", static_cast<uint32_t>(height));
 
@@ -227,7 +309,7 @@ QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArra
         // Profiles that the image library can parse were embedded by its
         // encoder. The metadata library's own PNG profile chunk is rejected by
         // common PNG readers, so a PNG goes without a profile it cannot carry.
-        if (!iccWritten && !icc.isEmpty() && format != "png") {
+        if (addProfile && !icc.isEmpty() && format != "png") {
             Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()),
                 static_cast<long>(icc.size()));
             try {
@@ -285,10 +367,10 @@ CBitmapEx::~CBitmapEx() = default;
 
 namespace {
 
-// What decoding a file gives: the picture as the decoder delivers it and
-// what the decoder said on the way that did not spoil the picture.
+// What decoding a file gives: the pixels, and what the decoder said on the
+// way that did not spoil the picture.
 struct Decoded {
-    QImage picture;
+    PixelBuffers pixels;
     QStringList notes;
 };
 
@@ -306,6 +388,19 @@ int frameCount(const QByteArray& bytes, const QByteArray& format)
     buffer.open(QIODevice::ReadOnly);
     QImageReader counter(&buffer, format);
     return std::max(1, counter.imageCount());
+}
+
+// The size check that every picture passes before its pixels are
+// allocated, whoever decodes it.
+QString declaredProblem(const QByteArray& format, int64_t width, int64_t height, int64_t fileBytes)
+{
+    QString reason = sizeProblem(width, height);
+    if (reason.isEmpty()) {
+        if (const QString problem = declaredSizeProblem(format, width, height, fileBytes);
+            !problem.isEmpty())
+            reason = CBitmapEx::tr("damaged file: %1").arg(problem);
+    }
+    return reason;
 }
 
 // Reads the header of the file in `reader`: its format and declared size.
@@ -330,13 +425,7 @@ bool checkHeader(
     declared = reader.size();
     if (!declared.isValid())
         return true;
-    reason = sizeProblem(declared.width(), declared.height());
-    if (reason.isEmpty()) {
-        if (const QString problem
-            = declaredSizeProblem(format, declared.width(), declared.height(), fileBytes);
-            !problem.isEmpty())
-            reason = CBitmapEx::tr("damaged file: %1").arg(problem);
-    }
+    reason = declaredProblem(format, declared.width(), declared.height(), fileBytes);
     return reason.isEmpty();
 }
 
@@ -364,25 +453,59 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
         return false;
     }
 
-    if (!reader.read(&decoded.picture)) {
-        reason = damaged.arg(decoderWords(reader.errorString()));
-        return false;
+    TiffLayout tiff;
+    if (format == "tiff") {
+        QString why;
+        if (!readTiffLayout(bytes, tiff, why)) {
+            reason = damaged.arg(decoderWords(why));
+            return false;
+        }
+        if (tiff.reader == TiffLayout::Reader::None) {
+            reason = tiff.refusal;
+            return false;
+        }
     }
-    const int frames = frameCount(bytes, format);
-    // The declared size is only a promise; the decoded one is what counts.
-    reason = sizeProblem(decoded.picture.width(), decoded.picture.height());
-    if (!reason.isEmpty())
-        return false;
-    // A JPEG cut short still decodes: the decoder fills the missing rows with
-    // grey and says so only in a warning.
-    for (const QString& message : messages.messages()) {
-        if (isPrematureEnd(message)) {
-            reason = damaged.arg(message);
+    if (tiff.reader == TiffLayout::Reader::Own) {
+        reason = declaredProblem(format, tiff.width, tiff.height, bytes.size());
+        if (!reason.isEmpty())
+            return false;
+        QString why;
+        const TiffDecoding decoding = decodeTiff(bytes, decoded.pixels, why);
+        if (decoding != TiffDecoding::Done) {
+            reason = decoding == TiffDecoding::OutOfMemory ? why : damaged.arg(decoderWords(why));
+            return false;
+        }
+    } else {
+        QImage picture;
+        if (!reader.read(&picture)) {
+            reason = damaged.arg(decoderWords(reader.errorString()));
+            return false;
+        }
+        // The declared size is only a promise; the decoded one is what
+        // counts.
+        reason = sizeProblem(picture.width(), picture.height());
+        if (!reason.isEmpty())
+            return false;
+        // A JPEG cut short still decodes: the decoder fills the missing rows
+        // with grey and says so only in a warning.
+        for (const QString& message : messages.messages()) {
+            if (isPrematureEnd(message)) {
+                reason = damaged.arg(message);
+                return false;
+            }
+        }
+        const int32_t width = picture.width();
+        const int32_t height = picture.height();
+        if (!takePicture(picture, decoded.pixels, storedAsGrey(format, data, bytes.size()))) {
+            reason = CBitmapEx::tr("not enough memory for a %1 × %2 picture.")
+                         .arg(width)
+                         .arg(height);
             return false;
         }
     }
     for (const QString& message : messages.messages())
         decoded.notes.append(CBitmapEx::tr("the decoder reported: %1").arg(message));
+    const int frames = frameCount(bytes, format);
     if (frames > 1) {
         decoded.notes.append(
             CBitmapEx::tr("it holds %1 frames; only the first is denoised.").arg(frames));
@@ -390,14 +513,15 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
     return true;
 }
 
-// What a file stores per pixel, from the format its decoder will deliver;
-// a format the header does not tell (a GIF's) is 8-bit colour.
-void describeStoredFormat(QImage::Format format, CBitmapEx::Header& header)
+// What a file stores per pixel, from the format its decoder will deliver
+// (`grey` when the file says it stores grey that the decoder delivers in
+// colour); a format the header does not tell (a GIF's) is 8-bit colour.
+void describeStoredFormat(QImage::Format format, bool grey, CBitmapEx::Header& header)
 {
     const QImage::Format sixteenBit[]
         = { QImage::Format_RGBX64, QImage::Format_RGBA64, QImage::Format_RGBA64_Premultiplied };
     header.bitsPerChannel = 8;
-    header.channels = 3;
+    header.channels = grey ? 1 : 3;
     if (format == QImage::Format_Grayscale16) {
         header.bitsPerChannel = 16;
         header.channels = 1;
@@ -411,7 +535,15 @@ void describeStoredFormat(QImage::Format format, CBitmapEx::Header& header)
         header.channels = 1;
     }
     header.alpha = format != QImage::Format_Invalid && QImage(1, 1, format).hasAlphaChannel();
-    header.bitsPerPixel = header.bitsPerChannel < 16 ? 32 : header.channels == 1 ? 16 : 48;
+}
+
+// The depth load() gives a picture of this kind: 8-bit colour or grey, or
+// 16-bit colour or grey.
+int32_t loadedBitsPerPixel(int32_t bitsPerChannel, int32_t channels)
+{
+    if (bitsPerChannel < 16)
+        return channels == 1 ? 8 : 32;
+    return channels == 1 ? 16 : 48;
 }
 
 // The bytes of the image file at `path`, mapped into memory when the system
@@ -421,11 +553,11 @@ class ImageFile {
 public:
     bool open(const QString& path, QString& reason)
     {
-        const QFileInfo info(path);
-        if (!info.exists()) {
-            reason = CBitmapEx::tr("the file does not exist.");
+        // A folder on the way that may not be searched hides the file as
+        // well as a missing one, but the user needs to know which it is.
+        reason = lookUpProblem(path);
+        if (!reason.isEmpty())
             return false;
-        }
         if (const QString kind = irregularFileKind(path); !kind.isEmpty()) {
             reason = CBitmapEx::tr("%1, not an image file.").arg(kind);
             return false;
@@ -494,35 +626,59 @@ bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
     prepareLibraries();
     QString reason;
     ImageFile file;
-    if (file.open(path, reason)) {
-        DecoderMessages messages;
-        QBuffer buffer;
-        buffer.setData(file.bytes());
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        QSize declared;
-        if (checkHeader(reader, file.bytes().size(), header.format, declared, reason)) {
-            const auto* data = reinterpret_cast<const uint8_t*>(file.bytes().constData());
-            if (const QString problem = structureProblem(header.format, data, file.bytes().size());
-                !problem.isEmpty()) {
-                reason = tr("damaged file: %1").arg(problem);
-            } else if (!declared.isValid()) {
-                reason = tr("damaged file: its header gives no size.");
-            } else {
-                header.width = declared.width();
-                header.height = declared.height();
-                describeStoredFormat(reader.imageFormat(), header);
-                header.frames = frameCount(file.bytes(), header.format);
-                header.exif.clear();
-                if (const std::unique_ptr<Metadata> metadata = Metadata::read(file.bytes()))
-                    readExif(*metadata, header.exif);
-                return true;
-            }
-        }
-    }
+    if (file.open(path, reason) && readHeaderBytes(file.bytes(), header, reason))
+        return true;
     if (error)
         *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
     return false;
+}
+
+bool CBitmapEx::readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason)
+{
+    DecoderMessages messages;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    QSize declared;
+    if (!checkHeader(reader, bytes.size(), header.format, declared, reason))
+        return false;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    if (const QString problem = structureProblem(header.format, data, bytes.size());
+        !problem.isEmpty()) {
+        reason = tr("damaged file: %1").arg(problem);
+        return false;
+    }
+    if (!declared.isValid()) {
+        reason = tr("damaged file: its header gives no size.");
+        return false;
+    }
+    header.width = declared.width();
+    header.height = declared.height();
+    TiffLayout tiff;
+    if (header.format == "tiff" && !readTiffLayout(bytes, tiff, reason)) {
+        reason = tr("damaged file: %1").arg(reason);
+        return false;
+    }
+    if (tiff.reader == TiffLayout::Reader::None) {
+        reason = tiff.refusal;
+        return false;
+    }
+    if (tiff.reader == TiffLayout::Reader::Own) {
+        header.bitsPerChannel = tiff.bitsPerSample;
+        header.channels = tiff.colours;
+        header.alpha = tiff.alpha;
+    } else {
+        describeStoredFormat(
+            reader.imageFormat(), storedAsGrey(header.format, data, bytes.size()), header);
+    }
+    header.bitsPerPixel = loadedBitsPerPixel(header.bitsPerChannel, header.channels);
+    header.frames = frameCount(bytes, header.format);
+    header.exif.clear();
+    if (const std::unique_ptr<Metadata> metadata = Metadata::read(bytes))
+        readExif(*metadata, header.exif);
+    header.exif.setPictureSize(header.width, header.height);
+    return true;
 }
 
 bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
@@ -541,17 +697,16 @@ bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
 bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
 {
     Decoded decoded;
-    PixelBuffers working;
     auto companion = std::make_unique<CBitmapEx>();
     try {
         if (!decodePicture(bytes, decoded, *reason))
             return false;
-        const int32_t width = decoded.picture.width();
-        const int32_t height = decoded.picture.height();
-        // The decoded picture goes before the second copy is made, so that
-        // no more than two full-size images exist at a time.
-        if (!takePicture(decoded.picture, working) || !copyPixels(working, companion->m_pixels)) {
-            *reason = tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
+        // The decoder's own copy is gone by now, so that no more than two
+        // full-size images exist at a time.
+        if (!copyPixels(decoded.pixels, companion->m_pixels)) {
+            *reason = tr("not enough memory for a %1 × %2 picture.")
+                          .arg(decoded.pixels.width)
+                          .arg(decoded.pixels.height);
             return false;
         }
     } catch (const std::bad_alloc&) {
@@ -559,14 +714,15 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
         return false;
     }
 
-    std::unique_ptr<Metadata> metadata = Metadata::read(bytes);
+    std::unique_ptr<Metadata> metadata = Metadata::read(bytes, &decoded.notes);
     CExifFormatter exif;
     if (metadata)
         readExif(*metadata, exif);
 
     m_original = std::move(companion);
-    m_pixels = std::move(working);
+    m_pixels = std::move(decoded.pixels);
     m_exif = std::move(exif);
+    m_exif.setPictureSize(width(), height());
     m_metadata = std::move(metadata);
     m_decoderNotes = std::move(decoded.notes);
     return true;
@@ -591,10 +747,8 @@ bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* e
     const QFileInfo info(path);
     if (info.isDir())
         return fail(tr("it is a folder."));
-    if (!info.absoluteDir().exists()) {
-        return fail(tr("the folder \"%1\" does not exist.")
-                        .arg(QDir::toNativeSeparators(info.absolutePath())));
-    }
+    if (const QString problem = folderLookUpProblem(info.absolutePath()); !problem.isEmpty())
+        return fail(problem);
 
     // Encoded in memory first: the destination, which may be the source file
     // itself, is touched only once the complete file exists.
@@ -606,18 +760,21 @@ bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* e
         const QByteArray format = outputFormatFor(path).format;
         bool iccWritten = false;
         if (!encode(format, options, encoded, iccWritten, reason))
-            return fail(reason);
+            return fail(isStopped(options) ? tr("the save was stopped.") : reason);
         if (m_metadata) {
             // Metadata is a courtesy: when it cannot be added, the picture is
             // still saved, without it.
-            QByteArray withMetadata = m_metadata->addTo(
-                encoded, format, width(), height(), m_exif.record().orientation, iccWritten);
+            QByteArray withMetadata = m_metadata->addTo(encoded, format, width(), height(),
+                m_exif.record().orientation,
+                !iccWritten && m_metadata->profileSuits(m_pixels.isGrey()));
             if (!withMetadata.isEmpty())
                 encoded = std::move(withMetadata);
         }
     } catch (const std::bad_alloc&) {
         return fail(tr("not enough memory to encode the picture."));
     }
+    if (isStopped(options))
+        return fail(tr("the save was stopped."));
     if (!writeFileAtomically(path, encoded, &reason))
         return fail(reason);
     return true;
@@ -634,7 +791,7 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     // A profile that Qt cannot parse is left to the metadata step, which
     // embeds it where the format allows; a PNG goes without it.
     QByteArray icc;
-    if (m_metadata && !m_metadata->icc.isEmpty()) {
+    if (m_metadata && m_metadata->profileSuits(m_pixels.isGrey())) {
         // Qt's remarks on a profile it rejects are not the user's concern.
         DecoderMessages remarks;
         if (QColorSpace::fromIccProfile(m_metadata->icc).isValid())
@@ -653,6 +810,7 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
         request.compression = options.compression;
         request.iccProfile = icc;
         request.threadCount = options.threadCount;
+        request.stop = options.stop;
         const bool sixteenBits = request.bitsPerChannel == 16;
         request.readRow = [this, &request, sixteenBits](int32_t y, void* samples) {
             readRow(m_pixels, y, request.channels, sixteenBits, samples);
@@ -661,20 +819,20 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
                                : encodeTiff(request, file, reason);
     }
 
-    // A JPEG holds 8 bits and no alpha: it gets the display, composited over
-    // black.
+    // A JPEG holds 8 bits and no alpha: it gets the picture at 8 bits,
+    // composited over black.
     if (findEncoder("image/jpeg") < 0) {
         reason = tr("no encoder for image/jpeg is available.");
         return false;
     }
-    QImage picture = toQImage(false);
+    QImage picture = eightBitPicture(m_pixels);
     if (picture.isNull()) {
         reason = tr("not enough memory to encode the picture.");
         return false;
     }
     if (iccWritten)
         picture.setColorSpace(QColorSpace::fromIccProfile(icc));
-    QBuffer buffer(&file);
+    StoppableBuffer buffer(&file, options.stop);
     buffer.open(QIODevice::WriteOnly);
     // The encoder's own complaints explain a failure better than the
     // writer's generic one, and must not reach the terminal raw.
@@ -721,13 +879,27 @@ bool CBitmapEx::widenToHighDepth()
 {
     if (!m_original || m_pixels.isHighDepth())
         return !isNull();
+    // Widened from the original, with the alpha and the colours as given
+    // that only the working image holds.
     PixelBuffers original;
-    if (!copyPixels(m_original->m_pixels, original) || !calmora::widenToHighDepth(original))
+    if (!copyPixels(m_original->m_pixels, original))
         return false;
+    original.alpha = std::move(m_pixels.alpha);
+    original.straight = std::move(m_pixels.straight);
     PixelBuffers working;
-    if (!copyPixels(original, working))
+    if (!calmora::widenToHighDepth(original) || !copyPixels(original, working)) {
+        // Nothing changes: the widened colours go back to 8 bits, exactly.
+        if (original.isHighDepth() && original.straight) {
+            const int64_t samples = int64_t { width() } * height() * original.colours();
+            for (int64_t i = 0; i < samples; ++i)
+                original.straight[i] = static_cast<uint16_t>(original.straight[i] / 257);
+        }
+        m_pixels.alpha = std::move(original.alpha);
+        m_pixels.straight = std::move(original.straight);
         return false;
-    working.alpha = std::move(m_pixels.alpha);
+    }
+    working.alpha = std::move(original.alpha);
+    working.straight = std::move(original.straight);
     m_original->m_pixels = std::move(original);
     m_pixels = std::move(working);
     return true;

@@ -11,6 +11,7 @@
 // written.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -74,6 +75,9 @@ public:
         bool keepHighDepth = false;
         int compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
         int threadCount = 0; // for PNG and TIFF; 0: one per core
+        // When another thread sets it, the save ends early and writes
+        // nothing.
+        const std::atomic<bool>* stop = nullptr;
     };
 
     // Writes the working image: PNG for ".png", TIFF for ".tif" and ".tiff",
@@ -149,6 +153,7 @@ private:
     struct Metadata;
 
     bool loadBytes(const QByteArray& bytes, QString* reason);
+    static bool readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason);
     static void readExif(const Metadata& metadata, CExifFormatter& exif);
 
     std::unique_ptr<CBitmapEx> m_original;

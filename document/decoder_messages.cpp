@@ -32,8 +32,10 @@ void onQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 {
     if (t_collector != nullptr && type != QtFatalMsg) {
         // The loader decodes from memory; the buffer's complaints about a
-        // seek past its end only repeat what the decoder says next.
-        if (!message.startsWith(QLatin1String("QBuffer::")))
+        // seek past its end only repeat what the decoder says next. Remarks
+        // on a colour profile are the metadata step's to make, once.
+        if (!message.startsWith(QLatin1String("QBuffer::"))
+            && qstrcmp(context.category, "qt.gui.icc") != 0)
             t_collector->add(message);
         return;
     }

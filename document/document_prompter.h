@@ -24,7 +24,8 @@ public:
     // A message with an OK button.
     virtual void tell(const QString& text, PromptIcon icon) = 0;
     // The file-save step, pre-filled with `suggestedPath`; an empty answer
-    // cancels the save.
+    // cancels the save. A file that exists under the answered name has been
+    // offered to the user for replacing, and accepted.
     virtual QString askSavePath(const QString& suggestedPath) = 0;
     // Runs the progress window over a whole-image run of `document`: polls
     // CTessolinDoc::continueWholeImage until it says Finished, then calls

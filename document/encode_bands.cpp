@@ -66,7 +66,7 @@ bool guarded(const Step& step, const QString& memoryReason, QString& reason)
 }
 
 void workerLoop(BandQueue& queue, int64_t bandCount, int worker, const EncodeBandFn& encode,
-    const QString& memoryReason)
+    const QString& memoryReason, const std::atomic<bool>* stop)
 {
     const auto window = static_cast<int64_t>(queue.waiting.size());
     for (;;) {
@@ -79,6 +79,11 @@ void workerLoop(BandQueue& queue, int64_t bandCount, int worker, const EncodeBan
             });
             if (queue.failed || queue.nextBand >= bandCount)
                 return;
+            if (stop != nullptr && stop->load()) {
+                queue.fail(tr("the encoding was stopped."));
+                queue.changed.notify_all();
+                return;
+            }
             band = queue.nextBand++;
         }
         EncodedBand out;
@@ -179,7 +184,8 @@ int encoderThreads(int threadCount, int64_t bandCount)
 }
 
 bool runBands(int64_t bandCount, int threads, const EncodeBandFn& encode,
-    const ConsumeBandFn& consume, const QString& memoryReason, QString& reason)
+    const ConsumeBandFn& consume, const QString& memoryReason, QString& reason,
+    const std::atomic<bool>* stop)
 {
     BandQueue queue;
     std::vector<std::thread> workers;
@@ -191,7 +197,7 @@ bool runBands(int64_t bandCount, int threads, const EncodeBandFn& encode,
             workers.reserve(static_cast<size_t>(threads));
             for (int worker = 0; worker < threads; ++worker)
                 workers.emplace_back(workerLoop, std::ref(queue), bandCount, worker,
-                    std::cref(encode), std::cref(memoryReason));
+                    std::cref(encode), std::cref(memoryReason), stop);
             return true;
         },
         memoryReason, reason);

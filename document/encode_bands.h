@@ -44,11 +44,13 @@ struct EncodedBand {
 // the calling thread, which alone may touch the output and its library.
 // Workers run at most a few bands ahead of the consumer, so only those are
 // held in memory. The first failure, from either side, stops every thread
-// and its reason is returned; bad_alloc becomes `memoryReason`.
+// and its reason is returned; bad_alloc becomes `memoryReason`. Setting
+// `stop` from another thread ends the run before the next band.
 using EncodeBandFn
     = std::function<bool(int64_t band, int worker, EncodedBand& out, QString& reason)>;
 using ConsumeBandFn = std::function<bool(int64_t band, EncodedBand& out, QString& reason)>;
 bool runBands(int64_t bandCount, int threads, const EncodeBandFn& encode,
-    const ConsumeBandFn& consume, const QString& memoryReason, QString& reason);
+    const ConsumeBandFn& consume, const QString& memoryReason, QString& reason,
+    const std::atomic<bool>* stop = nullptr);
 
 } // namespace calmora

@@ -1,5 +1,6 @@
 #include "document/exif_formatter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -175,36 +176,46 @@ bool isBlankDate(const QString& date)
 
 void CExifFormatter::clear()
 {
-    tagNames.clear();
-    tagValues.clear();
     for (QString& text : texts)
         text.clear();
     exifRecord = ExifRecord {};
+}
+
+void CExifFormatter::setPictureSize(int32_t width, int32_t height)
+{
+    exifRecord.pictureWidth = width;
+    exifRecord.pictureHeight = height;
 }
 
 void CExifFormatter::readFrom(const Exiv2::ExifData& exif)
 {
     clear();
     try {
-        fill(exif);
+        readCapture(exif);
     } catch (const std::exception&) {
         clear();
     }
 }
 
-void CExifFormatter::addTag(const QString& name, const QString& value)
+int CExifFormatter::tagCount() const
 {
-    if (value.isEmpty())
-        return;
-    tagNames.append(name);
-    tagValues.append(value);
+    return static_cast<int>(std::count_if(
+        texts.begin(), texts.end(), [](const QString& text) { return !text.isEmpty(); }));
 }
 
-void CExifFormatter::fill(const Exiv2::ExifData& exif)
+void CExifFormatter::readCapture(const Exiv2::ExifData& exif)
 {
     if (exif.empty())
         return;
+    readNames(exif);
+    readDate(exif);
+    readExposure(exif);
+    readLens(exif);
+    readShownOnly(exif);
+}
 
+void CExifFormatter::readNames(const Exiv2::ExifData& exif)
+{
     texts[kMakeText] = asciiText(exif, "Exif.Image.Make");
     texts[kModelText] = asciiText(exif, "Exif.Image.Model");
     texts[kLensText] = lensText(exif);
@@ -213,7 +224,10 @@ void CExifFormatter::fill(const Exiv2::ExifData& exif)
     exifRecord.model = texts[kModelText].toStdString();
     exifRecord.lensModel = texts[kLensText].toStdString();
     exifRecord.software = texts[kSoftwareText].toStdString();
+}
 
+void CExifFormatter::readDate(const Exiv2::ExifData& exif)
+{
     for (const char* key :
         { "Exif.Photo.DateTimeOriginal", "Exif.Photo.DateTimeDigitized", "Exif.Image.DateTime" }) {
         const QString date = asciiText(exif, key);
@@ -226,9 +240,13 @@ void CExifFormatter::fill(const Exiv2::ExifData& exif)
             shown[7] = QLatin1Char('-');
         }
         texts[kDateTakenText] = shown;
-        break;
+        return;
     }
+}
 
+// Exposure time and ISO speed: how much light the picture took.
+void CExifFormatter::readExposure(const Exiv2::ExifData& exif)
+{
     double exposure = rationalValue(exif, "Exif.Photo.ExposureTime");
     if (exposure <= 0) {
         // APEX time value: t = 2^-Tv. Beyond |Tv| = 64 the field is garbage.
@@ -240,7 +258,14 @@ void CExifFormatter::fill(const Exiv2::ExifData& exif)
         exifRecord.exposureTime = exposure;
         texts[kExposureTimeText] = exposureText(exposure);
     }
+    exifRecord.isoSpeed = isoSpeedOf(exif);
+    if (exifRecord.isoSpeed > 0)
+        texts[kIsoSpeedText] = QString::number(exifRecord.isoSpeed);
+}
 
+// Aperture and focal length.
+void CExifFormatter::readLens(const Exiv2::ExifData& exif)
+{
     double fNumber = rationalValue(exif, "Exif.Photo.FNumber");
     if (fNumber <= 0) {
         // APEX aperture value: N = 2^(Av / 2).
@@ -252,52 +277,31 @@ void CExifFormatter::fill(const Exiv2::ExifData& exif)
         exifRecord.fNumber = fNumber;
         texts[kApertureText] = QStringLiteral("f/") + decimalText(fNumber, 1);
     }
-
     if (const double focal = rationalValue(exif, "Exif.Photo.FocalLength"); focal > 0) {
         exifRecord.focalLength = focal;
         texts[kFocalLengthText] = decimalText(focal, 1) + QStringLiteral(" mm");
     }
+}
 
-    exifRecord.isoSpeed = isoSpeedOf(exif);
-    if (exifRecord.isoSpeed > 0)
-        texts[kIsoSpeedText] = QString::number(exifRecord.isoSpeed);
-
+// The orientation goes into the record; the rest is for display only.
+void CExifFormatter::readShownOnly(const Exiv2::ExifData& exif)
+{
     const int32_t orientation = positiveInteger(exif, "Exif.Image.Orientation");
     if (orientation >= 1 && orientation <= 8) {
         exifRecord.orientation = orientation;
         texts[kOrientationText] = orientationText(orientation);
     }
-
     texts[kExposureProgramText] = printed(exif, "Exif.Photo.ExposureProgram");
     texts[kMeteringModeText] = printed(exif, "Exif.Photo.MeteringMode");
     texts[kFlashText] = printed(exif, "Exif.Photo.Flash");
     texts[kWhiteBalanceText] = printed(exif, "Exif.Photo.WhiteBalance");
     texts[kExposureBiasText] = printed(exif, "Exif.Photo.ExposureBiasValue");
-
-    QString dimensions;
     const int32_t pixelWidth = positiveInteger(exif, "Exif.Photo.PixelXDimension");
     const int32_t pixelHeight = positiveInteger(exif, "Exif.Photo.PixelYDimension");
     if (pixelWidth > 0 && pixelHeight > 0)
-        dimensions = QStringLiteral("%1 × %2").arg(pixelWidth).arg(pixelHeight);
-
-    addTag(QStringLiteral("Camera maker"), texts[kMakeText]);
-    addTag(QStringLiteral("Camera model"), texts[kModelText]);
-    addTag(QStringLiteral("Lens"), texts[kLensText]);
-    addTag(QStringLiteral("Date taken"), texts[kDateTakenText]);
-    addTag(QStringLiteral("Exposure time"), texts[kExposureTimeText]);
-    addTag(QStringLiteral("Aperture"), texts[kApertureText]);
-    addTag(QStringLiteral("ISO speed"), texts[kIsoSpeedText]);
-    addTag(QStringLiteral("Focal length"), texts[kFocalLengthText]);
-    addTag(QStringLiteral("Flash"), texts[kFlashText]);
-    addTag(QStringLiteral("Exposure program"), texts[kExposureProgramText]);
-    addTag(QStringLiteral("Metering mode"), texts[kMeteringModeText]);
-    addTag(QStringLiteral("White balance"), texts[kWhiteBalanceText]);
-    addTag(QStringLiteral("Exposure bias"), texts[kExposureBiasText]);
-    addTag(QStringLiteral("Software"), texts[kSoftwareText]);
-    addTag(QStringLiteral("Dimensions"), dimensions);
-    addTag(QStringLiteral("Orientation"), texts[kOrientationText]);
-    addTag(QStringLiteral("Artist"), asciiText(exif, "Exif.Image.Artist"));
-    addTag(QStringLiteral("Copyright"), asciiText(exif, "Exif.Image.Copyright"));
+        texts[kDimensionsText] = QStringLiteral("%1 × %2").arg(pixelWidth).arg(pixelHeight);
+    texts[kArtistText] = asciiText(exif, "Exif.Image.Artist");
+    texts[kCopyrightText] = asciiText(exif, "Exif.Image.Copyright");
 }
 
 } // namespace calmora

@@ -1,6 +1,7 @@
 #include "document/image_checks.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <zlib.h>
 
@@ -9,13 +10,14 @@ namespace calmora {
 namespace {
 
 // The most pixels one byte of a file can stand for, per format, with about
-// a fourfold margin over what the coding allows:
+// a threefold margin over what the coding allows:
 // - JPEG: every 8x8 block of the first scan costs at least one bit, so at
 //   most 512 pixels per byte;
 // - PNG: deflate expands a byte to at most 1032, and a 1-bit row packs 8
 //   pixels into each byte: about 8300;
-// - GIF: a code of at least 3 bits stands for at most 4096 pixels: about
-//   11000;
+// - GIF: a code stands for at most 4096 pixels, and codes are 12 bits wide
+//   long before strings grow that long: about 2700. The decoder fills the
+//   logical screen around the first picture too, so the screen counts;
 // - BMP and TIFF: run-length skips and strip compression leave little
 //   bound; only absurd ratios are refused, and BMP's own pixel data is
 //   measured exactly by structureProblem().
@@ -26,7 +28,7 @@ struct Density {
 constexpr Density kDensities[] = {
     { "jpeg", 2048 },
     { "png", 32768 },
-    { "gif", 32768 },
+    { "gif", 8192 },
     { "bmp", 65536 },
     { "tiff", 65536 },
 };
@@ -147,72 +149,128 @@ QString gifProblem(const uint8_t* data, int64_t size)
     return endsInside("the picture data");
 }
 
-// A run-length stream is complete at its end-of-picture code, or once it has
-// ended as many rows as the picture has.
-bool runLengthComplete(const uint8_t* data, int64_t size, int64_t at, int64_t rows, bool fourBit)
+// A run-length stream walked as the decoder walks it: runs and literal
+// pixels paint, an end of line, a jump or the end code skip to a later
+// place, and the decoder leaves what is skipped as it found it, which is
+// whatever its memory held.
+struct RunLengthWalk {
+    int64_t painted = 0; // pixels
+    bool complete = false; // the stream reached its end code or ended every row
+};
+
+RunLengthWalk walkRunLength(
+    const uint8_t* data, int64_t size, int64_t at, int64_t width, int64_t rows, bool fourBit)
 {
-    int64_t rowsEnded = 0;
-    while (at + 2 <= size) {
+    RunLengthWalk walk;
+    int64_t x = 0;
+    int64_t y = 0;
+    const auto paint = [&](int64_t count) {
+        const int64_t inRow = std::clamp<int64_t>(width - x, 0, count);
+        walk.painted += inRow;
+        x += inRow;
+    };
+    while (y < rows && at + 2 <= size) {
         const uint8_t count = data[at];
         const uint8_t code = data[at + 1];
         at += 2;
-        if (count != 0)
-            continue;
-        if (code == 0) {
-            if (++rowsEnded >= rows)
-                return true;
+        if (count != 0) {
+            paint(count);
+        } else if (code == 0) {
+            x = 0;
+            ++y;
         } else if (code == 1) {
-            return true;
+            walk.complete = true;
+            break;
         } else if (code == 2) {
+            if (at + 2 > size)
+                break;
+            // The decoder keeps a jump inside the picture.
+            x = std::min(x + data[at], width - 1);
+            y = std::min(y + data[at + 1], rows - 1);
             at += 2;
         } else {
             const int64_t bytes = fourBit ? (code + 1) / 2 : code;
+            if (at + bytes > size)
+                break;
+            paint(code);
             at += bytes + (bytes & 1);
         }
     }
-    return false;
+    walk.complete = walk.complete || y >= rows;
+    return walk;
 }
 
 QString bmpProblem(const uint8_t* data, int64_t size)
 {
     constexpr int64_t kFileHeaderBytes = 14;
-    if (size < kFileHeaderBytes + 12)
+    // The header sizes the decoder reads in full; any other size it reads as
+    // the oldest header, with 16-bit sizes and no compression.
+    constexpr uint32_t kOldHeader = 12;
+    constexpr uint32_t kFullHeaders[] = { 40, 64, 108, 124 };
+    if (size < kFileHeaderBytes + 16)
         return endsInside("its header");
     const int64_t pixelOffset = littleEndian32(data + 10);
-    const int64_t infoBytes = littleEndian32(data + 14);
+    const uint32_t infoBytes = littleEndian32(data + 14);
+    const bool full = std::find(std::begin(kFullHeaders), std::end(kFullHeaders), infoBytes)
+        != std::end(kFullHeaders);
     int64_t width = 0;
     int64_t height = 0;
     int bitsPerPixel = 0;
     uint32_t compression = 0;
-    if (infoBytes == 12) {
-        width = littleEndian16(data + 18);
-        height = littleEndian16(data + 20);
-        bitsPerPixel = littleEndian16(data + 24);
-    } else {
-        if (size < kFileHeaderBytes + 20)
+    uint32_t paletteSize = 0;
+    int64_t headerEnd = kFileHeaderBytes + 16;
+    if (full) {
+        if (size < kFileHeaderBytes + 40)
             return endsInside("its header");
         width = static_cast<int32_t>(littleEndian32(data + 18));
         height = static_cast<int32_t>(littleEndian32(data + 22));
         bitsPerPixel = littleEndian16(data + 28);
         compression = littleEndian32(data + 30);
+        paletteSize = littleEndian32(data + 46);
+        headerEnd = kFileHeaderBytes + infoBytes;
+    } else {
+        width = static_cast<int16_t>(littleEndian16(data + 18));
+        height = static_cast<int16_t>(littleEndian16(data + 20));
+        bitsPerPixel = littleEndian16(data + 24);
+        if (infoBytes == kOldHeader)
+            headerEnd = kFileHeaderBytes + kOldHeader;
     }
     // Nonsense in the header is the decoder's to refuse.
     if (width <= 0 || height == 0 || bitsPerPixel <= 0 || bitsPerPixel > 64)
         return {};
     const int64_t rows = height < 0 ? -height : height;
     constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6;
+    // The pixels start at the declared offset, but never before the colour
+    // table or the masks that the decoder reads first.
+    int64_t tableBytes = 0;
+    if (bitsPerPixel <= 8)
+        tableBytes = int64_t { paletteSize != 0 ? paletteSize : 1u << bitsPerPixel }
+            * (infoBytes == kOldHeader ? 3 : 4);
+    else if ((compression == kBitFields || compression == kAlphaBitFields) && infoBytes < 108)
+        tableBytes = compression == kBitFields ? 12 : 16;
+    const int64_t dataStart = std::max(pixelOffset, headerEnd + tableBytes);
+    if (dataStart > size)
+        return endsInside("the picture data");
     if (compression == kRgb || compression == kBitFields || compression == kAlphaBitFields) {
         const int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
         // Compared by division: the product of two sizes from the file may
         // not fit in 64 bits.
-        if (pixelOffset > size || (size - pixelOffset) / stride < rows)
+        if ((size - dataStart) / stride < rows)
             return endsInside("the picture data");
         return {};
     }
     if (compression == kRle8 || compression == kRle4) {
-        if (pixelOffset > size
-            || !runLengthComplete(data, size, pixelOffset, rows, compression == kRle4))
+        const RunLengthWalk walk
+            = walkRunLength(data, size, dataStart, width, rows, compression == kRle4);
+        if (!walk.complete)
             return endsInside("the picture data");
+        // Both sizes fit in 31 bits, so the product fits.
+        const int64_t pixels = width * rows;
+        if (walk.painted < pixels) {
+            return QStringLiteral("its run-length data paints %1 of the picture's %2 pixels.")
+                .arg(walk.painted)
+                .arg(pixels);
+        }
     }
     return {};
 }
@@ -236,6 +294,18 @@ QString declaredSizeProblem(
         }
     }
     return {};
+}
+
+bool storedAsGrey(const QByteArray& format, const uint8_t* data, int64_t size)
+{
+    // The signature, then the header chunk first: its length and name, the
+    // width and height, the bit depth and the colour type (0 grey, 4 grey
+    // with alpha).
+    constexpr int64_t kColourTypeAt = 8 + 8 + 8 + 1;
+    if (format != "png" || size <= kColourTypeAt
+        || std::memcmp(data + 12, "IHDR", 4) != 0)
+        return false;
+    return data[kColourTypeAt] == 0 || data[kColourTypeAt] == 4;
 }
 
 QString structureProblem(const QByteArray& format, const uint8_t* data, int64_t size)

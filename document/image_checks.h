@@ -27,4 +27,8 @@ QString declaredSizeProblem(
 // run-length stream. Other formats are left to their decoder (empty).
 QString structureProblem(const QByteArray& format, const uint8_t* data, int64_t size);
 
+// Whether the file says it stores grey that its decoder delivers in colour
+// (a PNG of grey with an alpha, or of fewer than 8 bits per sample).
+bool storedAsGrey(const QByteArray& format, const uint8_t* data, int64_t size);
+
 } // namespace calmora

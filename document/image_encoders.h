@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -24,6 +25,9 @@ struct EncodeRequest {
     QByteArray iccProfile; // embedded when not empty
     // 0: one thread per core.
     int threadCount = 0;
+    // When another thread sets it, the encoding ends at the next band of
+    // rows, as a failure that says so.
+    const std::atomic<bool>* stop = nullptr;
     // Fills `samples` with row `y` (0 = the top row): width × channels
     // samples in R, G, B, A (or grey, alpha) order, one byte each at 8 bits,
     // one native-endian uint16_t each at 16 bits. Called from several

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace calmora {
 
@@ -29,10 +30,11 @@ bool isSixteenBit(QImage::Format format)
         || format == QImage::Format_RGBA64_Premultiplied || format == QImage::Format_Grayscale16;
 }
 
-// A colour composited over black: scaled by its alpha, rounded.
-uint16_t premultiplied16(uint32_t colour, uint32_t alpha)
+// A colour composited over black: scaled by its alpha, rounded. Both are at
+// most 65535, so the product fits in 32 bits.
+uint32_t premultiplied(uint32_t colour, uint32_t alpha, uint32_t maximum)
 {
-    return static_cast<uint16_t>((colour * alpha + kMax16 / 2) / kMax16);
+    return (colour * alpha + maximum / 2) / maximum;
 }
 
 // The colour back from its composite over black; a transparent pixel has
@@ -44,11 +46,12 @@ uint32_t unpremultiplied(uint32_t colour, uint32_t alpha, uint32_t maximum)
     return std::min(maximum, (colour * maximum + alpha / 2) / alpha);
 }
 
-// An 8-bit alpha stored at 16 bits is a multiple of 257, so this gives it
-// back exactly; a 16-bit one is rounded.
-uint32_t alphaTo8(uint16_t alpha)
+// A 16-bit sample at 8 bits, rounded to the nearest level: the same as
+// round(sample × 255 / 65535). An 8-bit value stored × 257 comes back
+// exactly.
+uint32_t to8(uint32_t sample)
 {
-    return (uint32_t { alpha } + 128) / 257;
+    return (sample + 128) / 257;
 }
 
 bool allocateImage(PixelBuffers& pixels, int32_t width, int32_t height, int32_t bitsPerPixel)
@@ -63,26 +66,16 @@ bool allocateImage(PixelBuffers& pixels, int32_t width, int32_t height, int32_t 
         pixels = PixelBuffers();
         return false;
     }
-    return true;
-}
-
-// The alpha of every pixel at 16 bits, top-down; null when the picture has
-// none or memory runs out.
-std::unique_ptr<uint16_t[]> takeAlpha8(const QImage& picture)
-{
-    const QImage straight = picture.format() == QImage::Format_ARGB32
-        ? picture
-        : picture.convertToFormat(QImage::Format_ARGB32);
-    auto alpha = allocate<uint16_t>(int64_t { picture.width() } * picture.height());
-    if (straight.isNull() || !alpha)
-        return nullptr;
-    for (int32_t y = 0; y < picture.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(straight.constScanLine(y));
-        uint16_t* out = alpha.get() + int64_t { y } * picture.width();
-        for (int32_t x = 0; x < picture.width(); ++x)
-            out[x] = static_cast<uint16_t>(qAlpha(row[x]) * 257);
+    // The bytes that pad a row to 4 are never drawn or filtered; zeroed, a
+    // copy of the display is the same however it was made.
+    const int64_t used = int64_t { width } * (pixels.displayBitsPerPixel() / 8);
+    const int64_t stride = pixels.displayStride();
+    if (used < stride) {
+        for (int32_t y = 0; y < height; ++y)
+            std::memset(pixels.display.get() + y * stride + used, 0,
+                static_cast<size_t>(stride - used));
     }
-    return alpha;
+    return true;
 }
 
 // The display of a high-depth image, by the filter's own rule.
@@ -92,33 +85,24 @@ void showHighDepth(PixelBuffers& pixels)
         reinterpret_cast<const uint8_t*>(pixels.highDepth.get()), pixels.bitsPerPixel);
 }
 
-bool takeEightBit(QImage& picture, PixelBuffers& pixels)
+// Opaque 8-bit colour or grey, row by row as Qt holds it.
+bool takeOpaqueEightBit(QImage& picture, PixelBuffers& pixels, bool grey)
 {
-    std::unique_ptr<uint16_t[]> alpha;
-    if (picture.hasAlphaChannel()) {
-        alpha = takeAlpha8(picture);
-        if (!alpha)
-            return false;
-    }
-    // Premultiplying scales each colour by its alpha, which is exactly
-    // compositing over opaque black: a transparent pixel turns black, a
-    // half-transparent one is blended halfway to black.
-    if (picture.format() != QImage::Format_RGB32
-        && picture.format() != QImage::Format_ARGB32_Premultiplied)
-        picture.convertTo(QImage::Format_ARGB32_Premultiplied);
-    if (picture.format() != QImage::Format_RGB32
-        && picture.format() != QImage::Format_ARGB32_Premultiplied)
+    const QImage::Format format = grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
+    if (picture.format() != format)
+        picture.convertTo(format);
+    if (picture.format() != format
+        || !allocateImage(pixels, picture.width(), picture.height(), grey ? 8 : 32))
         return false;
-    if (!allocateImage(pixels, picture.width(), picture.height(), 32))
-        return false;
-    const int64_t rowBytes = pixels.displayStride();
+    const auto rowBytes = static_cast<size_t>(picture.width()) * (grey ? 1 : 4);
     for (int32_t y = 0; y < pixels.height; ++y) {
         uint8_t* target = pixels.displayRow(y);
-        std::memcpy(target, picture.constScanLine(y), static_cast<size_t>(rowBytes));
-        for (int64_t fourth = 3; fourth < rowBytes; fourth += 4)
-            target[fourth] = 255;
+        std::memcpy(target, picture.constScanLine(y), rowBytes);
+        if (!grey) {
+            for (size_t fourth = 3; fourth < rowBytes; fourth += 4)
+                target[fourth] = 255;
+        }
     }
-    pixels.alpha = std::move(alpha);
     return true;
 }
 
@@ -135,38 +119,113 @@ bool takeGrey16(const QImage& picture, PixelBuffers& pixels)
     return true;
 }
 
-bool takeColour16(QImage& picture, PixelBuffers& pixels)
+// Everything else (an alpha, a picture that the file stores as grey but Qt
+// delivers in colour, 16-bit colour) goes through the samples of its
+// straight, unpremultiplied colours.
+bool takeSamples(QImage& picture, PixelBuffers& pixels, bool grey)
 {
-    const bool hasAlpha = picture.hasAlphaChannel();
-    if (picture.format() == QImage::Format_RGBA64_Premultiplied)
-        picture.convertTo(QImage::Format_RGBA64);
-    if (!allocateImage(pixels, picture.width(), picture.height(), 48))
+    SampleLayout layout;
+    layout.colours = grey ? 1 : 3;
+    layout.alpha = picture.hasAlphaChannel();
+    layout.sixteenBits = isSixteenBit(picture.format());
+    const QImage::Format format = layout.sixteenBits
+        ? (layout.alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+        : (layout.alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (picture.format() != format)
+        picture.convertTo(format);
+    if (picture.format() != format
+        || !startPicture(pixels, picture.width(), picture.height(), layout))
         return false;
-    const int32_t width = pixels.width;
-    if (hasAlpha) {
-        pixels.alpha = allocate<uint16_t>(int64_t { width } * pixels.height);
-        if (!pixels.alpha) {
-            pixels = PixelBuffers();
-            return false;
-        }
-    }
+    std::vector<uint16_t> samples(static_cast<size_t>(picture.width()) * 4);
     for (int32_t y = 0; y < pixels.height; ++y) {
-        const auto* in = reinterpret_cast<const QRgba64*>(picture.constScanLine(y));
-        uint16_t* high = pixels.highDepth.get() + int64_t { y } * width * 3;
-        for (int32_t x = 0; x < width; ++x) {
-            const uint32_t a = hasAlpha ? in[x].alpha() : kMax16;
-            high[3 * x] = premultiplied16(in[x].blue(), a);
-            high[3 * x + 1] = premultiplied16(in[x].green(), a);
-            high[3 * x + 2] = premultiplied16(in[x].red(), a);
-            if (hasAlpha)
-                pixels.alpha[int64_t { y } * width + x] = static_cast<uint16_t>(a);
+        uint16_t* out = samples.data();
+        for (int32_t x = 0; x < pixels.width; ++x) {
+            QRgba64 colour;
+            if (layout.sixteenBits) {
+                colour = reinterpret_cast<const QRgba64*>(picture.constScanLine(y))[x];
+            } else {
+                const QRgb pixel = reinterpret_cast<const QRgb*>(picture.constScanLine(y))[x];
+                colour = QRgba64::fromRgba64(qRed(pixel), qGreen(pixel), qBlue(pixel), qAlpha(pixel));
+            }
+            *out++ = colour.red();
+            if (!grey) {
+                *out++ = colour.green();
+                *out++ = colour.blue();
+            }
+            if (layout.alpha)
+                *out++ = colour.alpha();
         }
+        storeSamples(pixels, layout, y, 0, pixels.width, samples.data());
     }
-    showHighDepth(pixels);
+    finishPicture(pixels);
     return true;
 }
 
 } // namespace
+
+bool startPicture(PixelBuffers& pixels, int32_t width, int32_t height, const SampleLayout& layout)
+{
+    pixels = PixelBuffers();
+    const bool grey = layout.colours == 1;
+    const int32_t bitsPerPixel = layout.sixteenBits ? (grey ? 16 : 48) : (grey ? 8 : 32);
+    if (!allocateImage(pixels, width, height, bitsPerPixel))
+        return false;
+    if (layout.alpha) {
+        const int64_t count = int64_t { width } * height;
+        pixels.alpha = allocate<uint16_t>(count);
+        pixels.straight = allocate<uint16_t>(count * layout.colours);
+        if (!pixels.alpha || !pixels.straight) {
+            pixels = PixelBuffers();
+            return false;
+        }
+    }
+    return true;
+}
+
+void storeSamples(PixelBuffers& pixels, const SampleLayout& layout, int32_t y, int32_t x,
+    int32_t count, const uint16_t* samples)
+{
+    const int colours = layout.colours;
+    const int step = layout.samplesPerPixel();
+    const uint32_t maximum = layout.sixteenBits ? kMax16 : kMax8;
+    const int64_t first = int64_t { y } * pixels.width + x;
+    uint16_t* high = pixels.highDepth ? pixels.highDepth.get() + first * colours : nullptr;
+    const int displayStep = pixels.displayBitsPerPixel() / 8;
+    uint8_t* shown = high ? nullptr : pixels.displayRow(y) + int64_t { x } * displayStep;
+    uint16_t* straight = layout.alpha ? pixels.straight.get() + first * colours : nullptr;
+    for (int32_t i = 0; i < count; ++i, samples += step) {
+        const uint32_t a = layout.alpha ? std::min<uint32_t>(samples[colours], maximum) : maximum;
+        for (int c = 0; c < colours; ++c) {
+            // Given red first; stored blue first.
+            const int stored = colours == 3 ? 2 - c : 0;
+            uint32_t composite = std::min<uint32_t>(samples[c], maximum);
+            if (layout.alpha) {
+                uint32_t given = composite;
+                if (layout.premultiplied) {
+                    composite = std::min(composite, a);
+                    given = unpremultiplied(composite, a, maximum);
+                } else {
+                    composite = premultiplied(given, a, maximum);
+                }
+                straight[int64_t { i } * colours + stored] = static_cast<uint16_t>(given);
+            }
+            if (high)
+                high[int64_t { i } * colours + stored] = static_cast<uint16_t>(composite);
+            else
+                shown[int64_t { i } * displayStep + stored] = static_cast<uint8_t>(composite);
+        }
+        if (layout.alpha)
+            pixels.alpha[first + i] = static_cast<uint16_t>(layout.sixteenBits ? a : a * 257);
+        if (displayStep == 4)
+            shown[int64_t { i } * 4 + 3] = 255;
+    }
+}
+
+void finishPicture(PixelBuffers& pixels)
+{
+    if (pixels.isHighDepth())
+        showHighDepth(pixels);
+}
 
 int64_t PixelBuffers::displayStride() const
 {
@@ -192,15 +251,18 @@ ImageDesc PixelBuffers::displayDescription() const
     return desc;
 }
 
-bool takePicture(QImage& picture, PixelBuffers& pixels)
+bool takePicture(QImage& picture, PixelBuffers& pixels, bool grey)
 {
+    const QImage::Format format = picture.format();
     bool taken = false;
-    if (!isSixteenBit(picture.format()))
-        taken = takeEightBit(picture, pixels);
-    else if (picture.format() == QImage::Format_Grayscale16)
+    if (format == QImage::Format_Grayscale16)
         taken = takeGrey16(picture, pixels);
+    else if (format == QImage::Format_Grayscale8 && !picture.hasAlphaChannel())
+        taken = takeOpaqueEightBit(picture, pixels, true);
+    else if (!grey && !isSixteenBit(format) && !picture.hasAlphaChannel())
+        taken = takeOpaqueEightBit(picture, pixels, false);
     else
-        taken = takeColour16(picture, pixels);
+        taken = takeSamples(picture, pixels, grey);
     picture = QImage();
     return taken;
 }
@@ -231,15 +293,33 @@ bool widenToHighDepth(PixelBuffers& pixels)
     if (pixels.isNull() || pixels.isHighDepth())
         return !pixels.isNull();
     PixelBuffers wide;
-    if (!allocateImage(wide, pixels.width, pixels.height, 48))
+    const int colours = pixels.colours();
+    if (!allocateImage(wide, pixels.width, pixels.height, colours == 1 ? 16 : 48))
         return false;
+    if (pixels.straight) {
+        wide.straight = allocate<uint16_t>(int64_t { pixels.width } * pixels.height * colours);
+        if (!wide.straight)
+            return false;
+    }
     const int32_t width = pixels.width;
+    const int displayStep = pixels.displayBitsPerPixel() / 8;
     for (int32_t y = 0; y < pixels.height; ++y) {
         const uint8_t* in = pixels.displayRow(y);
-        uint16_t* high = wide.highDepth.get() + int64_t { y } * width * 3;
+        const int64_t first = int64_t { y } * width;
+        uint16_t* high = wide.highDepth.get() + first * colours;
         for (int32_t x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c)
-                high[3 * x + c] = static_cast<uint16_t>(in[4 * x + c] * 257);
+            for (int c = 0; c < colours; ++c) {
+                const int64_t at = int64_t { x } * colours + c;
+                if (!wide.straight) {
+                    high[at] = static_cast<uint16_t>(in[displayStep * x + c] * 257);
+                    continue;
+                }
+                // Composited again at 16 bits, so that an untouched colour
+                // is still recognised when the result is written.
+                const uint32_t given = pixels.straight[first * colours + at] * 257u;
+                wide.straight[first * colours + at] = static_cast<uint16_t>(given);
+                high[at] = static_cast<uint16_t>(premultiplied(given, pixels.alpha[first + x], kMax16));
+            }
         }
     }
     showHighDepth(wide);
@@ -256,41 +336,43 @@ int outputChannels(const PixelBuffers& pixels, bool keepAlpha)
 void readRow(const PixelBuffers& pixels, int32_t y, int channels, bool sixteenBits, void* samples)
 {
     const int32_t width = pixels.width;
-    const int colours = pixels.isGrey() ? 1 : 3;
+    const int colours = pixels.colours();
     const bool withAlpha = channels > colours && pixels.alpha;
-    const uint32_t maximum = sixteenBits ? kMax16 : kMax8;
+    const uint32_t maximum = pixels.isHighDepth() ? kMax16 : kMax8;
     const uint8_t* shown = pixels.displayRow(y);
-    const uint16_t* high
-        = pixels.highDepth ? pixels.highDepth.get() + int64_t { y } * width * colours : nullptr;
-    const uint16_t* alpha = withAlpha ? pixels.alpha.get() + int64_t { y } * width : nullptr;
+    const int64_t first = int64_t { y } * width;
+    const uint16_t* high = pixels.highDepth ? pixels.highDepth.get() + first * colours : nullptr;
+    const uint16_t* alpha = withAlpha ? pixels.alpha.get() + first : nullptr;
+    const uint16_t* straight
+        = withAlpha && pixels.straight ? pixels.straight.get() + first * colours : nullptr;
     const int displayStep = pixels.displayBitsPerPixel() / 8;
     auto* out8 = static_cast<uint8_t*>(samples);
     auto* out16 = static_cast<uint16_t*>(samples);
     for (int32_t x = 0; x < width; ++x) {
-        const uint32_t a = withAlpha ? (sixteenBits ? alpha[x] : alphaTo8(alpha[x])) : maximum;
+        // The alpha at the image's own depth; an 8-bit one is stored × 257.
+        const uint32_t a = !withAlpha ? maximum : high ? alpha[x] : to8(alpha[x]);
         for (int c = 0; c < colours; ++c) {
             // Stored blue first; written red first.
             const int stored = colours == 3 ? 2 - c : 0;
-            uint32_t value = 0;
-            if (high)
-                value = sixteenBits ? high[colours * x + stored] : high[colours * x + stored] >> 8;
-            else
-                value = sixteenBits ? shown[displayStep * x + stored] * 257u
-                                    : shown[displayStep * x + stored];
-            if (withAlpha)
-                value = unpremultiplied(value, a, maximum);
+            uint32_t value = high ? high[colours * x + stored] : shown[displayStep * x + stored];
+            if (withAlpha) {
+                const uint32_t given = straight ? straight[colours * x + stored] : 0;
+                value = straight && premultiplied(given, a, maximum) == value
+                    ? given
+                    : unpremultiplied(value, a, maximum);
+            }
             const int64_t at = int64_t { x } * channels + c;
             if (sixteenBits)
-                out16[at] = static_cast<uint16_t>(value);
+                out16[at] = static_cast<uint16_t>(high ? value : value * 257);
             else
-                out8[at] = static_cast<uint8_t>(value);
+                out8[at] = static_cast<uint8_t>(high ? to8(value) : value);
         }
         if (withAlpha) {
             const int64_t at = int64_t { x } * channels + colours;
             if (sixteenBits)
-                out16[at] = static_cast<uint16_t>(a);
+                out16[at] = alpha[x];
             else
-                out8[at] = static_cast<uint8_t>(a);
+                out8[at] = static_cast<uint8_t>(to8(alpha[x]));
         }
     }
 }
@@ -342,6 +424,20 @@ QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t st
 QImage displayPicture(const PixelBuffers& pixels)
 {
     return displayRegion(pixels, QRect(0, 0, pixels.width, pixels.height));
+}
+
+QImage eightBitPicture(const PixelBuffers& pixels)
+{
+    if (!pixels.isHighDepth())
+        return displayPicture(pixels);
+    const int colours = pixels.colours();
+    QImage picture(pixels.width, pixels.height,
+        colours == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (picture.isNull())
+        return {};
+    for (int32_t y = 0; y < pixels.height; ++y)
+        readRow(pixels, y, colours, false, picture.scanLine(y));
+    return picture;
 }
 
 } // namespace calmora

@@ -391,7 +391,8 @@ bool PngEncoder::encode(QString& reason)
     };
     const auto consumeOne
         = [&](int64_t band, EncodedBand& out, QString&) { return appendBand(band, out); };
-    if (!runBands(m_bandCount, threads, encodeOne, consumeOne, m_memoryReason, reason))
+    if (!runBands(
+            m_bandCount, threads, encodeOne, consumeOne, m_memoryReason, reason, m_request.stop))
         return false;
     appendChunk("IEND", nullptr, 0);
     return true;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "engine/records.h"
+#include "settings/learned_profile_store.h"
 #include "settings/options.h"
 
 #include <QString>
@@ -22,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace calmora {
 
@@ -87,6 +89,10 @@ public:
     // The batch run has ended; its done and failed lists are final, and the
     // job's `running` is already clear.
     virtual void batchEnded() = 0;
+    // Any run has ended, after everything else it reported: the job's
+    // `running` is already clear. For hosts that wait for the worker
+    // without waiting on its thread.
+    virtual void runEnded() { }
     // A failure to show the user: the message and, apart, the reason.
     virtual void reportError(const QString& message, const QString& reason) = 0;
     // Something the user should know about a file that was still processed
@@ -126,7 +132,7 @@ struct BatchOptions {
 
     // Beyond the window's options, for the command line:
     QString outputPath; // when set, the one file is written here
-    bool useGivenProfile = false; // filter with the job's activeProfile as it stands
+    bool useGivenProfile = false; // filter with the batch job's givenProfile
     bool allowOverwrite = false; // a source may be replaced by its result
     // 8-bit sources are filtered and saved at 16 bits where the result's
     // format holds them (PNG, TIFF).
@@ -142,7 +148,15 @@ struct BatchJob {
     QStringList doneFiles; // source paths processed and saved
     QStringList failureReasons; // index for index with failedFiles
     QStringList writtenFiles; // index for index with doneFiles
+    // What the last file that was filtered was filtered with, smoothed.
+    std::optional<NoiseProfile> lastProfile;
     int64_t elapsedMs = 0; // since the batch started, at the latest settled file
+    // The batch's own profiles, apart from the open image's in the job: the
+    // one every file is filtered with when the options give one, and the
+    // last file's measured one, unsmoothed.
+    NoiseProfile givenProfile;
+    NoiseProfile measuredProfile;
+    bool profileMeasured = false;
 };
 
 // What a run is asked to do. Adding a field here is all it takes for the run
@@ -184,13 +198,16 @@ struct ProcessingJob {
     // filter pass filters with.
     std::atomic<bool> profileReady { false };
     std::atomic<bool> profileMeasured { false };
+    // The image as it stands is in a file: set by a save that wrote it, and
+    // cleared by whoever changes the image. A failed save leaves it alone.
     std::atomic<bool> saved { false };
-    // Whether the last save wrote its file; `saved` is set after a failed
-    // save too.
+    // Whether the last save wrote its file.
     std::atomic<bool> saveWritten { false };
     NoiseProfile activeProfile;
     NoiseProfile measuredProfile;
     NoiseProfile learnedProfile;
+    // Where learnedProfile came from; no photos when it is the measured one.
+    LearnedSource learnedSource;
     TileList tiles;
 
     ProcessingJob();

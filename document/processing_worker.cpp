@@ -126,16 +126,24 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
     return filtered;
 }
 
-void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
+LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
     const QString& fileName, const CBitmapEx& image)
 {
-    job.profileMeasured = true;
-    job.measuredProfile = snapshot.activeProfile;
+    // A batch's files are not the open image: its profiles stay the batch's.
+    if (inBatch) {
+        snapshot.request.batch->measuredProfile = snapshot.activeProfile;
+        snapshot.request.batch->profileMeasured = true;
+    } else {
+        job.profileMeasured = true;
+        job.measuredProfile = snapshot.activeProfile;
+    }
+    LearnedSource source;
     if (snapshot.request.profileStore != nullptr) {
         const NoiseProfile own = snapshot.activeProfile;
         consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
-            fileName, image.exif().record(), own, snapshot.activeProfile);
+            fileName, image.exif().record(), own, snapshot.activeProfile, &source);
     }
+    return source;
 }
 
 namespace {
@@ -144,7 +152,8 @@ namespace {
 // learned one; both are kept smoothed in the job.
 void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
 {
-    keepMeasuredProfile(job, snapshot, false, snapshot.request.fileName, *snapshot.request.image);
+    job.learnedSource = keepMeasuredProfile(
+        job, snapshot, false, snapshot.request.fileName, *snapshot.request.image);
     job.learnedProfile = snapshot.activeProfile;
     smoothProfile(job.measuredProfile);
     smoothProfile(job.learnedProfile);
@@ -159,10 +168,14 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 {
     WorkerHost* host = snapshot.request.host;
     CBitmapEx* image = snapshot.request.image;
-    if (job.generation.load() != snapshot.generation || image == nullptr || image->isNull())
+    const bool profilePass = snapshot.request.buildProfile;
+    // Only `stop` ends a profile pass: a scroll or a resize in the moment
+    // between the start and this line must not drop the profile of a photo
+    // just opened.
+    if ((!profilePass && job.generation.load() != snapshot.generation) || image == nullptr
+        || image->isNull())
         return;
 
-    const bool profilePass = snapshot.request.buildProfile;
     bool filtered = true;
     TileRun run(job, snapshot);
     run.filtering = !profilePass;
@@ -209,8 +222,11 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
             host->reportError(
                 QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath),
                 reason);
+        // A failed save leaves the image unsaved: the question before it is
+        // given up must still come.
         job.saveWritten = written;
-        job.saved = true;
+        if (written)
+            job.saved = true;
         job.request.savePath.clear();
     }
 
@@ -260,9 +276,11 @@ void runJob(ProcessingJob& job, JobSnapshot snapshot)
     // Everything the run wrote back happens before this release, and a host
     // that hears of the batch's end may start the next run at once.
     job.running.store(false, std::memory_order_release);
-    if (batch && host != nullptr) {
+    if (host != nullptr) {
         try {
-            host->batchEnded();
+            if (batch)
+                host->batchEnded();
+            host->runEnded();
         } catch (...) {
             reportEscaped(host, QStringLiteral("An unexpected error occurred."));
         }

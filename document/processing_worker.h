@@ -27,7 +27,8 @@ JobSnapshot takeSnapshot(const ProcessingJob& job);
 // thrown inside the run is caught and reported through the host's
 // reportError; the run then ends as a stopped run does. At its end it clears
 // the request's `buildProfile`, then `running`, and only then tells a batch's
-// host batchEnded, so that a host reacting at once finds the job free.
+// host batchEnded and every host runEnded, so that a host reacting at once
+// finds the job free.
 //
 // `running` is set by whoever starts the run, on the starter's thread,
 // before the snapshot is taken: ProcessingWorker::start does it; a caller of

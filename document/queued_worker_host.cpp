@@ -101,6 +101,11 @@ void QueuedWorkerHost::batchEnded()
     post([this] { emit batchEndReached(); });
 }
 
+void QueuedWorkerHost::runEnded()
+{
+    post([this] { emit runEndReached(); });
+}
+
 void QueuedWorkerHost::reportError(const QString& message, const QString& reason)
 {
     post([this, message, reason] { emit errorReported(message, reason); });

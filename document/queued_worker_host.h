@@ -34,6 +34,7 @@ public:
     void batchFileSettled(
         int32_t index, int32_t count, int64_t elapsedMs, int64_t remainingMs) override;
     void batchEnded() override;
+    void runEnded() override;
     void reportError(const QString& message, const QString& reason) override;
     void reportNote(const QString& file, const QString& note) override;
 
@@ -46,6 +47,7 @@ signals:
         QString file, int32_t index, int32_t count, calmora::BatchStage stage);
     void batchFileSettledAt(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs);
     void batchEndReached();
+    void runEndReached();
     void errorReported(QString message, QString reason);
     void noteReported(QString file, QString note);
 

@@ -9,7 +9,8 @@ namespace calmora {
 // Replaces `path` with `bytes` through a temporary file that is renamed into
 // place only after every byte, the last one included, has been written and
 // synced. On failure `path` is left as it was, the temporary file is removed
-// and `reason` holds the system's words ("No space left on device").
+// and `reason` holds the system's words ("No space left on device"). A
+// replaced file's owner and mode are kept where the system allows.
 bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason);
 
 } // namespace calmora

@@ -42,12 +42,23 @@ CTessolinDoc::CTessolinDoc(const Options& options, const PresetTable& presets,
         &CTessolinDoc::batchFileStage);
     connect(&m_host, &QueuedWorkerHost::batchFileSettledAt, this, &CTessolinDoc::batchFileSettled);
     connect(&m_host, &QueuedWorkerHost::batchEndReached, this, &CTessolinDoc::onBatchEnded);
+    connect(&m_host, &QueuedWorkerHost::runEndReached, this, [this] {
+        // A run started since this one ended announces its own end.
+        if (!isRunning())
+            emit runEnded();
+    });
     connect(&m_host, &QueuedWorkerHost::errorReported, this,
         [this](const QString& message, const QString& reason) {
             m_prompter.tell(reason.isEmpty() ? message : message + QStringLiteral("\r\n") + reason,
                 PromptIcon::Error);
             emit errorReported(message, reason);
         });
+    // Whatever starts a run before the settings pane has spoken (a batch on
+    // "the current settings") filters with the default preset, never with
+    // settings nobody chose.
+    if (m_presets.count() > 0)
+        m_presets.deriveParams(
+            m_presets.indexOrFirst(m_options.settings.defaultPreset), m_job.request.settings);
 }
 
 CTessolinDoc::~CTessolinDoc()
@@ -78,10 +89,11 @@ bool CTessolinDoc::open(const QString& path, QString* reason)
     QString why;
     if (!image->load(path, &why)) {
         m_sourcePath.clear();
-        QString text = QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(path)
-            + QStringLiteral(". \r\nUnsupported format or file not found.");
-        if (!why.isEmpty())
-            text += QStringLiteral("\r\n") + why;
+        // The loader's reason says what is wrong; the guess is for when it
+        // has none.
+        const QString text = QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(path)
+            + (why.isEmpty() ? QStringLiteral(". \r\nUnsupported format or file not found.")
+                             : QStringLiteral(".\r\n") + why);
         m_prompter.tell(text, PromptIcon::Error);
         if (reason != nullptr)
             *reason = why;
@@ -121,6 +133,9 @@ void CTessolinDoc::deleteContents()
         m_job.stop = false;
     }
     m_loaded = false;
+    // What waited for a run's end was meant for this image.
+    disconnect(this, &CTessolinDoc::runEnded, this, nullptr);
+    m_profileChoice.reset();
     m_job.tiles.tiles.clear();
     m_job.request.image = nullptr;
     m_image.reset();
@@ -150,7 +165,32 @@ bool CTessolinDoc::save()
     if (suggestion.isEmpty())
         return false;
     const QString path = m_prompter.askSavePath(suggestion);
-    return !path.isEmpty() && saveDocument(path);
+    if (path.isEmpty())
+        return false;
+    // The save step has asked about replacing the file it answered with,
+    // and about no other name.
+    m_replaceConfirmed = path;
+    const bool written = saveDocument(path);
+    m_replaceConfirmed.clear();
+    return written;
+}
+
+bool CTessolinDoc::mayWrite(const QString& target)
+{
+    const QFileInfo info(target);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    const QString key = fileKey(target);
+    if (!m_replaceConfirmed.isEmpty() && fileKey(m_replaceConfirmed) == key)
+        return true;
+    const QString name = QDir::toNativeSeparators(target);
+    const QString question = key == fileKey(m_sourcePath)
+        ? QStringLiteral("\"%1\" is the photo you opened.\r\nDo you want to replace it with the "
+                         "result?")
+              .arg(name)
+        : QStringLiteral("\"%1\" already exists.\r\nDo you want to replace it?").arg(name);
+    return m_prompter.ask(question, PromptIcon::Warning, PromptButtons::YesNo)
+        == PromptAnswer::Yes;
 }
 
 bool CTessolinDoc::saveDocument(const QString& path)
@@ -158,19 +198,23 @@ bool CTessolinDoc::saveDocument(const QString& path)
     m_wholeImageSavePath.clear();
     if (!m_loaded)
         return false;
+    const QString target
+        = path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".jpg");
+    if (!mayWrite(target))
+        return false;
     if (!everyTileFiltered(m_job.tiles)
         && m_prompter.ask(QStringLiteral("The image has not been entirely processed.\r\nDo you "
                                          "want to process the image now and then save it?"),
                PromptIcon::Question, PromptButtons::YesNo)
             != PromptAnswer::Yes)
         return false;
-    invalidate();
-    m_wholeImageSavePath = path.contains(QLatin1Char('.')) ? path : path + QStringLiteral(".jpg");
+    cancelPreview();
+    m_wholeImageSavePath = target;
     m_job.saveWritten = false;
     beginWholeImage();
     const bool completed = m_prompter.runWholeImage(*this);
     if (!completed)
-        invalidate();
+        cancelPreview();
     m_wholeImageSavePath.clear();
     return completed && m_job.saveWritten.load();
 }
@@ -179,7 +223,7 @@ bool CTessolinDoc::saveModified()
 {
     if (!m_loaded || m_job.saved.load() || !m_job.profileReady.load() || !m_job.processedByGo)
         return true;
-    invalidate();
+    cancelPreview();
     switch (m_prompter.ask(QStringLiteral("The image has not been saved. Do you want to save it?"),
         PromptIcon::Question, PromptButtons::YesNoCancel)) {
     case PromptAnswer::Cancel:
@@ -219,7 +263,7 @@ void CTessolinDoc::requestPreview(bool immediate)
     m_job.previewCountdown = previewTicks(immediate);
 }
 
-void CTessolinDoc::invalidate()
+void CTessolinDoc::cancelPreview()
 {
     settleWholeImage();
     if (wholeImagePending())
@@ -234,6 +278,123 @@ void CTessolinDoc::resetProcessedState()
         tile.filtered = 0;
     if (m_image != nullptr)
         m_image->restoreFromOriginal();
+}
+
+bool CTessolinDoc::tickPreviewCountdown()
+{
+    if (m_job.previewCountdown <= 0 || isRunning())
+        return false;
+    return --m_job.previewCountdown == 0;
+}
+
+bool CTessolinDoc::setFilterSettings(const FilterSettings& values)
+{
+    // The request's settings may be rewritten while a run goes: the run
+    // filters with its snapshot.
+    const bool changed = deriveDocumentParams(values, m_job.request.settings);
+    if (m_image == nullptr)
+        return changed;
+    if (changed)
+        m_job.resetTilesBeforePreview = true;
+    // Stale tiles that no preview has caught up with yet count too.
+    if (m_job.resetTilesBeforePreview.load()) {
+        m_job.saved = false;
+        requestPreview(false);
+    }
+    return changed;
+}
+
+bool CTessolinDoc::go()
+{
+    if (m_image == nullptr)
+        return false;
+    m_job.stop = false;
+    m_job.processedByGo = true;
+    cancelPreview();
+    beginWholeImage();
+    return m_prompter.runWholeImage(*this);
+}
+
+void CTessolinDoc::afterRun(void (CTessolinDoc::*operation)())
+{
+    connect(this, &CTessolinDoc::runEnded, this, operation,
+        static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
+}
+
+void CTessolinDoc::undo()
+{
+    if (!canUndo())
+        return;
+    // The pixels and flags being restored are the running pass's until it
+    // stops at its next tile.
+    if (isRunning()) {
+        cancelPreview();
+        afterRun(&CTessolinDoc::undo);
+        return;
+    }
+    resetProcessedState();
+    m_job.processedByGo = false;
+    emit undone();
+}
+
+void CTessolinDoc::stopRun()
+{
+    m_job.stop = true;
+    ++m_job.generation;
+    m_job.previewCountdown = 0;
+}
+
+void CTessolinDoc::useMeasuredProfile(bool measured)
+{
+    if (m_image == nullptr)
+        return;
+    m_profileChoice = measured;
+    // The worker writes the profiles at the end of a profile pass; they are
+    // this thread's again once the run has ended.
+    if (isRunning()) {
+        cancelPreview();
+        afterRun(&CTessolinDoc::applyProfileChoice);
+        return;
+    }
+    applyProfileChoice();
+}
+
+void CTessolinDoc::applyProfileChoice()
+{
+    if (!m_profileChoice || m_image == nullptr)
+        return;
+    // A run started before this was called back has the profiles now.
+    if (isRunning()) {
+        afterRun(&CTessolinDoc::applyProfileChoice);
+        return;
+    }
+    const bool measured = *m_profileChoice;
+    m_profileChoice.reset();
+    m_job.request.useMeasuredProfile = measured;
+    if (measured && !m_job.profileMeasured.load()) {
+        // The profile pass puts the measured profile in use as it ends.
+        m_job.profileReady = false;
+        startProcessing();
+        return;
+    }
+    m_job.activeProfile = measured ? m_job.measuredProfile : m_job.learnedProfile;
+    m_job.resetTilesBeforePreview = true;
+    requestPreview(false);
+    emit profileReady();
+}
+
+void CTessolinDoc::closeFile()
+{
+    // The image and its tiles are the running run's until it has ended.
+    if (isRunning()) {
+        stopRun();
+        afterRun(&CTessolinDoc::closeFile);
+        return;
+    }
+    m_job.stop = false;
+    if (!saveModified())
+        return;
+    deleteContents();
 }
 
 void CTessolinDoc::prepareSingleImageRun()
@@ -389,9 +550,11 @@ void CTessolinDoc::prepareBatch(BatchJob& batch, const BatchSettings& settings, 
         m_batchOptions.presetIndex = m_presets.count();
     }
     if (settings.givenProfile) {
-        m_job.activeProfile = *settings.givenProfile;
+        batch.givenProfile = *settings.givenProfile;
         m_batchOptions.useGivenProfile = true;
     }
+    batch.profileMeasured = false;
+    m_batchProfile.reset();
     request.options = m_options;
     if (settings.jpegQuality)
         request.options.settings.jpegQuality = *settings.jpegQuality;
@@ -404,11 +567,12 @@ void CTessolinDoc::prepareBatch(BatchJob& batch, const BatchSettings& settings, 
     request.profileStore = &m_profileStore;
     request.threadCount = settings.threadCount;
     request.progressWindow = ProgressKind::File;
-    m_job.profileMeasured = false;
 }
 
 void CTessolinDoc::finishBatch(BatchJob& batch)
 {
+    if (batch.profileMeasured)
+        m_batchProfile = batch.measuredProfile;
     batch.options = nullptr;
     m_job.request.batch = nullptr;
     m_job.request.host = &m_host;
@@ -456,9 +620,9 @@ void CTessolinDoc::onBatchEnded()
 
 std::optional<NoiseProfile> CTessolinDoc::batchMeasuredProfile() const
 {
-    if (!m_job.profileMeasured.load())
+    if (!m_batchProfile)
         return std::nullopt;
-    NoiseProfile used = m_job.measuredProfile;
+    NoiseProfile used = *m_batchProfile;
     smoothProfile(used);
     return used;
 }

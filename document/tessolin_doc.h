@@ -61,8 +61,13 @@ public:
     const QString& sourcePath() const { return m_sourcePath; }
     CBitmapEx* image() { return m_image.get(); }
     const CBitmapEx* image() const { return m_image.get(); }
-    ProcessingJob& job() { return m_job; }
+    // What the job stands at, to read. Changes go through the operations
+    // below, which alone know which of its atomics to touch and in what order.
     const ProcessingJob& job() const { return m_job; }
+    // The job to write, for what no operation covers yet: the command line's
+    // signal handler sets its stop flag, and tests set up the states a run
+    // would leave. The window never takes it (a test checks ui/).
+    ProcessingJob& writableJob() { return m_job; }
     // The application's store, which runs read; see its header for who may
     // call what.
     LearnedProfileStore& profileStore() { return m_profileStore; }
@@ -75,19 +80,59 @@ public:
     // the options append it, and ".jpg".
     QString suggestedSaveName() const;
     // The Save command: the save step with the suggested name. True when the
-    // image was written.
+    // image was written. A file that exists under the name the save step
+    // answers is replaced without a further question: the save step asks
+    // about it (the prompter's askSavePath).
     bool save();
     // Processes what is left of the image and writes it to `path` (".jpg"
-    // added to a path without "."). True when the file was written; false
-    // when the user declined or cancelled, or the write failed.
+    // added to a path without "."). An existing file, the opened photo
+    // among them, is replaced only when the user agrees to it, by this
+    // exact name, in save()'s step or in a question asked here. True when
+    // the file was written; false when the user declined or cancelled, or
+    // the write failed.
     bool saveDocument(const QString& path);
     // Before the image is replaced or the program ends: false when the user
     // chose Cancel, or chose Yes and the image was not written.
     bool saveModified();
 
     void requestPreview(bool immediate);
-    void invalidate();
+    // Drops a pending preview and stops a running preview pass at its next
+    // tile; a whole-image run that the progress window drives goes on.
+    void cancelPreview();
     void resetProcessedState();
+    // One tick of the view's preview countdown while no run goes: true when
+    // the countdown has just run out and a preview is due.
+    bool tickPreviewCountdown();
+
+    // The window's operations. Each may be called while a run goes: what
+    // the run's pixels, tiles or profiles must not see changing is carried
+    // out once the run has ended (runEnded), and nothing waits for the
+    // worker.
+
+    // Derives the filter parameters from `values`, with or without an image.
+    // With an image, changed parameters make every tile stale; while tiles
+    // are stale the image counts as unsaved and a preview is asked for.
+    // True when the parameters changed.
+    bool setFilterSettings(const FilterSettings& values);
+    // Go: the whole image through the prompter's progress window, building
+    // the profile first when it is missing. True when it completed.
+    bool go();
+    // Whether Undo has anything to do: the image was processed by Go.
+    bool canUndo() const { return m_loaded && m_job.processedByGo; }
+    // Back to the unprocessed image until Go runs again; announced by
+    // undone(). A running pass is stopped first.
+    void undo();
+    // Stops the running run, whatever it is, after its current tile, and
+    // drops a pending preview.
+    void stopRun();
+    // Filters with the image's own measured profile (true) or the learned
+    // one, and asks for a preview; announced by profileReady(). Without a
+    // measured profile one is built first. A running pass is stopped first.
+    void useMeasuredProfile(bool measured);
+    bool usesMeasuredProfile() const { return m_job.request.useMeasuredProfile; }
+    // Close File: asks whether to save a processed image first, then frees
+    // the image (contentsDeleted). A running run is stopped first.
+    void closeFile();
     // A profile pass when the profile is missing, else a preview pass over an
     // empty rectangle; false when nothing was started.
     bool startProcessing();
@@ -125,7 +170,8 @@ public:
     // lists. Not to be read while it goes: the worker writes it.
     const BatchJob& lastBatch() const { return m_batch; }
     // The profile the last batch filtered with when it measured one (its
-    // last file's own, smoothed).
+    // last file's own, smoothed). The open image's profiles are never the
+    // batch's.
     std::optional<NoiseProfile> batchMeasuredProfile() const;
 
 signals:
@@ -144,9 +190,19 @@ signals:
     void batchFileStage(QString file, int32_t index, int32_t count, calmora::BatchStage stage);
     void batchFileSettled(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs);
     void batchEnded();
+    // A run on the worker has ended and none goes now; emitted on the
+    // document's thread once everything the run reported has arrived.
+    void runEnded();
+    // Undo has restored the unprocessed image.
+    void undone();
 
 private:
+    // Runs `operation` once the running run has ended (once, however often
+    // it is asked for meanwhile).
+    void afterRun(void (CTessolinDoc::*operation)());
+    void applyProfileChoice();
     int32_t previewTicks(bool immediate) const;
+    bool mayWrite(const QString& target);
     void prepareSingleImageRun();
     bool startWorker();
     bool wholeImagePending() const;
@@ -170,6 +226,10 @@ private:
     BatchOptions m_batchOptions;
     BatchJob m_batch;
     bool m_batchGoing = false;
+    // The last ended batch's measured profile, unsmoothed.
+    std::optional<NoiseProfile> m_batchProfile;
+    // The name the save step's own question covered, while a save goes.
+    QString m_replaceConfirmed;
     // Declared before the worker: the worker's thread is joined first.
     QueuedWorkerHost m_host;
     ProcessingWorker m_worker;
@@ -181,6 +241,8 @@ private:
     // The progress window ended while a run could still write the request's
     // wholeImage; it is cleared once no run is going.
     bool m_clearWholeImage = false;
+    // The profile useMeasuredProfile() chose, while it waits for a run's end.
+    std::optional<bool> m_profileChoice;
 };
 
 } // namespace calmora

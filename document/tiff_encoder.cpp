@@ -8,6 +8,7 @@
 #include "document/decoder_messages.h"
 #include "document/encode_bands.h"
 #include "document/image_encoders.h"
+#include "document/tiff_memory_file.h"
 
 #include <QCoreApplication>
 
@@ -44,65 +45,6 @@ int deflateLevel(int compression)
         return 6;
     return compression == 9 ? 12 : compression;
 }
-
-// The output file as libtiff sees it: a QByteArray that grows as it is
-// written, with a position that may lie past its end.
-struct MemoryFile {
-    QByteArray* bytes = nullptr;
-    uint64_t position = 0;
-    bool outOfMemory = false;
-
-    static MemoryFile& of(thandle_t handle) { return *static_cast<MemoryFile*>(handle); }
-
-    static tmsize_t read(thandle_t handle, void* data, tmsize_t size)
-    {
-        MemoryFile& file = of(handle);
-        const auto available = static_cast<uint64_t>(file.bytes->size());
-        if (size <= 0 || file.position >= available)
-            return 0;
-        const uint64_t count = std::min<uint64_t>(uint64_t(size), available - file.position);
-        std::memcpy(data, file.bytes->constData() + file.position, count);
-        file.position += count;
-        return static_cast<tmsize_t>(count);
-    }
-
-    static tmsize_t write(thandle_t handle, void* data, tmsize_t size)
-    {
-        MemoryFile& file = of(handle);
-        if (size < 0)
-            return -1;
-        const uint64_t end = file.position + uint64_t(size);
-        try {
-            if (end > uint64_t(file.bytes->size()))
-                file.bytes->resize(static_cast<qsizetype>(end));
-        } catch (const std::bad_alloc&) {
-            file.outOfMemory = true;
-            return -1;
-        }
-        std::memcpy(file.bytes->data() + file.position, data, size_t(size));
-        file.position = end;
-        return size;
-    }
-
-    static toff_t seek(thandle_t handle, toff_t offset, int whence)
-    {
-        MemoryFile& file = of(handle);
-        uint64_t base = 0;
-        if (whence == SEEK_CUR)
-            base = file.position;
-        else if (whence == SEEK_END)
-            base = uint64_t(file.bytes->size());
-        else if (whence != SEEK_SET)
-            return toff_t(-1);
-        file.position = base + offset;
-        return file.position;
-    }
-
-    static int close(thandle_t) { return 0; }
-    static toff_t size(thandle_t handle) { return toff_t(of(handle).bytes->size()); }
-    static int map(thandle_t, void**, toff_t*) { return 0; }
-    static void unmap(thandle_t, void*, toff_t) { }
-};
 
 struct TiffWorker {
     std::vector<uint8_t> strip;
@@ -231,7 +173,8 @@ bool TiffEncoder::encode(TIFF* tiff, QString& reason)
                    static_cast<tmsize_t>(out.bytes.size()))
             >= 0;
     };
-    return runBands(m_stripCount, threads, encodeOne, consumeOne, m_memoryReason, reason)
+    return runBands(m_stripCount, threads, encodeOne, consumeOne, m_memoryReason, reason,
+               m_request.stop)
         && TIFFFlush(tiff) == 1;
 }
 
@@ -244,16 +187,17 @@ bool encodeTiff(const EncodeRequest& request, QByteArray& file, QString& reason)
     if (!checkEncodeRequest(request, layout, reason))
         return false;
     DecoderMessages messages;
-    MemoryFile memory;
+    TiffMemoryFile memory;
     memory.bytes = &file;
+    memory.output = &file;
     bool ok = false;
     QString why;
     try {
         TiffEncoder encoder(request, layout);
         const bool big = layout.imageBytes > kClassicTiffLimit;
-        TIFF* tiff = TIFFClientOpen("output", big ? "w8" : "w", &memory, MemoryFile::read,
-            MemoryFile::write, MemoryFile::seek, MemoryFile::close, MemoryFile::size,
-            MemoryFile::map, MemoryFile::unmap);
+        TIFF* tiff = TIFFClientOpen("output", big ? "w8" : "w", &memory, TiffMemoryFile::read,
+            TiffMemoryFile::write, TiffMemoryFile::seek, TiffMemoryFile::close, TiffMemoryFile::size,
+            TiffMemoryFile::map, TiffMemoryFile::unmap);
         if (tiff != nullptr) {
             ok = encoder.encode(tiff, why);
             TIFFClose(tiff);

@@ -4,6 +4,7 @@
 // erased, and rings are grown around what remains.
 
 #include "pyramid.h"
+#include "vector_kernels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -56,57 +57,105 @@ void detectColour(std::vector<uint8_t>& map, size_t centre, size_t neighbour, in
     }
 }
 
+// Visits one centre: its first neighbour in kNeighbours order that crosses a
+// threshold marks it and that neighbour.
 template <typename Sample>
-void detect(PyramidLevel<Sample>& level)
+void detectCentre(PyramidLevel<Sample>& level, int32_t x, int32_t y)
 {
     const bool colour = !level.grey;
-    for (int32_t y = 0; y < level.height; y += 2) {
-        for (int32_t x = ((y / 2) % 2 == 0) ? 0 : 1; x < level.width; x += 2) {
-            const Thresholds t = thresholdsAt(level, x, y);
-            const size_t c = level.index(x, y);
-            for (int n = 0; n < 8; ++n) {
-                const int32_t nx = x + kNeighbours[n].dx;
-                const int32_t ny = y + kNeighbours[n].dy;
-                if (!level.contains(nx, ny))
-                    continue;
-                const size_t i = level.index(nx, ny);
-                if (level.yClass[c] == kNoEdge) {
-                    const int32_t e = subWrap(t.y, absWrap(subWrap(level.yOut[c], level.yOut[i])));
-                    if (e < asr(t.y, 3)) {
-                        level.yClass[c] = kStrongCandidate;
-                        level.yClass[i] = kStrongCandidate;
-                    } else if (e < asr(t.y, 2)) {
-                        level.yClass[c] = kWeakCandidate;
-                        if (level.yClass[i] == kNoEdge)
-                            level.yClass[i] = kWeakCandidate;
-                    }
-                }
-                // At level 0 colour looks only along the axes at distance 3.
-                if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
-                    detectColour(level.crClass, c, i, t.cr,
-                        absWrap(subWrap(level.crOut[c], level.crOut[i])));
-                    detectColour(level.cbClass, c, i, t.cb,
-                        absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
-                }
+    const Thresholds t = thresholdsAt(level, x, y);
+    const size_t c = level.index(x, y);
+    for (int n = 0; n < 8; ++n) {
+        const int32_t nx = x + kNeighbours[n].dx;
+        const int32_t ny = y + kNeighbours[n].dy;
+        if (!level.contains(nx, ny))
+            continue;
+        const size_t i = level.index(nx, ny);
+        if (level.yClass[c] == kNoEdge) {
+            const int32_t e = subWrap(t.y, absWrap(subWrap(level.yOut[c], level.yOut[i])));
+            if (e < asr(t.y, 3)) {
+                level.yClass[c] = kStrongCandidate;
+                level.yClass[i] = kStrongCandidate;
+            } else if (e < asr(t.y, 2)) {
+                level.yClass[c] = kWeakCandidate;
+                if (level.yClass[i] == kNoEdge)
+                    level.yClass[i] = kWeakCandidate;
             }
+        }
+        // At level 0 colour looks only along the axes at distance 3.
+        if (colour && (level.level > 0 || n >= kFirstAxisNeighbour)) {
+            detectColour(
+                level.crClass, c, i, t.cr, absWrap(subWrap(level.crOut[c], level.crOut[i])));
+            detectColour(
+                level.cbClass, c, i, t.cb, absWrap(subWrap(level.cbOut[c], level.cbOut[i])));
         }
     }
 }
 
-// The first x in [x, end) whose byte in `row` is not zero, or `end`. Most of
-// a map is zero, so the passes below skip it eight bytes at a time.
-int32_t nextMarked(const uint8_t* row, int32_t x, int32_t end)
+// The detection kernel decides each centre from the planes alone, since a
+// centre is never another centre's neighbour, and packs per map the class
+// it gives (0, 3 or 4; 3 bits) and the neighbour that crossed (3 bits), one
+// map a byte. The marks go in here, in the centres' order, because a colour
+// mark overwrites what an earlier centre left in that neighbour.
+template <typename Sample>
+void applyDecision(PyramidLevel<Sample>& level, int32_t x, int32_t y, uint32_t decision)
 {
-    while (x + 8 <= end) {
-        uint64_t word;
-        std::memcpy(&word, row + x, sizeof word);
-        if (word != 0)
-            break;
-        x += 8;
+    std::vector<uint8_t>* const maps[3] = { &level.yClass, &level.crClass, &level.cbClass };
+    const size_t c = level.index(x, y);
+    for (int m = 0; m < 3; ++m, decision >>= 8) {
+        const uint8_t value = static_cast<uint8_t>(decision & 7);
+        if (value == kNoEdge)
+            continue;
+        const Offset o = kNeighbours[(decision >> 3) & 7];
+        uint8_t& neighbour = (*maps[m])[level.index(x + o.dx, y + o.dy)];
+        (*maps[m])[c] = value;
+        // A weak luminance mark never overwrites another mark.
+        if (m != 0 || value == kStrongCandidate || neighbour == kNoEdge)
+            neighbour = value;
     }
-    while (x < end && row[x] == 0)
-        ++x;
-    return x;
+}
+
+template <typename Sample>
+void detect(PyramidLevel<Sample>& level)
+{
+    const VectorKernels* kernels = vectorKernels();
+    int32_t (*detectRow)(const DetectRow<Sample>&) = kernels != nullptr && level.level < kMaxLevels
+        ? forSample<Sample>(kernels->detectRow8, kernels->detectRow16)
+        : nullptr;
+    // Centres whose neighbours all lie inside, with one sample to spare on
+    // the right for the kernel's reads.
+    constexpr int32_t kReach = 3;
+    uint32_t* decisions = nullptr;
+    if (detectRow != nullptr) {
+        level.scratch.resize(static_cast<size_t>(level.width / 2 + 1));
+        decisions = reinterpret_cast<uint32_t*>(level.scratch.data());
+    }
+    const LevelParams& params = *level.params;
+    for (int32_t y = 0; y < level.height; y += 2) {
+        int32_t x = ((y / 2) % 2 == 0) ? 0 : 1;
+        if (detectRow != nullptr && y >= kReach && y + kReach < level.height
+            && level.width > 2 * kReach + 1) {
+            for (; x < kReach; x += 2)
+                detectCentre(level, x, y);
+            const BrightnessRow<Sample> brightness = level.child != nullptr
+                ? BrightnessRow<Sample> { level.child->yIn.data() + level.child->index(0, y >> 1),
+                      true }
+                : BrightnessRow<Sample> { level.yOut.data() + level.index(0, y), false };
+            const DetectRow<Sample> row {
+                { level.yOut.data(), level.crOut.data(), level.cbOut.data() }, brightness,
+                { params.scaledNoise[level.level][kY], params.scaledNoise[level.level][kCr],
+                    params.scaledNoise[level.level][kCb] },
+                level.width, y, x, level.width - kReach - 1, !level.grey, level.level > 0, decisions
+            };
+            const int32_t stop = detectRow(row);
+            for (int32_t i = 0; x < stop; x += 2, ++i) {
+                if (decisions[i] != 0)
+                    applyDecision(level, x, y, decisions[i]);
+            }
+        }
+        for (; x < level.width; x += 2)
+            detectCentre(level, x, y);
+    }
 }
 
 // Counts the samples of a window marked weaker than a strong edge (a weak
@@ -150,7 +199,8 @@ void confirmMap(PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t 
             const int32_t count = countMarked(level, map, x, y, countRadius, limit);
             const bool confirmed = colour ? count == 2 : count > r;
             if (confirmed)
-                fillWindow(level, map, x, y, countRadius, static_cast<uint8_t>(value - kCandidateToClass));
+                fillWindow(
+                    level, map, x, y, countRadius, static_cast<uint8_t>(value - kCandidateToClass));
             else
                 map[level.index(x, y)] = kNoEdge;
         }
@@ -172,12 +222,18 @@ template <typename Sample>
 bool ringIsEmpty(const PyramidLevel<Sample>& level, const std::vector<uint8_t>& map, int32_t x,
     int32_t y, int32_t s)
 {
-    for (int32_t j = -s; j <= s; ++j) {
-        if (map[level.index(x - s, y + j)] != 0 || map[level.index(x + s, y + j)] != 0)
-            return false;
-    }
-    for (int32_t i = -s + 1; i < s; ++i) {
-        if (map[level.index(x + i, y - s)] != 0 || map[level.index(x + i, y + s)] != 0)
+    auto at = [&](int32_t i, int32_t j) { return map[level.index(x + i, y + j)]; };
+    // An edge through the sample crosses the ring most often in line with it
+    // or at a corner, so those are looked at first; the order changes only
+    // how soon a marked ring is found.
+    if ((at(-s, 0) | at(s, 0) | at(0, -s) | at(0, s) | at(-s, -s) | at(s, s) | at(-s, s)
+            | at(s, -s))
+        != 0)
+        return false;
+    for (int32_t j = 1; j < s; ++j) {
+        if ((at(-s, -j) | at(-s, j) | at(s, -j) | at(s, j) | at(-j, -s) | at(j, -s) | at(-j, s)
+                | at(j, s))
+            != 0)
             return false;
     }
     return true;
@@ -189,7 +245,15 @@ template <typename Sample>
 void eraseSpot(const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, int32_t x, int32_t y,
     int32_t largestRadius)
 {
-    if (map[level.index(x, y)] == 0)
+    const uint8_t* row = map.data() + level.index(0, y);
+    if (row[x] == 0)
+        return;
+    // Inside a marked stretch of its row, every ring is marked where it
+    // crosses the row, and none can be empty.
+    int32_t crossed = 2;
+    while (crossed <= largestRadius && (row[x - crossed] | row[x + crossed]) != 0)
+        ++crossed;
+    if (crossed > largestRadius)
         return;
     for (int32_t s = 2; s <= largestRadius; ++s) {
         if (ringIsEmpty(level, map, x, y, s)) {
@@ -226,11 +290,40 @@ void eraseIsolatedSpots(PyramidLevel<Sample>& level)
         eraseSpots(level, level.yClass, reach, 5);
 }
 
-// Sets every empty neighbour of each sample holding `from` to `to`.
+// Sets every empty neighbour of each sample holding `from` to `to`. Only
+// empty samples change, and to `to`, never to `from`: the order in which the
+// samples are visited does not matter.
 template <typename Sample>
 void growRing(
     const PyramidLevel<Sample>& level, std::vector<uint8_t>& map, uint8_t from, uint8_t to)
 {
+    const VectorKernels* kernels = vectorKernels();
+    if (kernels != nullptr && level.width >= 3 && level.height >= 3) {
+        // Each position takes `to` from a source among its neighbours; the
+        // kernel does the inner columns and this loop the two outer ones.
+        auto take = [&](int32_t x, int32_t y) {
+            uint8_t& at = map[level.index(x, y)];
+            if (at != kNoEdge)
+                return;
+            for (int32_t j = std::max(y - 1, 1); j <= std::min(y + 1, level.height - 2); ++j) {
+                for (int32_t i = std::max(x - 1, 1); i <= std::min(x + 1, level.width - 2); ++i) {
+                    if (map[level.index(i, j)] == from) {
+                        at = to;
+                        return;
+                    }
+                }
+            }
+        };
+        for (int32_t y = 0; y < level.height; ++y) {
+            const RingRow row { map.data(), level.width, level.height, y, 1, level.width - 1, from,
+                to };
+            for (int32_t x = kernels->ringRow(row); x < level.width - 1; ++x)
+                take(x, y);
+            take(0, y);
+            take(level.width - 1, y);
+        }
+        return;
+    }
     for (int32_t y = 1; y < level.height - 1; ++y) {
         const uint8_t* row = map.data() + level.index(0, y);
         const uint8_t* end = row + level.width - 1;
@@ -264,16 +357,13 @@ void classifyEdges(PyramidLevel<Sample>& level)
     confirm(level);
     eraseIsolatedSpots(level);
 
-    std::vector<std::vector<uint8_t>*> maps { &level.yClass };
-    if (!level.grey) {
-        maps.push_back(&level.crClass);
-        maps.push_back(&level.cbClass);
-    }
-    for (std::vector<uint8_t>* map : maps)
-        growRing(level, *map, kStrongEdge, kWeakEdge);
+    std::vector<uint8_t>* const maps[] = { &level.yClass, &level.crClass, &level.cbClass };
+    const int mapCount = level.grey ? 1 : 3;
+    for (int m = 0; m < mapCount; ++m)
+        growRing(level, *maps[m], kStrongEdge, kWeakEdge);
     if (level.levelClass == 0 || level.level >= 2) {
-        for (std::vector<uint8_t>* map : maps)
-            growRing(level, *map, kWeakEdge, kSecondRing);
+        for (int m = 0; m < mapCount; ++m)
+            growRing(level, *maps[m], kWeakEdge, kSecondRing);
     }
     // Each colour map rings itself.
     if (level.levelClass == 0 && level.level >= 1 && !level.grey) {

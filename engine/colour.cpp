@@ -3,7 +3,9 @@
 // Y = 21906 in 16-bit planes; the 16-bit path works at about twice that
 // scale in 32-bit planes.
 
+#include "colour_equations.h"
 #include "pyramid.h"
+#include "vector_kernels.h"
 
 #include <algorithm>
 
@@ -60,23 +62,74 @@ int32_t toPixel16(int32_t x)
 
 namespace {
 
-// One loop per pixel layout, so that the compiler sees a constant stride.
-template <typename Sample, int bytesPerPixel>
-void convertPixels(PyramidLevel<Sample>& top)
+// One loop per pixel layout, so that the compiler sees a constant stride:
+// `count` pixels from `pixel` into the samples from `first` on. The output
+// planes, when wanted, are written in the same pass.
+template <typename Sample, int bytesPerPixel, bool withOutput>
+void convertPixels(PyramidLevel<Sample>& top, const uint8_t* pixel, size_t first, size_t count)
 {
     constexpr int shift = PathTraits<Sample>::kInputShift;
     constexpr bool grey = bytesPerPixel == 1 || bytesPerPixel == 2;
-    const size_t count = top.sampleCount();
-    const uint8_t* pixel = top.pixels;
-    Sample* y = top.yIn.data();
-    Sample* cr = top.crIn.data();
-    Sample* cb = top.cbIn.data();
+    Sample* y = top.yIn.data() + first;
+    Sample* cr = top.crIn.data() + first;
+    Sample* cb = top.cbIn.data() + first;
+    Sample* yOut = top.yOut.data() + first;
+    Sample* crOut = top.crOut.data() + first;
+    Sample* cbOut = top.cbOut.data() + first;
     for (size_t i = 0; i < count; ++i, pixel += bytesPerPixel) {
         const Bgr p = readPixel<Sample>(pixel, grey);
-        y[i] = toSample<Sample>(asr(1645 * p.r + 3226 * p.g + 627 * p.b, shift));
-        cr[i] = toSample<Sample>(asr(2810 * p.r - 2355 * p.g - 454 * p.b, shift));
-        cb[i] = toSample<Sample>(asr(2810 * p.b - 1862 * p.g - 947 * p.r, shift));
+        const lanes::YCrCb<int32_t> values = lanes::planeValues(p.r, p.g, p.b, shift);
+        y[i] = toSample<Sample>(values.y);
+        cr[i] = toSample<Sample>(values.cr);
+        cb[i] = toSample<Sample>(values.cb);
+        if constexpr (withOutput) {
+            yOut[i] = y[i];
+            crOut[i] = cr[i];
+            cbOut[i] = cb[i];
+        }
     }
+}
+
+template <typename Sample, bool withOutput>
+void convertLayout(PyramidLevel<Sample>& top, const uint8_t* pixels, size_t first, size_t count)
+{
+    switch (top.bytesPerPixel) {
+    case 4:
+        convertPixels<Sample, 4, withOutput>(top, pixels, first, count);
+        break;
+    case 3:
+        convertPixels<Sample, 3, withOutput>(top, pixels, first, count);
+        break;
+    case 6:
+        convertPixels<Sample, 6, withOutput>(top, pixels, first, count);
+        break;
+    case 2:
+        convertPixels<Sample, 2, withOutput>(top, pixels, first, count);
+        break;
+    default:
+        convertPixels<Sample, 1, withOutput>(top, pixels, first, count);
+        break;
+    }
+}
+
+// `count` pixels from `pixels` into the samples from `first` on.
+template <typename Sample>
+void convertRun(PyramidLevel<Sample>& top, bool withOutput, const uint8_t* pixels, size_t first,
+    size_t count, const VectorKernels* kernels)
+{
+    if (kernels != nullptr) {
+        Sample* const planes[6] = { top.yIn.data() + first, top.crIn.data() + first,
+            top.cbIn.data() + first, withOutput ? top.yOut.data() + first : nullptr,
+            top.crOut.data() + first, top.cbOut.data() + first };
+        const size_t done = forSample<Sample>(kernels->inputPixels8, kernels->inputPixels16)(
+            pixels, top.bytesPerPixel, count, planes);
+        if (done == count)
+            return;
+    }
+    if (withOutput)
+        convertLayout<Sample, true>(top, pixels, first, count);
+    else
+        convertLayout<Sample, false>(top, pixels, first, count);
 }
 
 } // namespace
@@ -87,64 +140,74 @@ void convertInput(PyramidLevel<Sample>& top, bool withOutput)
     const size_t count = top.sampleCount();
     for (std::vector<Sample>* plane : { &top.yIn, &top.crIn, &top.cbIn })
         plane->resize(count);
-    switch (top.bytesPerPixel) {
-    case 4:
-        convertPixels<Sample, 4>(top);
-        break;
-    case 3:
-        convertPixels<Sample, 3>(top);
-        break;
-    case 6:
-        convertPixels<Sample, 6>(top);
-        break;
-    case 2:
-        convertPixels<Sample, 2>(top);
-        break;
-    default:
-        convertPixels<Sample, 1>(top);
-        break;
-    }
     if (withOutput) {
-        top.yOut = top.yIn;
-        top.crOut = top.crIn;
-        top.cbOut = top.cbIn;
+        for (std::vector<Sample>* plane : { &top.yOut, &top.crOut, &top.cbOut })
+            plane->resize(count);
     }
+    const VectorKernels* kernels = vectorKernels();
+    // Row by row, from the working buffer's packed rows or the image's.
+    const size_t width = static_cast<size_t>(top.width);
+    const int64_t stride = top.imageInput != nullptr
+        ? top.imageStride
+        : static_cast<int64_t>(width) * top.bytesPerPixel;
+    const uint8_t* pixels = top.imageInput != nullptr ? top.imageInput : top.pixels;
+    for (int32_t y = 0; y < top.height; ++y)
+        convertRun(top, withOutput, pixels + y * stride, y * width, width, kernels);
 }
 
+namespace {
+
+// `count` pixels to `pixel` from the output planes at `first` on; a fourth
+// byte of a pixel comes from `kept`. `masked` leaves the pixels whose write
+// mask entry is 0 (mask entry `first` + i for pixel i) as they are.
 template <typename Sample>
-void convertOutput(PyramidLevel<Sample>& top)
+void outputRun(const PyramidLevel<Sample>& top, size_t first, size_t count, uint8_t* pixel,
+    const uint8_t* kept, const VectorKernels* kernels)
 {
     constexpr bool eightBit = std::is_same_v<Sample, int16_t>;
     // A grey tile's colour planes were never filtered: it is rebuilt from
     // its input colour differences.
-    const std::vector<Sample>& cr = top.grey ? top.crIn : top.crOut;
-    const std::vector<Sample>& cb = top.grey ? top.cbIn : top.cbOut;
-    const size_t count = top.sampleCount();
+    const Sample* y = top.yOut.data() + first;
+    const Sample* cr = (top.grey ? top.crIn : top.crOut).data() + first;
+    const Sample* cb = (top.grey ? top.cbIn : top.cbOut).data() + first;
     const size_t maskStep = eightBit ? static_cast<size_t>(top.bytesPerPixel)
                                      : static_cast<size_t>(top.bytesPerPixel / 2);
-    uint8_t* pixel = top.pixels;
-    for (size_t i = 0; i < count; ++i, pixel += top.bytesPerPixel) {
-        if (top.writeMask != nullptr && top.writeMask[i * maskStep] == 0)
-            continue;
-        const int32_t y = mulWrap(1164, top.yOut[i]);
-        const int32_t xr = addWrap(y, mulWrap(1596, cr[i]));
-        const int32_t xg = subWrap(subWrap(y, mulWrap(813, cr[i])), mulWrap(392, cb[i]));
-        const int32_t xb = addWrap(y, mulWrap(2017, cb[i]));
+    const size_t bytes = static_cast<size_t>(top.bytesPerPixel);
+    // The kernels take the common layouts (colour pixels of 4 bytes or of
+    // three 16-bit samples, no mask) up to a whole number of vectors.
+    size_t done = 0;
+    if (kernels != nullptr && top.writeMask == nullptr && !top.grey) {
         if constexpr (eightBit) {
-            const int32_t r = toPixel8(xr), g = toPixel8(xg), b = toPixel8(xb);
+            if (top.bytesPerPixel == 4)
+                done = kernels->outputBgrx8(y, cr, cb, kept, pixel, count);
+        } else {
+            if (top.bytesPerPixel == 6)
+                done = kernels->outputBgr16(y, cr, cb, pixel, count);
+        }
+    }
+    pixel += done * bytes;
+    kept += done * bytes;
+    for (size_t i = done; i < count; ++i, pixel += bytes, kept += bytes) {
+        if (top.writeMask != nullptr && top.writeMask[(first + i) * maskStep] == 0)
+            continue;
+        const lanes::Rgb<int32_t> x = lanes::reconstructionSums<int32_t>(y[i], cr[i], cb[i]);
+        if constexpr (eightBit) {
+            const int32_t r = toPixel8(x.r), g = toPixel8(x.g), b = toPixel8(x.b);
             if (top.grey) {
                 pixel[0] = static_cast<uint8_t>((b + g + r) / 3);
             } else {
                 pixel[0] = static_cast<uint8_t>(b);
                 pixel[1] = static_cast<uint8_t>(g);
                 pixel[2] = static_cast<uint8_t>(r);
+                if (bytes == 4)
+                    pixel[3] = kept[3];
             }
         } else {
             auto store = [&](int index, int32_t value) {
                 pixel[2 * index] = static_cast<uint8_t>(value & 0xFF);
                 pixel[2 * index + 1] = static_cast<uint8_t>(value >> 8);
             };
-            const int32_t r = toPixel16(xr), g = toPixel16(xg), b = toPixel16(xb);
+            const int32_t r = toPixel16(x.r), g = toPixel16(x.g), b = toPixel16(x.b);
             if (top.grey) {
                 store(0, (b + g + r) / 3);
             } else {
@@ -153,6 +216,29 @@ void convertOutput(PyramidLevel<Sample>& top)
                 store(2, r);
             }
         }
+    }
+}
+
+} // namespace
+
+template <typename Sample>
+void convertOutput(PyramidLevel<Sample>& top)
+{
+    const VectorKernels* kernels = vectorKernels();
+    const int64_t bytes = top.bytesPerPixel;
+    if (top.imageOutput == nullptr) {
+        const int64_t stride = top.width * bytes;
+        for (int32_t y = 0; y < top.height; ++y) {
+            uint8_t* row = top.pixels + y * stride;
+            outputRun(top, top.index(0, y), static_cast<size_t>(top.width), row, row, kernels);
+        }
+        return;
+    }
+    const Rect area = top.outputArea;
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        const int64_t row = y * top.imageStride + area.left * bytes;
+        outputRun(top, top.index(area.left, y), static_cast<size_t>(area.width()),
+            top.imageOutput + (y - area.top) * top.imageStride, top.imageInput + row, kernels);
     }
 }
 

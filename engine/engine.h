@@ -28,6 +28,23 @@ int64_t rowStride(int32_t width, int32_t height, int32_t bitsPerPixel, int64_t b
 // 0 means one thread per core.
 constexpr int32_t kAllThreads = 0;
 
+// The instruction sets that the filter's hot loops can run on. Every set
+// gives the same output, bit for bit; by default the widest one that both
+// this build and the processor have is used.
+enum class KernelSet : int32_t {
+    kScalar = 0, // the plain C++ loops; every build has them
+    kVector = 1, // vector extensions at the compiler's default width
+    kSse4 = 2,
+    kAvx2 = 3,
+    kAvx512 = 4,
+};
+
+KernelSet activeKernelSet();
+// Makes `set` the active one for every later run; false, changing nothing,
+// when this build or processor lacks it. Not to be called during a run.
+bool selectKernelSet(KernelSet set);
+const char* kernelSetName(KernelSet set);
+
 // Runs every tile of the list through the pyramid. Filter mode reads `input`
 // and writes the tiles' centres into `output`; measure mode reads `output`
 // and fills `histograms` (16 records) and the profile's weights. Returns true

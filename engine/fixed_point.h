@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <type_traits>
 
 namespace calmora {
 
@@ -29,28 +30,96 @@ constexpr int32_t kMaxLuma8 = 21906;
 constexpr int32_t kTileMarginPx = 16;
 constexpr int32_t kTileSizePx = 600;
 
-constexpr int32_t asr(int32_t value, int shift)
+// The rules as templates over the value type, so that the vector kernels
+// apply the very same helpers lane by lane: Int is int32_t, or a vector of
+// int32_t lanes whose unsigned counterpart the kernels declare (simd.h).
+// The scalar code calls the int32_t functions that follow this block.
+namespace lanes {
+
+template <typename Int>
+struct UnsignedOf {
+    using Type = std::make_unsigned_t<Int>;
+};
+
+template <typename Int>
+[[gnu::always_inline]] constexpr Int asr(Int value, int shift)
 {
     return value >> shift;
 }
 
+template <typename Int>
+[[gnu::always_inline]] constexpr Int mulWrap(Int a, Int b)
+{
+    using Unsigned = typename UnsignedOf<Int>::Type;
+    return Int(Unsigned(a) * Unsigned(b));
+}
+
+template <typename Int>
+[[gnu::always_inline]] constexpr Int addWrap(Int a, Int b)
+{
+    using Unsigned = typename UnsignedOf<Int>::Type;
+    return Int(Unsigned(a) + Unsigned(b));
+}
+
+template <typename Int>
+[[gnu::always_inline]] constexpr Int subWrap(Int a, Int b)
+{
+    using Unsigned = typename UnsignedOf<Int>::Type;
+    return Int(Unsigned(a) - Unsigned(b));
+}
+
+// |value|, wrapping for INT32_MIN.
+template <typename Int>
+[[gnu::always_inline]] constexpr Int absWrap(Int value)
+{
+    return value < 0 ? subWrap(Int {}, value) : value;
+}
+
+// Blend (value * strength) >> 7, the form of every suppression strength.
+template <typename Int>
+[[gnu::always_inline]] constexpr Int blend(Int value, Int strength)
+{
+    return asr(mulWrap(value, strength), kStrengthShift);
+}
+
+// Average of two samples: the floor of the half.
+template <typename Int>
+[[gnu::always_inline]] constexpr Int halfSum(Int a, Int b)
+{
+    return asr(addWrap(a, b), 1);
+}
+
+template <typename Int>
+[[gnu::always_inline]] constexpr Int clampInt(Int value, Int low, Int high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
+
+} // namespace lanes
+
+constexpr int32_t asr(int32_t value, int shift)
+{
+    return lanes::asr(value, shift);
+}
+
 constexpr int32_t mulWrap(int32_t a, int32_t b)
 {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+    return lanes::mulWrap(a, b);
 }
 
 constexpr int32_t addWrap(int32_t a, int32_t b)
 {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+    return lanes::addWrap(a, b);
 }
 
 constexpr int32_t subWrap(int32_t a, int32_t b)
 {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+    return lanes::subWrap(a, b);
 }
 
 // Truncating division; the one quotient that does not fit (INT32_MIN / -1)
-// wraps like the other overflows instead of trapping.
+// wraps like the other overflows instead of trapping. (The vector kernels
+// divide in double precision, which gives the same quotients; simd.h.)
 constexpr int32_t divTrunc(int32_t a, int32_t b)
 {
     if (b == -1)
@@ -58,22 +127,19 @@ constexpr int32_t divTrunc(int32_t a, int32_t b)
     return a / b;
 }
 
-// |value|, wrapping for INT32_MIN.
 constexpr int32_t absWrap(int32_t value)
 {
-    return value < 0 ? subWrap(0, value) : value;
+    return lanes::absWrap(value);
 }
 
-// Blend (value * strength) >> 7, the form of every suppression strength.
 constexpr int32_t blend(int32_t value, int32_t strength)
 {
-    return asr(mulWrap(value, strength), kStrengthShift);
+    return lanes::blend(value, strength);
 }
 
-// Average of two samples: the floor of the half.
 constexpr int32_t halfSum(int32_t a, int32_t b)
 {
-    return asr(addWrap(a, b), 1);
+    return lanes::halfSum(a, b);
 }
 
 // Conversion of a 32-bit intermediate into a plane sample. For 16-bit planes
@@ -86,7 +152,7 @@ constexpr Sample toSample(int32_t value)
 
 constexpr int32_t clampInt(int32_t value, int32_t low, int32_t high)
 {
-    return value < low ? low : (value > high ? high : value);
+    return lanes::clampInt(value, low, high);
 }
 
 // Traits of the two sample paths: 16-bit signed planes for 8-bit pixels,

@@ -9,6 +9,7 @@
 // beside other tiles; filing them depends on earlier tiles' weights and runs
 // in tile order.
 #include "engine/pyramid.h"
+#include "engine/vector_kernels.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -72,8 +73,28 @@ int32_t meanAbsDeviation(const int32_t* values, int32_t count)
     return deviation / count;
 }
 
+// The median of nine values by a fixed network of 19 exchanges, without
+// branches: most blocks have all nine sample points.
+int32_t medianOfNine(const int32_t* values)
+{
+    int32_t p[9];
+    std::copy(values, values + 9, p);
+    auto order = [&](int a, int b) {
+        const int32_t low = std::min(p[a], p[b]);
+        p[b] = std::max(p[a], p[b]);
+        p[a] = low;
+    };
+    order(1, 2), order(4, 5), order(7, 8), order(0, 1), order(3, 4), order(6, 7);
+    order(1, 2), order(4, 5), order(7, 8), order(0, 3), order(5, 8), order(4, 7);
+    order(3, 6), order(1, 4), order(2, 5), order(4, 7), order(4, 2), order(6, 4);
+    order(4, 2);
+    return p[4];
+}
+
 int32_t lowerMedian(int32_t* values, int32_t count)
 {
+    if (count == 9)
+        return medianOfNine(values);
     int32_t* middle = values + (count - 1) / 2;
     std::nth_element(values, middle, values + count);
     return *middle;
@@ -210,6 +231,146 @@ int32_t colourCorrectedY(int32_t value, const Block& block, int32_t levelNumber,
     return std::min(candidate, value);
 }
 
+// The sample point statistics of the three point rows of a block row, one
+// row of each statistic per point row, by position.
+struct PointRows {
+    int32_t* brightness[3];
+    int32_t* largest[3][kChannels];
+    int32_t* deviation[3][kChannels];
+};
+
+// The block at x0 from point statistics gathered beforehand: what
+// evaluateBlock gives when all nine points and their neighbours lie inside.
+void blockFromPoints(const PointRows& rows, int32_t x0, Block& block)
+{
+    int32_t brightness[kPointsPerBlock];
+    int32_t largest[kChannels][kPointsPerBlock];
+    int32_t pointDev[kChannels][kPointsPerBlock];
+    int32_t points = 0;
+    for (int row = 0; row < 3; ++row) {
+        for (int32_t ox : kPointOffsets) {
+            const int32_t x = x0 + ox;
+            brightness[points] = rows.brightness[row][x];
+            for (int c = 0; c < kChannels; ++c) {
+                largest[c][points] = rows.largest[row][c][x];
+                pointDev[c][points] = rows.deviation[row][c][x];
+            }
+            ++points;
+        }
+    }
+    block.measurable = true;
+    block.flatY = meanAbsDeviation(brightness, points);
+    for (int c = 0; c < kChannels; ++c) {
+        block.dev[c] = meanAbsDeviation(pointDev[c], points);
+        block.median[c] = lowerMedian(largest[c], points);
+    }
+}
+
+// evaluateLevel's loop with the vector kernels. A block whose 9 by 9
+// brightness window lies inside the plane (its nine 3x3 windows tile it)
+// takes its bin from column sums over the window's rows; a block whose
+// points and their neighbours all lie inside takes its statistics from the
+// point kernel, run along the point rows of the blocks that need them.
+// Blocks at the borders are evaluated as before.
+void evaluateBlockRows(const PyramidLevel<int16_t>& level, const int16_t (*evidence)[kChannels],
+    int32_t r, int32_t step, int32_t visitedColumns, int32_t visitedRows,
+    const VectorKernels& kernels, LevelBlocks& result)
+{
+    const size_t width = static_cast<size_t>(level.width);
+    std::vector<int32_t>& scratch = result.scratch;
+    scratch.resize(width * (2 + 3 * (1 + 2 * kChannels)));
+    int32_t* columnSums = scratch.data();
+    int32_t* needed = columnSums + width; // by block column, 1 where evaluated
+    PointRows rows {};
+    int32_t* next = needed + width;
+    for (int row = 0; row < 3; ++row) {
+        rows.brightness[row] = next;
+        next += width;
+        for (int c = 0; c < kChannels; ++c) {
+            rows.largest[row][c] = next;
+            rows.deviation[row][c] = next + width;
+            next += 2 * width;
+        }
+    }
+    const int32_t span = step * kBlockSize;
+    // Blocks whose points and neighbours lie inside, along the row.
+    const int32_t firstInside = (r + span - 1) / span;
+    const int32_t lastInsideX = level.width - 7 - r;
+    const int32_t endInside
+        = lastInsideX < 0 ? 0 : std::min(visitedColumns, lastInsideX / span + 1);
+
+    for (int32_t row = 0; row < visitedRows; ++row) {
+        Block* blocks = result.blocks.data() + static_cast<size_t>(row) * visitedColumns;
+        const int32_t y0 = row * span;
+        const bool windowRows = y0 >= 1;
+        if (windowRows) {
+            for (size_t x = 0; x < width; ++x)
+                columnSums[x] = 0;
+            for (int32_t y = y0 - 1; y <= y0 + 7; ++y) {
+                const int16_t* samples = level.yIn.data() + level.index(0, y);
+                for (size_t x = 0; x < width; ++x)
+                    columnSums[x] += samples[x];
+            }
+        }
+        for (int32_t column = 0; column < visitedColumns; ++column) {
+            Block& block = blocks[column];
+            const int32_t x0 = column * span;
+            if (windowRows && x0 >= 1) {
+                int32_t sum = 0;
+                for (int32_t x = x0 - 1; x <= x0 + 7; ++x)
+                    sum += columnSums[x];
+                block.bin = brightnessBin<int16_t>(sum / 81);
+            } else {
+                block.bin = blockBin(level, x0, y0);
+            }
+            // A negative bin only comes from a wrapped plane; it has no
+            // brightness point to be filed under.
+            needed[column] = block.bin >= 0 && !hasEnoughEvidence(evidence[block.bin]) ? 1 : 0;
+        }
+
+        const bool insideRows = y0 >= r && y0 + 6 + r < level.height;
+        // Runs of needed blocks inside; each point row of a run through the
+        // kernel, or its blocks evaluated one by one if it is too short.
+        for (int32_t column = firstInside; insideRows && column < endInside;) {
+            if (needed[column] == 0) {
+                ++column;
+                continue;
+            }
+            int32_t last = column;
+            while (step == 1 && last + 1 < endInside && needed[last + 1] != 0)
+                ++last;
+            const int32_t first = column * span;
+            const int32_t end
+                = std::min(std::max(last * span + 7, first + kernels.lanes), level.width - r);
+            bool done = true;
+            for (int pointRow = 0; pointRow < 3 && done; ++pointRow) {
+                const PointRow points { { level.yIn.data(), level.crIn.data(), level.cbIn.data() },
+                    level.width, y0 + kPointOffsets[pointRow], r, first, end,
+                    rows.brightness[pointRow],
+                    { rows.largest[pointRow][0], rows.largest[pointRow][1],
+                        rows.largest[pointRow][2] },
+                    { rows.deviation[pointRow][0], rows.deviation[pointRow][1],
+                        rows.deviation[pointRow][2] } };
+                done = kernels.pointRow(points) == end;
+            }
+            for (int32_t c = column; c <= last; ++c) {
+                if (needed[c] == 0)
+                    continue;
+                if (done)
+                    blockFromPoints(rows, c * span, blocks[c]);
+                else
+                    evaluateBlock(level, c * span, y0, r, blocks[c]);
+                needed[c] = 0;
+            }
+            column = last + 1;
+        }
+        for (int32_t column = 0; column < visitedColumns; ++column) {
+            if (needed[column] != 0)
+                evaluateBlock(level, column * span, y0, r, blocks[column]);
+        }
+    }
+}
+
 } // namespace
 
 void evaluateLevel(
@@ -242,6 +403,11 @@ void evaluateLevel(
     std::vector<Block>& blocks = result.blocks;
     blocks.resize(static_cast<size_t>(visitedColumns) * static_cast<size_t>(visitedRows));
 
+    const VectorKernels* kernels = vectorKernels();
+    if (kernels != nullptr) {
+        evaluateBlockRows(level, evidence, r, step, visitedColumns, visitedRows, *kernels, result);
+        return;
+    }
     // Block order (row by row) is kept: the summary takes its first entries.
     for (int32_t row = 0; row < visitedRows; ++row) {
         for (int32_t column = 0; column < visitedColumns; ++column) {
@@ -259,97 +425,107 @@ void evaluateLevel(
     }
 }
 
-void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram)
+namespace {
+
+// What the passes over one level's blocks have accepted so far.
+struct Accepted {
+    int64_t weightSum[kMaxPoints][kChannels] = {};
+    bool found[kChannels] = {};
+    int64_t colourSum[kChannels] = {};
+    int32_t colourNumber[kChannels] = {};
+    bool extended = false;
+};
+
+// Weights only grow, so a block evaluated against older weights may since have
+// reached enough evidence, never the other way round.
+void retireSettledBlocks(std::vector<Block>& blocks, const NoiseBand& band)
 {
-    const int32_t levelNumber = measured.level;
-    if (levelNumber < 0)
-        return;
-    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
-    std::vector<Block>& blocks = measured.blocks;
-    // Weights only grow, so a block evaluated against older weights may
-    // since have reached enough evidence, never the other way round.
     for (Block& block : blocks) {
         if (block.measurable && hasEnoughEvidence(band.weight[block.bin]))
             block.measurable = false;
     }
+}
 
-    // Per brightness bin (at most 15 for 16-bit samples) and channel.
-    int64_t weightSum[kMaxPoints][kChannels] = {};
-    bool found[kChannels] = {};
-    int64_t acceptedSum[kChannels] = {};
-    int32_t acceptedNumber[kChannels] = {};
-    bool extended = false;
-
-    for (int pass = 1;; ++pass) {
-        const PassLimits limits = passLimits(pass, levelNumber);
-        for (Block& block : blocks) {
-            if (!block.measurable)
-                continue;
-            for (int c : { kCr, kCb }) {
-                if ((pass > 1 && found[c]) || block.flatY >= kColourFlatLimit
-                    || block.dev[c] >= kColourDevLimit)
-                    continue;
-                found[c] = true;
-                int32_t weight = (kColourDevLimit - block.dev[c]) >> 4;
-                weight = std::max(weight, 1) >> (pass - 1);
-                block.value[c] = block.median[c];
-                block.weight[c] = weight;
-                weightSum[block.bin][c] += weight;
-                acceptedSum[c] += block.median[c];
-                ++acceptedNumber[c];
-            }
-            if ((pass > 1 && found[kY]) || block.flatY >= limits.limY
-                || block.dev[kY] >= limits.thrY)
-                continue;
-            found[kY] = true;
-            int32_t weight = limits.thrY - block.dev[kY];
-            if (pass <= kRegularPasses)
-                weight <<= 2;
-            weight = std::max(weight >> (pass - 1), 1);
-            int32_t value = block.median[kY];
-            // The colour values are those stored for the block so far in this
-            // call, by this pass or an earlier one.
-            if (levelNumber > 0 && !measured.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
-                value = colourCorrectedY(value, block, levelNumber, pointCount);
-            weight = std::min(weight, kMaxBlockWeightY);
-            block.value[kY] = value;
-            block.weight[kY] = weight;
-            weightSum[block.bin][kY] += weight;
-        }
-
-        if (found[kY] && found[kCr] && found[kCb]) {
-            if (!extended)
-                histogram.allowExtended = false;
-            break;
-        }
-        if (extended && pass == kExtendedLastPass)
-            break;
-        if (levelNumber > 3 && pass >= 3)
-            break;
-        if (!extended && pass == kRegularPasses) {
-            const int64_t meanCr
-                = acceptedNumber[kCr] > 0 ? acceptedSum[kCr] / acceptedNumber[kCr] : 0;
-            const int64_t meanCb
-                = acceptedNumber[kCb] > 0 ? acceptedSum[kCb] / acceptedNumber[kCb] : 0;
-            const int64_t scale = levelNumber + 1;
-            if (scale * meanCr > kExtendedColourNoise || scale * meanCb > kExtendedColourNoise) {
-                if (!histogram.allowExtended)
-                    break;
-                extended = true;
-            } else {
-                histogram.allowExtended = false;
-                break;
-            }
-        }
+void acceptColour(Block& block, int pass, Accepted& accepted)
+{
+    for (int c : { kCr, kCb }) {
+        if ((pass > 1 && accepted.found[c]) || block.flatY >= kColourFlatLimit
+            || block.dev[c] >= kColourDevLimit)
+            continue;
+        accepted.found[c] = true;
+        int32_t weight = (kColourDevLimit - block.dev[c]) >> 4;
+        weight = std::max(weight, 1) >> (pass - 1);
+        block.value[c] = block.median[c];
+        block.weight[c] = weight;
+        accepted.weightSum[block.bin][c] += weight;
+        accepted.colourSum[c] += block.median[c];
+        ++accepted.colourNumber[c];
     }
+}
 
-    // Summary: per point and channel, the W entries of the weighted list stand
-    // for each accepted block's value repeated weight times; only the first k
-    // entries are used, so they are kept as runs of (value, repeats).
+// Runs after acceptColour on the same block: the colour values it corrects by
+// are those stored for the block so far in this call, by this pass or an
+// earlier one.
+void acceptLuminance(Block& block, int pass, const PassLimits& limits, const LevelBlocks& measured,
+    int32_t pointCount, Accepted& accepted)
+{
+    if ((pass > 1 && accepted.found[kY]) || block.flatY >= limits.limY
+        || block.dev[kY] >= limits.thrY)
+        return;
+    accepted.found[kY] = true;
+    int32_t weight = limits.thrY - block.dev[kY];
+    if (pass <= kRegularPasses)
+        weight <<= 2;
+    weight = std::max(weight >> (pass - 1), 1);
+    int32_t value = block.median[kY];
+    if (measured.level > 0 && !measured.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
+        value = colourCorrectedY(value, block, measured.level, pointCount);
+    weight = std::min(weight, kMaxBlockWeightY);
+    block.value[kY] = value;
+    block.weight[kY] = weight;
+    accepted.weightSum[block.bin][kY] += weight;
+}
+
+// Whether the passes end after this one. After the regular passes, strong
+// colour noise earns extended passes where the histogram still allows them.
+bool lastPass(int pass, int32_t levelNumber, Accepted& accepted, LevelHistogram& histogram)
+{
+    if (accepted.found[kY] && accepted.found[kCr] && accepted.found[kCb]) {
+        if (!accepted.extended)
+            histogram.allowExtended = false;
+        return true;
+    }
+    if (accepted.extended && pass == kExtendedLastPass)
+        return true;
+    if (levelNumber > 3 && pass >= 3)
+        return true;
+    if (accepted.extended || pass != kRegularPasses)
+        return false;
+    const auto mean = [&](int c) {
+        return accepted.colourNumber[c] > 0 ? accepted.colourSum[c] / accepted.colourNumber[c]
+                                            : int64_t { 0 };
+    };
+    const int64_t scale = levelNumber + 1;
+    if (scale * mean(kCr) > kExtendedColourNoise || scale * mean(kCb) > kExtendedColourNoise) {
+        if (!histogram.allowExtended)
+            return true;
+        accepted.extended = true;
+        return false;
+    }
+    histogram.allowExtended = false;
+    return true;
+}
+
+// Per point and channel, the W entries of the weighted list stand for each
+// accepted block's value repeated weight times; only the first k entries are
+// used, so they are kept as runs of (value, repeats).
+void fileSummary(const std::vector<Block>& blocks, int32_t pointCount, const Accepted& accepted,
+    NoiseBand& band, LevelHistogram& histogram)
+{
     std::vector<std::pair<int32_t, int64_t>> runs;
     for (int32_t p = 0; p < pointCount; ++p) {
         for (int c = 0; c < kChannels; ++c) {
-            const int64_t total = weightSum[p][c];
+            const int64_t total = accepted.weightSum[p][c];
             if (total <= 0)
                 continue;
             const int64_t k = std::max<int64_t>(total >> kSummaryWeightShift, 1);
@@ -381,6 +557,32 @@ void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram
                 list.append(median);
         }
     }
+}
+
+} // namespace
+
+void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram)
+{
+    const int32_t levelNumber = measured.level;
+    if (levelNumber < 0)
+        return;
+    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
+    retireSettledBlocks(measured.blocks, band);
+
+    // Per brightness bin (at most 15 for 16-bit samples) and channel.
+    Accepted accepted;
+    for (int pass = 1;; ++pass) {
+        const PassLimits limits = passLimits(pass, levelNumber);
+        for (Block& block : measured.blocks) {
+            if (!block.measurable)
+                continue;
+            acceptColour(block, pass, accepted);
+            acceptLuminance(block, pass, limits, measured, pointCount, accepted);
+        }
+        if (lastPass(pass, levelNumber, accepted, histogram))
+            break;
+    }
+    fileSummary(measured.blocks, pointCount, accepted, band, histogram);
 }
 
 void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram)

@@ -7,27 +7,27 @@
 #include "pyramid.h"
 
 #include <type_traits>
+#include <utility>
 
 namespace calmora {
 
 template <typename Sample>
-void PyramidLevel<Sample>::freePlanes()
+void PyramidLevel<Sample>::reset()
 {
-    for (std::vector<Sample>* plane : { &yIn, &crIn, &cbIn, &yOut, &crOut, &cbOut })
-        std::vector<Sample>().swap(*plane);
-}
-
-template <typename Sample>
-void PyramidLevel<Sample>::freeMaps()
-{
-    for (std::vector<uint8_t>* map :
-        { &direction, &smoothedDirection, &yClass, &crClass, &cbClass })
-        std::vector<uint8_t>().swap(*map);
+    PyramidLevel fresh;
+    for (auto plane : { &PyramidLevel::yIn, &PyramidLevel::crIn, &PyramidLevel::cbIn,
+             &PyramidLevel::yOut, &PyramidLevel::crOut, &PyramidLevel::cbOut })
+        (fresh.*plane).swap(this->*plane);
+    for (auto map : { &PyramidLevel::direction, &PyramidLevel::smoothedDirection,
+             &PyramidLevel::yClass, &PyramidLevel::crClass, &PyramidLevel::cbClass })
+        (fresh.*map).swap(this->*map);
+    fresh.scratch.swap(scratch);
+    *this = std::move(fresh);
 }
 
 template <typename Sample>
 void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
-    bool measure, TileMeasurement* measurement)
+    bool measure, TileMeasurement* measurement, PyramidLevel<Sample>* deeper)
 {
     level.child = nullptr;
     level.params = &params;
@@ -49,20 +49,19 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
     }
 
     if (levelNumber < params.lastLevel) {
-        PyramidLevel<Sample> child;
+        PyramidLevel<Sample>& child = deeper[0];
+        child.reset();
         child.bytesPerPixel = level.bytesPerPixel;
         level.child = &child;
         makeChild(level, child, !measure);
         if (!measure)
             classifyEdges(level);
-        processLevel(child, params, levelNumber + 1, measure, measurement);
+        processLevel(child, params, levelNumber + 1, measure, measurement, deeper + 1);
         if (!measure) {
             smoothLuminance(level, true);
             smoothColour(level, true);
             mergeChild(child);
         }
-        child.freePlanes();
-        child.freeMaps();
         level.child = nullptr;
         if (!measure)
             sharpen(level);
@@ -73,19 +72,15 @@ void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_
         sharpen(level);
     }
 
-    if (level.parent == nullptr) {
-        if (!measure)
-            convertOutput(level);
-        level.freePlanes();
-        level.freeMaps();
-    }
+    if (level.parent == nullptr && !measure)
+        convertOutput(level);
 }
 
 template struct PyramidLevel<int16_t>;
 template struct PyramidLevel<int32_t>;
-template void processLevel<int16_t>(
-    PyramidLevel<int16_t>&, const LevelParams&, int32_t, bool, TileMeasurement*);
-template void processLevel<int32_t>(
-    PyramidLevel<int32_t>&, const LevelParams&, int32_t, bool, TileMeasurement*);
+template void processLevel<int16_t>(PyramidLevel<int16_t>&, const LevelParams&, int32_t, bool,
+    TileMeasurement*, PyramidLevel<int16_t>*);
+template void processLevel<int32_t>(PyramidLevel<int32_t>&, const LevelParams&, int32_t, bool,
+    TileMeasurement*, PyramidLevel<int32_t>*);
 
 } // namespace calmora

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace calmora {
@@ -53,10 +54,26 @@ struct PyramidLevel {
     int32_t levelClass = 0;
     bool grey = false;
 
+    // Top level only, when the tile is read from and written to the images
+    // themselves rather than a working buffer (`pixels` is then null): the
+    // tile's first pixel in the input image, the distance between rows of
+    // both images in bytes, and where the rectangle `outputArea` of the tile
+    // goes in the output image. The output conversion writes nothing else;
+    // a fourth byte of a pixel comes from the input image.
+    const uint8_t* imageInput = nullptr;
+    uint8_t* imageOutput = nullptr;
+    int64_t imageStride = 0;
+    Rect outputArea;
+
     // Stored by the tile driver in the top context; no operation reads them.
     Rect source;
     int32_t skip = 0;
     int32_t levelArgB = 0;
+
+    // Rows that the operations between this level and its parent need for a
+    // moment (column sums, interpolated child rows); kept with the level so
+    // that a reused level allocates them once.
+    std::vector<int32_t> scratch;
 
     size_t index(int32_t x, int32_t y) const
     {
@@ -68,8 +85,17 @@ struct PyramidLevel {
     }
     size_t sampleCount() const { return static_cast<size_t>(width) * static_cast<size_t>(height); }
 
-    void freePlanes();
-    void freeMaps();
+    // Every number and pointer as in a fresh context; the planes, maps and
+    // scratch keep their memory (and their stale contents) for reuse.
+    void reset();
+};
+
+// The contexts of one tile's pyramid, level 0 first. A thread keeps one
+// stack from tile to tile, so that planes and maps are allocated when the
+// first tile of a run needs them and merely resized for the next ones.
+template <typename Sample>
+struct LevelStack {
+    PyramidLevel<Sample> levels[kProfileBands];
 };
 
 // Noise threshold of a level, channel and brightness bin in plane units.
@@ -81,6 +107,42 @@ inline int32_t noiseThreshold(const LevelParams& params, int level, int channel,
     return params.scaledNoise[level][channel][bin];
 }
 
+// The first x in [x, end) whose byte in `row` is not zero, or `end` (or
+// beyond). Most of a class map is zero, so the passes over the maps skip it
+// eight bytes at a time.
+inline int32_t nextMarked(const uint8_t* row, int32_t x, int32_t end)
+{
+    while (x + 8 <= end) {
+        uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if (word != 0)
+            break;
+        x += 8;
+    }
+    while (x < end && row[x] == 0)
+        ++x;
+    return x;
+}
+
+// The same for every second byte: the first of x, x + 2, x + 4, ... below
+// `end` whose byte is not zero, or the first at or beyond `end`.
+inline int32_t nextMarkedEveryOther(const uint8_t* row, int32_t x, int32_t end)
+{
+    static constexpr uint8_t kEveryOther[8] = { 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0 };
+    uint64_t mask;
+    std::memcpy(&mask, kEveryOther, sizeof mask);
+    while (x + 8 <= end) {
+        uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if ((word & mask) != 0)
+            break;
+        x += 8;
+    }
+    while (x < end && row[x] == 0)
+        x += 2;
+    return x;
+}
+
 template <typename Sample>
 constexpr int32_t brightnessBin(int32_t luma)
 {
@@ -89,12 +151,15 @@ constexpr int32_t brightnessBin(int32_t luma)
 
 struct TileMeasurement;
 
-// Runs one level and, recursively, every coarser one. In filter mode the
-// result is the filtered tile in `pixels`; in measure mode every level's
-// blocks are evaluated into `measurement` and `pixels` is not written.
+// Runs one level and, recursively, every coarser one, taking the child
+// contexts from `deeper` (deeper[0] is the child, deeper[1] its child...;
+// room for lastLevel - levelNumber contexts). In filter mode the result is
+// the filtered tile in `pixels`; in measure mode every level's blocks are
+// evaluated into `measurement` and `pixels` is not written. The planes and
+// maps stay allocated for the next tile.
 template <typename Sample>
 void processLevel(PyramidLevel<Sample>& level, const LevelParams& params, int32_t levelNumber,
-    bool measure, TileMeasurement* measurement);
+    bool measure, TileMeasurement* measurement, PyramidLevel<Sample>* deeper);
 
 // Colour conversion of the top level. The output planes start as copies of
 // the input planes; measuring never reads them, so it may leave them out.
@@ -139,6 +204,9 @@ struct LevelBlocks {
     int32_t level = -1; // -1: the level could not be measured, nothing to file
     bool grey = false;
     std::vector<NoiseBlock> blocks;
+    // Rows of sums and point statistics while the level is evaluated; kept
+    // with the record so that a reused record allocates them once.
+    std::vector<int32_t> scratch;
 };
 
 // One tile's measurement, level by level, and the band weights it started

@@ -1,6 +1,6 @@
 // Tiles and the tile driver: every engine run goes through runTiles, which
-// copies each tile with its margin into a private buffer, runs the pyramid on
-// it and, when filtering, copies the tile's centre back.
+// runs the pyramid on each tile with its margin and, when filtering, writes
+// the tile's centre into the output.
 
 #include "engine.h"
 #include "fixed_point.h"
@@ -192,37 +192,43 @@ struct RunContext {
     LevelHistogram* histograms;
 };
 
-void copyIn(const RunContext& run, const Tile& tile, uint8_t* work)
+// The pyramid contexts a thread keeps from tile to tile, of both sample
+// paths (a run uses one of them).
+struct TileWorkspace {
+    LevelStack<int16_t> eightBit;
+    LevelStack<int32_t> sixteenBit;
+};
+
+// Where a tile's pixels come from and go: a buffer provider's working
+// buffer, which holds the source rectangle and takes the whole result, or
+// else the images themselves. Reading the tile from the input image when
+// it starts and writing its centre into the output image when it ends is
+// what copying it in and out of a private buffer did, without the copies;
+// the margin is read, never written, so neighbouring tiles never overwrite
+// each other.
+template <typename Sample>
+void placeTile(const RunContext& run, const Tile& tile, uint8_t* work, PyramidLevel<Sample>& top)
 {
-    const uint8_t* from = run.measure ? run.output : run.input;
-    const int64_t rowBytes = static_cast<int64_t>(tile.source.width()) * run.bytesPerPixel;
-    for (int32_t r = 0; r < tile.source.height(); ++r) {
-        const uint8_t* row = from + (static_cast<int64_t>(tile.source.top) + r) * run.stride
-            + static_cast<int64_t>(tile.source.left) * run.bytesPerPixel;
-        std::memcpy(work + r * rowBytes, row, static_cast<size_t>(rowBytes));
+    if (work != nullptr) {
+        top.pixels = work;
+        return;
     }
+    const int64_t bytes = run.bytesPerPixel;
+    const uint8_t* image = run.measure ? run.output : run.input;
+    top.imageInput = image + tile.source.top * run.stride + tile.source.left * bytes;
+    top.imageStride = run.stride;
+    if (run.measure)
+        return;
+    top.imageOutput = run.output + tile.dest.top * run.stride + tile.dest.left * bytes;
+    top.outputArea = { tile.dest.left - tile.source.left, tile.dest.top - tile.source.top,
+        tile.dest.right - tile.source.left, tile.dest.bottom - tile.source.top };
 }
 
-// Only the tile proper goes back: the margin is read, never written, so
-// neighbouring tiles never overwrite each other.
-void copyOut(const RunContext& run, const Tile& tile, const uint8_t* work)
-{
-    const int64_t workRowBytes = static_cast<int64_t>(tile.source.width()) * run.bytesPerPixel;
-    const int64_t rowBytes = static_cast<int64_t>(tile.dest.width()) * run.bytesPerPixel;
-    const int64_t column
-        = static_cast<int64_t>(tile.dest.left - tile.source.left) * run.bytesPerPixel;
-    for (int32_t y = tile.dest.top; y < tile.dest.bottom; ++y) {
-        const uint8_t* from = work + (y - tile.source.top) * workRowBytes + column;
-        uint8_t* to = run.output + static_cast<int64_t>(y) * run.stride
-            + static_cast<int64_t>(tile.dest.left) * run.bytesPerPixel;
-        std::memcpy(to, from, static_cast<size_t>(rowBytes));
-    }
-}
-
+// `work` is a buffer provider's buffer, or null to work on the images.
 // Measure mode evaluates into `measurement`, which must already hold the
 // band weights to start from (startMeasurement).
-void runPyramid(
-    const RunContext& run, const Tile& tile, uint8_t* work, TileMeasurement* measurement)
+void runPyramid(const RunContext& run, const Tile& tile, uint8_t* work,
+    TileMeasurement* measurement, TileWorkspace& workspace)
 {
     const int32_t w = tile.source.width();
     const int32_t h = tile.source.height();
@@ -230,23 +236,25 @@ void runPyramid(
         // Profiles are only measured on 8-bit buffers.
         if (run.measure)
             return;
-        PyramidLevel<int32_t> top;
+        PyramidLevel<int32_t>& top = workspace.sixteenBit.levels[0];
+        top.reset();
         top.bytesPerPixel = run.bytesPerPixel;
         top.width = w;
         top.height = h;
-        top.pixels = work;
-        processLevel(top, run.params, 0, false, nullptr);
+        placeTile(run, tile, work, top);
+        processLevel(top, run.params, 0, false, nullptr, workspace.sixteenBit.levels + 1);
         return;
     }
-    PyramidLevel<int16_t> top;
+    PyramidLevel<int16_t>& top = workspace.eightBit.levels[0];
+    top.reset();
     top.bytesPerPixel = run.bytesPerPixel;
     top.skip = std::max(tile.levelArgA - w, 0);
-    top.pixels = work;
+    placeTile(run, tile, work, top);
     top.levelArgB = tile.levelArgB;
     top.width = w;
     top.height = h;
     top.source = tile.source;
-    processLevel(top, run.params, 0, run.measure, measurement);
+    processLevel(top, run.params, 0, run.measure, measurement, workspace.eightBit.levels + 1);
 }
 
 // Weights only grow during a run, so a copy taken now can only understate
@@ -258,18 +266,12 @@ void startMeasurement(const RunContext& run, TileMeasurement& measurement)
         std::memcpy(measurement.evidence[b], run.bands[b].weight, sizeof measurement.evidence[b]);
 }
 
-size_t workBytes(const RunContext& run, const Tile& tile)
-{
-    return static_cast<size_t>(tile.source.width()) * static_cast<size_t>(tile.source.height())
-        * static_cast<size_t>(run.bytesPerPixel);
-}
-
 bool runSequential(
     const RunContext& run, void* user, TileCallback tileCallback, BufferProvider bufferProvider)
 {
     TileList& tiles = run.tiles;
     bool result = true;
-    std::vector<uint8_t> work;
+    TileWorkspace workspace;
     TileMeasurement measurement;
     for (int32_t slot = 0; slot < tiles.count(); ++slot) {
         Tile& tile = tiles.tiles[static_cast<size_t>(slot)];
@@ -289,25 +291,19 @@ bool runSequential(
             buffer = bufferProvider(info);
             if (buffer == nullptr)
                 continue;
-        } else {
-            work.resize(workBytes(run, tile));
-            buffer = work.data();
-            copyIn(run, tile, buffer);
         }
         if (run.measure) {
             startMeasurement(run, measurement);
-            runPyramid(run, tile, buffer, &measurement);
+            runPyramid(run, tile, buffer, &measurement, workspace);
             fileTile(measurement, run.bands, run.histograms);
         } else {
-            runPyramid(run, tile, buffer, nullptr);
+            runPyramid(run, tile, buffer, nullptr, workspace);
         }
         info.processed = 1;
         (run.measure ? tile.measured : tile.filtered) = 1;
         tile.elapsedMs = millisecondsSince(start);
         if (bufferProvider != nullptr)
             bufferProvider(info);
-        else if (!run.measure)
-            copyOut(run, tile, buffer);
         if (tileCallback != nullptr && tileCallback(info) == 0)
             return false;
         result = true;
@@ -367,7 +363,7 @@ private:
 
     void work()
     {
-        std::vector<uint8_t> buffer;
+        TileWorkspace workspace;
         for (;;) {
             Job job {};
             {
@@ -380,12 +376,8 @@ private:
             }
             const Clock::time_point start = Clock::now();
             const Tile& tile = m_run.tiles.tiles[static_cast<size_t>(job.slot)];
-            buffer.resize(workBytes(m_run, tile));
-            copyIn(m_run, tile, buffer.data());
-            runPyramid(m_run, tile, buffer.data(), job.measurement);
+            runPyramid(m_run, tile, nullptr, job.measurement, workspace);
             const int32_t elapsed = millisecondsSince(start);
-            if (!m_run.measure)
-                copyOut(m_run, tile, buffer.data());
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_done[static_cast<size_t>(job.slot)] = 1;
@@ -432,6 +424,8 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
     TileList& tiles = run.tiles;
     TilePool pool(run, threadCount);
     std::deque<RunningTile> running;
+    // Filed records go back here for the next tiles, with their block lists.
+    std::vector<std::unique_ptr<TileMeasurement>> spare;
     bool lastSlotRefused = false;
     bool stopped = false;
     int32_t next = 0;
@@ -444,6 +438,7 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
         tile.elapsedMs = elapsedMs;
         if (run.measure) {
             fileTile(*done.measurement, run.bands, run.histograms);
+            spare.push_back(std::move(done.measurement));
             tile.measured = 1;
         } else {
             tile.filtered = 1;
@@ -465,7 +460,12 @@ bool runParallel(const RunContext& run, void* user, TileCallback tileCallback, i
             lastSlotRefused = false;
             RunningTile tile { slot, nullptr };
             if (run.measure) {
-                tile.measurement = std::make_unique<TileMeasurement>();
+                if (spare.empty()) {
+                    tile.measurement = std::make_unique<TileMeasurement>();
+                } else {
+                    tile.measurement = std::move(spare.back());
+                    spare.pop_back();
+                }
                 startMeasurement(run, *tile.measurement);
             }
             pool.submit(slot, tile.measurement.get());

@@ -2,7 +2,7 @@
 // TIFF, BMP, GIF, PNG, told apart by content). Any bytes are refused with a
 // reason, leaving the image as it was, or give a picture within the size
 // limit and within what so many bytes can honestly hold, whose working copy
-// equals its original, with every fourth byte 255.
+// equals its original, with every fourth byte of a 32-bit one 255.
 
 #include "document/bitmap_ex.h"
 #include "fuzz/fuzz_check.h"
@@ -55,14 +55,15 @@ void checkLoaded(const CBitmapEx& image, size_t fileBytes)
             && pixels * kBytesPerPixel <= CBitmapEx::kMaxBytesPerCopy,
         QStringLiteral("loaded a %1 x %2 picture").arg(image.width()).arg(image.height()));
     const int32_t depth = image.bitsPerPixel();
-    check(
-        depth == 32 || depth == 48 || depth == 16, QStringLiteral("%1 bits per pixel").arg(depth));
+    check(depth == 32 || depth == 8 || depth == 48 || depth == 16,
+        QStringLiteral("%1 bits per pixel").arg(depth));
 
     const ImageDesc working = image.description();
     const ImageDesc original = image.originalDescription();
     check(working.pixels && original.pixels && working.pixels != original.pixels,
         QStringLiteral("working copy and original do not both exist"));
-    const int32_t shown = depth == 32 ? 32 : depth / 2;
+    const bool highDepth = depth == 48 || depth == 16;
+    const int32_t shown = highDepth ? depth / 2 : depth;
     check(original.width == working.width && original.height == working.height
             && original.stride == working.stride && working.bitsPerPixel == shown
             && working.stride == (int64_t { image.width() } * shown / 8 + 3) / 4 * 4,
@@ -77,7 +78,7 @@ void checkLoaded(const CBitmapEx& image, size_t fileBytes)
                     QStringLiteral("pixel %1: fourth byte %2")
                         .arg(alpha / 4)
                         .arg(working.pixels[alpha]));
-    } else {
+    } else if (highDepth) {
         const size_t samples = static_cast<size_t>(pixels) * (depth / 16);
         check(image.highDepthPixels() && image.original()->highDepthPixels()
                 && std::memcmp(

@@ -6,6 +6,7 @@
 //   build/fuzz-replay/fuzz/fuzz_make_seeds fuzz/corpus
 
 #include "cli/profile_json.h"
+#include "document/image_encoders.h"
 #include "engine/engine.h"
 #include "settings/filter_settings.h"
 #include "settings/options.h"
@@ -165,6 +166,39 @@ void addCameraXmp(Exiv2::Image& image)
     image.setXmpData(xmp);
 }
 
+// The seed picture as grey and alpha (1 + 1 samples) or colour and alpha
+// (3 + 1), 16 bits each, through this program's own encoder: layouts whose
+// tags a mutation turns into planes, tiles or another byte order.
+QByteArray encodeWithAlpha16(
+    const QImage& picture, int channels, bool (*encoder)(const EncodeRequest&, QByteArray&, QString&))
+{
+    EncodeRequest request;
+    request.width = picture.width();
+    request.height = picture.height();
+    request.channels = channels;
+    request.bitsPerChannel = 16;
+    request.threadCount = 1;
+    request.readRow = [&picture, channels](int32_t y, void* samples) {
+        auto* out = static_cast<uint16_t*>(samples);
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgba64 colour = picture.pixelColor(x, y).rgba64();
+            *out++ = colour.red();
+            if (channels == 4) {
+                *out++ = colour.green();
+                *out++ = colour.blue();
+            }
+            *out++ = colour.alpha();
+        }
+    };
+    QByteArray file;
+    QString reason;
+    if (!encoder(request, file, reason)) {
+        std::fprintf(stderr, "cannot encode a seed: %s\n", qUtf8Printable(reason));
+        std::exit(1);
+    }
+    return file;
+}
+
 void writeImageSeeds()
 {
     const QImage picture = seedPicture();
@@ -178,6 +212,12 @@ void writeImageSeeds()
         encode(picture.convertToFormat(QImage::Format_RGB32), "bmp"));
     writeSeed(QStringLiteral("image_loader"), QStringLiteral("ramp.tif"), tiff);
     writeSeed(QStringLiteral("image_loader"), QStringLiteral("grey.gif"), encodeGif());
+    writeSeed(QStringLiteral("image_loader"), QStringLiteral("grey-alpha16.tif"),
+        encodeWithAlpha16(picture, 2, encodeTiff));
+    writeSeed(QStringLiteral("image_loader"), QStringLiteral("rgba16.tif"),
+        encodeWithAlpha16(picture, 4, encodeTiff));
+    writeSeed(QStringLiteral("image_loader"), QStringLiteral("grey-alpha16.png"),
+        encodeWithAlpha16(picture, 2, encodePng));
     const QByteArray exifJpeg = withMetadata(jpeg, addCameraExif);
     writeSeed(QStringLiteral("image_loader"), QStringLiteral("exif.jpg"), exifJpeg);
 
@@ -281,6 +321,10 @@ void writeCommandLineSeeds()
         "info\0photo.jpg"sv,
         "--help"sv,
         "--version"sv,
+        "profiles\0delete\0--all"sv,
+        "profiles\0show\0Canon|EOS R|3200|12\0--json"sv,
+        "denoise\0--no-learn\0--dry-run\0a.jpg"sv,
+        "profiles\0export\0KEY\0out.json"sv,
     };
     int index = 0;
     for (const std::string_view line : lines)

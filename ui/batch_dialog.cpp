@@ -34,6 +34,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 
 namespace calmora {
 
@@ -48,8 +49,34 @@ bool isImageName(const QString& path)
     return extensions.contains(QFileInfo(path).suffix().toLower());
 }
 
+// Set on a file's result while the batch works on it.
+constexpr int kInProgressRole = Qt::UserRole;
+
 // Skipped names shown in the note; the rest are counted only.
 constexpr int kNamedSkips = 3;
+
+// Paths left out of the list for one reason, for the note.
+struct LeftOut {
+    int count = 0;
+    QStringList names;
+
+    void add(const QString& name)
+    {
+        ++count;
+        if (names.size() < kNamedSkips)
+            names.append(name);
+    }
+
+    // "2 skipped, why (a.txt, b.doc)."
+    QString note(const QString& why) const
+    {
+        QString text = QStringLiteral("%1 %2").arg(count).arg(why);
+        if (!names.isEmpty())
+            text += QStringLiteral(" (%1%2)").arg(names.join(QStringLiteral(", ")),
+                count > names.size() ? QStringLiteral(", ...") : QString());
+        return text + QLatin1Char('.');
+    }
+};
 
 struct Choice {
     const char* text;
@@ -57,13 +84,17 @@ struct Choice {
 };
 
 constexpr Choice kDestinations[] = {
-    { "Beside each source", static_cast<int32_t>(DestinationMode::BesideSource) },
-    { "In a subfolder of each source's folder", static_cast<int32_t>(DestinationMode::Subfolder) },
-    { "In one folder", static_cast<int32_t>(DestinationMode::Folder) },
+    { QT_TRANSLATE_NOOP("calmora::CBatchDialog", "Beside each source"),
+        static_cast<int32_t>(DestinationMode::BesideSource) },
+    { QT_TRANSLATE_NOOP("calmora::CBatchDialog", "In a subfolder of each source's folder"),
+        static_cast<int32_t>(DestinationMode::Subfolder) },
+    { QT_TRANSLATE_NOOP("calmora::CBatchDialog", "In one folder"),
+        static_cast<int32_t>(DestinationMode::Folder) },
 };
 
 constexpr Choice kFormats[] = {
-    { "As the source (JPEG, PNG or TIFF; others as JPEG)",
+    { QT_TRANSLATE_NOOP(
+          "calmora::CBatchDialog", "As the source (JPEG, PNG or TIFF; others as JPEG)"),
         static_cast<int32_t>(BatchFormat::AsSource) },
     { "JPEG", static_cast<int32_t>(BatchFormat::Jpeg) },
     { "PNG", static_cast<int32_t>(BatchFormat::Png) },
@@ -73,7 +104,7 @@ constexpr Choice kFormats[] = {
 void fillChoices(QComboBox* box, std::initializer_list<Choice> choices)
 {
     for (const Choice& choice : choices)
-        box->addItem(QString::fromUtf8(choice.text), choice.value);
+        box->addItem(CBatchDialog::tr(choice.text), choice.value);
 }
 
 void selectData(QComboBox* box, int32_t value)
@@ -84,7 +115,7 @@ void selectData(QComboBox* box, int32_t value)
 
 bool askWithNoAsDefault(QWidget* parent, const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Batch Processing"), text,
+    QMessageBox box(QMessageBox::Warning, CBatchDialog::tr("Batch Processing"), text,
         QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
@@ -108,7 +139,7 @@ CBatchDialog::CBatchDialog(
     , m_options(options)
     , m_presets(presets)
 {
-    setWindowTitle(QStringLiteral("Batch Processing"));
+    setWindowTitle(tr("Batch Processing"));
     setObjectName(QStringLiteral("batchDialog"));
     setModal(true);
     setAcceptDrops(true);
@@ -119,14 +150,14 @@ CBatchDialog::CBatchDialog(
     layout->addWidget(createOptionsPart());
     layout->addWidget(createRunPart());
 
-    m_start = new QPushButton(QStringLiteral("Start"), this);
+    m_start = new QPushButton(tr("Start"), this);
     m_start->setObjectName(QStringLiteral("start"));
     m_start->setDefault(true);
-    m_stop = new QPushButton(QStringLiteral("Stop"), this);
+    m_stop = new QPushButton(tr("Stop"), this);
     m_stop->setObjectName(QStringLiteral("stop"));
-    m_openDestination = new QPushButton(QStringLiteral("Open Destination Folder"), this);
+    m_openDestination = new QPushButton(tr("Open Destination Folder"), this);
     m_openDestination->setObjectName(QStringLiteral("openDestination"));
-    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close = new QPushButton(tr("Close"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_start);
     buttons->addWidget(m_stop);
@@ -138,10 +169,6 @@ CBatchDialog::CBatchDialog(
     connect(m_stop, &QPushButton::clicked, this, &CBatchDialog::stop);
     connect(m_openDestination, &QPushButton::clicked, this, &CBatchDialog::openDestination);
     connect(m_close, &QPushButton::clicked, this, &CBatchDialog::reject);
-
-    m_startTimer.setSingleShot(true);
-    m_startTimer.setInterval(kStartRetryMs);
-    connect(&m_startTimer, &QTimer::timeout, this, &CBatchDialog::tryStart);
 
     // Queued from the worker through the document: only this thread reads
     // the batch's lists, and only after its end.
@@ -166,8 +193,8 @@ CBatchDialog::~CBatchDialog()
 {
     // The window may go while its batch runs (the program ends): the run
     // stops at its next tile; the document joins its worker.
-    if (m_running)
-        m_document.job().stop = true;
+    if (m_document.isBatchGoing())
+        m_document.stopRun();
 }
 
 QWidget* CBatchDialog::createListPart()
@@ -175,8 +202,7 @@ QWidget* CBatchDialog::createListPart()
     auto* part = new QWidget(this);
     m_list = new QTreeWidget(part);
     m_list->setObjectName(QStringLiteral("files"));
-    m_list->setHeaderLabels({ QStringLiteral("Name"), QStringLiteral("Folder"),
-        QStringLiteral("Size"), QStringLiteral("Result") });
+    m_list->setHeaderLabels({ tr("Name"), tr("Folder"), tr("Size"), tr("Result") });
     m_list->setRootIsDecorated(false);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setUniformRowHeights(true);
@@ -185,11 +211,11 @@ QWidget* CBatchDialog::createListPart()
     m_list->setColumnWidth(FolderColumn, 240);
     m_list->setColumnWidth(SizeColumn, 100);
 
-    m_addFiles = new QPushButton(QStringLiteral("Add Files..."), part);
-    m_addFolder = new QPushButton(QStringLiteral("Add Folder..."), part);
-    m_subfolders = new QCheckBox(QStringLiteral("With subfolders"), part);
-    m_remove = new QPushButton(QStringLiteral("Remove"), part);
-    m_clear = new QPushButton(QStringLiteral("Clear"), part);
+    m_addFiles = new QPushButton(tr("Add Files..."), part);
+    m_addFolder = new QPushButton(tr("Add Folder..."), part);
+    m_subfolders = new QCheckBox(tr("With subfolders"), part);
+    m_remove = new QPushButton(tr("Remove"), part);
+    m_clear = new QPushButton(tr("Clear"), part);
     connect(m_addFiles, &QPushButton::clicked, this, &CBatchDialog::chooseFiles);
     connect(m_addFolder, &QPushButton::clicked, this, &CBatchDialog::chooseFolder);
     connect(m_remove, &QPushButton::clicked, this, &CBatchDialog::removeSelected);
@@ -206,7 +232,7 @@ QWidget* CBatchDialog::createListPart()
     side->addWidget(m_clear);
     side->addStretch(1);
 
-    m_note = new QLabel(QStringLiteral("Add photos, or drop files and folders on the list."), part);
+    m_note = new QLabel(tr("Add photos, or drop files and folders on the list."), part);
     m_note->setObjectName(QStringLiteral("note"));
     m_note->setWordWrap(true);
     auto* column = new QVBoxLayout;
@@ -221,34 +247,13 @@ QWidget* CBatchDialog::createListPart()
 
 QWidget* CBatchDialog::createOptionsPart()
 {
-    auto* part = new QGroupBox(QStringLiteral("Options"), this);
+    auto* part = new QGroupBox(tr("Options"), this);
     m_optionsPart = part;
     m_destinationMode = new QComboBox(part);
     m_destinationMode->setObjectName(QStringLiteral("destinationMode"));
     fillChoices(m_destinationMode, { kDestinations[0], kDestinations[1], kDestinations[2] });
 
-    m_destinationPlace = new QStackedWidget(part);
-    m_destinationPlace->addWidget(
-        new QLabel(QStringLiteral("Each result is written in its source's folder."),
-            m_destinationPlace));
-    m_subfolder = new QLineEdit(m_destinationPlace);
-    m_subfolder->setObjectName(QStringLiteral("subfolder"));
-    m_subfolder->setPlaceholderText(QStringLiteral("name of the subfolder"));
-    m_destinationPlace->addWidget(m_subfolder);
-    auto* folderRow = new QWidget(m_destinationPlace);
-    m_folder = new QComboBox(folderRow);
-    m_folder->setObjectName(QStringLiteral("folder"));
-    m_folder->setEditable(true);
-    m_folder->setInsertPolicy(QComboBox::NoInsert);
-    m_folder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    auto* browse = new QPushButton(QStringLiteral("Browse..."), folderRow);
-    connect(browse, &QPushButton::clicked, this, &CBatchDialog::browseDestination);
-    auto* folderLayout = new QHBoxLayout(folderRow);
-    folderLayout->setContentsMargins(0, 0, 0, 0);
-    folderLayout->addWidget(m_folder, 1);
-    folderLayout->addWidget(browse);
-    m_destinationPlace->addWidget(folderRow);
-
+    m_destinationPlace = createDestinationPlace(part);
     m_suffix = new QLineEdit(part);
     m_suffix->setObjectName(QStringLiteral("suffix"));
     m_suffix->setMaxLength(kMaxBatchSuffixBytes);
@@ -260,18 +265,18 @@ QWidget* CBatchDialog::createOptionsPart()
     m_quality->setRange(0, 100);
     m_preset = new QComboBox(part);
     m_preset->setObjectName(QStringLiteral("preset"));
-    m_preset->addItem(QStringLiteral("The filter pane's current settings"), kCurrentSettingsPreset);
-    m_preset->addItem(QStringLiteral("Auto (chosen from each photo's own noise)"), kAutoStrengthPreset);
+    m_preset->addItem(tr("The filter pane's current settings"), kCurrentSettingsPreset);
+    m_preset->addItem(tr("Auto (chosen from each photo's own noise)"), kAutoStrengthPreset);
     for (int i = 0; i < m_presets.count(); ++i)
         m_preset->addItem(m_presets.at(i).name, i);
 
     auto* layout = new QFormLayout(part);
-    layout->addRow(QStringLiteral("Results go:"), m_destinationMode);
+    layout->addRow(tr("Results go:"), m_destinationMode);
     layout->addRow(QString(), m_destinationPlace);
-    layout->addRow(QStringLiteral("Suffix:"), m_suffix);
-    layout->addRow(QStringLiteral("Format:"), m_format);
-    layout->addRow(QStringLiteral("JPEG quality:"), m_quality);
-    layout->addRow(QStringLiteral("Settings:"), m_preset);
+    layout->addRow(tr("Suffix:"), m_suffix);
+    layout->addRow(tr("Format:"), m_format);
+    layout->addRow(tr("JPEG quality:"), m_quality);
+    layout->addRow(tr("Settings:"), m_preset);
 
     connect(m_destinationMode, &QComboBox::currentIndexChanged, this, &CBatchDialog::saveGroup);
     connect(m_subfolder, &QLineEdit::editingFinished, this, &CBatchDialog::saveGroup);
@@ -283,13 +288,42 @@ QWidget* CBatchDialog::createOptionsPart()
     return part;
 }
 
+// One page for each destination mode: a note, the subfolder's name, or the
+// folder with its Browse button.
+QStackedWidget* CBatchDialog::createDestinationPlace(QWidget* part)
+{
+    auto* place = new QStackedWidget(part);
+    place->addWidget(new QLabel(tr("Each result is written in its source's folder."), place));
+    m_subfolder = new QLineEdit(place);
+    m_subfolder->setObjectName(QStringLiteral("subfolder"));
+    m_subfolder->setPlaceholderText(tr("name of the subfolder"));
+    place->addWidget(m_subfolder);
+    auto* folderRow = new QWidget(place);
+    m_folder = new QComboBox(folderRow);
+    m_folder->setObjectName(QStringLiteral("folder"));
+    m_folder->setEditable(true);
+    m_folder->setInsertPolicy(QComboBox::NoInsert);
+    m_folder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* browse = new QPushButton(tr("Browse..."), folderRow);
+    connect(browse, &QPushButton::clicked, this, &CBatchDialog::browseDestination);
+    auto* folderLayout = new QHBoxLayout(folderRow);
+    folderLayout->setContentsMargins(0, 0, 0, 0);
+    folderLayout->addWidget(m_folder, 1);
+    folderLayout->addWidget(browse);
+    place->addWidget(folderRow);
+    return place;
+}
+
 QWidget* CBatchDialog::createRunPart()
 {
-    auto* part = new QGroupBox(QStringLiteral("Progress"), this);
+    auto* part = new QGroupBox(tr("Progress"), this);
     auto* layout = new QVBoxLayout(part);
-    for (QLabel*& line : m_lines) {
-        line = new QLabel(part);
-        line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // The file and its stage, the counter, the elapsed and the remaining time.
+    const char* const names[] = { "fileLine", "counterLine", "elapsedLine", "remainingLine" };
+    for (size_t i = 0; i < std::size(m_lines); ++i) {
+        m_lines[i] = new QLabel(part);
+        m_lines[i]->setObjectName(QLatin1String(names[i]));
+        m_lines[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
     layout->addWidget(m_lines[0]);
     layout->addWidget(m_lines[1]);
@@ -297,13 +331,13 @@ QWidget* CBatchDialog::createRunPart()
     m_fileBar->setObjectName(QStringLiteral("fileBar"));
     m_fileBar->setRange(0, 100);
     m_fileBar->setValue(0);
-    m_fileBar->setFormat(QStringLiteral("This file: %p%"));
+    m_fileBar->setFormat(tr("This file: %p%"));
     layout->addWidget(m_fileBar);
     m_overallBar = new QProgressBar(part);
     m_overallBar->setObjectName(QStringLiteral("overallBar"));
     m_overallBar->setRange(0, 100);
     m_overallBar->setValue(0);
-    m_overallBar->setFormat(QStringLiteral("All files: %p%"));
+    m_overallBar->setFormat(tr("All files: %p%"));
     layout->addWidget(m_overallBar);
     auto* times = new QHBoxLayout;
     times->addWidget(m_lines[2]);
@@ -328,19 +362,19 @@ QWidget* CBatchDialog::createRunPart()
 int CBatchDialog::addPaths(const QStringList& paths)
 {
     QStringList images;
-    QStringList skippedNames;
-    int skipped = 0;
+    LeftOut notImages;
+    LeftOut missing;
     for (const QString& path : paths) {
         const QFileInfo info(path);
         if (info.isDir()) {
             addFolderContents(info.absoluteFilePath(), m_group.includeSubfolders != 0, images,
-                skipped);
+                notImages.count);
         } else if (info.isFile() && isImageName(path)) {
             images.append(info.absoluteFilePath());
+        } else if (!info.exists()) {
+            missing.add(info.fileName());
         } else {
-            ++skipped;
-            if (skippedNames.size() < kNamedSkips)
-                skippedNames.append(info.fileName());
+            notImages.add(info.fileName());
         }
     }
     int added = 0;
@@ -361,18 +395,13 @@ int CBatchDialog::addPaths(const QStringList& paths)
         ++added;
     }
 
-    QStringList note { added == 1 ? QStringLiteral("1 file added.")
-                                  : QStringLiteral("%1 files added.").arg(added) };
+    QStringList note { added == 1 ? tr("1 file added.") : tr("%1 files added.").arg(added) };
     if (duplicates > 0)
-        note << QStringLiteral("%1 already in the list, left out.").arg(duplicates);
-    if (skipped > 0) {
-        QString text = QStringLiteral("%1 skipped, not a JPEG, TIFF, BMP, GIF or PNG image").arg(skipped);
-        if (!skippedNames.isEmpty())
-            text += QStringLiteral(" (%1%2)")
-                        .arg(skippedNames.join(QStringLiteral(", ")),
-                            skipped > skippedNames.size() ? QStringLiteral(", ...") : QString());
-        note << text + QLatin1Char('.');
-    }
+        note << tr("%1 already in the list, left out.").arg(duplicates);
+    if (notImages.count > 0)
+        note << notImages.note(tr("skipped, not a JPEG, TIFF, BMP, GIF or PNG image"));
+    if (missing.count > 0)
+        note << missing.note(tr("not found"));
     m_note->setText(note.join(QLatin1Char(' ')));
     updateControls();
     return added;
@@ -464,8 +493,8 @@ void CBatchDialog::saveGroup()
     updateControls();
     // Saved the moment it changes, as every option is.
     if (!saveBatchGroup(m_options.store(), m_group))
-        m_note->setText(QStringLiteral("The batch options could not be saved: %1")
-                            .arg(m_options.store().errorString()));
+        m_note->setText(
+            tr("The batch options could not be saved: %1").arg(m_options.store().errorString()));
 }
 
 BatchSettings CBatchDialog::batchSettings() const
@@ -502,11 +531,11 @@ int CBatchDialog::sourcesReplaced() const
 
 QString CBatchDialog::replaceQuestion(int count)
 {
-    const QString originals = count == 1 ? QStringLiteral("1 original photo")
-                                         : QStringLiteral("%1 original photos").arg(count);
-    return QStringLiteral("With no folder and no suffix, the results are written over their "
-                          "sources: %1 will be replaced by the filtered result and cannot be "
-                          "recovered.\n\nReplace the originals?")
+    const QString originals
+        = count == 1 ? tr("1 original photo") : tr("%1 original photos").arg(count);
+    return tr("With no folder and no suffix, the results are written over their "
+              "sources: %1 will be replaced by the filtered result and cannot be "
+              "recovered.\n\nReplace the originals?")
         .arg(originals);
 }
 
@@ -523,13 +552,13 @@ bool CBatchDialog::start()
     BatchSettings settings = batchSettings();
     if (settings.options.destinationMode == DestinationMode::Folder
         && settings.options.destinationFolder.isEmpty()) {
-        m_note->setText(QStringLiteral("Choose the folder the results go into."));
+        m_note->setText(tr("Choose the folder the results go into."));
         return false;
     }
     const int replaced = sourcesReplaced();
     if (replaced > 0) {
         if (!m_askReplace(replaceQuestion(replaced))) {
-            m_note->setText(QStringLiteral("Nothing was started; the originals are kept."));
+            m_note->setText(tr("Nothing was started; the originals are kept."));
             return false;
         }
         settings.options.allowOverwrite = true;
@@ -567,7 +596,7 @@ void CBatchDialog::tryStart()
         // Stopped before the image's own run let the batch begin.
         m_running = false;
         m_lines[0]->clear();
-        m_summary->setText(QStringLiteral("Stopped before the first file."));
+        m_summary->setText(tr("Stopped before the first file."));
         updateControls();
         emit batchFinished();
         if (m_closeWhenEnded)
@@ -576,9 +605,18 @@ void CBatchDialog::tryStart()
     }
     if (m_document.startBatch(m_runFiles, m_runSettings))
         return;
+    if (!m_document.isRunning()) {
+        // Nothing to wait for: the worker could not be started.
+        m_running = false;
+        m_summary->setText(tr("The batch could not be started."));
+        updateControls();
+        emit batchFinished();
+        return;
+    }
     // The open image's profile or preview pass is still going; it is short.
-    m_lines[0]->setText(QStringLiteral("Waiting for the open image's processing to end"));
-    m_startTimer.start();
+    m_lines[0]->setText(tr("Waiting for the open image's processing to end"));
+    connect(&m_document, &CTessolinDoc::runEnded, this, &CBatchDialog::tryStart,
+        static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
 }
 
 void CBatchDialog::stop()
@@ -588,10 +626,10 @@ void CBatchDialog::stop()
     m_stopping = true;
     m_stop->setEnabled(false);
     if (m_document.isBatchGoing()) {
-        m_document.job().stop = true;
-        m_lines[0]->setText(QStringLiteral("Stopping after the current tile..."));
+        m_document.stopRun();
+        m_lines[0]->setText(tr("Stopping after the current tile..."));
     } else {
-        m_startTimer.stop();
+        disconnect(&m_document, &CTessolinDoc::runEnded, this, &CBatchDialog::tryStart);
         tryStart();
     }
 }
@@ -613,8 +651,8 @@ void CBatchDialog::rememberFolder(const QString& folder)
         return;
     options.recentFolders = recent;
     if (!saveRecentFolders(m_options.store(), options))
-        m_note->setText(QStringLiteral("The recent folders could not be saved: %1")
-                            .arg(m_options.store().errorString()));
+        m_note->setText(
+            tr("The recent folders could not be saved: %1").arg(m_options.store().errorString()));
     m_loading = true;
     m_folder->clear();
     for (const QString& entry : recent) {
@@ -633,19 +671,17 @@ void CBatchDialog::onFileStage(const QString& file, int32_t index, int32_t count
     const bool profile = stage == BatchStage::BuildingProfile;
     if (!m_stopping)
         m_lines[0]->setText(
-            name + (profile ? QStringLiteral(" - Building noise profile")
-                            : QStringLiteral(" - Filtering noise")));
+            (profile ? tr("%1 - Building noise profile") : tr("%1 - Filtering noise")).arg(name));
     if (profile) {
         m_fileBar->setValue(0);
-        m_lines[1]->setText(QStringLiteral("%1 %2 of %3")
-                                .arg(QStringLiteral("Please wait while processing image"))
-                                .arg(index + 1)
-                                .arg(count));
+        m_lines[1]->setText(
+            tr("Please wait while processing image %1 of %2").arg(index + 1).arg(count));
     }
-    if (QTreeWidgetItem* item = m_list->topLevelItem(index))
-        item->setText(ResultColumn,
-            profile ? QStringLiteral("Building noise profile...")
-                    : QStringLiteral("Filtering noise..."));
+    if (QTreeWidgetItem* item = m_list->topLevelItem(index)) {
+        item->setText(
+            ResultColumn, profile ? tr("Building noise profile...") : tr("Filtering noise..."));
+        item->setData(ResultColumn, kInProgressRole, true);
+    }
 }
 
 void CBatchDialog::onFileSettled(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs)
@@ -653,11 +689,13 @@ void CBatchDialog::onFileSettled(int32_t index, int32_t count, qint64 elapsedMs,
     if (!m_running || count <= 0)
         return;
     m_overallBar->setValue(static_cast<int>((static_cast<int64_t>(index) + 1) * 100 / count));
-    m_lines[2]->setText(QStringLiteral("Elapsed time: ") + durationText(elapsedMs));
-    m_lines[3]->setText(QStringLiteral("Remaining time: ") + durationText(remainingMs));
+    m_lines[2]->setText(tr("Elapsed time: %1").arg(durationText(elapsedMs)));
+    m_lines[3]->setText(tr("Remaining time: %1").arg(durationText(remainingMs)));
     if (QTreeWidgetItem* item = m_list->topLevelItem(index);
-        item != nullptr && item->text(ResultColumn).endsWith(QStringLiteral("...")))
-        item->setText(ResultColumn, QStringLiteral("Done"));
+        item != nullptr && item->data(ResultColumn, kInProgressRole).toBool()) {
+        item->setText(ResultColumn, tr("Done"));
+        item->setData(ResultColumn, kInProgressRole, false);
+    }
 }
 
 void CBatchDialog::onBatchEnded()
@@ -666,10 +704,31 @@ void CBatchDialog::onBatchEnded()
         return;
     m_running = false;
     const BatchJob& batch = m_document.lastBatch();
+    showResults(batch);
+    const qsizetype notReached
+        = m_runFiles.size() - batch.doneFiles.size() - batch.failedFiles.size();
+    QString summary
+        = tr("%1 written, %2 failed.").arg(batch.doneFiles.size()).arg(batch.failedFiles.size());
+    if (notReached > 0)
+        summary += tr(" Stopped: %1 not processed.").arg(notReached);
+    m_summary->setText(summary);
+    m_lines[0]->setText(m_stopping ? tr("Stopped") : tr("Finished"));
+    // Nothing is processed any more; the summary says what was.
+    m_lines[1]->clear();
+    if (!m_stopping)
+        m_fileBar->setValue(100);
+    m_stopping = false;
+    updateControls();
+    emit batchFinished();
+    if (m_closeWhenEnded)
+        QDialog::reject();
+}
+
+void CBatchDialog::showResults(const BatchJob& batch)
+{
     QHash<QString, int> rows;
     for (int row = 0; row < m_runFiles.size(); ++row)
         rows.insert(m_runFiles[row], row);
-
     for (qsizetype i = 0; i < batch.doneFiles.size(); ++i) {
         const QString written = batch.writtenFiles.value(i);
         if (m_destination.isEmpty())
@@ -683,6 +742,7 @@ void CBatchDialog::onBatchEnded()
                 QDir::toNativeSeparators(
                     relative.startsWith(QStringLiteral("..")) ? written : relative));
             item->setToolTip(ResultColumn, QDir::toNativeSeparators(written));
+            item->setData(ResultColumn, kInProgressRole, false);
         }
     }
     QStringList failures;
@@ -691,68 +751,20 @@ void CBatchDialog::onBatchEnded()
         failures.append(QStringLiteral("%1: %2").arg(
             QDir::toNativeSeparators(batch.failedFiles[i]), reason));
         if (QTreeWidgetItem* item = m_list->topLevelItem(rows.value(batch.failedFiles[i], -1))) {
-            item->setText(ResultColumn, QStringLiteral("Failed: ") + reason);
+            item->setText(ResultColumn, tr("Failed: %1").arg(reason));
             item->setForeground(ResultColumn, QColor(0xb0, 0x20, 0x20));
+            item->setData(ResultColumn, kInProgressRole, false);
         }
     }
-    const qsizetype settled = batch.doneFiles.size() + batch.failedFiles.size();
-    const qsizetype notReached = m_runFiles.size() - settled;
     for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = m_list->topLevelItem(row);
-        const QString result = item->text(ResultColumn);
-        if (result.isEmpty() || result.endsWith(QStringLiteral("...")))
-            item->setText(ResultColumn, QStringLiteral("Not processed: the batch was stopped"));
+        if (item->text(ResultColumn).isEmpty()
+            || item->data(ResultColumn, kInProgressRole).toBool())
+            item->setText(ResultColumn, tr("Not processed: the batch was stopped"));
+        item->setData(ResultColumn, kInProgressRole, false);
     }
-
-    QString summary = QStringLiteral("%1 written, %2 failed.")
-                          .arg(batch.doneFiles.size())
-                          .arg(batch.failedFiles.size());
-    if (notReached > 0)
-        summary += QStringLiteral(" Stopped: %1 not processed.").arg(notReached);
-    m_summary->setText(summary);
     m_failures->setPlainText(failures.join(QLatin1Char('\n')));
     m_failures->setVisible(!failures.isEmpty());
-    m_lines[0]->setText(m_stopping ? QStringLiteral("Stopped") : QStringLiteral("Finished"));
-    if (!m_stopping)
-        m_fileBar->setValue(100);
-    m_stopping = false;
-    updateControls();
-    emit batchFinished();
-    if (m_closeWhenEnded)
-        QDialog::reject();
-}
-
-QStringList CBatchDialog::statusLines() const
-{
-    QStringList lines;
-    for (const QLabel* line : m_lines)
-        lines.append(line->text());
-    return lines;
-}
-
-int CBatchDialog::fileProgress() const
-{
-    return m_fileBar->value();
-}
-
-int CBatchDialog::overallProgress() const
-{
-    return m_overallBar->value();
-}
-
-QString CBatchDialog::summaryText() const
-{
-    return m_summary->text();
-}
-
-QString CBatchDialog::failuresText() const
-{
-    return m_failures->toPlainText();
-}
-
-QString CBatchDialog::noteText() const
-{
-    return m_note->text();
 }
 
 void CBatchDialog::updateControls()
@@ -771,7 +783,8 @@ void CBatchDialog::updateControls()
     m_start->setEnabled(idle && hasFiles);
     m_stop->setEnabled(m_running && !m_stopping);
     m_openDestination->setEnabled(idle && !m_destination.isEmpty());
-    m_close->setText(m_running ? QStringLiteral("Stop and Close") : QStringLiteral("Close"));
+    m_openDestination->setToolTip(QDir::toNativeSeparators(m_destination));
+    m_close->setText(m_running ? tr("Stop and Close") : tr("Close"));
 }
 
 void CBatchDialog::reject()
@@ -811,17 +824,16 @@ void CBatchDialog::chooseFiles()
 {
     const QString folder
         = m_list->topLevelItemCount() > 0 ? QFileInfo(files().constLast()).absolutePath() : QString();
-    const QStringList chosen = QFileDialog::getOpenFileNames(this, QStringLiteral("Add Files"),
-        folder,
-        QStringLiteral("Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png);;All "
-                       "Files (*)"));
+    const QStringList chosen = QFileDialog::getOpenFileNames(this, tr("Add Files"), folder,
+        tr("Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png);;All "
+           "Files (*)"));
     if (!chosen.isEmpty())
         addPaths(chosen);
 }
 
 void CBatchDialog::chooseFolder()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Add Folder"));
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Add Folder"));
     if (!folder.isEmpty())
         addPaths({ folder });
 }
@@ -829,7 +841,7 @@ void CBatchDialog::chooseFolder()
 void CBatchDialog::browseDestination()
 {
     const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Destination Folder"), m_folder->currentText());
+        this, tr("Destination Folder"), m_folder->currentText());
     if (folder.isEmpty())
         return;
     m_folder->setEditText(QDir::toNativeSeparators(folder));

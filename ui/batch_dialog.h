@@ -11,7 +11,6 @@
 
 #include <QDialog>
 #include <QHash>
-#include <QTimer>
 
 #include <functional>
 
@@ -35,9 +34,6 @@ class CBatchDialog final : public QDialog {
     Q_OBJECT
 
 public:
-    // How often Start looks again whether the image's own run has ended.
-    static constexpr int kStartRetryMs = 50;
-
     enum Column { NameColumn, FolderColumn, SizeColumn, ResultColumn };
 
     CBatchDialog(CTessolinDoc& document, OptionsKeeper& options, const PresetTable& presets,
@@ -76,17 +72,6 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
 
-    // The status lines: file, counter, elapsed and remaining time.
-    QStringList statusLines() const;
-    int fileProgress() const;
-    int overallProgress() const;
-    // After a run: "N written, M failed." and the failures with reasons.
-    QString summaryText() const;
-    QString failuresText() const;
-    // Where the last run's first result went, for Open Destination Folder.
-    QString destinationFolder() const { return m_destination; }
-    QString noteText() const;
-
 signals:
     void batchFinished();
 
@@ -100,6 +85,7 @@ protected:
 private:
     QWidget* createListPart();
     QWidget* createOptionsPart();
+    QStackedWidget* createDestinationPlace(QWidget* part);
     QWidget* createRunPart();
     void controlsToGroup();
     void saveGroup();
@@ -111,6 +97,8 @@ private:
     void onFileStage(const QString& file, int32_t index, int32_t count, BatchStage stage);
     void onFileSettled(int32_t index, int32_t count, qint64 elapsedMs, qint64 remainingMs);
     void onBatchEnded();
+    // Each listed file's result, and the failures with their reasons.
+    void showResults(const BatchJob& batch);
     void chooseFiles();
     void chooseFolder();
     void browseDestination();
@@ -154,11 +142,11 @@ private:
     QHash<QString, int> m_keys;
     QStringList m_runFiles;
     BatchSettings m_runSettings;
-    QTimer m_startTimer;
     bool m_running = false; // from Start to the batch's end
     bool m_stopping = false;
     bool m_closeWhenEnded = false;
     bool m_loading = false; // controls being set from the group
+    // Where the last run's first result went, for Open Destination Folder.
     QString m_destination;
 };
 

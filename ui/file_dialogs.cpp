@@ -1,5 +1,6 @@
 #include "ui/file_dialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 
 #include <array>
@@ -53,13 +54,14 @@ qsizetype extensionDot(const QString& path)
 QStringList openFilters()
 {
     return {
-        QStringLiteral("Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png)"),
+        QCoreApplication::translate("calmora::FileDialogs",
+            "Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png)"),
         QStringLiteral("JPEG (*.jpg *.jpeg *.jpe)"),
         QStringLiteral("TIFF (*.tif *.tiff)"),
         QStringLiteral("BMP (*.bmp)"),
         QStringLiteral("GIF (*.gif)"),
         QStringLiteral("PNG (*.png)"),
-        QStringLiteral("All Files (*)"),
+        QCoreApplication::translate("calmora::FileDialogs", "All Files (*)"),
     };
 }
 
@@ -109,14 +111,21 @@ QString chooseSavePath(QWidget* parent, const QString& suggestedPath)
     dialog.setFileMode(QFileDialog::AnyFile);
     const QStringList filters = saveFilters();
     dialog.setNameFilters(filters);
+    // The dialog adds the type's extension to a bare name before it asks
+    // whether to replace a file: its question is about the name written.
+    const auto useType = [&dialog](SaveType type) {
+        dialog.setDefaultSuffix(QLatin1String(entryOf(type).extensions[0]));
+    };
     const SaveType initialType = saveTypeOfName(suggestedPath);
     dialog.selectNameFilter(filters.at(static_cast<int>(initialType)));
+    useType(initialType);
     dialog.selectFile(nameForSaveType(suggestedPath, initialType));
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+        const auto type = static_cast<SaveType>(std::max<qsizetype>(0, filters.indexOf(filter)));
+        useType(type);
         const QString typed = dialog.selectedFiles().value(0);
         if (!typed.isEmpty())
-            dialog.selectFile(
-                nameForSaveType(typed, static_cast<SaveType>(filters.indexOf(filter))));
+            dialog.selectFile(nameForSaveType(typed, type));
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};

@@ -26,7 +26,9 @@ QString nameForSaveType(const QString& path, SaveType type);
 // The type whose extensions include `path`'s, JPEG when none does.
 SaveType saveTypeOfName(const QString& path);
 
-// The dialogs themselves; an empty answer is a cancel.
+// The dialogs themselves; an empty answer is a cancel. Save As asks before
+// it answers with the name of a file that exists, the extension that the
+// chosen type adds to a bare name included.
 QString chooseOpenPath(QWidget* parent, const QString& folder);
 QString chooseSavePath(QWidget* parent, const QString& suggestedPath);
 

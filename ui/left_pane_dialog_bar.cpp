@@ -3,9 +3,9 @@
 #include "document/bitmap_ex.h"
 #include "document/tessolin_doc.h"
 #include "settings/auto_strength.h"
-#include "settings/derive_params.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
+#include "ui/command_ids.h"
 #include "ui/options_keeper.h"
 #include "ui/pane_button.h"
 #include "ui/pane_section.h"
@@ -25,7 +25,6 @@
 #include <QMouseEvent>
 #include <QSlider>
 #include <QStandardItemModel>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -40,11 +39,48 @@ constexpr int kPercentPerStep = 5;
 // No single move of the pointer takes the pane wider than the frame less
 // this much.
 constexpr int kFrameMarginPx = 50;
-// While a run still goes, a change of the profile waits this long and
-// looks again.
-constexpr int kProfileRetryMs = 20;
 
 enum class RowKind { Level, Suppression, Sharpening };
+
+// The EXIF section's rows, in the order they are listed; a value the file
+// does not give is left out.
+struct ExifRow {
+    CExifFormatter::Text text;
+    const char* label;
+};
+
+constexpr ExifRow kExifRows[] = {
+    { CExifFormatter::kMakeText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Camera maker") },
+    { CExifFormatter::kModelText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Camera model") },
+    { CExifFormatter::kLensText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Lens") },
+    { CExifFormatter::kDateTakenText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Date taken") },
+    { CExifFormatter::kExposureTimeText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Exposure time") },
+    { CExifFormatter::kApertureText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Aperture") },
+    { CExifFormatter::kIsoSpeedText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "ISO speed") },
+    { CExifFormatter::kFocalLengthText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Focal length") },
+    { CExifFormatter::kFlashText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Flash") },
+    { CExifFormatter::kExposureProgramText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Exposure program") },
+    { CExifFormatter::kMeteringModeText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Metering mode") },
+    { CExifFormatter::kWhiteBalanceText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "White balance") },
+    { CExifFormatter::kExposureBiasText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Exposure bias") },
+    { CExifFormatter::kSoftwareText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Software") },
+    { CExifFormatter::kDimensionsText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Dimensions") },
+    { CExifFormatter::kOrientationText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Orientation") },
+    { CExifFormatter::kArtistText, QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Artist") },
+    { CExifFormatter::kCopyrightText,
+        QT_TRANSLATE_NOOP("calmora::CLeftPaneDialogBar", "Copyright") },
+};
 
 QString signOf(int value)
 {
@@ -93,12 +129,12 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     , m_prompter(prompter)
 {
     setObjectName(QStringLiteral("filterPane"));
-    setAccessibleName(QStringLiteral("Noise Filter"));
+    setAccessibleName(tr("Noise Filter"));
     setMinimumWidth(kMinimumWidth);
     m_askName = [this](const QString& suggested) {
         bool ok = false;
-        const QString name = QInputDialog::getText(this, QStringLiteral("Save Settings"),
-            QStringLiteral("Name of the preset:"), QLineEdit::Normal, suggested, &ok);
+        const QString name = QInputDialog::getText(this, tr("Save Settings"),
+            tr("Name of the preset:"), QLineEdit::Normal, suggested, &ok);
         return ok ? name : QString();
     };
 
@@ -107,10 +143,9 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     layout->setContentsMargins(5, 5, kEdgeGripPx + 1, 5);
     layout->setSpacing(5);
 
-    m_filterSection = new CPaneSection(helper(), kNoiseFilterSection, QStringLiteral("Noise Filter"), this);
-    m_exifSection = new CPaneSection(helper(), kExifSection, QStringLiteral("EXIF"), this);
-    m_profileSection
-        = new CPaneSection(helper(), kProfileSection, QStringLiteral("Noise Profile"), this);
+    m_filterSection = new CPaneSection(helper(), kNoiseFilterSection, tr("Noise Filter"), this);
+    m_exifSection = new CPaneSection(helper(), kExifSection, tr("EXIF"), this);
+    m_profileSection = new CPaneSection(helper(), kProfileSection, tr("Noise Profile"), this);
     layout->addWidget(m_filterSection);
     layout->addWidget(m_exifSection);
     layout->addWidget(m_profileSection);
@@ -134,6 +169,9 @@ CLeftPaneDialogBar::CLeftPaneDialogBar(CTessolinDoc& document, OptionsKeeper& op
     fillPresetList();
     showMoreControls();
     setDocumentState(false, false);
+    // The profile in use may change by the box or by a profile pass.
+    connect(
+        &m_document, &CTessolinDoc::profileReady, this, &CLeftPaneDialogBar::showSelfLearningState);
 }
 
 CLeftPaneDialogBar::~CLeftPaneDialogBar() = default;
@@ -145,106 +183,139 @@ void CLeftPaneDialogBar::buildNoiseFilterSection()
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(4, 4, 4, 6);
     layout->setSpacing(4);
+    addPresetButtons();
+    addPresetRow(*layout);
+    addLevelGroup(*layout);
+    addDegreeRow(*layout);
+    addMoreRow(*layout);
+    addSelfLearningRow(*layout);
+    paintControlsOnPane(content);
+    m_filterSection->setContent(content);
+}
 
-    m_savePreset = makeButton(32845, kSectionCaption | kFramed | kIconOnly,
+void CLeftPaneDialogBar::addPresetButtons()
+{
+    m_savePreset = makeButton(kSavePresetCommand, kSectionCaption | kFramed | kIconOnly,
         QStringLiteral("preset-save"),
-        QStringLiteral("Save the current settings as a preset of your own\nSave Settings"),
+        tr("Save the current settings as a preset of your own\nSave Settings"),
         kNoiseFilterSection);
     m_savePreset->setObjectName(QStringLiteral("savePresetButton"));
-    m_deletePreset = makeButton(32846, kSectionCaption | kFramed | kIconOnly,
-        QStringLiteral("preset-delete"),
-        QStringLiteral("Delete the selected preset of your own\nDelete"), kNoiseFilterSection);
+    m_savePreset->setAccessibleName(tr("Save Settings"));
+    m_deletePreset = makeButton(kDeletePresetCommand, kSectionCaption | kFramed | kIconOnly,
+        QStringLiteral("preset-delete"), tr("Delete the selected preset of your own\nDelete"),
+        kNoiseFilterSection);
     m_deletePreset->setObjectName(QStringLiteral("deletePresetButton"));
+    m_deletePreset->setAccessibleName(tr("Delete preset"));
     for (CPaneButton* button : { m_savePreset, m_deletePreset }) {
         button->setText(QString()); // icon buttons: the caption is the tooltip
         button->setFixedSize(20, 20);
         m_filterSection->addCaptionButton(button);
     }
-    m_savePreset->setAccessibleName(QStringLiteral("Save Settings"));
-    m_deletePreset->setAccessibleName(QStringLiteral("Delete preset"));
     connect(m_savePreset, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::saveUserPreset);
     connect(m_deletePreset, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::deleteUserPreset);
+}
 
-    m_presetLabel = new QLabel(QStringLiteral("&Settings"), content);
+void CLeftPaneDialogBar::addPresetRow(QVBoxLayout& layout)
+{
+    QWidget* content = layout.parentWidget();
+    m_presetLabel = new QLabel(tr("&Settings"), content);
     m_presetList = new QComboBox(content);
     m_presetList->setObjectName(QStringLiteral("panePresetList"));
-    m_presetList->setAccessibleName(QStringLiteral("Preset"));
-    m_presetList->setToolTip(QStringLiteral("Filter settings to start from"));
+    m_presetList->setAccessibleName(tr("Preset"));
+    m_presetList->setToolTip(tr("Filter settings to start from"));
     m_presetLabel->setBuddy(m_presetList);
     m_presetModel = new QStandardItemModel(this);
     showPresetList(*m_presetList, *m_presetModel);
     connect(m_presetList, &QComboBox::activated, this, &CLeftPaneDialogBar::loadPreset);
-    m_goButton = makeButton(32781, kFramed | kEmphasised, QStringLiteral("go"), QString(),
-        kNoiseFilterSection);
+    m_goButton = makeButton(
+        kGoCommand, kFramed | kEmphasised, QStringLiteral("go"), QString(), kNoiseFilterSection);
     m_goButton->setObjectName(QStringLiteral("paneGoButton"));
-    auto* presetRow = new QHBoxLayout;
-    presetRow->addWidget(m_presetLabel);
-    presetRow->addWidget(m_presetList, 1);
-    presetRow->addWidget(m_goButton);
-    layout->addLayout(presetRow);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_presetLabel);
+    row->addWidget(m_presetList, 1);
+    row->addWidget(m_goButton);
+    layout.addLayout(row);
+}
 
-    m_levelGroup = new QGroupBox(QStringLiteral("Noise Level Adjustment"), content);
+void CLeftPaneDialogBar::addLevelGroup(QVBoxLayout& layout)
+{
+    m_levelGroup = new QGroupBox(tr("Noise Level Adjustment"), layout.parentWidget());
     auto* groupLayout = new QVBoxLayout(m_levelGroup);
     groupLayout->setContentsMargins(4, 4, 4, 4);
     groupLayout->addWidget(buildSliderRows());
-    layout->addWidget(m_levelGroup);
+    layout.addWidget(m_levelGroup);
+}
 
-    m_degreeLabel = new QLabel(QStringLiteral("Processing &Degree"), content);
+void CLeftPaneDialogBar::addDegreeRow(QVBoxLayout& layout)
+{
+    QWidget* content = layout.parentWidget();
+    m_degreeLabel = new QLabel(tr("Processing &Degree"), content);
     m_degree = new QComboBox(content);
     m_degree->setObjectName(QStringLiteral("degree"));
-    m_degree->setAccessibleName(QStringLiteral("Processing Degree"));
-    m_degree->addItems({ QStringLiteral("Auto"), QStringLiteral("High"), QStringLiteral("Normal"),
-        QStringLiteral("Low") });
+    m_degree->setAccessibleName(tr("Processing Degree"));
+    m_degree->addItems({ tr("Auto"), tr("High"), tr("Normal"), tr("Low") });
     m_degreeLabel->setBuddy(m_degree);
     connect(m_degree, &QComboBox::activated, this, [this] { applyControls(); });
-    auto* degreeRow = new QHBoxLayout;
-    degreeRow->addWidget(m_degreeLabel);
-    degreeRow->addWidget(m_degree, 1);
-    layout->addLayout(degreeRow);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_degreeLabel);
+    row->addWidget(m_degree, 1);
+    layout.addLayout(row);
+}
 
-    m_moreButton = makeButton(32780, kPushButton | kOnPaneColour, QStringLiteral("more"),
-        QString(), kNoiseFilterSection);
+void CLeftPaneDialogBar::addMoreRow(QVBoxLayout& layout)
+{
+    m_moreButton = makeButton(kMoreControlsCommand, kPushButton | kOnPaneColour,
+        QStringLiteral("more"), QString(), kNoiseFilterSection);
     m_moreButton->setObjectName(QStringLiteral("moreControlsButton"));
     connect(m_moreButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::toggleMoreControls);
-    m_autoButton = makeButton(32850, kPushButton | kFramed, QStringLiteral("auto"),
-        QStringLiteral("Choose the settings from the noise measured in this image\nAuto"),
-        kNoiseFilterSection);
+    m_autoButton = makeButton(kAutoStrengthCommand, kPushButton | kFramed, QStringLiteral("auto"),
+        tr("Choose the settings from the noise measured in this image\nAuto"), kNoiseFilterSection);
     m_autoButton->setObjectName(QStringLiteral("autoButton"));
-    m_autoButton->setAccessibleName(QStringLiteral("Auto"));
+    m_autoButton->setAccessibleName(tr("Auto"));
     connect(m_autoButton, &QAbstractButton::clicked, this, &CLeftPaneDialogBar::applyAutoStrength);
-    auto* moreRow = new QHBoxLayout;
-    moreRow->addWidget(m_moreButton, 0, Qt::AlignLeft);
-    moreRow->addStretch(1);
-    moreRow->addWidget(m_autoButton);
-    layout->addLayout(moreRow);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_moreButton, 0, Qt::AlignLeft);
+    row->addStretch(1);
+    row->addWidget(m_autoButton);
+    layout.addLayout(row);
+}
 
-    m_selfLearning = new QCheckBox(QStringLiteral("Turn off self-learning for this image"), content);
+void CLeftPaneDialogBar::addSelfLearningRow(QVBoxLayout& layout)
+{
+    m_selfLearning
+        = new QCheckBox(tr("Turn off self-learning for this image"), layout.parentWidget());
     m_selfLearning->setObjectName(QStringLiteral("selfLearningBox"));
-    m_selfLearning->setToolTip(
-        QStringLiteral("Filter this image with its own measured noise profile"));
+    m_selfLearning->setToolTip(tr("Filter this image with its own measured noise profile"));
     connect(m_selfLearning, &QCheckBox::clicked, this, &CLeftPaneDialogBar::onSelfLearningClicked);
-    layout->addWidget(m_selfLearning);
-
-    paintControlsOnPane(content);
-    m_filterSection->setContent(content);
+    layout.addWidget(m_selfLearning);
 }
 
 QWidget* CLeftPaneDialogBar::buildSliderRows()
 {
     static const SliderRow kRows[] = {
-        { 1, "&Luminance", "Luminance noise level", RowKind::Level, false },
-        { 2, "C&olor", "Color noise level", RowKind::Level, false },
-        { 3, "High Freq", "High frequency noise level", RowKind::Level, true },
-        { 4, "Mid Freq", "Middle frequency noise level", RowKind::Level, true },
-        { 5, "Low Freq", "Low frequency noise level", RowKind::Level, true },
-        { 6, "Very Low", "Very low frequency noise level", RowKind::Level, true },
-        { 11, "Color", "Color noise suppression", RowKind::Suppression, true },
-        { 12, "High Freq", "High frequency noise suppression", RowKind::Suppression, true },
-        { 13, "Mid Freq", "Middle frequency noise suppression", RowKind::Suppression, true },
-        { 14, "Low Freq", "Low frequency noise suppression", RowKind::Suppression, true },
-        { 15, "Very Low", "Very low frequency noise suppression", RowKind::Suppression, true },
-        { 10, "S&uppression", "Luminance noise suppression", RowKind::Suppression, false },
-        { 7, "S&harpening", "Sharpening", RowKind::Sharpening, false },
+        { 1, QT_TR_NOOP("&Luminance"), QT_TR_NOOP("Luminance noise level"), RowKind::Level, false },
+        { 2, QT_TR_NOOP("C&olor"), QT_TR_NOOP("Color noise level"), RowKind::Level, false },
+        { 3, QT_TR_NOOP("High Freq"), QT_TR_NOOP("High frequency noise level"), RowKind::Level,
+            true },
+        { 4, QT_TR_NOOP("Mid Freq"), QT_TR_NOOP("Middle frequency noise level"), RowKind::Level,
+            true },
+        { 5, QT_TR_NOOP("Low Freq"), QT_TR_NOOP("Low frequency noise level"), RowKind::Level,
+            true },
+        { 6, QT_TR_NOOP("Very Low"), QT_TR_NOOP("Very low frequency noise level"), RowKind::Level,
+            true },
+        { 11, QT_TR_NOOP("Color"), QT_TR_NOOP("Color noise suppression"), RowKind::Suppression,
+            true },
+        { 12, QT_TR_NOOP("High Freq"), QT_TR_NOOP("High frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 13, QT_TR_NOOP("Mid Freq"), QT_TR_NOOP("Middle frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 14, QT_TR_NOOP("Low Freq"), QT_TR_NOOP("Low frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 15, QT_TR_NOOP("Very Low"), QT_TR_NOOP("Very low frequency noise suppression"),
+            RowKind::Suppression, true },
+        { 10, QT_TR_NOOP("S&uppression"), QT_TR_NOOP("Luminance noise suppression"),
+            RowKind::Suppression, false },
+        { 7, QT_TR_NOOP("S&harpening"), QT_TR_NOOP("Sharpening"), RowKind::Sharpening, false },
     };
     auto* rows = new QWidget;
     auto* grid = new QGridLayout(rows);
@@ -264,7 +335,7 @@ QWidget* CLeftPaneDialogBar::buildSliderRows()
             m_moreWidgets.push_back(line);
         }
         if (entry.field == 11) {
-            auto* caption = new QLabel(QStringLiteral("Noise Suppression"), rows);
+            auto* caption = new QLabel(tr("Noise Suppression"), rows);
             QFont bold = caption->font();
             bold.setBold(true);
             caption->setFont(bold);
@@ -280,10 +351,10 @@ void CLeftPaneDialogBar::addSliderRow(QGridLayout& grid, int& row, const SliderR
 {
     QWidget* parent = grid.parentWidget();
     const FilterField& field = kFilterFields[static_cast<size_t>(entry.field)];
-    auto* name = new QLabel(QString::fromLatin1(entry.label), parent);
+    auto* name = new QLabel(tr(entry.label), parent);
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setObjectName(QString::fromLatin1(field.name));
-    slider->setAccessibleName(QString::fromLatin1(entry.accessibleName));
+    slider->setAccessibleName(tr(entry.accessibleName));
     slider->setRange(field.minimum, field.maximum);
     slider->setSingleStep(1);
     slider->setPageStep(entry.kind == RowKind::Sharpening ? 1 : 4);
@@ -316,9 +387,9 @@ void CLeftPaneDialogBar::buildExifSection()
 {
     m_exifList = new QTreeWidget;
     m_exifList->setObjectName(QStringLiteral("exifList"));
-    m_exifList->setAccessibleName(QStringLiteral("EXIF information"));
+    m_exifList->setAccessibleName(tr("EXIF information"));
     m_exifList->setColumnCount(2);
-    m_exifList->setHeaderLabels({ QStringLiteral("Tag"), QStringLiteral("Value") });
+    m_exifList->setHeaderLabels({ tr("Tag"), tr("Value") });
     m_exifList->setRootIsDecorated(false);
     m_exifList->setUniformRowHeights(true);
     m_exifList->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
@@ -349,8 +420,7 @@ void CLeftPaneDialogBar::setTabOrder()
     for (int field : { 1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 10, 7 })
         order << m_sliders[static_cast<size_t>(field)];
     order << m_degree << m_moreButton << m_autoButton << m_selfLearning
-          << m_exifSection->captionButton()
-          << m_exifList << m_profileSection->captionButton();
+          << m_exifSection->captionButton() << m_exifList << m_profileSection->captionButton();
     for (QWidget* widget : m_profileSection->content()->findChildren<QWidget*>()) {
         if (widget->focusPolicy() != Qt::NoFocus)
             order << widget;
@@ -410,8 +480,8 @@ void CLeftPaneDialogBar::showTexts()
         const int value = m_sliders[static_cast<size_t>(field)]->value();
         const FilterField& entry = kFilterFields[static_cast<size_t>(field)];
         label->setText(entry.minimum < 0 && entry.maximum <= 5 ? sharpeningText(value)
-                : entry.minimum < 0                           ? levelText(value)
-                                                             : suppressionText(value));
+                : entry.minimum < 0                            ? levelText(value)
+                                                               : suppressionText(value));
     }
 }
 
@@ -430,21 +500,18 @@ void CLeftPaneDialogBar::applyControls()
 {
     readControls();
     showTexts();
+    // Derived with or without an image: a batch on the pane's settings
+    // filters with what the pane shows.
+    m_document.setFilterSettings(m_values);
     if (m_document.image() == nullptr)
         return;
-    ProcessingJob& job = m_document.job();
-    if (deriveDocumentParams(m_values, job.request.settings))
-        job.resetTilesBeforePreview = true;
+    // Values that left the selected preset are the custom ones.
     const int selected = selectedPreset();
     if (selected < 0 || selected >= m_presets.count()
         || m_presets.at(selected).values != m_values) {
         m_presets.setCustomValues(m_values);
         if (selected != PresetTable::kCustomIndex)
             selectPreset(PresetTable::kCustomIndex);
-    }
-    if (job.resetTilesBeforePreview.load()) {
-        job.saved = false;
-        m_document.requestPreview(false);
     }
     writeControls();
 }
@@ -479,9 +546,9 @@ void CLeftPaneDialogBar::applyAutoStrength()
     applyControls();
     const QString level = QString::number(choice.noiseLevel, 'f', 1);
     emit noteRequested(choice.filter
-            ? QStringLiteral("Auto: settings chosen for noise of about %1 levels").arg(level)
-            : QStringLiteral("Auto: noise of about %1 levels is too weak to gain from "
-                             "filtering; the least harmful settings are set")
+            ? tr("Auto: settings chosen for noise of about %1 levels").arg(level)
+            : tr("Auto: noise of about %1 levels is too weak to gain from filtering; the least "
+                 "harmful settings are set")
                   .arg(level));
 }
 
@@ -496,10 +563,9 @@ void CLeftPaneDialogBar::setDocumentState(bool hasImage, bool profileReady)
                 widget->setEnabled(hasImage);
         }
     }
-    for (QWidget* widget : { static_cast<QWidget*>(m_degree),
-             static_cast<QWidget*>(m_degreeLabel), static_cast<QWidget*>(m_presetList),
-             static_cast<QWidget*>(m_presetLabel), static_cast<QWidget*>(m_moreButton),
-             static_cast<QWidget*>(m_levelGroup) })
+    for (QWidget* widget : { static_cast<QWidget*>(m_degree), static_cast<QWidget*>(m_degreeLabel),
+             static_cast<QWidget*>(m_presetList), static_cast<QWidget*>(m_presetLabel),
+             static_cast<QWidget*>(m_moreButton), static_cast<QWidget*>(m_levelGroup) })
         widget->setEnabled(hasImage);
     m_selfLearning->setEnabled(hasImage && profileReady);
     m_autoButton->setEnabled(hasImage && profileReady);
@@ -523,19 +589,17 @@ void CLeftPaneDialogBar::showMoreControls()
 {
     for (QWidget* widget : m_moreWidgets)
         widget->setVisible(m_moreControls);
-    m_moreButton->setCommandText(m_moreControls
-            ? QStringLiteral("Less controls <<\nLess Controls <<")
-            : QStringLiteral("More controls >>\nMore Controls >>"));
-    m_moreButton->setIconName(
-        m_moreControls ? QStringLiteral("less") : QStringLiteral("more"));
+    m_moreButton->setCommandText(m_moreControls ? tr("Less controls <<\nLess Controls <<")
+                                                : tr("More controls >>\nMore Controls >>"));
+    m_moreButton->setIconName(m_moreControls ? QStringLiteral("less") : QStringLiteral("more"));
     updateGeometry();
 }
 
 void CLeftPaneDialogBar::showSelfLearningState()
 {
     const CBitmapEx* image = m_document.image();
-    bool checked = m_options.options().settings2.selfLearning == 0
-        || m_document.job().request.useMeasuredProfile;
+    bool checked
+        = m_options.options().settings2.selfLearning == 0 || m_document.usesMeasuredProfile();
     if (image != nullptr && !eligible(image->exif().record()))
         checked = true;
     m_selfLearning->setChecked(checked);
@@ -546,19 +610,18 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
     const CBitmapEx* image = m_document.image();
     if (image == nullptr)
         return;
-    ProcessingJob& job = m_document.job();
     Options& options = m_options.options();
     if (!checked) {
         const CExifFormatter& exif = image->exif();
         if (!eligible(exif.record())) {
             m_selfLearning->setChecked(true);
-            m_prompter.tell(selfLearningRefusal(exif.isoSpeedText(), exif.softwareText()),
-                PromptIcon::Warning);
+            m_prompter.tell(
+                selfLearningRefusal(exif.isoSpeedText(), exif.softwareText()), PromptIcon::Warning);
             return;
         }
         if (options.settings2.selfLearning == 0) {
-            if (m_prompter.ask(QStringLiteral("The Self-Learning Noise Profiling is disabled.\r\n"
-                                              "Do you want to enable it?"),
+            if (m_prompter.ask(tr("The Self-Learning Noise Profiling is disabled.\r\n"
+                                  "Do you want to enable it?"),
                     PromptIcon::Question, PromptButtons::YesNo)
                 != PromptAnswer::Yes) {
                 m_selfLearning->setChecked(true);
@@ -568,44 +631,18 @@ void CLeftPaneDialogBar::onSelfLearningClicked(bool checked)
             if (!m_options.save())
                 m_prompter.tell(m_options.errorString(), PromptIcon::Error);
         }
-    } else if (!job.profileMeasured.load()) {
-        if (m_prompter.ask(QStringLiteral("The individual Noise Profile for the loaded image has "
-                                          "not been build yet.\r\nDo you want to start building "
-                                          "it?"),
-                PromptIcon::Question, PromptButtons::YesNo)
-            == PromptAnswer::Yes) {
-            if (!m_document.isRunning()) {
-                job.profileReady = false;
-                job.request.useMeasuredProfile = true;
-                m_document.startProcessing();
-            }
-        } else {
-            m_selfLearning->setChecked(false);
-        }
+    } else if (!m_document.job().profileMeasured.load()
+        && m_prompter.ask(tr("The individual Noise Profile for the loaded image has "
+                             "not been build yet.\r\nDo you want to start building "
+                             "it?"),
+               PromptIcon::Question, PromptButtons::YesNo)
+            != PromptAnswer::Yes) {
+        m_selfLearning->setChecked(false);
         return;
     }
-    useProfile(checked);
-}
-
-void CLeftPaneDialogBar::useProfile(bool measured)
-{
-    CTessolinDoc& document = m_document;
-    // The worker writes the profiles at the end of a profile pass; they are
-    // the user-interface thread's again once the run has ended.
-    if (document.isRunning()) {
-        document.invalidate();
-        QTimer::singleShot(kProfileRetryMs, this, [this, measured] {
-            if (m_document.image() != nullptr)
-                useProfile(measured);
-        });
-        return;
-    }
-    ProcessingJob& job = document.job();
-    job.request.useMeasuredProfile = measured;
-    job.activeProfile = measured ? job.measuredProfile : job.learnedProfile;
-    showSelfLearningState();
-    job.resetTilesBeforePreview = true;
-    document.requestPreview(false);
+    // Without a measured profile the document builds it first; the box
+    // follows the profile the document announces.
+    m_document.useMeasuredProfile(checked);
 }
 
 bool CLeftPaneDialogBar::isSectionOpen(int id) const
@@ -665,8 +702,10 @@ void CLeftPaneDialogBar::fillExif()
     if (image == nullptr)
         return;
     const CExifFormatter& exif = image->exif();
-    for (int i = 0; i < exif.tagCount(); ++i)
-        new QTreeWidgetItem(m_exifList, { exif.tagName(i), exif.tagValue(i) });
+    for (const ExifRow& row : kExifRows) {
+        if (const QString& value = exif.text(row.text); !value.isEmpty())
+            new QTreeWidgetItem(m_exifList, { tr(row.label), value });
+    }
 }
 
 void CLeftPaneDialogBar::saveUserPreset()
@@ -679,8 +718,8 @@ void CLeftPaneDialogBar::saveUserPreset()
         return;
     name = name.trimmed();
     if (m_presets.userIndexOf(name) >= 0
-        && m_prompter.ask(QStringLiteral("A preset named \"%1\" exists already. Do you want to "
-                                         "replace it?")
+        && m_prompter.ask(tr("A preset named \"%1\" exists already. Do you want to "
+                             "replace it?")
                               .arg(name),
                PromptIcon::Question, PromptButtons::YesNo)
             != PromptAnswer::Yes)
@@ -703,7 +742,7 @@ void CLeftPaneDialogBar::deleteUserPreset()
     if (index <= PresetTable::kCustomIndex || index >= m_presets.count())
         return;
     const QString name = m_presets.at(index).name;
-    if (m_prompter.ask(QStringLiteral("Do you want to delete the preset \"%1\"?").arg(name),
+    if (m_prompter.ask(tr("Do you want to delete the preset \"%1\"?").arg(name),
             PromptIcon::Question, PromptButtons::YesNo)
         != PromptAnswer::Yes)
         return;

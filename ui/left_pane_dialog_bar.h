@@ -25,6 +25,7 @@ class QLabel;
 class QSlider;
 class QStandardItemModel;
 class QTreeWidget;
+class QVBoxLayout;
 
 namespace calmora {
 
@@ -83,10 +84,10 @@ public:
     QString currentPresetName() const { return m_presetName; }
     QStandardItemModel& presetModel() { return *m_presetModel; }
 
-    // Reads every control into the values, shows their texts and, with an
-    // image, derives the document's parameters: a change marks the tiles,
-    // values that left the selected preset go to "Custom", and a pending
-    // change asks for a preview.
+    // Reads every control into the values, shows their texts and derives
+    // the document's parameters, image or not. With an image, a change
+    // marks the tiles, values that left the selected preset go to "Custom",
+    // and a pending change asks for a preview.
     void applyControls();
     // Puts preset `index` (the first one when outside the table) into every
     // control, selects it and applies it.
@@ -98,7 +99,6 @@ public:
     // image, the self-learning box only once its profile is ready.
     void setDocumentState(bool hasImage, bool profileReady);
 
-    bool moreControls() const { return m_moreControls; }
     void toggleMoreControls();
 
     // The sections: at most one of EXIF and Noise Profile is open; opening
@@ -154,6 +154,12 @@ private:
     struct SliderRow;
 
     void buildNoiseFilterSection();
+    void addPresetButtons();
+    void addPresetRow(QVBoxLayout& layout);
+    void addLevelGroup(QVBoxLayout& layout);
+    void addDegreeRow(QVBoxLayout& layout);
+    void addMoreRow(QVBoxLayout& layout);
+    void addSelfLearningRow(QVBoxLayout& layout);
     QWidget* buildSliderRows();
     void addSliderRow(QGridLayout& grid, int& row, const SliderRow& entry);
     void buildExifSection();
@@ -167,7 +173,6 @@ private:
     void showMoreControls();
     void onSliderValue(int field);
     void onSelfLearningClicked(bool checked);
-    void useProfile(bool measured);
     void showSelfLearningState();
     void onSectionCaption(int id);
     void updatePresetButtons();

@@ -3,6 +3,8 @@
 #include "settings/presets.h"
 #include "settings/settings_store.h"
 #include "ui/batch_dialog.h"
+#include "ui/command_ids.h"
+#include "ui/help_window.h"
 #include "ui/left_pane_dialog_bar.h"
 #include "ui/options_dialog.h"
 #include "ui/options_keeper.h"
@@ -16,7 +18,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
@@ -32,9 +34,10 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWhatsThis>
+
+#include <array>
 
 namespace calmora {
 
@@ -47,22 +50,14 @@ constexpr int kProgressWidth = 100;
 // Decoder remarks stay in the status bar this long.
 constexpr int kNoteShownMs = 8000;
 
-const QString kIdlePrompt = QStringLiteral("For Help, press F1");
-
-QAction* makeAction(QObject* owner, const char* name, const QString& text, const QString& tip,
-    const QList<QKeySequence>& keys = {})
+QString idlePrompt()
 {
-    auto* action = new QAction(text, owner);
-    action->setObjectName(QLatin1String(name));
-    action->setStatusTip(tip);
-    action->setToolTip(tip);
-    action->setShortcuts(keys);
-    return action;
+    return CMainFrame::tr("For Help, press F1");
 }
 
 QString previewCaption(bool on)
 {
-    return on ? QStringLiteral("Preview: ON") : QStringLiteral("Preview: OFF");
+    return on ? CMainFrame::tr("Preview: ON") : CMainFrame::tr("Preview: OFF");
 }
 
 } // namespace
@@ -75,7 +70,7 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTab
     , m_presets(presets)
     , m_prompter(prompter)
 {
-    setWindowTitle(QStringLiteral("Calmora"));
+    setWindowTitle(tr("Calmora"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     setDockNestingEnabled(true);
     // The filter pane of the next step docks on the left.
@@ -98,9 +93,6 @@ CMainFrame::CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTab
     connectDocument();
     restoreWindowState();
 
-    m_closeTimer.setInterval(kClosePollMs);
-    connect(&m_closeTimer, &QTimer::timeout, this, &CMainFrame::closeTick);
-
     showZoom(100);
     showSize(0, 0);
     updateCommands();
@@ -118,142 +110,189 @@ CMainFrame::~CMainFrame()
     }
 }
 
+// One command: its look, its keys and the member that holds it. The texts
+// are translated in the frame's context; `prompt` is the status tip and
+// tooltip, and after a line break the caption beside an icon when it is not
+// the one Qt derives from the text.
+struct CMainFrame::ActionRow {
+    QAction* CMainFrame::*action;
+    const char* name;
+    const char* text;
+    const char* prompt;
+    std::array<QKeyCombination, 3> keys; // the default Qt::Key_unknown: none
+    QStyle::StandardPixmap standardIcon; // kNoStandardIcon: none
+    const char* iconFile; // nullptr: none
+    bool checkable;
+    bool onWindow; // a key of the window's, though in no menu
+
+    static const ActionRow kRows[];
+};
+
+namespace {
+
+constexpr auto kNoStandardIcon = QStyle::SP_CustomBase;
+constexpr auto kKeypad = Qt::ControlModifier | Qt::KeypadModifier;
+
+} // namespace
+
+const CMainFrame::ActionRow CMainFrame::ActionRow::kRows[] = {
+    { &CMainFrame::m_openAction, "open",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Open...\tCtrl+O"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Open an existing document\nOpen"),
+        { Qt::CTRL | Qt::Key_O }, QStyle::SP_DialogOpenButton, nullptr, false, false },
+    { &CMainFrame::m_saveAction, "save",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Save As...\tCtrl+S"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Save the active document with a new name\nSave As"),
+        { Qt::CTRL | Qt::Key_S }, QStyle::SP_DialogSaveButton, nullptr, false, false },
+    // New replaces the image by an empty document, as Close File does.
+    { &CMainFrame::m_newAction, "new", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&New"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Create a new document"), { Qt::CTRL | Qt::Key_N },
+        kNoStandardIcon, nullptr, false, true },
+    { &CMainFrame::m_closeFileAction, "closeFile",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Close File\tCtrl+F4"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Close the active document"),
+        { Qt::CTRL | Qt::Key_F4 }, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_batchAction, "batch",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Batch Processing...\tCtrl+B"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Filter a list of photos and save the results\nBatch"),
+        { Qt::CTRL | Qt::Key_B }, kNoStandardIcon, ":/icons/batch.svg", false, false },
+    { &CMainFrame::m_exitAction, "exit", QT_TRANSLATE_NOOP("calmora::CMainFrame", "E&xit"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Quit the application; prompts to save documents"),
+        {}, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_undoAction, "undo", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Undo\tCtrl+Z"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Undo the last action\nUndo"),
+        { Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace }, QStyle::SP_ArrowBack, nullptr, false,
+        false },
+    { &CMainFrame::m_goAction, "go",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "P&rocess\tCtrl+Enter"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Start processing\nGo"),
+        { Qt::CTRL | Qt::Key_Return, kKeypad | Qt::Key_Enter }, QStyle::SP_MediaPlay, nullptr,
+        false, false },
+    { &CMainFrame::m_statusBarAction, "statusBar",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Status Bar"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show or hide the status bar"), {},
+        kNoStandardIcon, nullptr, true, false },
+    { &CMainFrame::m_zoomInAction, "zoomIn",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom &In\tCtrl +"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom In\nZoom In"),
+        { Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal, kKeypad | Qt::Key_Plus },
+        QStyle::SP_ArrowUp, nullptr, false, false },
+    { &CMainFrame::m_zoomOutAction, "zoomOut",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom O&ut\tCtrl -"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Zoom Out\nZoom Out"),
+        { Qt::CTRL | Qt::Key_Minus, kKeypad | Qt::Key_Minus }, QStyle::SP_ArrowDown, nullptr, false,
+        false },
+    { &CMainFrame::m_noiseFilterAction, "noiseFilter",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Noise &Filter"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Show or hide the noise filter pane\nNoise Filter"),
+        {}, kNoStandardIcon, nullptr, true, false },
+    { &CMainFrame::m_noiseProfileAction, "noiseProfile",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Noise Profile"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show Noise Profile Viewer\nProfile"), {},
+        kNoStandardIcon, nullptr, true, false },
+    // Not in the menus: the pane's own section caption does the same.
+    { &CMainFrame::m_exifAction, "exif", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&EXIF"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show EXIF Information\nEXIF"), {},
+        kNoStandardIcon, nullptr, true, true },
+    { &CMainFrame::m_optionsAction, "options",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Options..."),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Show Options Window"), {}, kNoStandardIcon,
+        nullptr, false, false },
+    // Captioned by the option's state as the commands are updated.
+    { &CMainFrame::m_previewAction, "preview",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Preview: OFF"),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Turn ON or OFF automatic update of the visible part"),
+        {}, kNoStandardIcon, nullptr, true, false },
+    { &CMainFrame::m_helpAction, "help", QT_TRANSLATE_NOOP("calmora::CMainFrame", "&Help Topics"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Display help for current task or command"),
+        { Qt::Key_F1 }, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_aboutAction, "about",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "&About Calmora..."),
+        QT_TRANSLATE_NOOP(
+            "calmora::CMainFrame", "Display program information, version number and copyright"),
+        {}, kNoStandardIcon, nullptr, false, false },
+    { &CMainFrame::m_nextPaneAction, "nextPane",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Next Pane"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Switch to the next window pane"), { Qt::Key_F6 },
+        kNoStandardIcon, nullptr, false, true },
+    { &CMainFrame::m_previousPaneAction, "previousPane",
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Previous Pane"),
+        QT_TRANSLATE_NOOP("calmora::CMainFrame", "Switch back to the previous window pane"),
+        { Qt::SHIFT | Qt::Key_F6 }, kNoStandardIcon, nullptr, false, true },
+};
+
 void CMainFrame::createActions()
 {
-    QStyle* look = style();
-    m_openAction = makeAction(this, "open", tr("&Open...\tCtrl+O"),
-        QStringLiteral("Open an existing document"), { QKeySequence(Qt::CTRL | Qt::Key_O) });
-    m_openAction->setIcon(look->standardIcon(QStyle::SP_DialogOpenButton));
-    m_openAction->setIconText(tr("Open"));
-    connect(m_openAction, &QAction::triggered, this, &CMainFrame::openWithDialog);
+    for (const ActionRow& row : ActionRow::kRows) {
+        auto* action = new QAction(tr(row.text), this);
+        action->setObjectName(QLatin1String(row.name));
+        const QStringList prompt = tr(row.prompt).split(QLatin1Char('\n'));
+        action->setStatusTip(prompt.constFirst());
+        action->setToolTip(prompt.constFirst());
+        if (prompt.size() > 1)
+            action->setIconText(prompt[1]);
+        QList<QKeySequence> keys;
+        for (QKeyCombination key : row.keys) {
+            if (key.key() != Qt::Key_unknown)
+                keys << QKeySequence(key);
+        }
+        action->setShortcuts(keys);
+        if (row.standardIcon != kNoStandardIcon)
+            action->setIcon(style()->standardIcon(row.standardIcon));
+        else if (row.iconFile != nullptr)
+            action->setIcon(QIcon(QLatin1String(row.iconFile)));
+        action->setCheckable(row.checkable);
+        if (row.onWindow)
+            addAction(action);
+        this->*row.action = action;
+    }
+    m_statusBarAction->setChecked(true);
+    m_previewAction->setText(previewCaption(m_options.options().settings.autoPreview != 0));
+    m_contextHelpAction = QWhatsThis::createAction(this);
+    m_contextHelpAction->setObjectName(QStringLiteral("contextHelp"));
+    m_contextHelpAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
+    addAction(m_contextHelpAction);
+    connectActions();
+}
 
-    m_saveAction = makeAction(this, "save", tr("&Save As...\tCtrl+S"),
-        QStringLiteral("Save the active document with a new name"),
-        { QKeySequence(Qt::CTRL | Qt::Key_S) });
-    m_saveAction->setIcon(look->standardIcon(QStyle::SP_DialogSaveButton));
-    m_saveAction->setIconText(tr("Save As"));
+void CMainFrame::connectActions()
+{
+    connect(m_openAction, &QAction::triggered, this, &CMainFrame::openWithDialog);
     connect(m_saveAction, &QAction::triggered, this, [this] {
         m_document.save();
         updateCommands();
         refreshStatus();
     });
-
-    // New replaces the image by an empty document, as Close File does.
-    m_newAction = makeAction(this, "new", tr("&New"), QStringLiteral("Create a new document"),
-        { QKeySequence(Qt::CTRL | Qt::Key_N) });
     connect(m_newAction, &QAction::triggered, this, &CMainFrame::closeFile);
-    addAction(m_newAction);
-
-    m_closeFileAction = makeAction(this, "closeFile", tr("&Close File\tCtrl+F4"),
-        QStringLiteral("Close the active document"), { QKeySequence(Qt::CTRL | Qt::Key_F4) });
     connect(m_closeFileAction, &QAction::triggered, this, &CMainFrame::closeFile);
-
-    m_batchAction = makeAction(this, "batch", tr("&Batch Processing...\tCtrl+B"),
-        QStringLiteral("Filter a list of photos and save the results"),
-        { QKeySequence(Qt::CTRL | Qt::Key_B) });
-    m_batchAction->setIcon(QIcon(QStringLiteral(":/icons/batch.svg")));
-    m_batchAction->setIconText(tr("Batch"));
     connect(m_batchAction, &QAction::triggered, this, [this] { showBatch(); });
-
-    m_exitAction = makeAction(this, "exit", tr("E&xit"),
-        QStringLiteral("Quit the application; prompts to save documents"));
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
-
-    m_undoAction
-        = makeAction(this, "undo", tr("&Undo\tCtrl+Z"), QStringLiteral("Undo the last action"),
-            { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) });
-    m_undoAction->setIcon(look->standardIcon(QStyle::SP_ArrowBack));
-    m_undoAction->setIconText(tr("Undo"));
     connect(m_undoAction, &QAction::triggered, this, &CMainFrame::undo);
-
-    m_goAction
-        = makeAction(this, "go", tr("P&rocess\tCtrl+Enter"), QStringLiteral("Start processing"),
-            { QKeySequence(Qt::CTRL | Qt::Key_Return),
-                QKeySequence(
-                    QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Enter)) });
-    m_goAction->setIcon(look->standardIcon(QStyle::SP_MediaPlay));
-    m_goAction->setIconText(tr("Go"));
     connect(m_goAction, &QAction::triggered, this, &CMainFrame::go);
-
-    m_statusBarAction = makeAction(
-        this, "statusBar", tr("&Status Bar"), QStringLiteral("Show or hide the status bar"));
-    m_statusBarAction->setCheckable(true);
-    m_statusBarAction->setChecked(true);
     connect(m_statusBarAction, &QAction::toggled, this,
         [this](bool shown) { statusBar()->setVisible(shown); });
-
-    m_zoomInAction = makeAction(this, "zoomIn", tr("Zoom &In\tCtrl +"), QStringLiteral("Zoom In"),
-        { QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal),
-            QKeySequence(
-                QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Plus)) });
-    m_zoomInAction->setIcon(look->standardIcon(QStyle::SP_ArrowUp));
-    m_zoomInAction->setIconText(tr("Zoom In"));
     connect(m_zoomInAction, &QAction::triggered, m_view, &CTessolinView::zoomIn);
-
-    m_zoomOutAction
-        = makeAction(this, "zoomOut", tr("Zoom O&ut\tCtrl -"), QStringLiteral("Zoom Out"),
-            { QKeySequence(Qt::CTRL | Qt::Key_Minus),
-                QKeySequence(
-                    QKeyCombination(Qt::ControlModifier | Qt::KeypadModifier, Qt::Key_Minus)) });
-    m_zoomOutAction->setIcon(look->standardIcon(QStyle::SP_ArrowDown));
-    m_zoomOutAction->setIconText(tr("Zoom Out"));
     connect(m_zoomOutAction, &QAction::triggered, m_view, &CTessolinView::zoomOut);
-
-    m_noiseFilterAction = makeAction(this, "noiseFilter", tr("Noise &Filter"),
-        QStringLiteral("Show or hide the noise filter pane"));
-    m_noiseFilterAction->setCheckable(true);
-    m_noiseFilterAction->setIconText(tr("Noise Filter"));
     connect(m_noiseFilterAction, &QAction::triggered, this, &CMainFrame::showFilterPane);
-    m_noiseProfileAction = makeAction(
-        this, "noiseProfile", tr("&Noise Profile"), QStringLiteral("Show Noise Profile Viewer"));
-    m_noiseProfileAction->setCheckable(true);
-    m_noiseProfileAction->setIconText(tr("Profile"));
     connect(m_noiseProfileAction, &QAction::triggered, this,
         [this] { toggleSection(CLeftPaneDialogBar::kProfileSection); });
-    // Not in the menus: the pane's own section caption does the same.
-    m_exifAction = makeAction(this, "exif", tr("&EXIF"), QStringLiteral("Show EXIF Information"));
-    m_exifAction->setCheckable(true);
-    m_exifAction->setIconText(tr("EXIF"));
     connect(m_exifAction, &QAction::triggered, this,
         [this] { toggleSection(CLeftPaneDialogBar::kExifSection); });
-    addAction(m_exifAction);
-    // The options pages come with their dialog; the command is greyed
-    // until then.
-    m_optionsAction
-        = makeAction(this, "options", tr("&Options..."), QStringLiteral("Show Options Window"));
     connect(m_optionsAction, &QAction::triggered, this, [this] {
         COptionsDialog dialog(m_options, m_presets, m_document, m_prompter, this);
         // The Preview button follows the automatic-preview option.
         if (dialog.exec() == QDialog::Accepted)
             updateCommands();
     });
-
-    m_previewAction
-        = makeAction(this, "preview", previewCaption(m_options.options().settings.autoPreview != 0),
-            QStringLiteral("Turn ON or OFF automatic update of the visible part"));
-    m_previewAction->setCheckable(true);
     connect(m_previewAction, &QAction::triggered, this, &CMainFrame::togglePreview);
-
-    m_helpAction = makeAction(this, "help", tr("&Help Topics"),
-        QStringLiteral("Display help for current task or command"), { QKeySequence(Qt::Key_F1) });
     connect(m_helpAction, &QAction::triggered, this, &CMainFrame::showHelp);
-    m_contextHelpAction = QWhatsThis::createAction(this);
-    m_contextHelpAction->setObjectName(QStringLiteral("contextHelp"));
-    m_contextHelpAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
-    addAction(m_contextHelpAction);
-    m_aboutAction = makeAction(this, "about", tr("&About Calmora..."),
-        QStringLiteral("Display program information, version number and copyright"));
     connect(m_aboutAction, &QAction::triggered, this, &CMainFrame::showAbout);
-
-    m_nextPaneAction = makeAction(this, "nextPane", tr("Next Pane"),
-        QStringLiteral("Switch to the next window pane"), { QKeySequence(Qt::Key_F6) });
     connect(m_nextPaneAction, &QAction::triggered, this, [this] { focusPane(1); });
-    addAction(m_nextPaneAction);
-    m_previousPaneAction = makeAction(this, "previousPane", tr("Previous Pane"),
-        QStringLiteral("Switch back to the previous window pane"),
-        { QKeySequence(Qt::SHIFT | Qt::Key_F6) });
     connect(m_previousPaneAction, &QAction::triggered, this, [this] { focusPane(-1); });
-    addAction(m_previousPaneAction);
 }
 
 void CMainFrame::createMenus()
@@ -280,6 +319,20 @@ void CMainFrame::createMenus()
     help->addAction(m_helpAction);
     help->addSeparator();
     help->addAction(m_aboutAction);
+
+    // The view's right-button menu: the same actions, greyed by the same
+    // rules, refreshed as it opens.
+    auto* context = new QMenu(this);
+    context->setObjectName(QStringLiteral("viewContextMenu"));
+    context->addAction(m_undoAction);
+    context->addSeparator();
+    context->addAction(m_zoomInAction);
+    context->addAction(m_zoomOutAction);
+    context->addSeparator();
+    context->addAction(m_saveAction);
+    context->addAction(m_closeFileAction);
+    m_view->setContextMenu(context);
+    connect(m_view, &CTessolinView::contextMenuAboutToShow, this, &CMainFrame::updateCommands);
 }
 
 void CMainFrame::createToolBar()
@@ -293,18 +346,19 @@ void CMainFrame::createToolBar()
     m_toolBar->layout()->setContentsMargins(0, 0, 0, 0);
     m_paneToolBar = new CPaneToolBar(m_toolBar);
     m_toolBar->addWidget(m_paneToolBar);
-    m_paneToolBar->addCommand(m_openAction, 57601, QStringLiteral("open"));
-    m_paneToolBar->addCommand(m_saveAction, 57603, QStringLiteral("save"));
-    m_paneToolBar->addCommand(m_undoAction, 57643, QStringLiteral("undo"), kPushButton | kIconOnly);
-    m_paneToolBar->addCommand(m_zoomInAction, 134, QStringLiteral("zoom-in"));
-    m_paneToolBar->addCommand(m_zoomOutAction, 135, QStringLiteral("zoom-out"));
-    m_paneToolBar->addCommand(m_previewAction, 32877, QStringLiteral("preview"));
+    m_paneToolBar->addCommand(m_openAction, kOpenCommand, QStringLiteral("open"));
+    m_paneToolBar->addCommand(m_saveAction, kSaveCommand, QStringLiteral("save"));
+    m_paneToolBar->addCommand(
+        m_undoAction, kUndoCommand, QStringLiteral("undo"), kPushButton | kIconOnly);
+    m_paneToolBar->addCommand(m_zoomInAction, kZoomInCommand, QStringLiteral("zoom-in"));
+    m_paneToolBar->addCommand(m_zoomOutAction, kZoomOutCommand, QStringLiteral("zoom-out"));
+    m_paneToolBar->addCommand(m_previewAction, kPreviewCommand, QStringLiteral("preview"));
     // While the filter pane is hidden the toolbar carries a presets list
     // over the pane's entries, and Go.
     m_presetList = new QComboBox(m_paneToolBar);
     m_presetList->setObjectName(QStringLiteral("presetList"));
-    m_presetList->setAccessibleName(QStringLiteral("Preset"));
-    m_presetList->setToolTip(QStringLiteral("Filter settings to start from"));
+    m_presetList->setAccessibleName(tr("Preset"));
+    m_presetList->setToolTip(tr("Filter settings to start from"));
     showPresetList(*m_presetList, m_pane->presetModel());
     m_presetList->setCurrentIndex(m_pane->selectedPreset());
     connect(m_presetList, &QComboBox::activated, this, &CMainFrame::onPresetChosen);
@@ -315,13 +369,15 @@ void CMainFrame::createToolBar()
         m_presetList->setCurrentIndex(index);
     });
     m_paneToolBar->addPresetArea(m_presetList, m_goAction);
-    m_paneToolBar->addCommand(m_noiseFilterAction, 32783, QStringLiteral("noise-filter"));
-    m_paneToolBar->addCommand(m_noiseProfileAction, 32776, QStringLiteral("noise-profile"));
+    m_paneToolBar->addCommand(
+        m_noiseFilterAction, kNoiseFilterCommand, QStringLiteral("noise-filter"));
+    m_paneToolBar->addCommand(
+        m_noiseProfileAction, kNoiseProfileCommand, QStringLiteral("noise-profile"));
     m_paneToolBar->setPaneShown(!m_paneDock->isHidden());
 
     QAction* toolbarAction = m_toolBar->toggleViewAction();
     toolbarAction->setText(tr("&Toolbar"));
-    toolbarAction->setStatusTip(QStringLiteral("Show or hide the toolbar"));
+    toolbarAction->setStatusTip(tr("Show or hide the toolbar"));
     m_viewMenu->addAction(toolbarAction);
     m_viewMenu->addAction(m_statusBarAction);
     m_viewMenu->addSeparator();
@@ -413,8 +469,6 @@ void CMainFrame::restoreWindowState()
         restoreState(state.docks);
     if (state.paneWidth > 0)
         m_pane->setPaneWidth(state.paneWidth);
-    if (state.zoom >= 0)
-        m_restoredZoom = state.zoom;
     // The options decide whether the pane shows, not the stored docks.
     const bool shown = m_options.options().settings2.filterPaneVisible != 0;
     m_paneDock->setVisible(shown);
@@ -427,10 +481,9 @@ void CMainFrame::saveWindowState()
     WindowState state;
     state.geometry = saveGeometry();
     state.docks = saveState();
-    state.zoom = m_zoom;
     state.paneWidth = m_pane->paneWidth();
     if (!writeWindowState(m_options.store(), state))
-        m_prompter.tell(QStringLiteral("The window's size and place could not be saved: %1")
+        m_prompter.tell(tr("The window's size and place could not be saved: %1")
                             .arg(m_options.store().errorString()),
             PromptIcon::Warning);
 }
@@ -438,14 +491,18 @@ void CMainFrame::saveWindowState()
 void CMainFrame::createStatusBar()
 {
     m_messagePane = new QLabel(statusBar());
+    m_messagePane->setObjectName(QStringLiteral("statusMessage"));
     m_progress = new QProgressBar(statusBar());
+    m_progress->setObjectName(QStringLiteral("statusProgress"));
     m_progress->setRange(0, 100);
     m_progress->setFixedWidth(kProgressWidth);
     m_progress->setTextVisible(false);
     m_progress->hide();
     m_sizePane = new QLabel(statusBar());
+    m_sizePane->setObjectName(QStringLiteral("statusSize"));
     m_sizePane->setFixedWidth(kSizePaneWidth);
     m_zoomPane = new QLabel(statusBar());
+    m_zoomPane->setObjectName(QStringLiteral("statusZoom"));
     m_zoomPane->setFixedWidth(kZoomPaneWidth);
     // Action tips take the message pane's place while they show; when they
     // go, the idle text comes back.
@@ -461,7 +518,13 @@ void CMainFrame::connectDocument()
     connect(&m_document, &CTessolinDoc::contentsDeleted, this, [this] {
         m_runStatus.reset();
         m_pane->fillExif();
+        setWindowTitle(tr("Calmora"));
         showSize(0, 0);
+        updateCommands();
+        refreshStatus();
+    });
+    connect(&m_document, &CTessolinDoc::undone, this, [this] {
+        m_runStatus.reset();
         updateCommands();
         refreshStatus();
     });
@@ -491,10 +554,9 @@ bool CMainFrame::hasImage() const
 void CMainFrame::updateCommands()
 {
     const bool image = hasImage();
-    const ProcessingJob& job = m_document.job();
     m_saveAction->setEnabled(image);
     m_closeFileAction->setEnabled(image);
-    m_undoAction->setEnabled(image && job.processedByGo);
+    m_undoAction->setEnabled(m_document.canUndo());
     m_goAction->setEnabled(image);
     m_zoomInAction->setEnabled(image && m_zoom < 400);
     m_zoomOutAction->setEnabled(image && m_zoom > 25);
@@ -504,21 +566,21 @@ void CMainFrame::updateCommands()
     m_previewAction->setText(previewCaption(autoPreview));
     m_previewAction->setIconText(previewCaption(autoPreview));
     m_presetList->setEnabled(image);
-    m_pane->setDocumentState(image, job.profileReady.load());
+    m_pane->setDocumentState(image, m_document.job().profileReady.load());
 }
 
 QString CMainFrame::idleStatusText() const
 {
     if (!hasImage())
-        return kIdlePrompt;
+        return idlePrompt();
     if (m_runStatus == RunStatus::BuildingProfile)
-        return QStringLiteral("Building noise profile");
+        return tr("Building noise profile");
     if (m_runStatus == RunStatus::UpdatingPreview)
-        return QStringLiteral("Updating Preview Window");
+        return tr("Updating Preview Window");
     const ProcessingJob& job = m_document.job();
     if (job.profileReady.load() && job.processedByGo)
-        return QStringLiteral("Click on image to see original");
-    return QStringLiteral("Click \"Go\" button to start processing");
+        return tr("Click on image to see original");
+    return tr("Click \"Go\" button to start processing");
 }
 
 void CMainFrame::refreshStatus()
@@ -530,37 +592,16 @@ void CMainFrame::refreshStatus()
     m_progress->setVisible(running);
 }
 
-QString CMainFrame::messageText() const
-{
-    return m_messagePane->text();
-}
-
-QString CMainFrame::sizeText() const
-{
-    return m_sizePane->text();
-}
-
-QString CMainFrame::zoomText() const
-{
-    return m_zoomPane->text();
-}
-
-bool CMainFrame::progressShown() const
-{
-    return !m_progress->isHidden();
-}
-
 void CMainFrame::showSize(int width, int height)
 {
-    m_sizePane->setText(width > 0 && height > 0
-            ? QStringLiteral("Size: %1x%2").arg(width).arg(height)
-            : QStringLiteral("Size:"));
+    m_sizePane->setText(
+        width > 0 && height > 0 ? tr("Size: %1x%2").arg(width).arg(height) : tr("Size:"));
 }
 
 void CMainFrame::showZoom(int zoom)
 {
     m_zoom = zoom;
-    m_zoomPane->setText(QStringLiteral("Zoom: %1%").arg(zoom));
+    m_zoomPane->setText(tr("Zoom: %1%").arg(zoom));
 }
 
 void CMainFrame::onOpened(int presetIndex)
@@ -573,17 +614,12 @@ void CMainFrame::onOpened(int presetIndex)
     else
         m_pane->applyControls();
     m_pane->fillExif();
-    if (m_restoredZoom) {
-        m_view->setZoom(*m_restoredZoom, false);
-        m_restoredZoom.reset();
-    }
     if (const CBitmapEx* image = m_document.image()) {
         showSize(image->width(), image->height());
         for (const QString& note : image->decoderNotes())
             statusBar()->showMessage(note, kNoteShownMs);
     }
-    setWindowTitle(
-        QStringLiteral("%1 - Calmora").arg(QFileInfo(m_document.sourcePath()).fileName()));
+    setWindowTitle(tr("%1 - Calmora").arg(QFileInfo(m_document.sourcePath()).fileName()));
     updateCommands();
     refreshStatus();
 }
@@ -619,61 +655,29 @@ void CMainFrame::go()
 {
     if (!hasImage())
         return;
-    ProcessingJob& job = m_document.job();
-    job.stop = false;
-    job.processedByGo = true;
-    m_document.invalidate();
-    m_document.beginWholeImage();
-    const bool completed = m_prompter.runWholeImage(m_document);
+    const bool completed = m_document.go();
     // A background run's report, if one was stopped by Go, is over.
     m_runStatus.reset();
     updateCommands();
     refreshStatus();
     if (completed) {
         if (const std::optional<double> seconds = m_document.processingSummary())
-            m_prompter.showSummary(QString::asprintf(
-                "Image processing has been completed in %4.2f seconds.", *seconds));
+            m_prompter.showSummary(
+                tr("Image processing has been completed in %1 seconds.").arg(*seconds, 0, 'f', 2));
     }
     m_view->setFocus();
 }
 
 void CMainFrame::undo()
 {
-    if (!hasImage() || !m_document.job().processedByGo)
-        return;
-    // The pixels and flags being restored are the running pass's until it
-    // stops at its next tile; the command is carried out then.
-    if (m_document.isRunning()) {
-        m_document.invalidate();
-        QMetaObject::invokeMethod(this, &CMainFrame::undo, Qt::QueuedConnection);
-        return;
-    }
-    m_document.resetProcessedState();
-    m_document.job().processedByGo = false;
-    m_runStatus.reset();
-    m_view->viewport()->update();
-    updateCommands();
-    refreshStatus();
+    // A running pass is stopped first; the document announces the undo.
+    m_document.undo();
 }
 
 void CMainFrame::closeFile()
 {
-    ProcessingJob& job = m_document.job();
-    if (m_document.isRunning()) {
-        // Carried out again once the worker has stopped at its next tile.
-        job.stop = true;
-        m_document.invalidate();
-        QMetaObject::invokeMethod(this, &CMainFrame::closeFile, Qt::QueuedConnection);
-        return;
-    }
-    job.stop = false;
-    if (!m_document.saveModified())
-        return;
-    m_document.deleteContents();
-    setWindowTitle(QStringLiteral("Calmora"));
-    m_messagePane->setText(kIdlePrompt);
-    m_progress->setValue(0);
-    m_progress->hide();
+    // The document announces the image's end (contentsDeleted).
+    m_document.closeFile();
 }
 
 void CMainFrame::togglePreview()
@@ -691,36 +695,42 @@ void CMainFrame::togglePreview()
 
 void CMainFrame::showHelp()
 {
-    const QString readme = QStringLiteral(CALMORA_README_PATH);
-    if (QFileInfo::exists(readme) && QDesktopServices::openUrl(QUrl::fromLocalFile(readme)))
+    if (m_helpWindow != nullptr) {
+        m_helpWindow->raise();
+        m_helpWindow->activateWindow();
         return;
-    m_prompter.tell(QStringLiteral("How to use the program is told in the section \"The desktop "
-                                   "application\" of the README:\r\n%1")
-                        .arg(QDir::toNativeSeparators(readme)),
-        PromptIcon::Information);
+    }
+    const QString page = helpFilePath(QCoreApplication::applicationDirPath());
+    if (page.isEmpty()) {
+        m_prompter.tell(tr("The help is not installed. It is expected in:\r\n%1")
+                            .arg(QDir::toNativeSeparators(
+                                installedHelpPath(QCoreApplication::applicationDirPath()))),
+            PromptIcon::Information);
+        return;
+    }
+    m_helpWindow = showHelpWindow(page, this);
 }
 
 void CMainFrame::showAbout()
 {
     QDialog about(this);
-    about.setWindowTitle(QStringLiteral("About Calmora"));
+    about.setWindowTitle(tr("About Calmora"));
     auto* layout = new QVBoxLayout(&about);
     auto* icon = new QLabel(&about);
     icon->setPixmap(windowIcon().isNull()
             ? style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(48, 48)
             : windowIcon().pixmap(48, 48));
     layout->addWidget(icon, 0, Qt::AlignHCenter);
-    auto* banner = new QLabel(QStringLiteral("Calmora Community Edition"), &about);
+    auto* banner = new QLabel(tr("Calmora Community Edition"), &about);
     QFont bannerFont(QStringLiteral("Arial"));
     bannerFont.setPixelSize(24);
     bannerFont.setWeight(QFont::Normal);
     bannerFont.setStyleStrategy(QFont::PreferAntialias);
     banner->setFont(bannerFont);
     layout->addWidget(banner, 0, Qt::AlignHCenter);
-    layout->addWidget(
-        new QLabel(QStringLiteral("Version 2.6 (build 2601)"), &about), 0, Qt::AlignHCenter);
-    layout->addWidget(new QLabel(QStringLiteral("Free software under the GNU General Public "
-                                                "License, version 3 or later."),
+    layout->addWidget(new QLabel(tr("Version 2.6 (build 2601)"), &about), 0, Qt::AlignHCenter);
+    layout->addWidget(new QLabel(tr("Free software under the GNU General Public "
+                                    "License, version 3 or later."),
                           &about),
         0, Qt::AlignHCenter);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
@@ -763,32 +773,28 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     event->ignore();
     if (m_closing)
         return;
-    ProcessingJob& job = m_document.job();
-    // A running job stops at its next tile.
-    job.stop = true;
-    if (!job.saved.load()) {
-        // Yes to the save question runs a whole-image pass, which a set stop
-        // would end at once; the question itself stops the running job.
-        job.stop = false;
-        const bool goOn = m_document.saveModified();
-        job.stop = true;
-        if (!goOn)
-            return;
-    }
+    // Asked before anything is stopped: Yes runs a whole-image pass, and
+    // Cancel leaves the running job alone. The question itself stops a
+    // running preview.
+    if (!m_document.saveModified())
+        return;
+    m_document.stopRun();
     m_closing = true;
     saveWindowState();
-    if (!m_closeTimer.isActive())
-        m_closeTimer.start();
     hide();
+    // Never from inside this event: a close asked for here would be ignored.
+    QMetaObject::invokeMethod(this, &CMainFrame::finishClose, Qt::QueuedConnection);
 }
 
-void CMainFrame::closeTick()
+void CMainFrame::finishClose()
 {
+    // The worker still reads the image; the frame goes once its run has
+    // ended, which the document announces.
     if (m_document.isRunning()) {
-        ++m_document.job().generation;
+        connect(&m_document, &CTessolinDoc::runEnded, this, &CMainFrame::finishClose,
+            static_cast<Qt::ConnectionType>(Qt::SingleShotConnection | Qt::UniqueConnection));
         return;
     }
-    m_closeTimer.stop();
     m_closed = true;
     close();
     emit closed();

@@ -8,7 +8,7 @@
 #include "document/tessolin_doc.h"
 
 #include <QMainWindow>
-#include <QTimer>
+#include <QPointer>
 
 #include <optional>
 
@@ -34,7 +34,6 @@ class CMainFrame final : public QMainWindow {
 public:
     static constexpr int kMinimumWidth = 495;
     static constexpr int kMinimumHeight = 650;
-    static constexpr int kClosePollMs = 100;
 
     // The filter pane saves and deletes the user's presets in `presets`.
     CMainFrame(CTessolinDoc& document, OptionsKeeper& options, PresetTable& presets,
@@ -45,13 +44,6 @@ public:
     CLeftPaneDialogBar* filterPane() const { return m_pane; }
     QDockWidget* filterDock() const { return m_paneDock; }
     CPaneToolBar* paneToolBar() const { return m_paneToolBar; }
-    // The texts of the status bar's panes.
-    QString messageText() const;
-    QString sizeText() const;
-    QString zoomText() const;
-    bool progressShown() const;
-    // Between an accepted Close and the end of the running job.
-    bool isClosing() const { return m_closing; }
 
 public slots:
     // The File and Edit commands, also for the application object.
@@ -78,7 +70,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    struct ActionRow;
+
     void createActions();
+    void connectActions();
     void createMenus();
     void createToolBar();
     void createStatusBar();
@@ -102,7 +97,7 @@ private:
     void showHelp();
     void showAbout();
     void focusPane(int step);
-    void closeTick();
+    void finishClose();
     bool hasImage() const;
     QString idleStatusText() const;
 
@@ -122,6 +117,7 @@ private:
     QLabel* m_sizePane = nullptr;
     QLabel* m_zoomPane = nullptr;
     QProgressBar* m_progress = nullptr;
+    QPointer<QWidget> m_helpWindow;
 
     QAction* m_openAction = nullptr;
     QAction* m_saveAction = nullptr;
@@ -146,14 +142,12 @@ private:
     QAction* m_previousPaneAction = nullptr;
 
     int m_zoom = 100;
-    // The zoom of the last run, for the first image of this one.
-    std::optional<int> m_restoredZoom;
     // The last background run's report while it goes: it decides the status
     // text, since the run's own flags are the worker's until it ends.
     std::optional<RunStatus> m_runStatus;
+    // Between an accepted Close and the end of the running job.
     bool m_closing = false;
     bool m_closed = false;
-    QTimer m_closeTimer;
 };
 
 } // namespace calmora

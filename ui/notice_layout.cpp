@@ -1,6 +1,7 @@
 #include "ui/notice_layout.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -26,7 +27,9 @@ QCheckBox* buildNoticeLayout(QDialog& dialog, QMessageBox::Icon icon, const QStr
         label->setMinimumWidth(360);
         layout->addWidget(label, row++, 1);
     }
-    auto* box = new QCheckBox(QStringLiteral("Do not show this window next time."), &dialog);
+    auto* box = new QCheckBox(
+        QCoreApplication::translate("calmora::NoticeLayout", "Do not show this window next time."),
+        &dialog);
     layout->addWidget(box, row++, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);

@@ -2,6 +2,8 @@
 
 #include "settings/settings_store.h"
 
+#include <QCoreApplication>
+
 namespace calmora {
 
 OptionsKeeper::OptionsKeeper(SettingsStore& store)
@@ -16,7 +18,9 @@ bool OptionsKeeper::save()
         m_error.clear();
         return true;
     }
-    m_error = QStringLiteral("The options could not be saved: %1").arg(m_store.errorString());
+    m_error = QCoreApplication::translate(
+        "calmora::OptionsKeeper", "The options could not be saved: %1")
+                  .arg(m_store.errorString());
     return false;
 }
 

@@ -32,8 +32,7 @@ CPaneSection::CPaneSection(
     m_band->setSpacing(2);
     m_captionButton = new CPaneButton(helper, kSection, this);
     m_captionButton->setObjectName(QStringLiteral("sectionCaption%1").arg(id));
-    m_captionButton->setCommandText(
-        QStringLiteral("Show or hide %1\n%1").arg(caption));
+    m_captionButton->setCommandText(tr("Show or hide %1\n%1").arg(caption));
     m_band->addWidget(m_captionButton, 1);
     m_layout->addLayout(m_band);
     helper.addItem(this, id, kSection, id);
@@ -78,9 +77,8 @@ void CPaneSection::showState()
 {
     m_captionButton->setIconName(
         m_open ? QStringLiteral("section-open") : QStringLiteral("section-closed"));
-    m_captionButton->setAccessibleDescription(m_open
-            ? QStringLiteral("%1, open").arg(caption())
-            : QStringLiteral("%1, closed").arg(caption()));
+    m_captionButton->setAccessibleDescription(
+        m_open ? tr("%1, open").arg(caption()) : tr("%1, closed").arg(caption()));
     if (m_content != nullptr)
         m_content->setVisible(m_open);
     // A closed section takes its band's height alone.

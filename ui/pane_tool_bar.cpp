@@ -1,5 +1,6 @@
 #include "ui/pane_tool_bar.h"
 
+#include "ui/command_ids.h"
 #include "ui/pane_button.h"
 
 #include <QAction>
@@ -21,7 +22,7 @@ CPaneToolBar::CPaneToolBar(QWidget* parent)
     , m_layout(new QHBoxLayout(this))
 {
     setObjectName(QStringLiteral("paneToolBar"));
-    setAccessibleName(QStringLiteral("Toolbar"));
+    setAccessibleName(tr("Toolbar"));
     m_layout->setContentsMargins(2, 1, 2, 1);
     m_layout->setSpacing(1);
     m_layout->addStretch(1);
@@ -49,7 +50,7 @@ void CPaneToolBar::addPresetArea(QComboBox* presetList, QAction* go)
     presetList->setParent(this);
     presetList->setMinimumWidth(kPresetListWidthPx);
     m_layout->insertWidget(m_layout->count() - 1, presetList, 0, Qt::AlignVCenter);
-    m_goButton = makeButton(32781, kFramed | kEmphasised, QStringLiteral("go"), QString());
+    m_goButton = makeButton(kGoCommand, kFramed | kEmphasised, QStringLiteral("go"), QString());
     m_goButton->setObjectName(QStringLiteral("toolBarGoButton"));
     m_goButton->setAction(go);
     m_layout->insertWidget(m_layout->count() - 1, m_goButton);

@@ -13,13 +13,12 @@ CPreviewInfoDialog::CPreviewInfoDialog(OptionsKeeper& options, QWidget* parent)
 {
     setWindowTitle(tr("Automatic Preview Information"));
     m_doNotShow = buildNoticeLayout(*this, QMessageBox::Question,
-        { QStringLiteral("You selected to turn on the automatic update of the visible part of the "
-                         "image."),
-            QStringLiteral(
-                "After you click GO the first time, the filter preview function will be performed "
-                "on visible part of the image every time you change filtering parameters. You can "
-                "configure a delay between slider change and window update from "
-                "View->Options->Noise Filter.") });
+        { tr("You selected to turn on the automatic update of the visible part of the "
+             "image."),
+            tr("After you click GO the first time, the filter preview function will be performed "
+               "on visible part of the image every time you change filtering parameters. You can "
+               "configure a delay between slider change and window update from "
+               "View->Options->Noise Filter.") });
 }
 
 void CPreviewInfoDialog::accept()

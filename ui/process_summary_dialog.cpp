@@ -14,7 +14,7 @@ CProcessSummaryDialog::CProcessSummaryDialog(
 {
     setWindowTitle(tr("Processing Summary"));
     m_doNotShow = buildNoticeLayout(*this, QMessageBox::Information,
-        { text, QStringLiteral("You can click on the image and hold to see the original.") });
+        { text, tr("You can click on the image and hold to see the original.") });
     connect(m_doNotShow, &QCheckBox::clicked, this, [this](bool checked) {
         if (!checked)
             return;

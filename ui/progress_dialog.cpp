@@ -14,8 +14,10 @@ CProgressDialog::CProgressDialog(CTessolinDoc& document, QWidget* parent)
     setWindowTitle(tr("Progress Window"));
     setModal(true);
     m_text = new QLabel(this);
+    m_text->setObjectName(QStringLiteral("progressText"));
     m_text->setMinimumWidth(320);
     m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("progressBar"));
     m_bar->setRange(0, 100);
     m_cancel = new QPushButton(tr("Cancel"), this);
     connect(m_cancel, &QPushButton::clicked, this, &CProgressDialog::reject);
@@ -44,16 +46,6 @@ CProgressDialog::~CProgressDialog()
 bool CProgressDialog::run()
 {
     return exec() == QDialog::Accepted;
-}
-
-QString CProgressDialog::text() const
-{
-    return m_text->text();
-}
-
-int CProgressDialog::progress() const
-{
-    return m_bar->value();
 }
 
 void CProgressDialog::showEvent(QShowEvent* event)
@@ -101,8 +93,8 @@ void CProgressDialog::enterStep(WholeImageStep step)
     m_step = step;
     m_bar->setValue(0);
     m_text->setText(step == WholeImageStep::BuildingProfile
-            ? QStringLiteral("Please wait while building noise profile")
-            : QStringLiteral("Please wait while processing image "));
+            ? tr("Please wait while building noise profile")
+            : tr("Please wait while processing image "));
 }
 
 void CProgressDialog::reject()

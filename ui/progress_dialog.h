@@ -34,10 +34,6 @@ public:
     void start();
     void poll();
 
-    bool jobStarted() const { return m_jobStarted; }
-    QString text() const;
-    int progress() const;
-
 public slots:
     void reject() override;
 

@@ -1,17 +1,17 @@
 // The application object: it owns the preset table, the options and the
 // learned-profile store for the whole run, and the document and main frame
-// built over them; it starts the program in the design's order and opens
-// files, holding one back while a job still runs.
+// built over them; it starts the program (presets and options first, then
+// the window, then the file named on the command line) and opens files,
+// holding one back while a job still runs.
 #pragma once
 
 #include "document/tessolin_doc.h"
-#include "settings/learned_profile_store.h"
+#include "settings/learned_profile_folder.h"
 #include "settings/presets.h"
 #include "ui/options_keeper.h"
 
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
 #include <memory>
 
@@ -26,9 +26,6 @@ class CTessolinApp final : public QObject {
     Q_OBJECT
 
 public:
-    // How often a held-back open looks again whether the job has stopped.
-    static constexpr int kPendingOpenRetryMs = 20;
-
     // `store` holds the options and the user's presets. Without `prompter`
     // the user is asked through dialogs; a given one must outlive the app.
     explicit CTessolinApp(std::unique_ptr<SettingsStore> store, UserPrompter* prompter = nullptr);
@@ -42,10 +39,9 @@ public:
     void start(const QStringList& files);
 
     // Opens `path`, asking first whether to save the image in hand. While a
-    // job runs on that image it is stopped and `path` is kept; it is opened
-    // once the worker has stopped. False when nothing was opened (yet).
+    // job runs it is stopped and `path` is kept; it is opened once the run
+    // has ended. False when nothing was opened (yet).
     bool openFile(const QString& path);
-    const QString& pendingOpen() const { return m_pendingOpen; }
 
     CTessolinDoc& document() { return *m_document; }
     CMainFrame& frame() { return *m_frame; }
@@ -53,19 +49,18 @@ public:
     const PresetTable& presets() const { return m_presets; }
 
 private:
-    void retryPendingOpen();
+    void openPending();
 
     std::unique_ptr<SettingsStore> m_store;
     PresetTable m_presets;
     QStringList m_presetNotes;
     OptionsKeeper m_options;
-    EmptyProfileStore m_profileStore;
+    LearnedProfileFolder m_profileStore;
     std::unique_ptr<MessageBoxPrompter> m_ownPrompter;
     UserPrompter& m_prompter;
     std::unique_ptr<CTessolinDoc> m_document;
     std::unique_ptr<CMainFrame> m_frame;
     QString m_pendingOpen;
-    QTimer m_pendingTimer;
 };
 
 } // namespace calmora

@@ -208,10 +208,12 @@ CTessolinView::CTessolinView(CTessolinDoc* document, const Options* options, QWi
         viewport()->update();
         updateCursor();
     });
-    connect(document, &CTessolinDoc::runStatusChanged, this, [this] {
+    connect(document, &CTessolinDoc::runStatusChanged, this, &CTessolinView::updateCursor);
+    connect(document, &CTessolinDoc::runEnded, this, [this] {
         noticeIdleWorker();
         updateCursor();
     });
+    connect(document, &CTessolinDoc::undone, this, [this] { viewport()->update(); });
 
     m_previewTimer.setInterval(kPreviewTickMs);
     connect(&m_previewTimer, &QTimer::timeout, this, &CTessolinView::previewTick);
@@ -255,7 +257,7 @@ ViewCommandState CTessolinView::commandState() const
     ViewCommandState state;
     state.zoomIn = image && m_zoom < kMaxZoom;
     state.zoomOut = image && m_zoom > kMinZoom;
-    state.undo = image && m_document->job().processedByGo;
+    state.undo = image && m_document->canUndo();
     state.fileCommands = image;
     return state;
 }
@@ -292,14 +294,13 @@ void CTessolinView::setZoom(int percent, bool keepCentre)
         : QPoint(0, 0);
 
     // The scroll bars' own moves would ask for previews one by one; one is
-    // asked for below.
-    {
-        const QSignalBlocker blockHorizontal(horizontalScrollBar());
-        const QSignalBlocker blockVertical(verticalScrollBar());
-        updateScrollBars();
-        horizontalScrollBar()->setValue(position.x());
-        verticalScrollBar()->setValue(position.y());
-    }
+    // asked for below. Their signals must flow all the same: the scroll
+    // area shows and hides them on their range changes.
+    m_settingZoom = true;
+    updateScrollBars();
+    horizontalScrollBar()->setValue(position.x());
+    verticalScrollBar()->setValue(position.y());
+    m_settingZoom = false;
     if (hasImage())
         m_document->requestPreview(false);
     viewport()->update();
@@ -331,27 +332,16 @@ void CTessolinView::initialUpdate()
     setZoom(zoom, false);
 }
 
-bool CTessolinView::undo()
-{
-    // The working copy is restored in place: not while a run writes it.
-    if (!hasImage() || !m_document->job().processedByGo || m_document->isRunning())
-        return false;
-    m_document->resetProcessedState();
-    m_document->job().processedByGo = false;
-    viewport()->update();
-    return true;
-}
-
 void CTessolinView::onScrollValueChanged()
 {
     // Moving with the dragged image is one gesture; the preview follows the
     // button's release.
-    if (!hasImage() || m_dragging)
+    if (!hasImage() || m_dragging || m_settingZoom)
         return;
     // While a thumb is dragged the scroll has not ended: stop what runs and
     // wait for the release.
     if (horizontalScrollBar()->isSliderDown() || verticalScrollBar()->isSliderDown())
-        m_document->invalidate();
+        m_document->cancelPreview();
     else
         m_document->requestPreview(false);
 }
@@ -471,15 +461,10 @@ void CTessolinView::noticeIdleWorker()
 
 void CTessolinView::previewTick()
 {
-    noticeIdleWorker();
     updateCursor();
-    if (!hasImage() || !m_document->isLoaded())
+    if (!hasImage() || !m_document->isLoaded() || !m_document->tickPreviewCountdown())
         return;
-    ProcessingJob& job = m_document->job();
-    if (job.previewCountdown <= 0 || m_document->isRunning())
-        return;
-    if (--job.previewCountdown != 0)
-        return;
+    const ProcessingJob& job = m_document->job();
     if (m_visibleRect.isEmpty() || !job.profileReady.load() || !job.processedByGo
         || m_options == nullptr || m_options->settings.autoPreview == 0)
         return;

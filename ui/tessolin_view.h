@@ -70,7 +70,6 @@ public:
     // The part of the image (image pixels, rows from the top) that the last
     // ordinary drawing covered: what a live preview filters.
     Rect visibleRect() const { return m_visibleRect; }
-    bool isShowingOriginal() const { return m_showOriginal; }
     ViewCommandState commandState() const;
 
     // Starts the live preview's run over `visible`; the document's operation,
@@ -81,10 +80,14 @@ public:
     // right click; the frame refreshes the actions' state from
     // commandState() when contextMenuAboutToShow arrives.
     void setContextMenu(QMenu* menu) { m_contextMenu = menu; }
+    QMenu* contextMenu() const { return m_contextMenu; }
 
     // One tick of the preview countdown; the view's own timer calls it every
     // kPreviewTickMs.
     void previewTick();
+    // Stops that timer, for a caller that ticks by hand: a tick of the clock
+    // in between would count as one of its own.
+    void stopPreviewClock() { m_previewTimer.stop(); }
 
 public slots:
     // 25..400 %, or kBestFit; anything else is ignored. Keeping the centre is
@@ -94,9 +97,6 @@ public slots:
     void zoomOut();
     // After an image was opened: the options' default zoom from the top-left.
     void initialUpdate();
-    // Back to the unprocessed image until Go runs again; false while a run
-    // is going or when there is nothing to undo.
-    bool undo();
 
 signals:
     void zoomChanged(int percent);
@@ -135,6 +135,7 @@ private:
     int m_zoom = 100;
     bool m_showOriginal = false;
     bool m_dragging = false;
+    bool m_settingZoom = false;
     QPoint m_dragAnchor;
     QTimer m_previewTimer;
     Rect m_visibleRect;

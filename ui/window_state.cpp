@@ -2,10 +2,6 @@
 
 #include "settings/settings_store.h"
 #include "ui/left_pane_dialog_bar.h"
-#include "ui/tessolin_view.h"
-
-#include <algorithm>
-#include <array>
 
 namespace calmora {
 
@@ -13,11 +9,7 @@ namespace {
 
 const QString kGeometryName = QStringLiteral("Geometry");
 const QString kDocksName = QStringLiteral("Docks");
-const QString kZoomName = QStringLiteral("Zoom");
 const QString kPaneWidthName = QStringLiteral("PaneWidth");
-
-// The view's zoom steps in percent.
-constexpr std::array kZoomSteps = { 25, 50, 100, 200, 400 };
 
 // No pane wider than this is taken from the store: a damaged number must
 // not give a pane that hides the image.
@@ -38,10 +30,6 @@ WindowState readWindowState(const SettingsStore& store)
     WindowState state;
     state.geometry = store.readBinary(kWindowSection, kGeometryName).value_or(QByteArray());
     state.docks = store.readBinary(kWindowSection, kDocksName).value_or(QByteArray());
-    const int zoom = readNumber(store, kZoomName);
-    if (zoom == kBestFit
-        || std::find(kZoomSteps.begin(), kZoomSteps.end(), zoom) != kZoomSteps.end())
-        state.zoom = zoom;
     const int width = readNumber(store, kPaneWidthName);
     if (width >= CLeftPaneDialogBar::kMinimumWidth && width <= kMaxPaneWidth)
         state.paneWidth = width;
@@ -52,7 +40,6 @@ bool writeWindowState(SettingsStore& store, const WindowState& state)
 {
     store.writeBinary(kWindowSection, kGeometryName, state.geometry);
     store.writeBinary(kWindowSection, kDocksName, state.docks);
-    store.writeText(kWindowSection, kZoomName, QString::number(state.zoom));
     store.writeText(kWindowSection, kPaneWidthName, QString::number(state.paneWidth));
     return store.flush();
 }

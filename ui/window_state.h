@@ -1,5 +1,6 @@
-// What the window looked like when it was last closed: its geometry, the
-// place and width of its docks, and the zoom. Kept in its own "Window"
+// What the window looked like when it was last closed: its geometry and the
+// place and width of its docks. The zoom is not among them: each photo opens
+// at the zoom the options give. Kept in its own "Window"
 // section of the settings store, beside the option groups, whose stored
 // layout stays as it is.
 #pragma once
@@ -16,12 +17,11 @@ inline const QString kWindowSection = QStringLiteral("Window");
 struct WindowState {
     QByteArray geometry; // QWidget::saveGeometry
     QByteArray docks; // QMainWindow::saveState: docks, their places and sizes
-    int zoom = -1; // a zoom step in percent, 0 for best fit, -1 unknown
     int paneWidth = -1; // the filter pane's width given by its edge, -1 none
 };
 
 // What the store holds; a missing or unusable value is left at its default
-// (a zoom that is no zoom step, a width below the pane's minimum).
+// (a width below the pane's minimum).
 WindowState readWindowState(const SettingsStore& store);
 // False when the store could not save it; its errorString() says why.
 bool writeWindowState(SettingsStore& store, const WindowState& state);

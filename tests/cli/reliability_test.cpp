@@ -9,11 +9,13 @@
 
 #include <QDir>
 #include <QImageWriter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -133,6 +135,7 @@ protected:
         QFile::remove(home.filePath("stdout"));
         QFile::remove(home.filePath("stderr"));
 
+        const uid_t user = runAs;
         const pid_t pid = ::fork();
         if (pid == 0) {
             const int out = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -140,6 +143,9 @@ protected:
             const int in = ::open("/dev/null", O_RDONLY);
             if (out < 0 || err < 0 || in < 0 || ::chdir(workPath.constData()) != 0)
                 ::_exit(127);
+            if (user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0
+                                 || ::setuid(user) != 0))
+                ::_exit(126);
             ::dup2(in, 0);
             ::dup2(out, 1);
             ::dup2(err, 2);
@@ -176,6 +182,7 @@ protected:
     QTemporaryDir home;
     QString work;
     QString jpeg;
+    uid_t runAs = 0; // another user to run the program as, when root
 };
 
 TEST_F(Reliability, AFullDiskLeavesEveryFileAsItWas)
@@ -187,21 +194,28 @@ TEST_F(Reliability, AFullDiskLeavesEveryFileAsItWas)
         GTEST_SKIP() << "could not mount a tmpfs: " << std::strerror(errno);
     const QString source = full.path + "/small.jpg";
     ASSERT_TRUE(QFile::copy(jpeg, source));
-    fill(full.path);
     const QByteArray before = readBytes(source);
+    ASSERT_TRUE(noisyPicture(200, 150).save(file("large.jpg")));
 
     struct Row {
         const char* name;
         QStringList arguments;
+        int64_t freeBytes = 0; // left free: the result is cut short, not refused at once
     };
     const Row rows[] = {
         { "in place", { "--in-place", "--suffix", "", source } },
         { "-o", { "-o", full.path + "/result.jpg", source } },
         { "--profile-out",
             { "-o", file("result.jpg"), "--profile-out", full.path + "/p.json", source } },
+        { "nearly full", { "-o", full.path + "/result.png", file("large.jpg") }, 4096 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        fill(full.path);
+        const QString filler = full.path + "/filler";
+        ASSERT_EQ(::truncate(QFile::encodeName(filler).constData(),
+                      QFileInfo(filler).size() - row.freeBytes),
+            0);
         const Outcome outcome = run(QStringList { "denoise" } + row.arguments);
         EXPECT_EQ(outcome.exitCode, 1) << outcome.text();
         EXPECT_TRUE(outcome.err.contains("No space left on device")) << outcome.text();
@@ -376,6 +390,74 @@ TEST_F(Reliability, ANewExtensionIsNotAReplacement)
     ASSERT_EQ(outcome.exitCode, 0) << outcome.text();
     EXPECT_TRUE(readBytes(file("photo.png")).startsWith("\x89PNG"));
     EXPECT_EQ(readBytes(jpeg), source);
+}
+
+// --in-place lets a source be replaced by its own result, never by another
+// file's; what it replaces keeps its owner and mode.
+TEST_F(Reliability, InPlaceReplacesItsOwnSourceAlone)
+{
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        const char* other; // a source another file's result would replace
+    };
+    const Row rows[] = {
+        { "the default suffix names another source", { "--in-place", "b.jpg", "b_filtered.jpg" },
+            "b_filtered.jpg" },
+        { "a new extension names another source",
+            { "--in-place", "--suffix", "", "--format", "png", "x.jpg", "x.png" }, "x.png" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Sources of different sizes: a result tells whose it is.
+        for (const QString& name : row.arguments.filter(QRegularExpression("\\.(jpg|png)$")))
+            ASSERT_TRUE(noisyPicture(name == row.other ? 40 : 64, 48).save(file(name)));
+        const QByteArray other = readBytes(file(row.other));
+        const Outcome outcome = run(QStringList { "denoise" } + row.arguments);
+        EXPECT_EQ(outcome.exitCode, 1) << outcome.text();
+        EXPECT_TRUE(outcome.err.contains("would replace the source file")
+            && outcome.err.contains(QStringLiteral("%1\".").arg(row.other)))
+            << outcome.text();
+        EXPECT_EQ(QImage(file(row.other)).width(), 40) << "its own result at most";
+        if (QByteArray(row.name).contains("suffix")) {
+            EXPECT_EQ(readBytes(file(row.other)), other);
+        }
+    }
+
+    // Its own source: replaced, with the owner and mode it had.
+    const QString own = file("own.jpg");
+    ASSERT_TRUE(QFile::copy(jpeg, own));
+    ASSERT_EQ(::chmod(QFile::encodeName(own).constData(), 0604), 0);
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    ASSERT_EQ(::chown(QFile::encodeName(own).constData(), owner, static_cast<gid_t>(-1)), 0);
+    const QByteArray before = readBytes(own);
+    const Outcome outcome = run({ "denoise", "--in-place", "--suffix", "", "own.jpg" });
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.text();
+    struct stat status { };
+    ASSERT_EQ(::stat(QFile::encodeName(own).constData(), &status), 0);
+    EXPECT_NE(readBytes(own), before);
+    EXPECT_EQ(status.st_mode & 07777, 0604u);
+    EXPECT_EQ(status.st_uid, owner);
+}
+
+// A folder that may not be searched hides a file, but the file is not
+// missing, and the message must not say so.
+TEST_F(Reliability, AFileBehindALockedFolderIsNotCalledMissing)
+{
+    ASSERT_TRUE(QDir(work).mkpath("locked"));
+    ASSERT_TRUE(QFile::copy(jpeg, file("locked/photo.jpg")));
+    ASSERT_EQ(::chmod(QFile::encodeName(file("locked")).constData(), 0), 0);
+    // Root passes through any permission; the program runs as nobody then.
+    runAs = ::geteuid() == 0 ? 65534 : 0;
+    for (const char* command : { "info", "profile" }) {
+        SCOPED_TRACE(command);
+        const Outcome outcome = run({ command, "locked/photo.jpg" });
+        EXPECT_EQ(outcome.exitCode, 1) << outcome.text();
+        EXPECT_TRUE(outcome.err.contains("Permission denied")) << outcome.text();
+        EXPECT_FALSE(outcome.err.contains("does not exist")) << outcome.text();
+    }
+    runAs = 0;
+    ::chmod(QFile::encodeName(file("locked")).constData(), 0755);
 }
 
 TEST_F(Reliability, ReadingCommandsLeaveTheSettingsFileAlone)

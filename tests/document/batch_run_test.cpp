@@ -463,9 +463,9 @@ TEST_F(BatchTest, WhatEscapesABatchIsReportedAndItEndsWithTheJobFree)
 struct FlowRow {
     const char* name;
     const char* files; // in order; "~" after a name: cut short, "?": missing
-    // Words of "overwrite", "widen", "refuse" (the filter), "folder NAME" (in
-    // the way of a result), "stop NAME" or "generation NAME" (while NAME is
-    // filtered).
+    // Words of "overwrite", "suffix" (none: a result takes its source's
+    // name), "widen", "refuse" (the filter), "folder NAME" (in the way of a
+    // result), "stop NAME" or "generation NAME" (while NAME is filtered).
     const char* setup;
     const char* done; // expected, by name
     const char* failed;
@@ -517,7 +517,7 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
         QDir(dir.path()).mkdir(word("folder"));
 
     BatchOptions options;
-    options.suffix = QStringLiteral("_f");
+    options.suffix = setup.contains(QLatin1String("suffix")) ? QString() : QStringLiteral("_f");
     options.format = BatchFormat::Png;
     options.allowOverwrite = setup.contains(QLatin1String("overwrite"));
     options.widenToSixteenBits = setup.contains(QLatin1String("widen"));
@@ -593,8 +593,10 @@ TEST_F(BatchTest, PipelinedWritesWhatOneByOneWritesAndReportsItInOrder)
             "b.png" },
         { "a save that fails last", "a.png b.png c.png", "folder c_f.png", "a.png b.png", "c.png" },
         { "neighbours with one result name", "a.png a.bmp c.png", "", "a.png c.png", "a.bmp" },
-        { "a result replaces the next source when allowed", "a.png a_f.png b.png", "overwrite",
-            "a.png a_f.png b.png", "" },
+        { "replacing allowed, but a result would replace another source",
+            "a.png a_f.png b.png", "overwrite", "a_f.png b.png", "a.png" },
+        { "replacing allowed: a result replaces its own source", "a.png b.png", "overwrite suffix",
+            "a.png b.png", "" },
         { "a result would replace the next source", "a.png a_f.png b.png", "", "a_f.png b.png",
             "a.png" },
         { "16 bits", "a.png b.png c.png", "widen", "a.png b.png c.png", "" },
@@ -615,6 +617,18 @@ TEST_F(BatchTest, PipelinedWritesWhatOneByOneWritesAndReportsItInOrder)
         const BatchOutcome one = runFlow(row, BatchFlow::Sequential);
         const BatchOutcome piped = runFlow(row, BatchFlow::Pipelined);
         EXPECT_EQ(one.named, std::string(row.done) + " / " + row.failed);
+        if (QByteArray(row.setup).startsWith("stop") && piped.files.size() < one.files.size()) {
+            // A stop ends the write in hand too, and a pipelined run may be
+            // writing the file before the one it stops: that file alone is
+            // then left out, and nothing of it is on the disk.
+            const QString done = QString::fromStdString(one.named).section(" / ", 0, 0);
+            EXPECT_EQ(piped.named, (done.section(' ', 0, -2) + " / " + row.failed).toStdString());
+            EXPECT_EQ(piped.files.size() + 1, one.files.size());
+            for (const auto& [name, bytes] : piped.files)
+                EXPECT_TRUE(one.files.count(name) != 0 && one.files.at(name) == bytes)
+                    << name.toStdString() << " differs";
+            continue;
+        }
         EXPECT_EQ(piped.lists, one.lists);
         for (const auto& [name, bytes] : one.files)
             EXPECT_TRUE(piped.files.count(name) != 0 && piped.files.at(name) == bytes)

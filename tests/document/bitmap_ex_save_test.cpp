@@ -93,12 +93,16 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         const char* name;
         QString path;
         bool needsNonRoot; // permissions do not stop root
+        bool stopped = false; // by another thread
     };
     const Row rows[] = {
         { "missing folder", dir.filePath(QStringLiteral("nowhere/out.jpg")), false },
         { "path is a folder", dir.filePath(QStringLiteral("folder.jpg")), false },
         { "no room for the temporary name", longName, false },
         { "read-only folder", readOnlyFolder + QStringLiteral("/out.jpg"), true },
+        { "stopped PNG", dir.filePath(QStringLiteral("stopped.png")), false, true },
+        { "stopped TIFF", dir.filePath(QStringLiteral("stopped.tif")), false, true },
+        { "stopped JPEG", longName, false, true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -107,8 +111,12 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         const QString folder = QFileInfo(row.path).absolutePath();
         const QStringList before = test::listing(folder);
         const QByteArray contents = test::readBytes(row.path);
+        const std::atomic<bool> stop { row.stopped };
+        CBitmapEx::SaveOptions options;
+        options.stop = &stop;
         QString error;
-        EXPECT_FALSE(image.save(row.path, 90, false, &error));
+        EXPECT_FALSE(image.save(row.path, options, &error));
+        EXPECT_EQ(error.contains(QLatin1String("stopped")), row.stopped) << error.toStdString();
         EXPECT_TRUE(error.contains(QDir::toNativeSeparators(row.path))) << error.toStdString();
         EXPECT_EQ(test::listing(folder), before);
         EXPECT_EQ(test::readBytes(row.path), contents);

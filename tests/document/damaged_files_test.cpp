@@ -127,6 +127,36 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
             withDeclaredSize(bytes, format, 16000, 16000), reason, true });
     }
 
+    // Pictures that a tiny file turned into a huge one, found by fuzzing.
+    rows.push_back({ "a header of unknown size, read as the oldest kind: 35 bytes for 4102 x 420",
+        "bmp", QByteArray::fromBase64("Qk0PAAABAwABAAAACAEDAP//BhBc/gEAAQBgAEDPAAAAYOA="),
+        "the file ends inside the picture data", true });
+    QByteArray endAtOnce = rle;
+    endAtOnce.replace(endAtOnce.size() - 8, 8, QByteArray("\x00\x01", 2));
+    rows.push_back({ "run-length data that ends at once", "bmp", endAtOnce,
+        "its run-length data paints 0 of the picture's 8 pixels", true });
+    QByteArray jumpToTheEnd = rle;
+    jumpToTheEnd.replace(
+        jumpToTheEnd.size() - 6, 6, QByteArray("\x00\x02\x00\x01\x00\x01", 6));
+    rows.push_back({ "run-length data that jumps to the end", "bmp", jumpToTheEnd,
+        "its run-length data paints 4 of the picture's 8 pixels", true });
+    rows.push_back({ "a small picture on a screen of 8000 x 8000", "gif",
+        withDeclaredSize(gif, "gif", 8000, 8000), "far too short", true });
+    // Inks are not colours: refused as unsupported, never as damaged.
+    QTemporaryDir inks;
+    for (const int bits : { 8, 16 }) {
+        const QString path = inks.filePath(QStringLiteral("cmyk.tif"));
+        test::TiffSpec spec;
+        spec.samplesPerPixel = 4;
+        spec.bits = bits;
+        spec.photometric = 5; // separated: CMYK
+        ASSERT_TRUE(test::writeTiff(path, spec,
+            std::vector<uint16_t>(size_t(spec.width) * size_t(spec.height) * 4, 100)));
+        rows.push_back({ bits == 8 ? "CMYK, 8 bits" : "CMYK, 16 bits", "tif",
+            test::readBytes(path), "its colours are CMYK (printing inks), which are not supported",
+            true });
+    }
+
     QTemporaryDir dir;
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " " + row.file + ", "

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "document/bitmap_ex.h"
+#include "settings/learned_profile_store.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -25,14 +26,6 @@ QString taggedJpeg(const QTemporaryDir& dir, const QString& name,
         image.setExifData(exif);
     });
     return path;
-}
-
-QStringList tagNames(const CExifFormatter& exif)
-{
-    QStringList names;
-    for (int i = 0; i < exif.tagCount(); ++i)
-        names.append(exif.tagName(i));
-    return names;
 }
 
 TEST(Exif, CameraTagsFillTheRecordTheTextsAndTheTagList)
@@ -62,39 +55,42 @@ TEST(Exif, CameraTagsFillTheRecordTheTextsAndTheTagList)
     EXPECT_EQ(exif.isoSpeedText(), QStringLiteral("800"));
     EXPECT_EQ(exif.softwareText(), QStringLiteral("TestCam 1.0"));
 
-    EXPECT_EQ(tagNames(exif),
-        QStringList({ "Camera maker", "Camera model", "Lens", "Date taken", "Exposure time",
-            "Aperture", "ISO speed", "Focal length", "Software", "Orientation" }));
-    EXPECT_EQ(exif.tagValue(3), QStringLiteral("2024-05-01 14:03:22"));
-    EXPECT_EQ(exif.tagValue(4), QStringLiteral("1/125 sec."));
-    EXPECT_EQ(exif.tagValue(5), QStringLiteral("f/2.8"));
-    EXPECT_EQ(exif.tagValue(7), QStringLiteral("50 mm"));
-    EXPECT_EQ(exif.tagValue(9), QStringLiteral("Rotate 90° clockwise"));
-    EXPECT_TRUE(exif.tagName(exif.tagCount()).isEmpty());
-    EXPECT_TRUE(exif.tagValue(-1).isEmpty());
+    // Maker, model, lens, date, exposure, aperture, ISO, focal length,
+    // software and orientation.
+    EXPECT_EQ(exif.tagCount(), 10);
+    EXPECT_EQ(exif.text(CExifFormatter::kLensText), QStringLiteral("Acme 50mm"));
+    EXPECT_EQ(exif.text(CExifFormatter::kDateTakenText), QStringLiteral("2024-05-01 14:03:22"));
+    EXPECT_EQ(exif.text(CExifFormatter::kExposureTimeText), QStringLiteral("1/125 sec."));
+    EXPECT_EQ(exif.text(CExifFormatter::kApertureText), QStringLiteral("f/2.8"));
+    EXPECT_EQ(exif.text(CExifFormatter::kFocalLengthText), QStringLiteral("50 mm"));
+    EXPECT_EQ(exif.text(CExifFormatter::kOrientationText), QStringLiteral("Rotate 90° clockwise"));
+    EXPECT_TRUE(exif.text(CExifFormatter::kFlashText).isEmpty());
 }
 
 TEST(Exif, ValuesAreShownTheWayPhotographersReadThem)
 {
     struct Row {
         std::initializer_list<std::pair<const char*, const char*>> tags;
-        const char* tagName;
+        CExifFormatter::Text text;
         const char* shown; // empty: the tag is not listed
     };
     const Row rows[] = {
-        { { { "Exif.Photo.ExposureTime", "10/1250" } }, "Exposure time", "1/125 sec." },
-        { { { "Exif.Photo.ExposureTime", "1/3" } }, "Exposure time", "1/3 sec." },
-        { { { "Exif.Photo.ExposureTime", "3/10" } }, "Exposure time", "0.3 sec." },
-        { { { "Exif.Photo.ExposureTime", "30/1" } }, "Exposure time", "30 sec." },
-        { { { "Exif.Photo.ExposureTime", "1/0" } }, "Exposure time", "" },
-        { { { "Exif.Photo.FNumber", "8/1" } }, "Aperture", "f/8" },
-        { { { "Exif.Photo.ApertureValue", "6/1" } }, "Aperture", "f/8" },
-        { { { "Exif.Photo.FocalLength", "185/10" } }, "Focal length", "18.5 mm" },
+        { { { "Exif.Photo.ExposureTime", "10/1250" } }, CExifFormatter::kExposureTimeText,
+            "1/125 sec." },
+        { { { "Exif.Photo.ExposureTime", "1/3" } }, CExifFormatter::kExposureTimeText, "1/3 sec." },
+        { { { "Exif.Photo.ExposureTime", "3/10" } }, CExifFormatter::kExposureTimeText,
+            "0.3 sec." },
+        { { { "Exif.Photo.ExposureTime", "30/1" } }, CExifFormatter::kExposureTimeText, "30 sec." },
+        { { { "Exif.Photo.ExposureTime", "1/0" } }, CExifFormatter::kExposureTimeText, "" },
+        { { { "Exif.Photo.FNumber", "8/1" } }, CExifFormatter::kApertureText, "f/8" },
+        { { { "Exif.Photo.ApertureValue", "6/1" } }, CExifFormatter::kApertureText, "f/8" },
+        { { { "Exif.Photo.FocalLength", "185/10" } }, CExifFormatter::kFocalLengthText, "18.5 mm" },
         { { { "Exif.Photo.ISOSpeedRatings", "65535" },
               { "Exif.Photo.RecommendedExposureIndex", "102400" } },
-            "ISO speed", "102400" },
-        { { { "Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00" } }, "Date taken", "" },
-        { { { "Exif.Image.Orientation", "9" } }, "Orientation", "" },
+            CExifFormatter::kIsoSpeedText, "102400" },
+        { { { "Exif.Photo.DateTimeOriginal", "0000:00:00 00:00:00" } },
+            CExifFormatter::kDateTakenText, "" },
+        { { { "Exif.Image.Orientation", "9" } }, CExifFormatter::kOrientationText, "" },
     };
     QTemporaryDir dir;
     int index = 0;
@@ -103,8 +99,7 @@ TEST(Exif, ValuesAreShownTheWayPhotographersReadThem)
         const QString path = taggedJpeg(dir, QStringLiteral("row%1.jpg").arg(index++), row.tags);
         CBitmapEx image;
         ASSERT_TRUE(image.load(path));
-        const int at = static_cast<int>(tagNames(image.exif()).indexOf(QLatin1String(row.tagName)));
-        EXPECT_EQ(image.exif().tagValue(at), QString::fromUtf8(row.shown));
+        EXPECT_EQ(image.exif().text(row.text), QString::fromUtf8(row.shown));
     }
 }
 
@@ -155,6 +150,11 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         const char* name;
         const char* output; // empty: over the source itself
         bool qtProfile;
+        // Damage done to the source: "profile" (its declared size), "count"
+        // (the first directory's entry count); only that part may be lost,
+        // and one note says so.
+        const char* damage = "";
+        const char* note = "";
     };
     const Row rows[] = {
         { "jpeg", "out.jpg", true },
@@ -163,6 +163,10 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         { "over the source", "", true },
         { "jpeg, profile only the metadata library carries", "out.jpg", false },
         { "tiff, profile only the metadata library carries", "out.tif", false },
+        { "a malformed profile", "out.jpg", true, "profile",
+            "its colour profile is damaged and was left out." },
+        { "a first directory that claims 65535 entries", "out.jpg", true, "count",
+            "its EXIF directory IFD0 claims 65535 entries; the 4 that are there were kept." },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -196,8 +200,21 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             image.setIccProfile(profile);
         });
 
+        QByteArray bytes = test::readBytes(source);
+        if (QByteArray(row.damage) == "profile") {
+            const qsizetype at = bytes.indexOf(QByteArray("ICC_PROFILE\0", 12)) + 14;
+            bytes[at + 2] = char(bytes[at + 2] + 0x10);
+        } else if (QByteArray(row.damage) == "count") {
+            const qsizetype tiff = bytes.indexOf(QByteArray("Exif\0\0", 6)) + 6;
+            ASSERT_EQ(bytes.mid(tiff, 4), QByteArray("II*\0", 4));
+            const int first = uint8_t(bytes[tiff + 4]) | uint8_t(bytes[tiff + 5]) << 8;
+            bytes[tiff + first] = bytes[tiff + first + 1] = char(0xff);
+        }
+        ASSERT_TRUE(test::writeBytes(source, bytes));
+
         CBitmapEx image;
         ASSERT_TRUE(image.load(source));
+        EXPECT_EQ(image.decoderNotes().join(u'|').toStdString(), row.note);
         const QString output = *row.output ? dir.filePath(QLatin1String(row.output)) : source;
         QString error;
         ASSERT_TRUE(image.save(output, 90, false, &error)) << error.toStdString();
@@ -209,7 +226,8 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             return it == exif.end() ? std::string("(absent)") : it->toString();
         };
         EXPECT_EQ(value("Exif.Photo.ISOSpeedRatings"), "800");
-        EXPECT_EQ(value("Exif.Image.Software"), "TestCam 1.0");
+        EXPECT_EQ(value("Exif.Image.Software"), "Brantovia Calmora Community Edition")
+            << "a result is kept out of self-learning";
         EXPECT_EQ(value("Exif.Image.Make"), "Acme");
         EXPECT_EQ(value("Exif.Image.Orientation"), "6");
         EXPECT_EQ(value("Exif.Photo.PixelXDimension"), "64");
@@ -220,13 +238,40 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             std::string::npos);
         EXPECT_EQ(saved->iptcData().count(), 1u);
         const Exiv2::DataBuf* savedIcc = saved->iccProfile();
-        EXPECT_EQ(
-            QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_), icc);
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_),
+            QByteArray(row.damage) == "profile" ? QByteArray() : icc);
 
         CBitmapEx back;
         ASSERT_TRUE(back.load(output, &error)) << error.toStdString();
         EXPECT_EQ(back.exif().record().isoSpeed, 800);
+        EXPECT_FALSE(eligible(back.exif().record()));
         EXPECT_LE(test::compare(back.description(), quadrantPicture(), 4).worst, 16);
+    }
+}
+
+// A grey picture stays grey, and a colour profile does not fit it: it is
+// left out rather than written where readers reject it.
+TEST(Exif, AGreyPictureGoesWithoutAColourProfile)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("grey.jpg"));
+    ASSERT_TRUE(test::writePicture(
+        source, quadrantPicture().convertToFormat(QImage::Format_Grayscale8), "jpeg"));
+    const QByteArray icc = QColorSpace(QColorSpace::SRgb).iccProfile();
+    test::editMetadata(source, [&](Exiv2::Image& image) {
+        Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()), icc.size());
+        image.setIccProfile(profile);
+    });
+    CBitmapEx image;
+    ASSERT_TRUE(image.load(source));
+    ASSERT_EQ(image.bitsPerPixel(), 8);
+    for (const char* name : { "out.png", "out.tif", "out.jpg" }) {
+        SCOPED_TRACE(name);
+        const QString output = dir.filePath(QLatin1String(name));
+        QString error;
+        ASSERT_TRUE(image.save(output, 90, false, &error)) << error.toStdString();
+        EXPECT_EQ(test::readMetadata(output)->iccProfile()->size_, 0);
+        EXPECT_EQ(QImage(output).format(), QImage::Format_Grayscale8);
     }
 }
 

@@ -1,5 +1,4 @@
 #include <functional>
-#include <random>
 #include <stdexcept>
 
 #include <QTemporaryDir>
@@ -9,6 +8,7 @@
 #include "document/bitmap_ex.h"
 #include "document/processing_worker.h"
 #include "engine/engine.h"
+#include "noisy_picture.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"
@@ -17,20 +17,6 @@ namespace calmora {
 namespace {
 
 // A ramp with seeded noise: texture for the measurement and the filter.
-QImage noisyPicture(int width, int height)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> noise(-24, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 40 + (x + y) * 160 / (width + height);
-            picture.setPixel(
-                x, y, qRgb(base + noise(random), base + 20 + noise(random), base + noise(random)));
-        }
-    return picture;
-}
-
 // Pixel by pixel: QImage's own conversion runs on threads that the thread
 // sanitizer cannot see into.
 QImage widened(const QImage& picture)
@@ -336,12 +322,14 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         bool profilePass;
         bool setStop; // else a new generation
         bool completes;
+        bool beforeStart = false; // between the snapshot and the run, else at its first tile
     };
     const Row rows[] = {
         { "filter, new generation", false, false, false },
         { "filter, stop", false, true, false },
         { "profile, new generation", true, false, true },
         { "profile, stop", true, true, false },
+        { "profile, new generation before it starts", true, false, true, true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -355,10 +343,17 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
         job.request.wholeImage = !row.profilePass;
         job.request.progressWindow = ProgressKind::Foreground;
         host.onProgress = [&] {
-            if (host.progress.size() == 1)
+            if (host.progress.size() == 1 && !row.beforeStart)
                 row.setStop ? job.stop.store(true) : void(++job.generation);
         };
-        run();
+        if (row.beforeStart) {
+            job.running = true;
+            JobSnapshot snapshot = takeSnapshot(job);
+            ++job.generation;
+            runJob(job, std::move(snapshot));
+        } else {
+            run();
+        }
 
         if (row.profilePass) {
             EXPECT_EQ(job.profileReady.load(), row.completes);
@@ -382,7 +377,7 @@ TEST_F(WorkerTest, GenerationStopsFilteringButOnlyStopEndsAProfilePass)
     }
 }
 
-TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
+TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSavedOnlyWhenWritten)
 {
     ASSERT_TRUE(test::writeBytes(dir.filePath(QStringLiteral("blocker")), "a file, not a folder"));
     for (const char* file : { "result.jpg", "blocker/result.jpg" }) {
@@ -403,7 +398,7 @@ TEST_F(WorkerTest, SaveRunOnTheWorkerThreadWritesOrReportsAndCountsAsSaved)
         worker.wait();
 
         EXPECT_FALSE(job.running.load());
-        EXPECT_TRUE(job.saved.load());
+        EXPECT_EQ(job.saved.load(), writable) << "a failed save leaves the image unsaved";
         EXPECT_TRUE(job.request.savePath.isEmpty());
         EXPECT_FALSE(job.request.wholeImage);
         EXPECT_EQ(filteredCount(job.tiles), job.tiles.count());

@@ -14,9 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 #include "document/tessolin_doc.h"
+#include "noisy_picture.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"
@@ -41,20 +41,6 @@ private:
     = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // Larger than one 600-pixel tile each way, so that runs cross tiles.
-QImage noisyPicture(int width = 700, int height = 640)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 50 + (x + y) * 150 / (width + height);
-            picture.setPixel(
-                x, y, qRgb(base + noise(random), base + 15 + noise(random), base + noise(random)));
-        }
-    return picture;
-}
-
 struct ScriptedPrompter final : DocumentPrompter {
     PromptAnswer ask(const QString& text, PromptIcon, PromptButtons) override
     {
@@ -99,7 +85,7 @@ protected:
     {
         ASSERT_TRUE(m_folder.isValid());
         m_photo = m_folder.filePath(QStringLiteral("photo.png"));
-        ASSERT_TRUE(noisyPicture().save(m_photo));
+        ASSERT_TRUE(noisyPicture(700, 640).save(m_photo));
     }
 
     QTemporaryDir m_folder;
@@ -143,9 +129,10 @@ TEST_F(WorkerTestDocument, OpenLoadsOrTellsWhyNot)
         EXPECT_TRUE(document.sourcePath().isEmpty());
         EXPECT_FALSE(reason.isEmpty());
         ASSERT_EQ(prompter.told.size(), 1);
+        // The loader's own reason, without a guess before it.
         EXPECT_EQ(prompter.told.first(),
             QStringLiteral("Cannot open file ") + QDir::toNativeSeparators(row.path)
-                + QStringLiteral(". \r\nUnsupported format or file not found.\r\n") + reason);
+                + QStringLiteral(".\r\n") + reason);
         EXPECT_EQ(prompter.toldIcons.front(), PromptIcon::Error);
     }
 }
@@ -203,7 +190,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         const char* name;
         int delaySeconds;
         bool immediate;
-        bool invalidate;
+        bool cancel;
         int countdown;
     };
     const Row rows[] = {
@@ -211,7 +198,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         { "one second in 200 ms ticks", 1, false, false, 5 },
         { "ten seconds", 10, false, false, 50 },
         { "no delay still waits a tick", 0, false, false, 1 },
-        { "invalidate cancels the countdown", 3, false, true, 0 },
+        { "cancelPreview cancels the countdown", 3, false, true, 0 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -219,11 +206,11 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         CTessolinDoc document(m_options, m_presets, m_store, m_prompter);
         ASSERT_TRUE(document.open(m_photo));
         document.waitForWorker();
-        ProcessingJob& job = document.job();
+        ProcessingJob& job = document.writableJob();
         job.previewCountdown = 7;
         const int32_t before = job.generation.load();
-        if (row.invalidate)
-            document.invalidate();
+        if (row.cancel)
+            document.cancelPreview();
         else
             document.requestPreview(row.immediate);
         EXPECT_EQ(job.generation.load(), before + 1);
@@ -234,7 +221,7 @@ TEST_F(WorkerTestDocument, PreviewRequestsBumpTheGenerationAndCountDown)
         job.request.wholeImage = true;
         job.previewCountdown = 7;
         document.requestPreview(true);
-        document.invalidate();
+        document.cancelPreview();
         EXPECT_EQ(job.generation.load(), before + 1);
         EXPECT_EQ(job.previewCountdown, 7);
         job.request.wholeImage = false;
@@ -286,7 +273,7 @@ TEST_F(WorkerTestDocument, WholeImageRunFiltersEveryTileAndSummarises)
         ASSERT_TRUE(document.open(m_photo));
         document.waitForWorker();
         if (!row.profileFirst)
-            document.job().profileReady = false; // as if the open's pass had failed
+            document.writableJob().profileReady = false; // as if the open's pass had failed
         EXPECT_FALSE(document.processingSummary().has_value());
         EXPECT_TRUE(document.processWholeImageNow());
 
@@ -321,7 +308,7 @@ TEST_F(WorkerTestDocument, APreviewFiltersTheVisibleTilesOnly)
     const Rect corner { 0, 0, 10, 10 };
     for (const bool resetFirst : { false, true }) {
         SCOPED_TRACE(resetFirst ? "after a settings change" : "first preview");
-        document.job().resetTilesBeforePreview = resetFirst;
+        document.writableJob().resetTilesBeforePreview = resetFirst;
         ASSERT_TRUE(document.startPreview(corner));
         EXPECT_FALSE(document.startPreview(corner)) << "one run at a time";
         document.waitForWorker();
@@ -359,7 +346,7 @@ TEST_F(WorkerTestDocument, ReadingReportedTilesWhileScrollingIsSafe)
     const Rect parts[] = { { 0, 0, width / 2, height / 2 }, { width / 2, height / 2, width, height },
         { 0, height / 2, width / 2, height }, { width / 2, 0, width, height / 2 } };
     for (int scroll = 0; scroll < 8; ++scroll) {
-        document.job().resetTilesBeforePreview = true; // new settings: every tile again
+        document.writableJob().resetTilesBeforePreview = true; // new settings: every tile again
         ASSERT_TRUE(processEventsUntil([&] { return !document.isRunning(); }));
         const int before = reported;
         ASSERT_TRUE(document.startPreview(parts[scroll % 4]));
@@ -399,7 +386,7 @@ TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
         CTessolinDoc document(m_options, m_presets, m_store, prompter);
         ASSERT_TRUE(document.open(m_photo));
         ASSERT_TRUE(document.processWholeImageNow());
-        document.job().processedByGo = true;
+        document.writableJob().processedByGo = true;
 
         EXPECT_EQ(document.saveModified(), row.goesOn);
         ASSERT_EQ(prompter.asked.size(), 1);
@@ -414,10 +401,68 @@ TEST_F(WorkerTestDocument, SaveModifiedFollowsTheAnswers)
             EXPECT_TRUE(prompter.told.first().startsWith(
                 QStringLiteral("Failed to save file \"%1\".\r\n").arg(unwritable)));
         }
-        // Once written, the image asks no more.
-        if (row.writes) {
-            EXPECT_TRUE(document.saveModified());
+        // Once written, the image asks no more; a failed save leaves it
+        // unsaved, and the next close asks again.
+        prompter.answer = PromptAnswer::No;
+        EXPECT_TRUE(document.saveModified());
+        EXPECT_EQ(prompter.asked.size(), row.writes ? 1 : 2);
+        EXPECT_EQ(document.job().saved.load(), row.writes);
+    }
+}
+
+// A save writes over an existing file, the opened photo among them, only
+// under the name that the save dialog asked about, or after a Yes here.
+TEST_F(WorkerTestDocument, SaveNeverReplacesAFileUnasked)
+{
+    const QString source = m_folder.filePath(QStringLiteral("photo.jpg"));
+    const QString other = m_folder.filePath(QStringLiteral("other.jpg"));
+    struct Row {
+        const char* name;
+        QString answered; // by the save dialog; empty: saveDocument alone
+        QString target;
+        PromptAnswer answer;
+        const char* question; // nullptr: none
+        bool writes;
+    };
+    const Row rows[] = {
+        { "a bare name of the photo, No", m_folder.filePath(QStringLiteral("photo")), source,
+            PromptAnswer::No, "is the photo you opened", false },
+        { "a bare name of the photo, Yes", m_folder.filePath(QStringLiteral("photo")), source,
+            PromptAnswer::Yes, "is the photo you opened", true },
+        { "a bare name of another file, No", m_folder.filePath(QStringLiteral("other")), other,
+            PromptAnswer::No, "already exists", false },
+        { "the name the dialog asked about", other, other, PromptAnswer::No, nullptr, true },
+        { "no dialog, the photo itself, No", QString(), source, PromptAnswer::No,
+            "is the photo you opened", false },
+    };
+    ASSERT_TRUE(noisyPicture(700, 640).save(source));
+    const QByteArray photo = test::readBytes(source);
+    const QByteArray otherBytes("another file");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(test::writeBytes(source, photo));
+        ASSERT_TRUE(test::writeBytes(other, otherBytes));
+        ScriptedPrompter prompter;
+        prompter.answer = row.answer;
+        prompter.savePath = row.answered;
+        CTessolinDoc document(m_options, m_presets, m_store, prompter);
+        ASSERT_TRUE(document.open(source));
+        ASSERT_TRUE(document.processWholeImageNow());
+        const bool written
+            = row.answered.isEmpty() ? document.saveDocument(source) : document.save();
+        EXPECT_EQ(written, row.writes);
+        ASSERT_EQ(prompter.asked.size(), row.question != nullptr ? 1 : 0);
+        if (row.question != nullptr) {
+            EXPECT_TRUE(prompter.asked.first().startsWith(
+                QLatin1Char('"') + QDir::toNativeSeparators(row.target) + QLatin1Char('"')));
+            EXPECT_TRUE(prompter.asked.first().contains(QLatin1String(row.question)))
+                << prompter.asked.first().toStdString();
         }
+        const QByteArray before = row.target == source ? photo : otherBytes;
+        EXPECT_EQ(test::readBytes(row.target) != before, row.writes);
+        EXPECT_EQ(QDir(m_folder.path()).entryList(QDir::Files),
+            (QStringList { "other.jpg", "photo.jpg", "photo.png" }))
+            << "nothing else was written";
     }
 }
 
@@ -447,7 +492,8 @@ TEST_F(WorkerTestDocument, SavingAPartlyFilteredImageAsksFirst)
 
 // A batch from a window: it starts and returns, its reports arrive as
 // signals on the document's thread, its lists are read after its end, and it
-// writes what the waiting runBatch of the command line writes.
+// writes what the waiting runBatch of the command line writes. The photo open
+// in the window keeps its own profiles.
 TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitingOne)
 {
     const QString second = m_folder.filePath(QStringLiteral("second.png"));
@@ -472,6 +518,20 @@ TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitin
         settings.options.destinationFolder = QLatin1String(row.folder);
         BatchJob waited;
         if (row.started) {
+            const QString open = m_folder.filePath(QStringLiteral("open.png"));
+            ASSERT_TRUE(noisyPicture(650, 620).save(open));
+            ASSERT_TRUE(document.open(open));
+            document.waitForWorker();
+            const ProcessingJob& job = document.job();
+            ASSERT_TRUE(job.profileMeasured.load());
+            const auto profilesOf = [&job] {
+                QByteArray bytes;
+                for (const NoiseProfile* profile :
+                    { &job.activeProfile, &job.measuredProfile, &job.learnedProfile })
+                    bytes.append(reinterpret_cast<const char*>(profile), sizeof(NoiseProfile));
+                return bytes;
+            };
+            const QByteArray profilesBefore = profilesOf();
             std::vector<int> percents;
             QStringList stages;
             int ends = 0;
@@ -496,6 +556,9 @@ TEST_F(WorkerTestDocument, AStartedBatchReportsThroughSignalsAndMatchesTheWaitin
             EXPECT_EQ(percents, (std::vector<int> { 33, 66, 100 }));
             EXPECT_TRUE(stages.contains(QStringLiteral("second.png")));
             EXPECT_EQ(document.job().request.batch, nullptr);
+            EXPECT_TRUE(job.profileMeasured.load());
+            EXPECT_EQ(profilesOf(), profilesBefore) << "the open photo's profiles are not the batch's";
+            EXPECT_TRUE(document.batchMeasuredProfile().has_value());
         } else {
             test::QuietHost host;
             waited.files = files;

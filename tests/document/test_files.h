@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QByteArray>
 #include <QImage>
@@ -37,6 +38,24 @@ QImage quadrantPicture();
 // "gif" (Qt has none). A transparent colour index applies to GIF only.
 bool writePicture(
     const QString& path, const QImage& picture, const char* format, int transparentIndex = -1);
+
+// A TIFF written with libtiff as asked, from `samples`: width × height ×
+// samplesPerPixel values, pixel after pixel. `photometric` and
+// `extraSample` (the last sample's kind, or -1 for none) take libtiff's
+// numbers.
+struct TiffSpec {
+    int32_t width = 37; // odd sizes: rows and tiles end off the grid
+    int32_t height = 29;
+    int samplesPerPixel = 3;
+    int bits = 8;
+    int photometric = 2; // RGB
+    int extraSample = -1;
+    bool planar = false; // each sample in a plane of its own
+    bool tiled = false; // 16 x 16 tiles, else strips of 5 rows
+    bool deflate = false;
+    bool bigEndian = false;
+};
+bool writeTiff(const QString& path, const TiffSpec& spec, const std::vector<uint16_t>& samples);
 
 QByteArray readBytes(const QString& path);
 bool writeBytes(const QString& path, const QByteArray& bytes);

@@ -142,16 +142,22 @@ TEST(BuildProfile, RegressionChecksums)
         { "32-bit scene", 32, 1300, 700, 9.0, 0x13d3c1afb87ad373ull },
         { "24-bit scene", 24, 650, 610, 5.0, 0xccad2e982335eaa9ull },
         { "8-bit scene", 8, 700, 500, 12.0, 0xec8ed12309f0be95ull },
+        { "32-bit, narrow", 32, 17, 300, 9.0, 0x48e84fa0e3ef5830ull },
+        { "8-bit, wide", 8, 2000, 40, 12.0, 0x9d2caec87335ba36ull },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TestImage image = test::makeSceneImage(row.width, row.height, row.depth, row.sigma, 31);
-        NoiseProfile profile = freshProfile();
-        ASSERT_TRUE(build(image, profile));
-        smoothProfile(profile);
-        uint8_t bytes[sizeof(NoiseProfile)];
-        std::memcpy(bytes, &profile, sizeof bytes);
-        EXPECT_EQ(test::hex(test::checksum(bytes, sizeof bytes)), test::hex(row.expected));
+        for (KernelSet set : test::kernelSets()) {
+            SCOPED_TRACE(kernelSetName(set));
+            const test::ActiveKernelSet active(set);
+            NoiseProfile profile = freshProfile();
+            ASSERT_TRUE(build(image, profile));
+            smoothProfile(profile);
+            uint8_t bytes[sizeof(NoiseProfile)];
+            std::memcpy(bytes, &profile, sizeof bytes);
+            EXPECT_EQ(test::hex(test::checksum(bytes, sizeof bytes)), test::hex(row.expected));
+        }
     }
 }
 

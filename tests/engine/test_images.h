@@ -2,6 +2,7 @@
 // code, in every buffer depth the engine accepts.
 #pragma once
 
+#include "engine/engine.h"
 #include "engine/records.h"
 
 #include <cstdint>
@@ -61,8 +62,34 @@ FilterParams makeParams(int16_t lumaSuppression, int16_t colourSuppression, int3
 // `threshold`, so that a test controls exactly what counts as an edge.
 void fillThresholds(LevelParams& params, int32_t threshold);
 
+// Every kernel set this build and processor have, the scalar loops first.
+std::vector<KernelSet> kernelSets();
+
+// Makes a kernel set the active one for its lifetime, then the one before.
+class ActiveKernelSet {
+public:
+    explicit ActiveKernelSet(KernelSet set)
+        : m_before(activeKernelSet())
+    {
+        selectKernelSet(set);
+    }
+    ~ActiveKernelSet() { selectKernelSet(m_before); }
+    ActiveKernelSet(const ActiveKernelSet&) = delete;
+    ActiveKernelSet& operator=(const ActiveKernelSet&) = delete;
+
+private:
+    KernelSet m_before;
+};
+
 // FNV-1a of a byte range, printed as 16 hex digits in messages.
 uint64_t checksum(const uint8_t* data, size_t size);
 std::string hex(uint64_t value);
+
+// Expects `pixels`, laid out as `like`, to hash to `expected`. When they do
+// not, the failure names files to look at under the test's temporary folder:
+// the picture as a PNM, and a map of where it differs from `reference` (an
+// agreed result, or failing that the input), with the largest difference.
+void expectChecksum(const std::string& name, const std::vector<uint8_t>& pixels,
+    const TestImage& like, uint64_t expected, const std::vector<uint8_t>& reference);
 
 } // namespace calmora::test

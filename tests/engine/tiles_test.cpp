@@ -251,6 +251,48 @@ TEST(RunTiles, ManyThreadsGiveTheOutputOfOne)
         EXPECT_EQ(tile.filtered, 1);
 }
 
+// A preview lets through only the tiles under the view, and a stop ends a
+// run after a tile: what they leave is the same under every kernel set.
+TEST(RunTiles, KernelSetsAgreeOnPreviewsAndStops)
+{
+    const struct {
+        const char* name;
+        int32_t depth;
+        bool preview;
+        int32_t threads;
+    } rows[] = {
+        { "32-bit preview", 32, true, 1 },
+        { "32-bit stop", 32, false, 1 },
+        { "48-bit preview, two threads", 48, true, 2 },
+    };
+    auto underView = [](TileCallbackInfo& info) {
+        const Rect view { 620, 300, 690, 400 };
+        return info.processed != 0 || info.tiles->tiles[info.tileIndex].dest.intersects(view) ? 1
+                                                                                              : 0;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestImage input = test::makeSceneImage(700, 650, row.depth, 9.0, 8);
+        std::vector<uint8_t> scalar;
+        for (KernelSet set : test::kernelSets()) {
+            SCOPED_TRACE(kernelSetName(set));
+            const test::ActiveKernelSet active(set);
+            std::vector<uint8_t> output(input.pixels.size(), 0x5A);
+            TileList list;
+            buildTileList(input.width, input.height, list);
+            CallbackLog log;
+            log.stopAfter = 0;
+            if (row.preview)
+                runFilter(list, input, output, underView, nullptr, row.threads);
+            else
+                runFilter(list, input, output, logCallback, &log, row.threads);
+            if (scalar.empty())
+                scalar = output;
+            EXPECT_TRUE(output == scalar);
+        }
+    }
+}
+
 TEST(RunTiles, StopStartsNoFurtherTile)
 {
     TestImage input = test::makeSceneImage(1900, 1300, 32, 10.0, 6);

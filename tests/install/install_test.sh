@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `cmake --install` into a fresh prefix, as `--prefix ~/.local` would without
 # root: both programs, the desktop entry that starts the installed program,
-# the metainfo, the manual page and the icon as SVG and as PNG of each size.
+# the metainfo, the manual page, the icon as SVG and as PNG of each size, and
+# the help with the pictures it shows.
 # Usage: install_test.sh BUILD_DIR
 set -u
 build=$1
@@ -20,6 +21,10 @@ expect share/applications/calmora.desktop
 expect share/metainfo/org.brantovia.calmora.metainfo.xml
 expect share/man/man1/calmora-cli.1
 expect share/icons/hicolor/scalable/apps/calmora.svg
+expect share/doc/calmora/README.md
+for picture in $(grep -o 'docs/[a-z_-]*\.png' "$prefix/share/doc/calmora/README.md" 2>/dev/null | sort -u); do
+    expect "share/doc/calmora/$picture"
+done
 [ -x "$prefix/bin/calmora" ] || { echo "bin/calmora is not executable"; failed=1; }
 "$prefix/bin/calmora-cli" --version >/dev/null || { echo "the installed calmora-cli does not run"; failed=1; }
 

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -91,10 +93,11 @@ private slots:
         QTest::newRow("a duplicate, spelled twice")
             << QStringList { "a.png", "./a.png", "sub/../a.png" } << false
             << QStringList { "a.png" } << "2 already in the list";
-        QTest::newRow("not an image") << QStringList { "notes.txt", "a.png", "missing.png" }
-                                      << false << QStringList { "a.png" }
-                                      << "2 skipped, not a JPEG, TIFF, BMP, GIF or PNG image "
-                                         "(notes.txt, missing.png)";
+        QTest::newRow("not an image, and not there")
+            << QStringList { "notes.txt", "a.png", "missing.png" } << false
+            << QStringList { "a.png" }
+            << "1 skipped, not a JPEG, TIFF, BMP, GIF or PNG image (notes.txt). 1 not found "
+               "(missing.png).";
         QTest::newRow("a folder, sorted, without its subfolders")
             << QStringList { "." } << false << QStringList { "a.png", "b.JPG", "c.tif" }
             << "1 skipped";
@@ -133,7 +136,8 @@ private slots:
         for (const QString& file : window.dialog.files())
             names << QDir(dir.path()).relativeFilePath(file);
         QCOMPARE(names, listed);
-        QVERIFY2(window.dialog.noteText().contains(note), qPrintable(window.dialog.noteText()));
+        QVERIFY2(shownText(window.dialog, "note").contains(note),
+            qPrintable(shownText(window.dialog, "note")));
         const auto* list = window.dialog.findChild<QTreeWidget*>(QStringLiteral("files"));
         const int a = window.dialog.files().indexOf(QFileInfo(dir.filePath("a.png")).absoluteFilePath());
         if (a >= 0) {
@@ -198,7 +202,7 @@ private slots:
         CBatchDialog damaged(
             window.test.document(), window.test.app->options(), window.test.app->presets());
         QCOMPARE(damaged.group(), BatchGroup {});
-        QVERIFY(damaged.noteText().contains(QStringLiteral("damaged")));
+        QVERIFY(shownText(damaged, "note").contains(QStringLiteral("damaged")));
         QCOMPARE(store.readBinary(kOptionsSection, QStringLiteral("Settings")), settingsBefore);
         // The current settings are one past the last preset for the run.
         QCOMPARE(damaged.batchSettings().options.presetIndex, window.test.app->presets().count());
@@ -274,8 +278,10 @@ private slots:
             }
             QVERIFY2((now != originals) == (replaced > 0 && yes), qPrintable(rowName));
             if (started)
-                QVERIFY2(window.dialog.summaryText().startsWith(QStringLiteral("3 written")),
-                    qPrintable(window.dialog.summaryText() + window.dialog.failuresText()));
+                QVERIFY2(
+                    shownText(window.dialog, "summary").startsWith(QStringLiteral("3 written")),
+                    qPrintable(shownText(window.dialog, "summary")
+                        + shownText(window.dialog, "failures")));
             if (now != originals) {
                 // Put the originals back for the next round.
                 for (const QString& source : sources) {
@@ -306,20 +312,26 @@ private slots:
         QSignalSpy settled(&window.test.document(), &CTessolinDoc::batchFileSettled);
         QVERIFY(window.run());
 
-        QCOMPARE(window.dialog.summaryText(), QStringLiteral("2 written, 1 failed."));
-        QCOMPARE(window.dialog.overallProgress(), 100);
+        QCOMPARE(shownText(window.dialog, "summary"), QStringLiteral("2 written, 1 failed."));
+        QCOMPARE(
+            window.dialog.findChild<QProgressBar*>(QStringLiteral("overallBar"))->value(), 100);
         QCOMPARE(settled.count(), 3);
-        QVERIFY(window.dialog.failuresText().startsWith(
-            QDir::toNativeSeparators(sources[1]) + QStringLiteral(": ")));
+        QVERIFY(shownText(window.dialog, "failures")
+                    .startsWith(QDir::toNativeSeparators(sources[1]) + QStringLiteral(": ")));
         QVERIFY2(window.result(1).startsWith(QStringLiteral("Failed: ")), qPrintable(window.result(1)));
         QCOMPARE(window.result(0), QDir::toNativeSeparators(QStringLiteral("out/one_filtered.png")));
         QCOMPARE(window.result(2), QDir::toNativeSeparators(QStringLiteral("out/three_filtered.png")));
         QCOMPARE(filesIn(dir.filePath("out")),
             (QStringList { "one_filtered.png", "three_filtered.png" }));
-        QCOMPARE(window.dialog.destinationFolder(), dir.filePath("out"));
-        const QStringList lines = window.dialog.statusLines();
-        QVERIFY2(lines[1] == QStringLiteral("Please wait while processing image 3 of 3"),
-            qPrintable(lines[1]));
+        // Open Destination Folder says where it opens.
+        QCOMPARE(
+            window.dialog.findChild<QPushButton*>(QStringLiteral("openDestination"))->toolTip(),
+            QDir::toNativeSeparators(dir.filePath("out")));
+        QStringList lines;
+        for (const char* name : { "fileLine", "counterLine", "elapsedLine", "remainingLine" })
+            lines << shownText(window.dialog, name);
+        QCOMPARE(lines[0], QStringLiteral("Finished"));
+        QVERIFY2(lines[1].isEmpty(), qPrintable(lines[1]));
         QVERIFY2(lines[2].startsWith(QStringLiteral("Elapsed time: ")) && lines[2].endsWith(' '),
             qPrintable(lines[2]));
         QCOMPARE(lines[3], QStringLiteral("Remaining time: 0 min. 0 sec. "));
@@ -352,9 +364,10 @@ private slots:
             QVERIFY2(name.endsWith(QStringLiteral("_filtered.png")), qPrintable(name));
             QVERIFY2(!QImage(dir.filePath("out/" + name)).isNull(), qPrintable(name));
         }
-        QVERIFY2(window.dialog.summaryText().startsWith(
-                     QStringLiteral("%1 written, 0 failed. Stopped: ").arg(written.size())),
-            qPrintable(window.dialog.summaryText()));
+        QVERIFY2(
+            shownText(window.dialog, "summary")
+                .startsWith(QStringLiteral("%1 written, 0 failed. Stopped: ").arg(written.size())),
+            qPrintable(shownText(window.dialog, "summary")));
         QCOMPARE(window.result(sources.size() - 1),
             QStringLiteral("Not processed: the batch was stopped"));
         QVERIFY(!window.dialog.isRunning());
@@ -368,6 +381,9 @@ private slots:
         QTest::addColumn<QString>("cliPreset");
         QTest::newRow("a preset") << 4 << QStringLiteral("4");
         QTest::newRow("auto, per file") << int { kAutoStrengthPreset } << QStringLiteral("auto");
+        // No photo open: the pane's settings are those of the default preset.
+        QTest::newRow("the pane's settings, no photo open")
+            << int { kCurrentSettingsPreset } << QStringLiteral("0");
     }
 
     void theResultsEqualTheCommandLines()
@@ -389,11 +405,12 @@ private slots:
         window.dialog.setGroup(group);
         window.dialog.addPaths(sources);
         QVERIFY(window.run());
-        QCOMPARE(window.dialog.summaryText(), QStringLiteral("2 written, 0 failed."));
+        QCOMPARE(shownText(window.dialog, "summary"), QStringLiteral("2 written, 0 failed."));
 
         QProcess cli;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         cli.setProcessEnvironment(environment);
         cli.start(QStringLiteral(CALMORA_CLI_PATH),
             QStringList { QStringLiteral("denoise"), QStringLiteral("--quiet"),

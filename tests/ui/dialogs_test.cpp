@@ -1,10 +1,17 @@
 // The progress window's Cancel rules, the check boxes of the summary and the
-// notice (saved at once, read back from the file), and the Save As rule that
-// keeps a typed name in line with the chosen type.
+// notice (saved at once, read back from the file), the Save As rule that
+// keeps a typed name in line with the chosen type, and its question before a
+// file is replaced.
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "settings/qsettings_store.h"
 #include "ui/file_dialogs.h"
@@ -57,10 +64,14 @@ private slots:
             for (int i = 0; i < pollsBeforeCancel; ++i)
                 dialog.poll();
             dialog.reject();
-            QCOMPARE(dialog.jobStarted(), pollsBeforeCancel > 0);
             QCOMPARE(dialog.result() == QDialog::Rejected && pollsBeforeCancel > 0, endsDialog);
-            if (pollsBeforeCancel > 0)
-                QVERIFY(!dialog.text().isEmpty());
+            QCOMPARE(shownText(dialog, "progressText").isEmpty(), pollsBeforeCancel == 0);
+            if (!endsDialog) {
+                // An ignored Cancel leaves the window polling.
+                dialog.poll();
+                QVERIFY(!shownText(dialog, "progressText").isEmpty());
+                dialog.reject();
+            }
         }
         QVERIFY(test.settle());
         document.requestPreview(false);
@@ -141,6 +152,60 @@ private slots:
         // The type a name points to gives the name back unchanged.
         QFETCH(QString, expected);
         QCOMPARE(saveTypeOfName(expected), type);
+    }
+
+    // A bare name is given the chosen type's extension before the dialog
+    // looks whether the file exists: the question is about the name written.
+    void saveAsAsksAboutTheNameWritten_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("question"); // empty: none expected
+        QTest::addColumn<QString>("answer"); // empty: cancelled
+        QTest::newRow("bare name of a JPEG that exists: asked, declined")
+            << "photo" << 0 << "photo.jpg already exists." << "";
+        QTest::newRow("bare name, no such file") << "fresh" << 0 << "" << "fresh.jpg";
+        QTest::newRow("bare name, PNG chosen: the JPEG is not in the way")
+            << "photo" << 1 << "" << "photo.png";
+    }
+
+    void saveAsAsksAboutTheNameWritten()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, type);
+        QFETCH(QString, question);
+        QFETCH(QString, answer);
+        QTemporaryDir dir;
+        QVERIFY(writeNoisyPicture(dir.filePath("photo.jpg"), 20, 20));
+        QString asked;
+        int step = 0;
+        // The dialogs run their own loops; this looks in from the main one.
+        // Accepting is posted, so that the question's loop runs outside it.
+        QTimer user;
+        user.setInterval(10);
+        connect(&user, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                asked = box->text();
+                box->done(QMessageBox::No);
+            } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                if (step++ == 0) {
+                    // The type chosen with the keyboard, as a user would.
+                    auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+                    for (int i = types->currentIndex(); i < type; ++i)
+                        QTest::keyClick(types, Qt::Key_Down);
+                    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+                    QMetaObject::invokeMethod(dialog, &QDialog::accept, Qt::QueuedConnection);
+                } else if (!asked.isEmpty()) {
+                    QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+                }
+            }
+        });
+        user.start();
+        const QString chosen = chooseSavePath(nullptr, dir.filePath("photo_filtered.jpg"));
+        QCOMPARE(asked.section(QLatin1Char('\n'), 0, 0), question);
+        QCOMPARE(chosen, answer.isEmpty() ? QString() : dir.filePath(answer));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "photo.jpg" });
     }
 };
 

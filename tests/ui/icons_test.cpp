@@ -1,8 +1,6 @@
 // Every icon the program names is compiled in and draws something at the
-// sizes it is shown at, on ordinary and on doubled-density screens. With
-// CALMORA_ICON_SHEET set to a file name, the test also writes a contact
-// sheet of all icons at 16, 24 and 32 pixels and at 16 and 24 doubled, to
-// look at.
+// sizes it is shown at, on ordinary and on doubled-density screens.
+// scripts/icon_sheet.sh draws them all side by side, to look at.
 
 #include <QFile>
 #include <QIcon>
@@ -83,44 +81,6 @@ private slots:
         const int opaque = opaquePixels(image);
         QVERIFY2(opaque * 32 >= pixels,
             qPrintable(QStringLiteral("%1: %2 of %3").arg(path).arg(opaque).arg(pixels)));
-    }
-
-    void contactSheet()
-    {
-        const QString sheetPath = qEnvironmentVariable("CALMORA_ICON_SHEET");
-        if (sheetPath.isEmpty())
-            QSKIP("CALMORA_ICON_SHEET is not set");
-        struct Column {
-            int size;
-            qreal scale;
-        };
-        const Column columns[] = { { 16, 1 }, { 24, 1 }, { 32, 1 }, { 16, 2 }, { 24, 2 }, { 64, 1 } };
-        constexpr int kCell = 72;
-        const int rows = int(std::size(kIconNames));
-        for (const QColor& background : { QColor(Qt::white), QColor(0x30, 0x30, 0x30) }) {
-            QImage sheet(kCell * int(std::size(columns)) + 140, kCell * rows, QImage::Format_RGB32);
-            sheet.fill(background);
-            QPainter painter(&sheet);
-            painter.setPen(background.lightness() > 128 ? Qt::black : Qt::white);
-            for (int row = 0; row < rows; ++row) {
-                painter.drawText(QRect(4, row * kCell, 136, kCell), Qt::AlignVCenter,
-                    QLatin1String(kIconNames[row]));
-                const QIcon icon(iconPath(kIconNames[row]));
-                for (int c = 0; c < int(std::size(columns)); ++c) {
-                    const QImage image = rendered(icon, columns[c].size, columns[c].scale);
-                    // Device pixels one for one, so that blur shows.
-                    QImage plain = image;
-                    plain.setDevicePixelRatio(1);
-                    painter.drawImage(140 + c * kCell + (kCell - plain.width()) / 2,
-                        row * kCell + (kCell - plain.height()) / 2, plain);
-                }
-            }
-            painter.end();
-            QString path = sheetPath;
-            if (background.lightness() <= 128)
-                path.replace(QLatin1String(".png"), QLatin1String("-dark.png"));
-            QVERIFY(sheet.save(path));
-        }
     }
 };
 

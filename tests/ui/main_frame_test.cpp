@@ -1,19 +1,25 @@
 // The main frame over a real document and worker, with a scripted prompter:
-// the status texts per state, the suggested save names, the save question on
-// closing, Go and Cancel, closing and opening while a job runs, and the file
-// saved from the window against the command line's.
+// the status texts and the view's context menu per state, the suggested save
+// names, the save question on closing, Go and Cancel, closing and opening
+// while a job runs, Undo and Close File waiting for a run's end, the help,
+// and the file saved from the window against the command line's.
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QProcess>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 
+#include "ui/help_window.h"
 #include "ui/progress_dialog.h"
+#include "ui/tessolin_view.h"
 #include "ui_test_support.h"
 
 using namespace calmora;
@@ -25,6 +31,12 @@ constexpr int kSlowWidth = 4000;
 constexpr int kSlowHeight = 3000;
 
 enum class Step { None, Open, Go, Undo, CloseFile };
+
+bool progressHidden(const QWidget& frame)
+{
+    const auto* bar = frame.findChild<QProgressBar*>(QStringLiteral("statusProgress"));
+    return bar != nullptr && bar->isHidden();
+}
 
 } // namespace
 
@@ -93,10 +105,30 @@ private slots:
             QVERIFY(test.settle());
             QCoreApplication::processEvents();
         }
-        QTEST(test.frame().messageText(), "message");
-        QTEST(test.frame().sizeText(), "size");
+        QTEST(shownText(test.frame(), "statusMessage"), "message");
+        QTEST(shownText(test.frame(), "statusSize"), "size");
         QTEST(test.frame().findChild<QAction*>(QStringLiteral("undo"))->isEnabled(), "undoEnabled");
-        QVERIFY(!test.frame().progressShown());
+        QVERIFY(progressHidden(test.frame()));
+
+        // The view's right-button menu, greyed by the same rules as it opens.
+        QMenu* menu = test.frame().view()->contextMenu();
+        QVERIFY(menu != nullptr);
+        emit test.frame().view()->contextMenuAboutToShow();
+        QStringList items;
+        for (const QAction* action : menu->actions())
+            items << (action->isSeparator() ? QStringLiteral("-")
+                                             : action->objectName()
+                          + (action->isEnabled() ? QString() : QStringLiteral(" (grey)")));
+        const bool image = test.document().image() != nullptr;
+        const int zoom = test.frame().view()->currentZoom();
+        const auto item = [](const char* name, bool enabled) {
+            return QLatin1String(name) + (enabled ? QString() : QStringLiteral(" (grey)"));
+        };
+        QFETCH(bool, undoEnabled);
+        QCOMPARE(items,
+            (QStringList { item("undo", undoEnabled), "-", item("zoomIn", image && zoom < 400),
+                item("zoomOut", image && zoom > 25), "-", item("save", image),
+                item("closeFile", image) }));
     }
 
     // Save As offers the suggested name; the scripted user cancels.
@@ -189,8 +221,9 @@ private slots:
             QVERIFY(closed.wait(10000));
         } else {
             QVERIFY(test.frame().isVisible());
-            QVERIFY(!test.frame().isClosing());
+            QVERIFY(closed.isEmpty());
             QVERIFY(test.document().image() != nullptr);
+            QVERIFY2(!test.document().job().stop.load(), "the next run would stop at once");
         }
         QCOMPARE(!savePath.isEmpty() && QFile::exists(out.filePath(savePath)), written);
     }
@@ -234,7 +267,8 @@ private slots:
         const QRegularExpressionMatch match = form.match(test.prompter.summaries[0]);
         QVERIFY2(match.hasMatch(), qPrintable(test.prompter.summaries[0]));
         QCOMPARE(match.captured(1), QString::number(totalMs / 1000.0, 'f', 2));
-        QCOMPARE(test.frame().messageText(), QStringLiteral("Click on image to see original"));
+        QCOMPARE(shownText(test.frame(), "statusMessage"),
+            QStringLiteral("Click on image to see original"));
     }
 
     // Cancel in the progress window: no summary, the idle texts, and the
@@ -254,8 +288,9 @@ private slots:
         QVERIFY(test.settle());
         QCoreApplication::processEvents();
         QVERIFY(test.prompter.summaries.isEmpty());
-        QCOMPARE(test.frame().messageText(), QStringLiteral("Click on image to see original"));
-        QVERIFY(!test.frame().progressShown());
+        QCOMPARE(shownText(test.frame(), "statusMessage"),
+            QStringLiteral("Click on image to see original"));
+        QVERIFY(progressHidden(test.frame()));
 
         test.prompter.wholeImage = nullptr;
         test.trigger("go");
@@ -274,7 +309,7 @@ private slots:
         QSignalSpy closed(&test.frame(), &CMainFrame::closed);
         test.frame().close();
         QVERIFY(!test.frame().isVisible());
-        QVERIFY(test.frame().isClosing());
+        QVERIFY(closed.isEmpty());
         QVERIFY(test.document().job().stop.load());
         QVERIFY(closed.wait(30000));
         QVERIFY(!test.document().isRunning());
@@ -289,16 +324,95 @@ private slots:
         QVERIFY(test.app->openFile(m_slow));
         QVERIFY2(test.document().isRunning(), "the profile pass ended before the second open");
         QVERIFY(!test.app->openFile(m_small));
-        QCOMPARE(test.app->pendingOpen(), m_small);
         QCOMPARE(test.document().sourcePath(), m_slow);
         QVERIFY(test.document().job().stop.load());
         QTRY_COMPARE_WITH_TIMEOUT(test.document().sourcePath(), m_small, 30000);
         QVERIFY2(test.prompter.told.isEmpty(), qPrintable(test.prompter.told.join(u'\n')));
-        QVERIFY(test.app->pendingOpen().isEmpty());
         QVERIFY(test.settle());
         QCoreApplication::processEvents();
         QVERIFY(test.document().job().profileReady.load());
-        QCOMPARE(test.frame().sizeText(), QStringLiteral("Size: 700x640"));
+        QCOMPARE(shownText(test.frame(), "statusSize"), QStringLiteral("Size: 700x640"));
+    }
+
+    // Undo and Close File asked for while a run goes are carried out at its
+    // end, which they wait for without posting themselves again and again.
+    void undoAndCloseWaitForTheRunsEnd_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("Undo") << "undo";
+        QTest::newRow("Close File") << "closeFile";
+    }
+
+    void undoAndCloseWaitForTheRunsEnd()
+    {
+        QFETCH(QString, command);
+        TestApp test;
+        QVERIFY(test.app->openFile(m_slow));
+        QVERIFY2(test.document().isRunning(), "the profile pass ended before the command");
+        test.document().writableJob().processedByGo = true;
+        struct CallCounter final : QObject {
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                calls += event->type() == QEvent::MetaCall ? 1 : 0;
+                return false;
+            }
+            int calls = 0;
+        } posted;
+        test.frame().installEventFilter(&posted);
+        QSignalSpy ended(&test.document(), &CTessolinDoc::runEnded);
+        for (int twice = 0; twice < 2; ++twice)
+            QVERIFY(QMetaObject::invokeMethod(&test.frame(), qPrintable(command)));
+        QVERIFY(test.document().isRunning());
+        QVERIFY(test.document().job().processedByGo);
+        QVERIFY(test.document().image() != nullptr);
+        QVERIFY(ended.wait(60000));
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(!test.document().isRunning());
+        QCoreApplication::processEvents();
+        if (command == "undo")
+            QVERIFY(!test.document().job().processedByGo);
+        QCOMPARE(test.document().image() == nullptr, command == "closeFile");
+        QVERIFY2(posted.calls <= 2, qPrintable(QString::number(posted.calls)));
+        QVERIFY(test.prompter.asked.isEmpty());
+    }
+
+    // F1 shows the installed README in a window of the program's own; a
+    // build that was never installed shows the source tree's.
+    void help_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installed beside the program") << true;
+        QTest::newRow("not installed: the source tree's") << false;
+    }
+
+    void help()
+    {
+        QFETCH(bool, installed);
+        QTemporaryDir prefix;
+        const QString program = prefix.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(program));
+        const QString page = installedHelpPath(program);
+        if (installed) {
+            QVERIFY(page.startsWith(prefix.path() + QLatin1Char('/')));
+            QVERIFY(QDir().mkpath(QFileInfo(page).absolutePath()));
+            QFile file(page);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("# Installed help\n");
+        }
+        const QString found = helpFilePath(program);
+        QCOMPARE(found == page, installed);
+        QVERIFY(QFileInfo(found).isFile());
+
+        // The program's own page, from where the test runs.
+        TestApp test;
+        test.trigger("help");
+        auto* shown = test.frame().findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+        QVERIFY(shown != nullptr);
+        QVERIFY(shown->window()->isVisible());
+        QVERIFY(shown->toPlainText().contains(QStringLiteral("The desktop application")));
+        test.trigger("help");
+        QCOMPARE(test.frame().findChildren<QTextBrowser*>(QStringLiteral("helpPage")).size(), 1);
+        QVERIFY(test.prompter.told.isEmpty());
     }
 
     // The window's Go and Save As write the same pixels as calmora-cli
@@ -325,6 +439,8 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(
             QStringLiteral("XDG_CONFIG_HOME"), out.filePath(QStringLiteral("config")));
+        // Nor learned profiles: it learns into a data folder of its own.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), out.filePath(QStringLiteral("data")));
         cli.setProcessEnvironment(environment);
         cli.start(QStringLiteral(CALMORA_CLI_PATH),
             { QStringLiteral("denoise"), QStringLiteral("--quiet"), QStringLiteral("-o"), fromCli,

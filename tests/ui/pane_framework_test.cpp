@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "ui/command_ids.h"
 #include "ui/pane_button.h"
 #include "ui/pane_dialog_bar.h"
 #include "ui/pane_dialog_helper.h"
@@ -52,8 +53,8 @@ class PaneFrameworkTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // On a light desktop the tints are the design's integer formulas over
-    // the caption colour.
+    // On a light desktop the tints are integer formulas over the caption
+    // colour, the same on every machine.
     void lightColours_data()
     {
         QTest::addColumn<QColor>("caption");
@@ -303,7 +304,7 @@ private slots:
         CPaneToolBar bar;
         QAction open(QStringLiteral("Open"));
         QAction go(QStringLiteral("Go"));
-        bar.addCommand(&open, 57601, QStringLiteral("open"));
+        bar.addCommand(&open, kOpenCommand, QStringLiteral("open"));
         auto* list = new QComboBox;
         bar.addPresetArea(list, &go);
         bar.show();

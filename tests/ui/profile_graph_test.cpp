@@ -4,11 +4,15 @@
 // over a real document: "No image", "Please wait..." while the profile is
 // built, then one curve for a grey image and three for a colour one.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
+#include "ui/left_pane_dialog_bar.h"
 #include "ui/level_box.h"
 #include "ui/profile_main_emb_dialog.h"
 #include "ui_test_support.h"
@@ -60,6 +64,9 @@ private slots:
         QTest::newRow("tiny: two lines") << QSize(300, 40) << 2 << QList<int> { 100, 0 };
     }
 
+    // The labels step down from 100 to 0, in larger steps as the box gets
+    // shorter so that no two overlap while more than two are shown; the
+    // plot keeps inside the box and right of the widest label.
     void geometry()
     {
         QFETCH(QSize, size);
@@ -69,17 +76,23 @@ private slots:
         QFontMetrics metrics(box.font());
         QVERIFY2(metrics.height() >= 14 && metrics.height() <= 20,
             qPrintable(QString::number(metrics.height())));
-        const LevelBoxGeometry g = levelBoxGeometry(size, metrics, 11);
+        const int columns = 11;
+        const LevelBoxGeometry g = levelBoxGeometry(size, metrics, columns);
         QCOMPARE(g.lineCount, lines);
         QList<int> shown;
         for (int line = 0; line < g.lineCount; ++line)
             shown << g.linePercent(line);
         QCOMPARE(shown, labels);
-        QCOMPARE(g.bottom, size.height() - 30);
-        QCOMPARE(g.left, metrics.horizontalAdvance(QStringLiteral("100%")) + 5);
-        QCOMPARE(g.pointY(0), g.bottom);
-        QCOMPARE(g.pointY(LevelBoxGeometry::kFullScale), g.top);
-        QCOMPARE(g.columnStep, (size.width() - g.left) / 12);
+        if (lines > 2)
+            QVERIFY2(g.lineY(1) - g.lineY(0) > metrics.height(), "labels overlap");
+        QCOMPARE(g.pointY(LevelBoxGeometry::kFullScale), g.lineY(0));
+        QVERIFY(metrics.horizontalAdvance(QStringLiteral("100%")) < g.left);
+        QVERIFY(g.pointX(0) > g.left && g.pointX(columns - 1) < size.width());
+        // A box lower than four labels has no room for a plot at all.
+        if (size.height() < 4 * metrics.height())
+            return;
+        QVERIFY(g.top > 0 && g.lineY(g.lineCount - 1) <= g.bottom && g.bottom < size.height());
+        QVERIFY(g.pointY(0) > g.pointY(LevelBoxGeometry::kFullScale / 2));
     }
 
     void curves_data()
@@ -204,6 +217,7 @@ private slots:
                     QCOMPARE(box.value(row, point), int(b.noise[point][row]));
         }
         QCOMPARE(box.colour(0), QColor(0, 0, 0));
+        QCOMPARE(dialog.source()->text(), QStringLiteral("Measured from this photo"));
         if (curves == 3) {
             QCOMPARE(box.colour(1), QColor(127, 0, 0));
             QCOMPARE(box.colour(2), QColor(0, 0, 127));
@@ -212,6 +226,35 @@ private slots:
         test.document().deleteContents();
         QCOMPARE(dialog.text()->text(), QStringLiteral("No image"));
         QVERIFY(!dialog.levelBox()->isVisible());
+    }
+
+    // The caption under the graph names the profile in use: the photo's own
+    // until three photos of its camera and ISO speed have been seen, then
+    // the learned one, and the own again once the user turns self-learning
+    // off for the image.
+    void captionSaysWhichProfileIsInUse()
+    {
+        QTemporaryDir dir;
+        TestApp test;
+        auto* view = test.frame().findChild<CProfileMainEmbDialog*>(QStringLiteral("profileView"));
+        QVERIFY(view != nullptr);
+        const QString own = QStringLiteral("Measured from this photo");
+        const QStringList captions { own, own,
+            QStringLiteral("Learned from 3 photos (Canon EOS DIGITAL REBEL, ISO 100)") };
+        for (int i = 0; i < captions.size(); ++i) {
+            const QString path = dir.filePath(QStringLiteral("photo%1.jpg").arg(i));
+            QVERIFY(QFile::copy(QStringLiteral(CALMORA_SAMPLE_PHOTO), path));
+            QVERIFY(test.openAndSettle(path));
+            QCOMPARE(view->source()->text(), captions[i]);
+        }
+        const ProcessingJob& job = test.document().job();
+        QCheckBox* box = test.frame().filterPane()->selfLearningBox();
+        box->setChecked(true);
+        emit box->clicked(true);
+        QCOMPARE(view->source()->text(), own);
+        QVERIFY(
+            std::memcmp(&job.activeProfile, &job.measuredProfile, sizeof job.activeProfile) == 0);
+        QVERIFY(test.settle());
     }
 
     void shortDialogDropsTheFrequencyRow()

@@ -119,6 +119,7 @@ void TessolinViewTest::openView(QSize picture, QSize client)
 {
     m_document = std::make_unique<CTessolinDoc>(m_options, m_presets, m_store, m_prompter);
     m_view = std::make_unique<CTessolinView>(m_document.get(), &m_options);
+    m_view->stopPreviewClock();
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_view->setPreviewStarter([this](const Rect& visible) {
@@ -179,6 +180,10 @@ void TessolinViewTest::zoomLimits()
     QFETCH(int, request);
     QFETCH(int, zoom);
     openView(QSize(700, 500));
+    // Scroll bars as the window has them: there while the image is larger
+    // than the client.
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_view->setZoom(start);
     QSignalSpy changes(m_view.get(), &CTessolinView::zoomChanged);
     if (request == 1)
@@ -195,6 +200,11 @@ void TessolinViewTest::zoomLimits()
     const ViewCommandState state = m_view->commandState();
     QCOMPARE(state.zoomIn, zoom < 400);
     QCOMPARE(state.zoomOut, zoom > 25);
+    const QSize scaled(700 * zoom / 100, 500 * zoom / 100);
+    QTRY_COMPARE(m_view->horizontalScrollBar()->isVisible(),
+        scaled.width() > m_view->viewport()->width());
+    QTRY_COMPARE(m_view->verticalScrollBar()->isVisible(),
+        scaled.height() > m_view->viewport()->height());
 }
 
 void TessolinViewTest::zoomKeepsCentre_data()
@@ -298,7 +308,7 @@ void TessolinViewTest::previewCountdown()
     openView(QSize(1000, 800));
     m_options.settings.previewDelay = delaySeconds;
     m_options.settings.autoPreview = autoPreview ? 1 : 0;
-    m_document->job().processedByGo = go;
+    m_document->writableJob().processedByGo = go;
     const auto ticksToStart = [&](int limit) {
         for (int tick = 1; tick <= limit; ++tick) {
             m_view->previewTick();
@@ -316,9 +326,9 @@ void TessolinViewTest::previewCountdown()
         bar->setSliderDown(false); // the release ends the scroll
     }
     if (runGoing) {
-        m_document->job().running = true;
+        m_document->writableJob().running = true;
         QCOMPARE(ticksToStart(60), 0);
-        m_document->job().running = false;
+        m_document->writableJob().running = false;
     }
     paintNow();
     QCOMPARE(ticksToStart(60), startTick);
@@ -457,13 +467,13 @@ void TessolinViewTest::runningFilterReadsOnlyWrittenTiles()
         = m_document->image()->toQImage(true).convertToFormat(QImage::Format_RGB32);
     const QRect tile(0, 0, 120, 80);
     // As a filter pass would stand: running with a profile, one tile reported.
-    m_document->job().running = true;
+    m_document->writableJob().running = true;
     emit m_document->tileWritten(Rect { 0, 0, 120, 80 });
     m_view->viewport()->update();
     paintNow();
     const QImage during = shown();
-    m_document->job().running = false;
-    m_view->previewTick(); // notices the end of the run
+    m_document->writableJob().running = false;
+    emit m_document->runEnded();
     paintNow();
     const QImage after = shown();
     for (const QPoint point :

@@ -3,9 +3,9 @@
 #include "ui/progress_dialog.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QTest>
-
-#include <random>
 
 namespace calmora {
 
@@ -55,30 +55,21 @@ void ScriptedPrompter::showPreviewInfo()
     ++previewInfoShown;
 }
 
-QImage noisyPicture(int width, int height, unsigned seed)
+QString shownText(const QObject& parent, const char* name)
 {
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int base = 50 + (x + y) * 150 / (width + height);
-            row[x] = qRgb(base + noise(random), base + 15 + noise(random), base + noise(random));
-        }
-    }
-    return picture;
-}
-
-bool writeNoisyPicture(const QString& path, int width, int height, unsigned seed)
-{
-    const bool named = path.section(QLatin1Char('/'), -1).contains(QLatin1Char('.'));
-    return noisyPicture(width, height, seed).save(path, named ? nullptr : "PNG");
+    const QString objectName = QLatin1String(name);
+    if (const auto* label = parent.findChild<QLabel*>(objectName))
+        return label->text();
+    if (const auto* box = parent.findChild<QPlainTextEdit*>(objectName))
+        return box->toPlainText();
+    return QStringLiteral("(no %1)").arg(objectName);
 }
 
 TestApp::TestApp(const std::function<void(Options&)>& adjust)
 {
     app = std::make_unique<CTessolinApp>(std::make_unique<MemorySettingsStore>(), &prompter);
+    // Photos the tests open are learned from, never into the user's folder.
+    app->options().options().profileFolder = profiles.path();
     if (adjust)
         adjust(app->options().options());
 }

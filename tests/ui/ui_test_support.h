@@ -3,13 +3,14 @@
 // over options kept in memory.
 #pragma once
 
+#include "noisy_picture.h"
 #include "settings/memory_settings_store.h"
 #include "ui/main_frame.h"
 #include "ui/tessolin_app.h"
 #include "ui/user_prompter.h"
 
-#include <QImage>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <deque>
 #include <functional>
@@ -40,14 +41,16 @@ struct ScriptedPrompter final : UserPrompter {
     void showPreviewInfo() override;
 };
 
-// A gradient under seeded noise, large enough to cross tiles both ways.
-QImage noisyPicture(int width, int height, unsigned seed = 11);
-// Writes it to `path` (the format by the extension, PNG without one).
-bool writeNoisyPicture(const QString& path, int width, int height, unsigned seed = 11);
+// The text of `parent`'s label (or plain text box) named `name`, found as
+// the user would see it; "(no NAME)" when there is none, so that a
+// comparison says what is missing.
+QString shownText(const QObject& parent, const char* name);
 
-// An application object over options in memory, with its prompter.
+// An application object over options in memory, with its prompter and a
+// profile folder of its own.
 struct TestApp {
     ScriptedPrompter prompter;
+    QTemporaryDir profiles;
     std::unique_ptr<CTessolinApp> app;
 
     explicit TestApp(const std::function<void(Options&)>& adjust = {});
