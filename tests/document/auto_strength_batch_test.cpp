@@ -92,16 +92,16 @@ TEST_P(AutoStrengthBatch, NoisyFilesAreFilteredAndCleanOnesKept)
     options.destinationMode = DestinationMode::Subfolder;
     options.destinationFolder = QStringLiteral("out");
     options.suffix = QStringLiteral("_auto");
+    BatchJob batch;
     if (row.givenCleanProfile) {
-        resetProfile(job.activeProfile, false);
-        for (NoiseBand& band : job.activeProfile.bands)
+        resetProfile(batch.givenProfile, false);
+        for (NoiseBand& band : batch.givenProfile.bands)
             for (int p = 0; p < kPointCount; ++p)
                 for (int c = 0; c < kChannels; ++c) {
                     band.noise[p][c] = 1;
                     band.weight[p][c] = 1;
                 }
     }
-    BatchJob batch;
     batch.options = &options;
     batch.files = paths;
     batch.fileCount = static_cast<int32_t>(paths.size());
