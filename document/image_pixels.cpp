@@ -426,18 +426,4 @@ QImage displayPicture(const PixelBuffers& pixels)
     return displayRegion(pixels, QRect(0, 0, pixels.width, pixels.height));
 }
 
-QImage eightBitPicture(const PixelBuffers& pixels)
-{
-    if (!pixels.isHighDepth())
-        return displayPicture(pixels);
-    const int colours = pixels.colours();
-    QImage picture(pixels.width, pixels.height,
-        colours == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    if (picture.isNull())
-        return {};
-    for (int32_t y = 0; y < pixels.height; ++y)
-        readRow(pixels, y, colours, false, picture.scanLine(y));
-    return picture;
-}
-
 } // namespace calmora

@@ -132,9 +132,4 @@ QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t st
 // The whole display as a top-down picture.
 QImage displayPicture(const PixelBuffers& pixels);
 
-// The picture at 8 bits, composited over black, for the JPEG encoder: the
-// display, or for a high-depth image its samples rounded to 8 bits (the
-// display shows their high bytes). Null when memory runs out.
-QImage eightBitPicture(const PixelBuffers& pixels);
-
 } // namespace calmora
