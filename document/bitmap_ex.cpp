@@ -695,13 +695,15 @@ bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
 bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
 {
     Decoded decoded;
-    auto companion = std::make_unique<CBitmapEx>();
+    std::unique_ptr<CBitmapEx> companion;
     try {
         if (!decodePicture(bytes, decoded, *reason))
             return false;
         // The decoder's own copy is gone by now, so that no more than two
         // full-size images exist at a time.
-        if (!copyPixels(decoded.pixels, companion->m_pixels)) {
+        if (m_keepsOriginal)
+            companion = std::make_unique<CBitmapEx>();
+        if (companion && !copyPixels(decoded.pixels, companion->m_pixels)) {
             *reason = tr("not enough memory for a %1 × %2 picture.")
                           .arg(decoded.pixels.width)
                           .arg(decoded.pixels.height);
@@ -850,8 +852,35 @@ bool CBitmapEx::restoreFromOriginal()
     return true;
 }
 
+bool CBitmapEx::separateOriginal(bool wholeImage)
+{
+    if (m_original || isNull())
+        return true;
+    auto companion = std::make_unique<CBitmapEx>();
+    PixelBuffers& loaded = companion->m_pixels;
+    SampleLayout layout;
+    layout.colours = m_pixels.colours();
+    layout.sixteenBits = m_pixels.isHighDepth();
+    try {
+        if (!startPicture(loaded, width(), height(), layout))
+            return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // The loaded buffers move to the companion; the working image keeps
+    // its alpha and colours as given, and takes the new buffers.
+    std::swap(loaded.display, m_pixels.display);
+    std::swap(loaded.highDepth, m_pixels.highDepth);
+    if (!wholeImage)
+        restorePixels(loaded, m_pixels);
+    m_original = std::move(companion);
+    return true;
+}
+
 bool CBitmapEx::widenToHighDepth()
 {
+    if (!m_original && !m_pixels.isHighDepth())
+        return calmora::widenToHighDepth(m_pixels);
     if (!m_original || m_pixels.isHighDepth())
         return !isNull();
     // Widened from the original, with the alpha and the colours as given

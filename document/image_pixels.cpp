@@ -3,6 +3,7 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -12,6 +13,13 @@ namespace calmora {
 namespace {
 
 constexpr uint32_t kMax8 = 255;
+
+std::atomic<int64_t> g_pictureCopies { 0 };
+
+void countPictureCopy()
+{
+    g_pictureCopies.fetch_add(1, std::memory_order_relaxed);
+}
 constexpr uint32_t kMax16 = 65535;
 
 template <typename T>
@@ -251,8 +259,14 @@ ImageDesc PixelBuffers::displayDescription() const
     return desc;
 }
 
+int64_t pictureCopies()
+{
+    return g_pictureCopies.load(std::memory_order_relaxed);
+}
+
 bool takePicture(QImage& picture, PixelBuffers& pixels, bool grey)
 {
+    countPictureCopy();
     const QImage::Format format = picture.format();
     bool taken = false;
     if (format == QImage::Format_Grayscale16)
@@ -281,6 +295,7 @@ void restorePixels(const PixelBuffers& from, PixelBuffers& to)
     if (from.isNull() || to.isNull() || from.width != to.width || from.height != to.height
         || from.bitsPerPixel != to.bitsPerPixel)
         return;
+    countPictureCopy();
     std::memcpy(to.display.get(), from.display.get(), static_cast<size_t>(from.displayBytes()));
     if (from.highDepth) {
         std::memcpy(to.highDepth.get(), from.highDepth.get(),
@@ -292,6 +307,7 @@ bool widenToHighDepth(PixelBuffers& pixels)
 {
     if (pixels.isNull() || pixels.isHighDepth())
         return !pixels.isNull();
+    countPictureCopy();
     PixelBuffers wide;
     const int colours = pixels.colours();
     if (!allocateImage(wide, pixels.width, pixels.height, colours == 1 ? 16 : 48))
@@ -423,6 +439,7 @@ QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t st
 
 QImage displayPicture(const PixelBuffers& pixels)
 {
+    countPictureCopy();
     return displayRegion(pixels, QRect(0, 0, pixels.width, pixels.height));
 }
 

@@ -98,6 +98,11 @@ bool takePicture(QImage& picture, PixelBuffers& pixels, bool grey = false);
 // memory runs out; `copy` is then empty.
 bool copyPixels(const PixelBuffers& from, PixelBuffers& copy);
 
+// How many whole-picture copies this process has made: taking a decoded
+// picture over, copying or restoring the pixels, widening them, a top-down
+// copy of the whole display. The stage benchmark prints it per command.
+int64_t pictureCopies();
+
 // Copies `from`'s display and high-depth pixels over `to`'s, which has the
 // same size and depth.
 void restorePixels(const PixelBuffers& from, PixelBuffers& to);
