@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+
+#include <sys/mman.h>
 #include <new>
 #include <vector>
 
@@ -30,6 +33,34 @@ std::unique_ptr<T[]> allocate(int64_t count)
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+// Picture-sized buffers are mapped with their pages already present: one
+// call makes them all, where touching them one by one would take a fault
+// each (tens of thousands for a 20-megapixel picture). The mapping's size
+// lies in front of the pixels, for the deleter. Small buffers come from the
+// heap.
+constexpr size_t kMappedFrom = size_t { 4 } << 20;
+constexpr size_t kMappingHeader = 64;
+
+template <typename T>
+PictureMemory<T> allocatePicture(int64_t count)
+{
+    const size_t bytes = static_cast<size_t>(count) * sizeof(T);
+    if (bytes < kMappedFrom) {
+        auto* memory = static_cast<uint8_t*>(std::malloc(bytes + kMappingHeader));
+        if (memory == nullptr)
+            return nullptr;
+        std::memset(memory, 0, sizeof(size_t));
+        return PictureMemory<T>(reinterpret_cast<T*>(memory + kMappingHeader));
+    }
+    const size_t mapped = bytes + kMappingHeader;
+    void* memory = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
+        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+    std::memcpy(memory, &mapped, sizeof mapped);
+    return PictureMemory<T>(reinterpret_cast<T*>(static_cast<uint8_t*>(memory) + kMappingHeader));
 }
 
 bool isSixteenBit(QImage::Format format)
@@ -67,9 +98,9 @@ bool allocateImage(PixelBuffers& pixels, int32_t width, int32_t height, int32_t 
     pixels.width = width;
     pixels.height = height;
     pixels.bitsPerPixel = bitsPerPixel;
-    pixels.display = allocate<uint8_t>(pixels.displayBytes());
+    pixels.display = allocatePicture<uint8_t>(pixels.displayBytes());
     if (pixels.display && pixels.isHighDepth())
-        pixels.highDepth = allocate<uint16_t>(pixels.highDepthSamples());
+        pixels.highDepth = allocatePicture<uint16_t>(pixels.highDepthSamples());
     if (!pixels.display || (pixels.isHighDepth() && !pixels.highDepth)) {
         pixels = PixelBuffers();
         return false;
@@ -257,6 +288,19 @@ ImageDesc PixelBuffers::displayDescription() const
     desc.bitsPerPixel = static_cast<uint16_t>(displayBitsPerPixel());
     desc.pixels = display.get();
     return desc;
+}
+
+void PictureMemoryDeleter::operator()(void* memory) const noexcept
+{
+    if (memory == nullptr)
+        return;
+    uint8_t* start = static_cast<uint8_t*>(memory) - kMappingHeader;
+    size_t mapped = 0;
+    std::memcpy(&mapped, start, sizeof mapped);
+    if (mapped == 0)
+        std::free(start);
+    else
+        ::munmap(start, mapped);
 }
 
 int64_t pictureCopies()
