@@ -298,6 +298,12 @@ bool encodeJpeg(
     }
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, std::clamp(request.quality, 0, 100), TRUE);
+    // The density the earlier encoder wrote: a file saved now is the same,
+    // byte for byte, as one saved before.
+    constexpr UINT16 kDotsPerInch = 100;
+    info.density_unit = 1;
+    info.X_density = kDotsPerInch;
+    info.Y_density = kDotsPerInch;
     info.dct_method = JDCT_ISLOW;
     jpeg_start_compress(&info, TRUE);
     if (!request.iccProfile.isEmpty()) {
