@@ -179,10 +179,58 @@ bool checkDepth(const CliArguments& parsed, QString* error)
     return true;
 }
 
-bool checkCombinations(const CliArguments& parsed, QString* error)
+// profiles ACTION [ARGUMENT...]: the action leaves `files` with its
+// arguments, whose number it checks.
+bool checkProfiles(CliArguments& parsed, QString* error)
+{
+    struct Action {
+        const char* name;
+        ProfilesAction action;
+        int arguments;
+        const char* form;
+    };
+    static const Action actions[] = {
+        { "list", ProfilesAction::List, 0, "profiles list [--json]" },
+        { "show", ProfilesAction::Show, 1, "profiles show KEY [--json]" },
+        { "export", ProfilesAction::Export, 2, "profiles export KEY FILE" },
+        { "import", ProfilesAction::Import, 1, "profiles import FILE" },
+        { "delete", ProfilesAction::Delete, 1, "profiles delete KEY|--all" },
+    };
+    if (parsed.files.isEmpty()) {
+        *error = QStringLiteral("profiles needs an action: list, show, export, import or delete");
+        return false;
+    }
+    const QString name = parsed.files.takeFirst();
+    for (const Action& action : actions) {
+        if (name != QLatin1String(action.name))
+            continue;
+        parsed.profilesAction = action.action;
+        const int wanted
+            = action.action == ProfilesAction::Delete && parsed.allProfiles ? 0 : action.arguments;
+        if (parsed.files.size() != wanted
+            || (parsed.allProfiles && action.action != ProfilesAction::Delete)) {
+            *error = QStringLiteral("usage: calmora-cli %1").arg(QLatin1String(action.form));
+            return false;
+        }
+        if (parsed.json && action.action != ProfilesAction::List
+            && action.action != ProfilesAction::Show) {
+            *error = QStringLiteral("--json goes with profiles list and profiles show");
+            return false;
+        }
+        return true;
+    }
+    *error = QStringLiteral("unknown profiles action \"%1\"; use list, show, export, import or "
+                            "delete")
+                 .arg(name);
+    return false;
+}
+
+bool checkCombinations(CliArguments& parsed, QString* error)
 {
     if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version)
         return true;
+    if (parsed.command == CliCommand::Profiles)
+        return checkProfiles(parsed, error);
     if (parsed.command == CliCommand::Presets) {
         if (parsed.files.isEmpty())
             return true;
@@ -257,6 +305,8 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
         parsed.command = CliCommand::Presets;
     else if (command == QLatin1String("info"))
         parsed.command = CliCommand::Info;
+    else if (command == QLatin1String("profiles"))
+        parsed.command = CliCommand::Profiles;
     else {
         *error = QStringLiteral("unknown command \"%1\"").arg(command);
         return false;
@@ -285,6 +335,18 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
         }
         if (denoise && argument == QLatin1String("--in-place")) {
             parsed.inPlace = true;
+            continue;
+        }
+        if (denoise && argument == QLatin1String("--no-learn")) {
+            parsed.noLearn = true;
+            continue;
+        }
+        if (denoise && argument == QLatin1String("--dry-run")) {
+            parsed.dryRun = true;
+            continue;
+        }
+        if (parsed.command == CliCommand::Profiles && argument == QLatin1String("--all")) {
+            parsed.allProfiles = true;
             continue;
         }
         if (denoise && (argument == QLatin1String("-q") || argument == QLatin1String("--quiet"))) {
@@ -350,7 +412,11 @@ Commands:
   denoise FILE...     profile, filter and save each file
   profile FILE        print the noise profile the filter would use
   presets             list the filter presets
-  info FILE           size, depth, EXIF tags and self-learning eligibility
+  info FILE           size, depth, EXIF tags, self-learning eligibility and the
+                      learned profile of the photo's camera and ISO speed
+  profiles ACTION     the noise profiles learned per camera and ISO speed:
+                      list, show KEY, export KEY FILE, import FILE,
+                      delete KEY, delete --all
 
 Options of denoise:
   -o, --output PATH       where to write the result (one input only); its
@@ -380,9 +446,13 @@ Options of denoise:
   --profile-out FILE.json save the profile that was used
   --threads N             filter threads (default 0: one per core)
   --in-place              allow a result to replace its own source file
+  --no-learn              add nothing to the learned profiles in this run
+                          (self-learning is on unless the options turn it off)
+  --dry-run               print each file's result path and profile; write
+                          nothing
   -q, --quiet             no progress output
 
-Options of profile and presets:
+Options of profile, presets and profiles list|show:
   --json                  print JSON instead of a table
 
 Other:

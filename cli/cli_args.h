@@ -12,7 +12,10 @@
 
 namespace calmora {
 
-enum class CliCommand { Help, Version, Denoise, Profile, Presets, Info };
+enum class CliCommand { Help, Version, Denoise, Profile, Presets, Info, Profiles };
+
+// What `profiles` does with the learned profiles.
+enum class ProfilesAction { List, Show, Export, Import, Delete };
 
 struct CliArguments {
     CliCommand command = CliCommand::Help;
@@ -39,6 +42,12 @@ struct CliArguments {
     bool inPlace = false;
     bool quiet = false;
     bool json = false;
+    bool noLearn = false; // --no-learn: this run adds nothing to the learned profiles
+    bool dryRun = false; // --dry-run: say what would be written, write nothing
+
+    // profiles ACTION [KEY] [FILE]: the action, and KEY and FILE in `files`.
+    ProfilesAction profilesAction = ProfilesAction::List;
+    bool allProfiles = false; // delete --all
 };
 
 // On a usage error returns false and `error` says what was wrong.

@@ -3,6 +3,7 @@
 #include "cli/cli_args.h"
 #include "cli/display_text.h"
 #include "cli/profile_json.h"
+#include "cli/profiles_command.h"
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
 #include "document/file_kind.h"
@@ -10,7 +11,7 @@
 #include "document/tessolin_doc.h"
 #include "settings/auto_strength.h"
 #include "settings/derive_params.h"
-#include "settings/learned_profile_store.h"
+#include "settings/learned_profile_folder.h"
 #include "settings/presets.h"
 #include "settings/qsettings_store.h"
 #include "settings/read_only_settings_store.h"
@@ -80,7 +81,8 @@ struct Environment {
     ReadOnlySettingsStore store { file };
     Options options;
     PresetTable presets;
-    EmptyProfileStore profileStore;
+    // Learns nothing unless a command allows it.
+    LearnedProfileFolder profileStore { QString() };
     TerminalPrompter prompter;
 
     Environment()
@@ -93,6 +95,11 @@ struct Environment {
         for (const QString& note : notes)
             err(QStringLiteral("calmora-cli: note: %1: %2\n")
                     .arg(displayPath(file.location()), printableText(note)));
+        profileStore.setLearning(false);
+        profileStore.useFolder(options.profileFolder);
+        profileStore.setNoteHandler([](const QString& note) {
+            err(QStringLiteral("calmora-cli: note: %1\n").arg(printableText(note)));
+        });
     }
 };
 
@@ -227,6 +234,41 @@ bool isAutoPreset(const std::optional<QString>& preset)
     return preset && preset->compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
 }
 
+// --dry-run: each file's result and the profile it would be filtered with,
+// from its header alone; nothing is decoded, learned or written.
+int dryRun(const CliArguments& args, Environment& env, const BatchOptions& options,
+    const BatchSettings& run)
+{
+    const Settings2Group& learning = env.options.settings2;
+    int status = kExitOk;
+    for (const QString& path : args.files) {
+        CBitmapEx::Header header;
+        QString error;
+        if (!CBitmapEx::readHeader(path, header, &error)) {
+            status = failure(printableText(error));
+            continue;
+        }
+        QString profile;
+        if (run.givenProfile) {
+            profile = QStringLiteral("the given profile");
+        } else if (!eligible(header.exif.record())) {
+            profile = QStringLiteral("its own profile (not eligible for self-learning)");
+        } else if (learning.selfLearning == 0 || learning.batchSelfLearning == 0) {
+            profile = QStringLiteral("its own profile (self-learning is off in the options)");
+        } else {
+            const LearnedStanding standing
+                = learnedStanding(env.profileStore, header.exif.record());
+            profile = standing.usable
+                ? QStringLiteral("the profile ") + standing.text
+                : QStringLiteral("its own profile; learned profile: ") + standing.text;
+        }
+        const QString result
+            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
+        out(QStringLiteral("%1 -> %2: %3\n").arg(displayPath(path), displayPath(result), profile));
+    }
+    return status;
+}
+
 int denoise(const CliArguments& args)
 {
     Environment env;
@@ -280,6 +322,9 @@ int denoise(const CliArguments& args)
     batchOptions.allowOverwrite = args.inPlace;
     if (!args.profileOut.isEmpty() && !checkProfileOut(args, batchOptions, &error))
         return usageError(error);
+    if (args.dryRun)
+        return dryRun(args, env, batchOptions, run);
+    env.profileStore.setLearning(!args.noLearn);
 
     BatchJob batch;
     batch.files = args.files;
@@ -300,6 +345,8 @@ int denoise(const CliArguments& args)
         err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n")
                 .arg(batch.doneFiles.size())
                 .arg(batch.files.size()));
+        // What the finished files taught is kept; it takes a moment.
+        env.profileStore.flush();
         exitBySignal(stopSignal);
     }
     std::signal(SIGINT, SIG_DFL);
@@ -307,8 +354,8 @@ int denoise(const CliArguments& args)
 
     int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
     if (!args.profileOut.isEmpty()) {
-        // What the file was filtered with: the measured profile, smoothed.
-        if (const std::optional<NoiseProfile> used = document.batchMeasuredProfile()) {
+        // What the file was filtered with, learned or measured, smoothed.
+        if (const std::optional<NoiseProfile>& used = batch.lastProfile) {
             QString reason;
             if (!writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
                 status = failure(QStringLiteral("cannot write \"%1\": %2")
@@ -320,7 +367,8 @@ int denoise(const CliArguments& args)
 
 // The profile the worker would filter the file with: the document's own
 // profile pass on opening.
-std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, QString* error)
+std::optional<NoiseProfile> measureFile(
+    const QString& path, Environment& env, QString* error, LearnedSource* source = nullptr)
 {
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
     if (!document.open(path, error)) {
@@ -335,6 +383,8 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
         *error = QStringLiteral("the noise of \"%1\" could not be measured").arg(displayPath(path));
         return std::nullopt;
     }
+    if (source != nullptr)
+        *source = document.job().learnedSource;
     return document.job().activeProfile;
 }
 
@@ -412,8 +462,14 @@ void printAutoStrength(const NoiseProfile& profile)
 int profile(const CliArguments& args, bool summary)
 {
     Environment env;
+    // The profile denoise would use: denoise runs as a batch, which looks up
+    // learned profiles only while batch self-learning is on too.
+    if (env.options.settings2.batchSelfLearning == 0)
+        env.options.settings2.selfLearning = 0;
     QString error;
-    const std::optional<NoiseProfile> measured = measureFile(args.files.first(), env, &error);
+    LearnedSource source;
+    const std::optional<NoiseProfile> measured
+        = measureFile(args.files.first(), env, &error, &source);
     if (!measured)
         return failure(error);
     if (args.json)
@@ -422,8 +478,12 @@ int profile(const CliArguments& args, bool summary)
         printProfileSummary(*measured);
     else
         printProfileTable(*measured, displayPath(args.files.first()));
-    if (!args.json)
+    if (!args.json) {
+        out(QStringLiteral("\nProfile: %1\n")
+                .arg(source.photos > 0 ? printableText(source.caption())
+                                       : QStringLiteral("measured from this photo")));
         printAutoStrength(*measured);
+    }
     return kExitOk;
 }
 
@@ -527,7 +587,9 @@ int info(const CliArguments& args)
         }
     }
     if (eligible(exif.record())) {
-        out(QStringLiteral("Self-learning: eligible\n"));
+        Environment env;
+        out(QStringLiteral("Self-learning: eligible\nLearned profile: %1\n")
+                .arg(learnedStanding(env.profileStore, exif.record()).text));
     } else {
         const QString iso
             = exif.isoSpeedText().isEmpty() ? QStringLiteral("Unknown") : exif.isoSpeedText();
@@ -568,6 +630,10 @@ int runCommandLine(const QStringList& arguments)
         return presets(args);
     case CliCommand::Info:
         return info(args);
+    case CliCommand::Profiles: {
+        Environment env;
+        return runProfilesCommand(args, env.profileStore);
+    }
     }
     return kExitUsage;
 }

@@ -434,6 +434,7 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
             keepMeasuredProfile(m_job, m_snapshot, true, name, image);
         smoothProfile(m_snapshot.activeProfile);
     }
+    m_batch.lastProfile = m_snapshot.activeProfile;
     if (m_options.autoStrength) {
         // Chosen from the profile the file is filtered with, so a given
         // profile chooses too.

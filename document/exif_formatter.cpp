@@ -181,6 +181,12 @@ void CExifFormatter::clear()
     exifRecord = ExifRecord {};
 }
 
+void CExifFormatter::setPictureSize(int32_t width, int32_t height)
+{
+    exifRecord.pictureWidth = width;
+    exifRecord.pictureHeight = height;
+}
+
 void CExifFormatter::readFrom(const Exiv2::ExifData& exif)
 {
     clear();

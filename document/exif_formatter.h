@@ -51,6 +51,9 @@ public:
     // Replaces everything with what `exif` holds. Never throws: a value that
     // cannot be read leaves the information empty rather than half filled.
     void readFrom(const Exiv2::ExifData& exif);
+    // The decoded picture's size, which the record carries for the
+    // learned-profile store; set after readFrom(), forgotten by clear().
+    void setPictureSize(int32_t width, int32_t height);
 
     // How many of the texts are set: the rows a listing of them shows.
     int tagCount() const;

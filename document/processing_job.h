@@ -15,6 +15,7 @@
 #pragma once
 
 #include "engine/records.h"
+#include "settings/learned_profile_store.h"
 #include "settings/options.h"
 
 #include <QString>
@@ -22,6 +23,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace calmora {
 
@@ -146,6 +148,8 @@ struct BatchJob {
     QStringList doneFiles; // source paths processed and saved
     QStringList failureReasons; // index for index with failedFiles
     QStringList writtenFiles; // index for index with doneFiles
+    // What the last file that was filtered was filtered with, smoothed.
+    std::optional<NoiseProfile> lastProfile;
     int64_t elapsedMs = 0; // since the batch started, at the latest settled file
     // The batch's own profiles, apart from the open image's in the job: the
     // one every file is filtered with when the options give one, and the
@@ -202,6 +206,8 @@ struct ProcessingJob {
     NoiseProfile activeProfile;
     NoiseProfile measuredProfile;
     NoiseProfile learnedProfile;
+    // Where learnedProfile came from; no photos when it is the measured one.
+    LearnedSource learnedSource;
     TileList tiles;
 
     ProcessingJob();

@@ -134,7 +134,7 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
     return filtered;
 }
 
-void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
+LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
     const QString& fileName, const CBitmapEx& image)
 {
     // A batch's files are not the open image: its profiles stay the batch's.
@@ -145,11 +145,13 @@ void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch
         job.profileMeasured = true;
         job.measuredProfile = snapshot.activeProfile;
     }
+    LearnedSource source;
     if (snapshot.request.profileStore != nullptr) {
         const NoiseProfile own = snapshot.activeProfile;
         consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
-            fileName, image.exif().record(), own, snapshot.activeProfile);
+            fileName, image.exif().record(), own, snapshot.activeProfile, &source);
     }
+    return source;
 }
 
 namespace {
@@ -158,7 +160,8 @@ namespace {
 // learned one; both are kept smoothed in the job.
 void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
 {
-    keepMeasuredProfile(job, snapshot, false, snapshot.request.fileName, *snapshot.request.image);
+    job.learnedSource = keepMeasuredProfile(
+        job, snapshot, false, snapshot.request.fileName, *snapshot.request.image);
     job.learnedProfile = snapshot.activeProfile;
     smoothProfile(job.measuredProfile);
     smoothProfile(job.learnedProfile);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "document/processing_worker.h"
+#include "settings/learned_profile_store.h"
 
 #include <vector>
 
@@ -49,8 +50,8 @@ bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfil
 
 // After a completed profile pass: keeps the measured profile in the job (a
 // batch's in its batch job) and lets the learned-profile store replace the
-// snapshot's working profile.
-void keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
+// snapshot's working profile; says where a learned one came from.
+LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
     const QString& fileName, const CBitmapEx& image);
 
 // Filters the image from its original into its display with the snapshot's

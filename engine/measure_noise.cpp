@@ -425,97 +425,107 @@ void evaluateLevel(
     }
 }
 
-void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram)
+namespace {
+
+// What the passes over one level's blocks have accepted so far.
+struct Accepted {
+    int64_t weightSum[kMaxPoints][kChannels] = {};
+    bool found[kChannels] = {};
+    int64_t colourSum[kChannels] = {};
+    int32_t colourNumber[kChannels] = {};
+    bool extended = false;
+};
+
+// Weights only grow, so a block evaluated against older weights may since have
+// reached enough evidence, never the other way round.
+void retireSettledBlocks(std::vector<Block>& blocks, const NoiseBand& band)
 {
-    const int32_t levelNumber = measured.level;
-    if (levelNumber < 0)
-        return;
-    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
-    std::vector<Block>& blocks = measured.blocks;
-    // Weights only grow, so a block evaluated against older weights may
-    // since have reached enough evidence, never the other way round.
     for (Block& block : blocks) {
         if (block.measurable && hasEnoughEvidence(band.weight[block.bin]))
             block.measurable = false;
     }
+}
 
-    // Per brightness bin (at most 15 for 16-bit samples) and channel.
-    int64_t weightSum[kMaxPoints][kChannels] = {};
-    bool found[kChannels] = {};
-    int64_t acceptedSum[kChannels] = {};
-    int32_t acceptedNumber[kChannels] = {};
-    bool extended = false;
-
-    for (int pass = 1;; ++pass) {
-        const PassLimits limits = passLimits(pass, levelNumber);
-        for (Block& block : blocks) {
-            if (!block.measurable)
-                continue;
-            for (int c : { kCr, kCb }) {
-                if ((pass > 1 && found[c]) || block.flatY >= kColourFlatLimit
-                    || block.dev[c] >= kColourDevLimit)
-                    continue;
-                found[c] = true;
-                int32_t weight = (kColourDevLimit - block.dev[c]) >> 4;
-                weight = std::max(weight, 1) >> (pass - 1);
-                block.value[c] = block.median[c];
-                block.weight[c] = weight;
-                weightSum[block.bin][c] += weight;
-                acceptedSum[c] += block.median[c];
-                ++acceptedNumber[c];
-            }
-            if ((pass > 1 && found[kY]) || block.flatY >= limits.limY
-                || block.dev[kY] >= limits.thrY)
-                continue;
-            found[kY] = true;
-            int32_t weight = limits.thrY - block.dev[kY];
-            if (pass <= kRegularPasses)
-                weight <<= 2;
-            weight = std::max(weight >> (pass - 1), 1);
-            int32_t value = block.median[kY];
-            // The colour values are those stored for the block so far in this
-            // call, by this pass or an earlier one.
-            if (levelNumber > 0 && !measured.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
-                value = colourCorrectedY(value, block, levelNumber, pointCount);
-            weight = std::min(weight, kMaxBlockWeightY);
-            block.value[kY] = value;
-            block.weight[kY] = weight;
-            weightSum[block.bin][kY] += weight;
-        }
-
-        if (found[kY] && found[kCr] && found[kCb]) {
-            if (!extended)
-                histogram.allowExtended = false;
-            break;
-        }
-        if (extended && pass == kExtendedLastPass)
-            break;
-        if (levelNumber > 3 && pass >= 3)
-            break;
-        if (!extended && pass == kRegularPasses) {
-            const int64_t meanCr
-                = acceptedNumber[kCr] > 0 ? acceptedSum[kCr] / acceptedNumber[kCr] : 0;
-            const int64_t meanCb
-                = acceptedNumber[kCb] > 0 ? acceptedSum[kCb] / acceptedNumber[kCb] : 0;
-            const int64_t scale = levelNumber + 1;
-            if (scale * meanCr > kExtendedColourNoise || scale * meanCb > kExtendedColourNoise) {
-                if (!histogram.allowExtended)
-                    break;
-                extended = true;
-            } else {
-                histogram.allowExtended = false;
-                break;
-            }
-        }
+void acceptColour(Block& block, int pass, Accepted& accepted)
+{
+    for (int c : { kCr, kCb }) {
+        if ((pass > 1 && accepted.found[c]) || block.flatY >= kColourFlatLimit
+            || block.dev[c] >= kColourDevLimit)
+            continue;
+        accepted.found[c] = true;
+        int32_t weight = (kColourDevLimit - block.dev[c]) >> 4;
+        weight = std::max(weight, 1) >> (pass - 1);
+        block.value[c] = block.median[c];
+        block.weight[c] = weight;
+        accepted.weightSum[block.bin][c] += weight;
+        accepted.colourSum[c] += block.median[c];
+        ++accepted.colourNumber[c];
     }
+}
 
-    // Summary: per point and channel, the W entries of the weighted list stand
-    // for each accepted block's value repeated weight times; only the first k
-    // entries are used, so they are kept as runs of (value, repeats).
+// Runs after acceptColour on the same block: the colour values it corrects by
+// are those stored for the block so far in this call, by this pass or an
+// earlier one.
+void acceptLuminance(Block& block, int pass, const PassLimits& limits, const LevelBlocks& measured,
+    int32_t pointCount, Accepted& accepted)
+{
+    if ((pass > 1 && accepted.found[kY]) || block.flatY >= limits.limY
+        || block.dev[kY] >= limits.thrY)
+        return;
+    accepted.found[kY] = true;
+    int32_t weight = limits.thrY - block.dev[kY];
+    if (pass <= kRegularPasses)
+        weight <<= 2;
+    weight = std::max(weight >> (pass - 1), 1);
+    int32_t value = block.median[kY];
+    if (measured.level > 0 && !measured.grey && block.value[kCr] != 0 && block.value[kCb] != 0)
+        value = colourCorrectedY(value, block, measured.level, pointCount);
+    weight = std::min(weight, kMaxBlockWeightY);
+    block.value[kY] = value;
+    block.weight[kY] = weight;
+    accepted.weightSum[block.bin][kY] += weight;
+}
+
+// Whether the passes end after this one. After the regular passes, strong
+// colour noise earns extended passes where the histogram still allows them.
+bool lastPass(int pass, int32_t levelNumber, Accepted& accepted, LevelHistogram& histogram)
+{
+    if (accepted.found[kY] && accepted.found[kCr] && accepted.found[kCb]) {
+        if (!accepted.extended)
+            histogram.allowExtended = false;
+        return true;
+    }
+    if (accepted.extended && pass == kExtendedLastPass)
+        return true;
+    if (levelNumber > 3 && pass >= 3)
+        return true;
+    if (accepted.extended || pass != kRegularPasses)
+        return false;
+    const auto mean = [&](int c) {
+        return accepted.colourNumber[c] > 0 ? accepted.colourSum[c] / accepted.colourNumber[c]
+                                            : int64_t { 0 };
+    };
+    const int64_t scale = levelNumber + 1;
+    if (scale * mean(kCr) > kExtendedColourNoise || scale * mean(kCb) > kExtendedColourNoise) {
+        if (!histogram.allowExtended)
+            return true;
+        accepted.extended = true;
+        return false;
+    }
+    histogram.allowExtended = false;
+    return true;
+}
+
+// Per point and channel, the W entries of the weighted list stand for each
+// accepted block's value repeated weight times; only the first k entries are
+// used, so they are kept as runs of (value, repeats).
+void fileSummary(const std::vector<Block>& blocks, int32_t pointCount, const Accepted& accepted,
+    NoiseBand& band, LevelHistogram& histogram)
+{
     std::vector<std::pair<int32_t, int64_t>> runs;
     for (int32_t p = 0; p < pointCount; ++p) {
         for (int c = 0; c < kChannels; ++c) {
-            const int64_t total = weightSum[p][c];
+            const int64_t total = accepted.weightSum[p][c];
             if (total <= 0)
                 continue;
             const int64_t k = std::max<int64_t>(total >> kSummaryWeightShift, 1);
@@ -547,6 +557,32 @@ void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram
                 list.append(median);
         }
     }
+}
+
+} // namespace
+
+void fileLevel(LevelBlocks& measured, NoiseBand& band, LevelHistogram& histogram)
+{
+    const int32_t levelNumber = measured.level;
+    if (levelNumber < 0)
+        return;
+    const int32_t pointCount = std::clamp(band.pointCount, 0, kMaxPoints);
+    retireSettledBlocks(measured.blocks, band);
+
+    // Per brightness bin (at most 15 for 16-bit samples) and channel.
+    Accepted accepted;
+    for (int pass = 1;; ++pass) {
+        const PassLimits limits = passLimits(pass, levelNumber);
+        for (Block& block : measured.blocks) {
+            if (!block.measurable)
+                continue;
+            acceptColour(block, pass, accepted);
+            acceptLuminance(block, pass, limits, measured, pointCount, accepted);
+        }
+        if (lastPass(pass, levelNumber, accepted, histogram))
+            break;
+    }
+    fileSummary(measured.blocks, pointCount, accepted, band, histogram);
 }
 
 void measureLevel(PyramidLevel<int16_t>& level, NoiseBand& band, LevelHistogram& histogram)

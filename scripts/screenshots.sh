@@ -28,7 +28,7 @@ find_window() {
 # off and none of the user's settings shows), and sets the caller's `pid`
 # and `window` once its 1200 x 860 window is up.
 open_main() {
-    XDG_CONFIG_HOME="${1:-$config}" "$build/ui/calmora" "$photo" &
+    XDG_CONFIG_HOME="${1:-$config}" XDG_DATA_HOME="$config/data" "$build/ui/calmora" "$photo" &
     pid=$!
     window=$(find_window 'Calmora' 100)
     [ -n "$window" ] || { echo "error: the window did not appear" >&2; kill "$pid"; return 1; }
@@ -97,7 +97,7 @@ shoot_batch() {
     cp samples/dune_noisy_16bit.tif "$photos/dune_16bit.tif"
     list+=("$photos/dune_16bit.tif")
     cp "$photo" "$photos/first_look.jpg"
-    XDG_CONFIG_HOME="$config" "$app" "$photos/first_look.jpg" "${list[@]}" &
+    XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$config/data" "$app" "$photos/first_look.jpg" "${list[@]}" &
     local pid=$!
     local batch
     batch=$(find_window 'Batch Processing' 150)

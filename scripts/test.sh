@@ -2,7 +2,7 @@
 # Sets up a fresh Debian 12 machine (as root) and runs every test: the whole
 # suite in an optimised build, again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the threaded code (the tile driver's pool,
-# the worker thread, the document) under ThreadSanitizer.
+# the worker thread, the document, the learned-profile store) under ThreadSanitizer.
 # Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,8 +30,11 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R 
 echo "== Processing worker and batch under ThreadSanitizer"
 cmake -S . -B build/tsan-worker -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCALMORA_SANITIZE=thread \
     -DCALMORA_BUILD_BENCH=OFF >/dev/null
-cmake --build build/tsan-worker --target document_tests
+cmake --build build/tsan-worker --target document_tests settings_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan-worker/tests/document/document_tests \
     --gtest_filter='WorkerTest*:BatchTest*'
+# The learned-profile store's writer thread, and two stores on one folder.
+TSAN_OPTIONS=halt_on_error=1 build/tsan-worker/tests/settings/settings_tests \
+    --gtest_filter='LearnedProfileFolder*'
 
 echo "All tests passed."

@@ -19,6 +19,10 @@ struct ExifRecord {
     double fNumber = 0; // 0 = unknown
     double focalLength = 0; // millimetres, 0 = unknown
     int32_t orientation = 0; // 1..8, 0 = unknown
+    // The picture's size as decoded, 0 = unknown; the learned-profile store
+    // keeps full-size and reduced pictures apart.
+    int32_t pictureWidth = 0;
+    int32_t pictureHeight = 0;
 };
 
 } // namespace calmora

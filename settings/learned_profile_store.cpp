@@ -14,6 +14,14 @@ constexpr std::string_view kOwnSoftware = "Brantovia";
 
 } // namespace
 
+QString LearnedSource::caption() const
+{
+    // One pass: the camera's name comes from the file and may hold a "%2".
+    return QStringLiteral("Learned from %1 photo%2 (%3, ISO %4)")
+        .arg(QString::number(photos), photos == 1 ? QString() : QStringLiteral("s"), camera,
+            QString::number(isoSpeed));
+}
+
 bool eligible(const ExifRecord& exif)
 {
     return exif.isoSpeed > 0 && !std::string_view(exif.software).starts_with(kOwnSoftware);
@@ -37,17 +45,25 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing)
 }
 
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
-    const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working)
+    const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
+    LearnedSource* source)
 {
     working = own;
+    if (source != nullptr)
+        *source = {};
+    if (!options.profileFolder.isEmpty())
+        store.useFolder(options.profileFolder);
     // Before anything is learned: a deletion asked for before this profile
     // was built must not take this profile with it, nor leave older ones.
     store.settleDeleteRequest();
     if (!options.settings2.selfLearning || (inBatch && !options.settings2.batchSelfLearning))
         return false;
     store.learn(fileName, exif, own);
-    if (eligible(exif) && store.lookUp(exif, working))
+    if (eligible(exif) && store.lookUp(exif, working)) {
+        if (source != nullptr)
+            *source = store.lastFound();
         return true;
+    }
     working = own;
     return false;
 }

@@ -15,6 +15,17 @@ namespace calmora {
 
 struct Options;
 
+// Where a learned profile came from, for the profile graph's caption and the
+// command line: the photos behind it and their camera.
+struct LearnedSource {
+    int photos = 0; // 0: no learned profile
+    QString camera; // "Canon PowerShot G7 X"
+    int32_t isoSpeed = 0;
+
+    // "Learned from 7 photos (Canon PowerShot G7 X, ISO 3200)".
+    QString caption() const;
+};
+
 // Threads. learn() and lookUp() belong to the worker: they are called only
 // inside a run. deleteAll() is the store's own clearing and must never run
 // while they may, so nothing calls it but settleDeleteRequest(). The window
@@ -41,6 +52,12 @@ public:
     virtual bool lookUp(const ExifRecord& exif, NoiseProfile& profile) = 0;
     // Forgets every learned profile. Only through settleDeleteRequest().
     virtual bool deleteAll() = 0;
+    // What the last look-up that answered true used. Worker thread, after
+    // lookUp().
+    virtual LearnedSource lastFound() const { return {}; }
+    // The profile folder option: where learned profiles are kept from now
+    // on. Any thread.
+    virtual void useFolder(const QString&) { }
 
     // Any thread, at any time.
     void requestDeleteAll() { m_deleteRequested.store(true, std::memory_order_release); }
@@ -79,14 +96,15 @@ QString selfLearningRefusal(const QString& isoText, const QString& softwareText)
 // out and failed.
 bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing);
 
-// The worker's use of the store after a profile build: a pending deletion
-// is carried out first; then, with self-learning on (and, in a batch, batch
-// self-learning too), the own profile is learned from, and for an eligible
+// The worker's use of the store after a profile build: the store follows
+// the run's profile folder, a pending deletion is carried out first; then, with self-learning on
+// (and, in a batch, batch self-learning too), the own profile is learned from, and for an eligible
 // image a learned profile may replace `working`.
 // Whenever no learned profile is used, `working` ends equal to `own`.
-// Returns true when `working` holds a learned profile.
+// Returns true when `working` holds a learned profile; `source` then says
+// where it came from, and is cleared otherwise.
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
-    const QString& fileName, const ExifRecord& exif, const NoiseProfile& own,
-    NoiseProfile& working);
+    const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
+    LearnedSource* source = nullptr);
 
 } // namespace calmora

@@ -372,7 +372,9 @@ COptionsDialog::COptionsDialog(OptionsKeeper& keeper, const PresetTable& presets
     , m_filter(new COptionsFilterPage(presets, m_tabs))
     , m_profile(new COptionsProfilePage(
           prompter,
-          [&document] {
+          [&document, &keeper] {
+              // The profiles in use: those of the folder the options hold.
+              document.profileStore().useFolder(keeper.options().profileFolder);
               // A run may be reading the store: then the request waits
               // for the run (see the store's header).
               return calmora::deleteLearnedProfiles(document.profileStore(),

@@ -32,6 +32,7 @@ CProfileMainEmbDialog::CProfileMainEmbDialog(CTessolinDoc& document, QWidget* pa
     , m_document(document)
     , m_box(new CLevelBox(this))
     , m_text(new QLabel(this))
+    , m_source(new QLabel(this))
     , m_frequencyLabel(new QLabel(tr("Fre&quency"), this))
     , m_frequency(new QComboBox(this))
 {
@@ -44,6 +45,9 @@ CProfileMainEmbDialog::CProfileMainEmbDialog(CTessolinDoc& document, QWidget* pa
     m_text->setText(tr("Please wait while noise profile is being built..."));
     m_text->setWordWrap(true);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_source->setObjectName(QStringLiteral("profileSource"));
+    m_source->setAccessibleName(tr("Profile in use"));
+    m_source->hide();
     m_frequency->setObjectName(QStringLiteral("frequency"));
     m_frequency->addItems({ tr("High"), tr("Mid"), tr("Low"), tr("Very Low") });
     m_frequency->setAccessibleName(tr("Frequency"));
@@ -82,9 +86,24 @@ void CProfileMainEmbDialog::showProfileGraph(int band)
                 ? tr("No image")
                 : tr("Please wait while noise profile is being built..."));
         m_box->hide();
+        m_source->hide();
         m_text->show();
         return;
     }
+    // The source is written with the profiles, before profileReady.
+    const LearnedSource& learned = job.learnedSource;
+    QString source;
+    if (job.request.useMeasuredProfile || learned.photos == 0)
+        source = tr("Measured from this photo");
+    else if (learned.photos == 1)
+        source = tr("Learned from 1 photo (%1, ISO %2)")
+                     .arg(learned.camera, QString::number(learned.isoSpeed));
+    else
+        source = tr("Learned from %1 photos (%2, ISO %3)")
+                     .arg(QString::number(learned.photos), learned.camera,
+                         QString::number(learned.isoSpeed));
+    m_source->setText(source);
+    m_source->setToolTip(source);
     const NoiseBand& noise = job.activeProfile.bands[std::clamp(band, 0, kProfileBands - 1)];
     const int rows = isGreyDepth(image->bitsPerPixel()) ? 1 : kChannels;
     // The count comes from the engine's estimate; a wrong one must not
@@ -100,6 +119,7 @@ void CProfileMainEmbDialog::showProfileGraph(int band)
     for (int row = 0; row < rows; ++row)
         m_box->setColour(row, kCurveColours[row]);
     m_box->show();
+    m_source->setVisible(m_frequency->isVisibleTo(this));
     m_box->repaint();
 }
 
@@ -133,16 +153,20 @@ void CProfileMainEmbDialog::layOut()
 {
     const QSize comboSize = m_frequency->sizeHint();
     const int rowHeight = comboSize.height();
-    const bool rowFits = height() - rowHeight - kRowGapPx >= kMinGraphHeightPx;
-    const int graphHeight = rowFits ? height() - rowHeight - kRowGapPx : height();
+    const int captionHeight = m_source->sizeHint().height();
+    const int below = rowHeight + captionHeight + 2 * kRowGapPx;
+    const bool rowFits = height() - below >= kMinGraphHeightPx;
+    const int graphHeight = rowFits ? height() - below : height();
     const QRect graph(0, 0, width(), graphHeight);
     m_box->setGeometry(graph);
     m_text->setGeometry(graph.adjusted(kTextInsetPx, kTextInsetPx, -kTextInsetPx, -kTextInsetPx));
 
     m_frequencyLabel->setVisible(rowFits);
     m_frequency->setVisible(rowFits);
+    m_source->setVisible(rowFits && m_box->isVisibleTo(this));
     if (rowFits) {
-        const int y = graphHeight + kRowGapPx;
+        m_source->setGeometry(0, graphHeight + kRowGapPx, width(), captionHeight);
+        const int y = graphHeight + captionHeight + 2 * kRowGapPx;
         const int labelWidth = m_frequencyLabel->sizeHint().width();
         m_frequencyLabel->setGeometry(0, y, labelWidth, rowHeight);
         const int comboLeft = labelWidth + kRowGapPx * 2;

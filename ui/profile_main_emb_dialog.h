@@ -34,6 +34,9 @@ public:
 
     CLevelBox* levelBox() const { return m_box; }
     QLabel* text() const { return m_text; }
+    // Which profile the graph shows: learned (from how many photos of which
+    // camera) or the photo's own.
+    QLabel* source() const { return m_source; }
     QComboBox* frequencyCombo() const { return m_frequency; }
 
     QSize sizeHint() const override;
@@ -49,6 +52,7 @@ private:
     CTessolinDoc& m_document;
     CLevelBox* m_box;
     QLabel* m_text;
+    QLabel* m_source;
     QLabel* m_frequencyLabel;
     QComboBox* m_frequency;
 };

@@ -4,9 +4,14 @@
 #include "ui/main_frame.h"
 #include "ui/message_box_prompter.h"
 
+#include <QStatusBar>
+
 namespace calmora {
 
 namespace {
+
+// Long enough to be read: such a note comes once a run.
+constexpr int kStoreNoteShownMs = 15000;
 
 // The presets come before the options: a stored default preset is checked
 // against the table.
@@ -25,6 +30,7 @@ CTessolinApp::CTessolinApp(std::unique_ptr<SettingsStore> store, UserPrompter* p
     : m_store(std::move(store))
     , m_presets(builtPresets(*m_store, m_presetNotes))
     , m_options(*m_store)
+    , m_profileStore(m_options.options().profileFolder)
     , m_ownPrompter(prompter == nullptr ? std::make_unique<MessageBoxPrompter>(m_options) : nullptr)
     , m_prompter(prompter == nullptr ? *m_ownPrompter : *prompter)
 {
@@ -34,10 +40,23 @@ CTessolinApp::CTessolinApp(std::unique_ptr<SettingsStore> store, UserPrompter* p
     if (m_ownPrompter != nullptr)
         m_ownPrompter->setParentWindow(m_frame.get());
     connect(m_frame.get(), &CMainFrame::openRequested, this, &CTessolinApp::openFile);
+    // The store says what keeps it from the profile folder from its own
+    // threads; the status bar tells it.
+    m_profileStore.setNoteHandler([this](const QString& note) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, note] {
+                if (m_frame != nullptr)
+                    m_frame->statusBar()->showMessage(note, kStoreNoteShownMs);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 CTessolinApp::~CTessolinApp()
 {
+    // The store's writer may still speak while it finishes; not to us.
+    m_profileStore.setNoteHandler({});
     // The frame reads the document; it goes first.
     m_frame.reset();
     m_document.reset();

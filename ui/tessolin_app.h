@@ -6,7 +6,7 @@
 #pragma once
 
 #include "document/tessolin_doc.h"
-#include "settings/learned_profile_store.h"
+#include "settings/learned_profile_folder.h"
 #include "settings/presets.h"
 #include "ui/options_keeper.h"
 
@@ -55,7 +55,7 @@ private:
     PresetTable m_presets;
     QStringList m_presetNotes;
     OptionsKeeper m_options;
-    EmptyProfileStore m_profileStore;
+    LearnedProfileFolder m_profileStore;
     std::unique_ptr<MessageBoxPrompter> m_ownPrompter;
     UserPrompter& m_prompter;
     std::unique_ptr<CTessolinDoc> m_document;

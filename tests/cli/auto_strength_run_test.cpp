@@ -16,7 +16,7 @@ namespace calmora {
 namespace {
 
 const QString kSamplePhoto
-    = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../../samples/dune_noisy.jpg");
+    = QStringLiteral(CALMORA_SAMPLE_PHOTO);
 
 using Outcome = test::ProgramRun;
 

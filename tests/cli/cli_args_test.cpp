@@ -43,6 +43,13 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         { "compression above 9", "denoise --compression 10 a.tif", "from 0 to 9" },
         { "16 bits into the default JPEG", "denoise --depth 16 a.tif", "a JPEG holds 8 bits" },
         { "16 bits into a named JPEG", "denoise --depth 16 -o r.jpg a.tif", "a JPEG holds 8 bits" },
+        { "--no-learn is for denoise", "profile --no-learn a.jpg", "--no-learn" },
+        { "profiles without an action", "profiles", "needs an action" },
+        { "unknown profiles action", "profiles forget k", "forget" },
+        { "show without a key", "profiles show", "profiles show KEY" },
+        { "--all is for delete", "profiles list --all", "profiles list" },
+        { "a key beside --all", "profiles delete k --all", "profiles delete KEY|--all" },
+        { "--json is for list and show", "profiles import --json k.json", "--json" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -104,6 +111,14 @@ TEST(ParseArguments, GoodForms)
     ASSERT_TRUE(parseArguments(words("presets --json"), parsed, &error));
     EXPECT_EQ(parsed.command, CliCommand::Presets);
     EXPECT_TRUE(parsed.json);
+    ASSERT_TRUE(parseArguments(words("denoise --no-learn --dry-run a.jpg"), parsed, &error));
+    EXPECT_TRUE(parsed.noLearn && parsed.dryRun);
+    ASSERT_TRUE(parseArguments(words("profiles delete --all"), parsed, &error));
+    EXPECT_EQ(parsed.command, CliCommand::Profiles);
+    EXPECT_EQ(parsed.profilesAction, ProfilesAction::Delete);
+    EXPECT_TRUE(parsed.allProfiles && parsed.files.isEmpty());
+    ASSERT_TRUE(parseArguments(words("profiles export k out.json"), parsed, &error));
+    EXPECT_EQ(parsed.files, (QStringList { "k", "out.json" }));
     ASSERT_TRUE(parseArguments(words("denoise a.jpg --help"), parsed, &error));
     EXPECT_EQ(parsed.command, CliCommand::Help);
 }

@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "cli/profile_json.h"
+#include "document/processing_worker.h"
 #include "isolated_run.h"
+#include "settings/learned_profile_folder.h"
+#include "settings/presets.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -55,6 +58,26 @@ protected:
     }
 
     QString file(const QString& name) const { return work + QLatin1Char('/') + name; }
+
+    // Copies of the JPEG as photos of one camera at ISO 1600, named
+    // `prefix`0.jpg, `prefix`1.jpg, ...
+    QStringList cameraPhotos(const char* prefix, int count) const
+    {
+        QStringList photos;
+        for (int i = 0; i < count; ++i) {
+            const QString path = file(QStringLiteral("%1%2.jpg").arg(QLatin1String(prefix)).arg(i));
+            QFile::copy(jpeg, path);
+            test::editMetadata(path, [](Exiv2::Image& image) {
+                Exiv2::ExifData exif;
+                exif["Exif.Image.Make"] = std::string("Acme");
+                exif["Exif.Image.Model"] = std::string("Z1");
+                exif["Exif.Photo.ISOSpeedRatings"] = std::string("1600");
+                image.setExifData(exif);
+            });
+            photos << path;
+        }
+        return photos;
+    }
 
     Result run(const QStringList& arguments)
     {
@@ -281,6 +304,134 @@ TEST_F(CliRun, InPlaceReplacesTheSourceWithAValidImage)
     EXPECT_NE(readBytes(jpeg), before);
     EXPECT_EQ(QImage(jpeg).size(), QSize(320, 240));
     EXPECT_EQ(listing(work), (QStringList { "photo.jpg", "photo.png" }));
+}
+
+TEST_F(CliRun, SelfLearningFromTheCommandLine)
+{
+    const QStringList photos = cameraPhotos("p", 4);
+    const QString profiles
+        = QDir(home.filePath("data"))
+              .filePath(QStringLiteral("Brantovia/Calmora Community Edition/Profiles"));
+    const auto keys = [&] {
+        return QJsonDocument::fromJson(run({ "profiles", "list", "--json" }).out.toUtf8()).array();
+    };
+    const auto profileFiles
+        = [&] { return QDir(profiles).entryList({ "*.calmora-profile" }, QDir::Files); };
+
+    // Nothing that only reads a photo learns from it.
+    EXPECT_TRUE(
+        run({ "info", photos[0] }).out.contains(QLatin1String("Learned profile: none yet")));
+    EXPECT_EQ(run({ "profile", photos[0] }).exitCode, 0);
+    const QStringList before = listing(work);
+    const Result dry = run({ "denoise", "--dry-run", photos[0], photos[1] });
+    EXPECT_EQ(dry.exitCode, 0) << dry.text();
+    EXPECT_TRUE(dry.out.contains(QLatin1String("p0_filtered.jpg: its own profile"))) << dry.text();
+    EXPECT_EQ(listing(work), before) << "a dry run writes nothing";
+    EXPECT_EQ(run({ "denoise", "--no-learn", photos[0] }).exitCode, 0);
+    EXPECT_TRUE(profileFiles().isEmpty());
+
+    ASSERT_EQ(run({ "denoise", "--dest-dir", "out", photos[0], photos[1], photos[2] }).exitCode, 0);
+    ASSERT_EQ(keys().size(), 1);
+    const QJsonObject key = keys()[0].toObject();
+    EXPECT_EQ(key.value("photos").toInt(), 3);
+    EXPECT_TRUE(key.value("usable").toBool());
+    EXPECT_EQ(key.value("camera").toString(), QStringLiteral("Acme Z1"));
+    const QString stem = key.value("key").toString();
+    EXPECT_TRUE(run({ "info", photos[3] }).out.contains(QLatin1String("learned from 3 photos")));
+    EXPECT_TRUE(
+        run({ "profile", photos[3] })
+            .out.contains(QLatin1String("Profile: Learned from 3 photos (Acme Z1, ISO 1600)")));
+    EXPECT_TRUE(
+        run({ "denoise", "--dry-run", photos[3] })
+            .out.contains(QLatin1String("p3_filtered.jpg: the profile learned from 3 photos")));
+    EXPECT_EQ(keys()[0].toObject().value("photos").toInt(), 3)
+        << "profile and --dry-run learn nothing";
+
+    const QJsonObject shown
+        = QJsonDocument::fromJson(run({ "profiles", "show", "--json", stem }).out.toUtf8())
+              .object();
+    EXPECT_EQ(shown.value("photos").toArray().size(), 3);
+    EXPECT_EQ(shown.value("merged").toObject().value("bandCount").toInt(), 4);
+    EXPECT_TRUE(run({ "profiles", "show", stem }).out.contains(QLatin1String("Photos: 3")));
+
+    // Export, delete, import, delete all.
+    const QString exported = file("z1.json");
+    ASSERT_EQ(run({ "profiles", "export", stem, exported }).exitCode, 0);
+    ASSERT_EQ(run({ "profiles", "delete", stem }).exitCode, 0);
+    EXPECT_TRUE(keys().isEmpty());
+    ASSERT_EQ(run({ "profiles", "import", exported }).exitCode, 0);
+    EXPECT_EQ(keys()[0].toObject().value("photos").toInt(), 3);
+    ASSERT_TRUE(test::writeBytes(file("bad.json"), R"({"format": "calmora-learned-profile"})"));
+    const std::pair<QStringList, int> refused[] = {
+        { { "profiles", "import", file("bad.json") }, 1 },
+        { { "profiles", "show", "no-such-key" }, 1 },
+        { { "profiles", "delete" }, 2 },
+        { { "profiles", "export", stem, "--json", file("x.json") }, 2 },
+    };
+    for (const auto& [arguments, status] : refused) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const Result result = run(arguments);
+        EXPECT_EQ(result.exitCode, status) << result.text();
+        EXPECT_FALSE(QFile::exists(file("x.json")));
+    }
+    EXPECT_EQ(keys()[0].toObject().value("photos").toInt(), 3);
+    ASSERT_EQ(run({ "profiles", "delete", "--all" }).exitCode, 0);
+    EXPECT_TRUE(keys().isEmpty());
+}
+
+// Two command-line batches and a batch of the worker in this process (as
+// the desktop program runs it) learn photos of one camera at once.
+TEST_F(CliRun, TwoBatchesAndTheWindowLearningAtOnceLoseNoPhoto)
+{
+    const QStringList first = cameraPhotos("a", 5);
+    const QStringList second = cameraPhotos("b", 5);
+    const QStringList third = cameraPhotos("c", 4);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("XDG_DATA_HOME", home.filePath("data"));
+    QProcess processes[2];
+    for (int i = 0; i < 2; ++i) {
+        processes[i].setProcessEnvironment(environment);
+        processes[i].setWorkingDirectory(work);
+        processes[i].start(QStringLiteral(CALMORA_CLI_PATH),
+            QStringList { "denoise", "-q", "--dest-subdir", QStringLiteral("out%1").arg(i) }
+                + (i == 0 ? first : second));
+    }
+
+    Options options;
+    options.profileFolder
+        = QDir(home.filePath("data"))
+              .filePath(QStringLiteral("Brantovia/Calmora Community Edition/Profiles"));
+    {
+        LearnedProfileFolder store(options.profileFolder);
+        PresetTable presets;
+        BatchOptions batchOptions;
+        batchOptions.suffix = QStringLiteral("_window");
+        BatchJob batch;
+        batch.options = &batchOptions;
+        batch.files = third;
+        batch.fileCount = static_cast<int32_t>(third.size());
+        test::QuietHost host;
+        ProcessingJob job;
+        job.request.batch = &batch;
+        job.request.host = &host;
+        job.request.options = options;
+        job.request.presets = &presets;
+        job.request.profileStore = &store;
+        job.request.threadCount = 1;
+        job.running = true;
+        runJob(job, takeSnapshot(job));
+        EXPECT_EQ(batch.doneFiles.size(), third.size());
+    }
+    for (QProcess& process : processes) {
+        ASSERT_TRUE(process.waitForFinished(180000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    }
+    const QJsonArray keys
+        = QJsonDocument::fromJson(run({ "profiles", "list", "--json" }).out.toUtf8()).array();
+    ASSERT_EQ(keys.size(), 1);
+    EXPECT_EQ(keys[0].toObject().value("photos").toInt(), 14);
 }
 
 } // namespace

@@ -214,14 +214,17 @@ TEST(FilterImage, RegressionChecksums)
         SCOPED_TRACE(row.name);
         TestImage image = test::makeSceneImage(row.width, row.height, row.depth, 10.0, 21);
         const NoiseProfile profile = test::makeSyntheticProfile(row.profileScale);
+        // The scalar loops run first; a vector set that strays is shown against them.
+        std::vector<uint8_t> reference = image.pixels;
         for (KernelSet set : test::kernelSets()) {
-            SCOPED_TRACE(kernelSetName(set));
             const test::ActiveKernelSet active(set);
             const std::vector<uint8_t> pixels = row.depth == 48 || row.depth == 16
                 ? filter16(image, profile, row.params, row.offset).high
                 : filter8(image, profile, row.params, 1, row.offset);
-            EXPECT_EQ(
-                test::hex(test::checksum(pixels.data(), pixels.size())), test::hex(row.expected));
+            test::expectChecksum(std::string(row.name) + " " + kernelSetName(set), pixels, image,
+                row.expected, reference);
+            if (set == KernelSet::kScalar)
+                reference = pixels;
         }
     }
 }

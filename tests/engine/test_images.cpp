@@ -2,9 +2,16 @@
 
 #include "engine/engine.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace calmora::test {
 
@@ -205,6 +212,112 @@ std::string hex(uint64_t value)
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
     return text;
+}
+
+namespace {
+
+// How a test picture's bytes split into samples.
+struct SampleLayout {
+    int32_t channels;
+    int32_t sampleBytes;
+};
+
+SampleLayout sampleLayout(int32_t bitsPerPixel)
+{
+    if (bitsPerPixel == 16 || bitsPerPixel == 48)
+        return { bitsPerPixel / 16, 2 };
+    return { bitsPerPixel / 8, 1 };
+}
+
+int32_t sampleAt(const std::vector<uint8_t>& bytes, int64_t offset, int32_t sampleBytes)
+{
+    if (sampleBytes == 1)
+        return bytes[static_cast<size_t>(offset)];
+    uint16_t value = 0;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// Grey for one channel, colour from the first three of more; a fourth is left out.
+void writePnm(const std::string& path, const std::vector<uint8_t>& bytes, const TestImage& like)
+{
+    const SampleLayout layout = sampleLayout(like.bitsPerPixel);
+    const int32_t shown = layout.channels >= 3 ? 3 : 1;
+    std::ofstream out(path, std::ios::binary);
+    out << (shown == 3 ? "P6" : "P5") << '\n'
+        << like.width << ' ' << like.height << '\n'
+        << (layout.sampleBytes == 2 ? 65535 : 255) << '\n';
+    for (int32_t y = 0; y < like.height; ++y) {
+        for (int32_t x = 0; x < like.width; ++x) {
+            for (int32_t c = shown - 1; c >= 0; --c) { // stored blue first
+                const int64_t offset = y * like.stride
+                    + (static_cast<int64_t>(x) * layout.channels + c) * layout.sampleBytes;
+                const int32_t value = sampleAt(bytes, offset, layout.sampleBytes);
+                if (layout.sampleBytes == 2)
+                    out.put(static_cast<char>(value >> 8));
+                out.put(static_cast<char>(value & 0xff));
+            }
+        }
+    }
+}
+
+} // namespace
+
+void expectChecksum(const std::string& name, const std::vector<uint8_t>& pixels,
+    const TestImage& like, uint64_t expected, const std::vector<uint8_t>& reference)
+{
+    const uint64_t actual = checksum(pixels.data(), pixels.size());
+    if (actual == expected)
+        return;
+    std::string stem = name;
+    for (char& c : stem) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '-';
+    }
+    const std::string folder = ::testing::TempDir();
+    const std::string picture = folder + "calmora-" + stem + ".pnm";
+    const std::string map = folder + "calmora-" + stem + "-difference.pgm";
+    writePnm(picture, pixels, like);
+
+    const SampleLayout layout = sampleLayout(like.bitsPerPixel);
+    std::vector<int32_t> largest(static_cast<size_t>(like.width) * like.height, 0);
+    int32_t worst = -1;
+    int32_t worstX = 0, worstY = 0, worstChannel = 0, got = 0, wanted = 0;
+    const bool comparable = reference.size() == pixels.size();
+    for (int32_t y = 0; comparable && y < like.height; ++y) {
+        for (int32_t x = 0; x < like.width; ++x) {
+            for (int32_t c = 0; c < layout.channels; ++c) {
+                const int64_t offset = y * like.stride
+                    + (static_cast<int64_t>(x) * layout.channels + c) * layout.sampleBytes;
+                const int32_t a = sampleAt(pixels, offset, layout.sampleBytes);
+                const int32_t b = sampleAt(reference, offset, layout.sampleBytes);
+                const int32_t difference = std::abs(a - b);
+                int32_t& cell = largest[static_cast<size_t>(y) * like.width + x];
+                cell = std::max(cell, difference);
+                if (difference > worst) {
+                    worst = difference;
+                    worstX = x, worstY = y, worstChannel = c, got = a, wanted = b;
+                }
+            }
+        }
+    }
+    std::ofstream out(map, std::ios::binary);
+    out << "P5\n" << like.width << ' ' << like.height << "\n255\n";
+    for (const int32_t difference : largest)
+        out.put(static_cast<char>(worst > 0 ? difference * 255 / worst : 0));
+
+    std::ostringstream where;
+    if (!comparable)
+        where << "the reference has another size";
+    else if (worst == 0)
+        where << "every sample equals the reference's: the reference strays too";
+    else
+        where << "largest difference " << worst << " at x " << worstX << ", y " << worstY
+              << ", channel " << worstChannel << ": " << got << " where the reference has "
+              << wanted;
+    ADD_FAILURE() << name << ": checksum " << hex(actual) << ", expected " << hex(expected)
+                  << "\n  picture: " << picture << "\n  difference (brightest = largest): " << map
+                  << "\n  " << where.str();
 }
 
 } // namespace calmora::test

@@ -85,4 +85,11 @@ private:
 uint64_t checksum(const uint8_t* data, size_t size);
 std::string hex(uint64_t value);
 
+// Expects `pixels`, laid out as `like`, to hash to `expected`. When they do
+// not, the failure names files to look at under the test's temporary folder:
+// the picture as a PNM, and a map of where it differs from `reference` (an
+// agreed result, or failing that the input), with the largest difference.
+void expectChecksum(const std::string& name, const std::vector<uint8_t>& pixels,
+    const TestImage& like, uint64_t expected, const std::vector<uint8_t>& reference);
+
 } // namespace calmora::test

@@ -410,6 +410,7 @@ private slots:
         QProcess cli;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         cli.setProcessEnvironment(environment);
         cli.start(QStringLiteral(CALMORA_CLI_PATH),
             QStringList { QStringLiteral("denoise"), QStringLiteral("--quiet"),

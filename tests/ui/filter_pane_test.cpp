@@ -73,10 +73,12 @@ private:
 
 struct Run {
     ScriptedPrompter prompter;
+    QTemporaryDir profiles;
     std::unique_ptr<CTessolinApp> app;
     explicit Run(SettingsStore& store)
         : app(std::make_unique<CTessolinApp>(std::make_unique<SharedStore>(store), &prompter))
     {
+        app->options().options().profileFolder = profiles.path();
     }
     CLeftPaneDialogBar& pane() { return *app->frame().filterPane(); }
     CTessolinDoc& document() { return app->document(); }
@@ -779,6 +781,8 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(
             QStringLiteral("XDG_CONFIG_HOME"), out.filePath(QStringLiteral("config")));
+        // Nor learned profiles: it learns into a data folder of its own.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), out.filePath(QStringLiteral("data")));
         cli.setProcessEnvironment(environment);
         cli.start(QStringLiteral(CALMORA_CLI_PATH),
             { QStringLiteral("denoise"), QStringLiteral("--quiet"), QStringLiteral("-o"), fromCli,

@@ -439,6 +439,8 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(
             QStringLiteral("XDG_CONFIG_HOME"), out.filePath(QStringLiteral("config")));
+        // Nor learned profiles: it learns into a data folder of its own.
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), out.filePath(QStringLiteral("data")));
         cli.setProcessEnvironment(environment);
         cli.start(QStringLiteral(CALMORA_CLI_PATH),
             { QStringLiteral("denoise"), QStringLiteral("--quiet"), QStringLiteral("-o"), fromCli,

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -311,10 +313,15 @@ private slots:
     }
 
     // Through the window with a document: Yes leaves no request pending
-    // when no run goes.
+    // when no run goes, and no learned profile in the options' folder.
     void deleteThroughTheDocument()
     {
         TestApp test;
+        const QString learned
+            = QDir(test.profiles.path()).filePath("Acme_ISO100_0px_0.calmora-profile");
+        QFile file(learned);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
         test.prompter.answers.push_back(PromptAnswer::Yes);
         COptionsDialog dialog(test.app->options(), test.app->presets(), test.document(),
             test.prompter);
@@ -322,6 +329,7 @@ private slots:
         QCOMPARE(test.prompter.asked.size(), 1);
         QVERIFY(!test.document().profileStore().deleteRequested());
         QVERIFY(test.prompter.told.isEmpty());
+        QVERIFY(!QFile::exists(learned));
     }
 
     // The main frame's command runs the window; automatic preview turned on

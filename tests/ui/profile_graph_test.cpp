@@ -4,11 +4,15 @@
 // over a real document: "No image", "Please wait..." while the profile is
 // built, then one curve for a grey image and three for a colour one.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+
+#include "ui/left_pane_dialog_bar.h"
 #include "ui/level_box.h"
 #include "ui/profile_main_emb_dialog.h"
 #include "ui_test_support.h"
@@ -213,6 +217,7 @@ private slots:
                     QCOMPARE(box.value(row, point), int(b.noise[point][row]));
         }
         QCOMPARE(box.colour(0), QColor(0, 0, 0));
+        QCOMPARE(dialog.source()->text(), QStringLiteral("Measured from this photo"));
         if (curves == 3) {
             QCOMPARE(box.colour(1), QColor(127, 0, 0));
             QCOMPARE(box.colour(2), QColor(0, 0, 127));
@@ -221,6 +226,35 @@ private slots:
         test.document().deleteContents();
         QCOMPARE(dialog.text()->text(), QStringLiteral("No image"));
         QVERIFY(!dialog.levelBox()->isVisible());
+    }
+
+    // The caption under the graph names the profile in use: the photo's own
+    // until three photos of its camera and ISO speed have been seen, then
+    // the learned one, and the own again once the user turns self-learning
+    // off for the image.
+    void captionSaysWhichProfileIsInUse()
+    {
+        QTemporaryDir dir;
+        TestApp test;
+        auto* view = test.frame().findChild<CProfileMainEmbDialog*>(QStringLiteral("profileView"));
+        QVERIFY(view != nullptr);
+        const QString own = QStringLiteral("Measured from this photo");
+        const QStringList captions { own, own,
+            QStringLiteral("Learned from 3 photos (Canon EOS DIGITAL REBEL, ISO 100)") };
+        for (int i = 0; i < captions.size(); ++i) {
+            const QString path = dir.filePath(QStringLiteral("photo%1.jpg").arg(i));
+            QVERIFY(QFile::copy(QStringLiteral(CALMORA_SAMPLE_PHOTO), path));
+            QVERIFY(test.openAndSettle(path));
+            QCOMPARE(view->source()->text(), captions[i]);
+        }
+        const ProcessingJob& job = test.document().job();
+        QCheckBox* box = test.frame().filterPane()->selfLearningBox();
+        box->setChecked(true);
+        emit box->clicked(true);
+        QCOMPARE(view->source()->text(), own);
+        QVERIFY(
+            std::memcmp(&job.activeProfile, &job.measuredProfile, sizeof job.activeProfile) == 0);
+        QVERIFY(test.settle());
     }
 
     void shortDialogDropsTheFrequencyRow()

@@ -50,7 +50,7 @@ mkdir "$work/photos"
 cp "$photo" "$work/photos/photo.jpg"
 cp "$photo" "$work/before.jpg"
 # Fresh options: every question and summary shows, as on a first start.
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb "$program" "$work/photos/photo.jpg" &
+XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data QT_QPA_PLATFORM=xcb "$program" "$work/photos/photo.jpg" &
 pid=$!
 
 main=$(windows '^photo\.jpg - Calmora$' 300 | head -n1)

@@ -68,6 +68,8 @@ QString shownText(const QObject& parent, const char* name)
 TestApp::TestApp(const std::function<void(Options&)>& adjust)
 {
     app = std::make_unique<CTessolinApp>(std::make_unique<MemorySettingsStore>(), &prompter);
+    // Photos the tests open are learned from, never into the user's folder.
+    app->options().options().profileFolder = profiles.path();
     if (adjust)
         adjust(app->options().options());
 }

@@ -10,6 +10,7 @@
 #include "ui/user_prompter.h"
 
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <deque>
 #include <functional>
@@ -45,9 +46,11 @@ struct ScriptedPrompter final : UserPrompter {
 // comparison says what is missing.
 QString shownText(const QObject& parent, const char* name);
 
-// An application object over options in memory, with its prompter.
+// An application object over options in memory, with its prompter and a
+// profile folder of its own.
 struct TestApp {
     ScriptedPrompter prompter;
+    QTemporaryDir profiles;
     std::unique_ptr<CTessolinApp> app;
 
     explicit TestApp(const std::function<void(Options&)>& adjust = {});
