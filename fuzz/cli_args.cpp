@@ -38,6 +38,25 @@ QString commandName(CliCommand command)
         return QStringLiteral("presets");
     case CliCommand::Info:
         return QStringLiteral("info");
+    case CliCommand::Profiles:
+        return QStringLiteral("profiles");
+    }
+    return QString();
+}
+
+QString actionName(ProfilesAction action)
+{
+    switch (action) {
+    case ProfilesAction::List:
+        return QStringLiteral("list");
+    case ProfilesAction::Show:
+        return QStringLiteral("show");
+    case ProfilesAction::Export:
+        return QStringLiteral("export");
+    case ProfilesAction::Import:
+        return QStringLiteral("import");
+    case ProfilesAction::Delete:
+        return QStringLiteral("delete");
     }
     return QString();
 }
@@ -83,7 +102,16 @@ QStringList canonicalArguments(const CliArguments& parsed)
         arguments << QStringLiteral("--quiet");
     if (parsed.json)
         arguments << QStringLiteral("--json");
+    if (parsed.noLearn)
+        arguments << QStringLiteral("--no-learn");
+    if (parsed.dryRun)
+        arguments << QStringLiteral("--dry-run");
+    if (parsed.allProfiles)
+        arguments << QStringLiteral("--all");
     arguments << QStringLiteral("--");
+    // The action is the first word after the command, and parsing takes it out of the files.
+    if (parsed.command == CliCommand::Profiles)
+        arguments << actionName(parsed.profilesAction);
     arguments << parsed.files;
     return arguments;
 }
@@ -99,13 +127,23 @@ bool sameRecord(const CliArguments& a, const CliArguments& b)
         && a.format == b.format && a.quality == b.quality && a.preset == b.preset
         && a.settings == b.settings && a.assignments == b.assignments && a.profileIn == b.profileIn
         && a.profileOut == b.profileOut && a.threads == b.threads && a.inPlace == b.inPlace
-        && a.quiet == b.quiet && a.json == b.json;
+        && a.quiet == b.quiet && a.json == b.json && a.noLearn == b.noLearn
+        && a.dryRun == b.dryRun && a.profilesAction == b.profilesAction
+        && a.allProfiles == b.allProfiles;
 }
 
 void checkRecord(const CliArguments& parsed)
 {
     const CliCommand command = parsed.command;
     if (command == CliCommand::Help || command == CliCommand::Version)
+        return;
+    check(!parsed.allProfiles
+            || (command == CliCommand::Profiles && parsed.profilesAction == ProfilesAction::Delete
+                && parsed.files.isEmpty()),
+        QStringLiteral("--all outside profiles delete, or with a key"));
+    check(command == CliCommand::Denoise || (!parsed.noLearn && !parsed.dryRun),
+        QStringLiteral("--no-learn or --dry-run outside denoise"));
+    if (command == CliCommand::Profiles)
         return;
     if (command == CliCommand::Denoise || command == CliCommand::Profile
         || command == CliCommand::Info)

@@ -321,6 +321,10 @@ void writeCommandLineSeeds()
         "info\0photo.jpg"sv,
         "--help"sv,
         "--version"sv,
+        "profiles\0delete\0--all"sv,
+        "profiles\0show\0Canon|EOS R|3200|12\0--json"sv,
+        "denoise\0--no-learn\0--dry-run\0a.jpg"sv,
+        "profiles\0export\0KEY\0out.json"sv,
     };
     int index = 0;
     for (const std::string_view line : lines)
