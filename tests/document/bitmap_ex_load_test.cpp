@@ -134,7 +134,7 @@ TEST(RestoreFromOriginal, PutsTheLoadedPixelsBack)
 // gave before it, damaged files included: both run libjpeg-turbo.
 TEST(JpegDecoders, GiveTheSameSamples)
 {
-    const QString source = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../..";
+    const QString source = QStringLiteral(CALMORA_SOURCE_DIR);
     struct Row {
         QString name;
         QByteArray bytes;
