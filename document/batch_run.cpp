@@ -173,6 +173,9 @@ struct LoadedFile {
 void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& options)
 {
     auto image = std::make_unique<CBitmapEx>();
+    // A batch filters each file once and saves it; it has no use for an
+    // untouched copy.
+    image->setKeepsOriginal(false);
     if (!image->load(path, &file.reason))
         return;
     file.output = outputFor(path, options);

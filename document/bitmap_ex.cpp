@@ -5,6 +5,7 @@
 #include "document/image_checks.h"
 #include "document/image_encoders.h"
 #include "document/image_pixels.h"
+#include "document/jpeg_codec.h"
 #include "document/jpeg_metadata.h"
 #include "document/safe_file.h"
 #include "document/tiff_decoder.h"
@@ -91,27 +92,6 @@ QString sizeProblem(int64_t width, int64_t height)
     }
     return {};
 }
-
-// A buffer that takes no more bytes once `stop` is set, which ends Qt's JPEG
-// encoder at its next write.
-class StoppableBuffer : public QBuffer {
-public:
-    StoppableBuffer(QByteArray* bytes, const std::atomic<bool>* stop)
-        : QBuffer(bytes)
-        , m_stop(stop)
-    { }
-
-protected:
-    qint64 writeData(const char* data, qint64 size) override
-    {
-        if (m_stop != nullptr && m_stop->load())
-            return -1;
-        return QBuffer::writeData(data, size);
-    }
-
-private:
-    const std::atomic<bool>* m_stop;
-};
 
 bool isStopped(const CBitmapEx::SaveOptions& options)
 {
@@ -465,7 +445,32 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
             return false;
         }
     }
-    if (tiff.reader == TiffLayout::Reader::Own) {
+    // JPEG goes straight into the pixel buffers; only files in inks are left
+    // to the general reader below.
+    JpegDecoding jpeg = JpegDecoding::NotOurs;
+    if (format == "jpeg") {
+        QString why;
+        jpeg = decodeJpeg(bytes, decoded.pixels, messages, why);
+        if (jpeg == JpegDecoding::OutOfMemory) {
+            reason = why;
+            return false;
+        }
+        if (jpeg == JpegDecoding::Damaged) {
+            reason = damaged.arg(decoderWords(why));
+            return false;
+        }
+    }
+    if (jpeg == JpegDecoding::Done) {
+        // A JPEG cut short still decodes: the decoder fills the missing rows
+        // with grey and says so only in a warning.
+        for (const QString& message : messages.messages()) {
+            if (isPrematureEnd(message)) {
+                decoded.pixels = PixelBuffers();
+                reason = damaged.arg(message);
+                return false;
+            }
+        }
+    } else if (tiff.reader == TiffLayout::Reader::Own) {
         reason = declaredProblem(format, tiff.width, tiff.height, bytes.size());
         if (!reason.isEmpty())
             return false;
@@ -697,13 +702,15 @@ bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
 bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
 {
     Decoded decoded;
-    auto companion = std::make_unique<CBitmapEx>();
+    std::unique_ptr<CBitmapEx> companion;
     try {
         if (!decodePicture(bytes, decoded, *reason))
             return false;
         // The decoder's own copy is gone by now, so that no more than two
         // full-size images exist at a time.
-        if (!copyPixels(decoded.pixels, companion->m_pixels)) {
+        if (m_keepsOriginal)
+            companion = std::make_unique<CBitmapEx>();
+        if (companion && !copyPixels(decoded.pixels, companion->m_pixels)) {
             *reason = tr("not enough memory for a %1 × %2 picture.")
                           .arg(decoded.pixels.width)
                           .arg(decoded.pixels.height);
@@ -820,37 +827,15 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     }
 
     // A JPEG holds 8 bits and no alpha: it gets the picture at 8 bits,
-    // composited over black.
-    if (findEncoder("image/jpeg") < 0) {
-        reason = tr("no encoder for image/jpeg is available.");
-        return false;
-    }
-    QImage picture = eightBitPicture(m_pixels);
-    if (picture.isNull()) {
-        reason = tr("not enough memory to encode the picture.");
-        return false;
-    }
-    if (iccWritten)
-        picture.setColorSpace(QColorSpace::fromIccProfile(icc));
-    StoppableBuffer buffer(&file, options.stop);
-    buffer.open(QIODevice::WriteOnly);
-    // The encoder's own complaints explain a failure better than the
-    // writer's generic one, and must not reach the terminal raw.
-    DecoderMessages messages;
-    QImageWriter writer(&buffer, "jpeg");
-    // The caller's setting is honoured; a value outside 0..100 is a damaged
-    // setting and falls back to the default.
-    const int quality = options.jpegQuality >= 0 && options.jpegQuality <= 100
+    // composited over black. The caller's quality is honoured; a value
+    // outside 0..100 is a damaged setting and falls back to the default.
+    JpegEncodeRequest request;
+    request.quality = options.jpegQuality >= 0 && options.jpegQuality <= 100
         ? options.jpegQuality
         : kDefaultJpegQuality;
-    writer.setQuality(quality);
-    if (!writer.write(picture)) {
-        reason = messages.messages().isEmpty() ? writer.errorString()
-                                               : messages.messages().join(QLatin1String("; "));
-        file.clear();
-        return false;
-    }
-    return true;
+    request.iccProfile = icc;
+    request.stop = options.stop;
+    return encodeJpeg(m_pixels, request, file, reason);
 }
 
 ImageDesc CBitmapEx::description() const
@@ -875,8 +860,35 @@ bool CBitmapEx::restoreFromOriginal()
     return true;
 }
 
+bool CBitmapEx::separateOriginal(bool wholeImage)
+{
+    if (m_original || isNull())
+        return true;
+    auto companion = std::make_unique<CBitmapEx>();
+    PixelBuffers& loaded = companion->m_pixels;
+    SampleLayout layout;
+    layout.colours = m_pixels.colours();
+    layout.sixteenBits = m_pixels.isHighDepth();
+    try {
+        if (!startPicture(loaded, width(), height(), layout))
+            return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // The loaded buffers move to the companion; the working image keeps
+    // its alpha and colours as given, and takes the new buffers.
+    std::swap(loaded.display, m_pixels.display);
+    std::swap(loaded.highDepth, m_pixels.highDepth);
+    if (!wholeImage)
+        restorePixels(loaded, m_pixels);
+    m_original = std::move(companion);
+    return true;
+}
+
 bool CBitmapEx::widenToHighDepth()
 {
+    if (!m_original && !m_pixels.isHighDepth())
+        return calmora::widenToHighDepth(m_pixels);
     if (!m_original || m_pixels.isHighDepth())
         return !isNull();
     // Widened from the original, with the alpha and the colours as given

@@ -42,6 +42,12 @@ public:
     CBitmapEx(const CBitmapEx&) = delete;
     CBitmapEx& operator=(const CBitmapEx&) = delete;
 
+    // Whether load() makes an untouched copy of the image beside the working
+    // one (the default). Hold and Undo need it; a run that filters once and
+    // saves does not, and then separateOriginal() makes the companion out of
+    // the loaded pixels when the filter starts, without a copy.
+    void setKeepsOriginal(bool keeps) { m_keepsOriginal = keeps; }
+
     // Reads a JPEG, TIFF, BMP, GIF or PNG file. On failure returns false,
     // puts a message naming the file and the reason into `error` and leaves
     // the object as it was.
@@ -117,6 +123,13 @@ public:
     // image's its output); null for a 32-bit image.
     uint8_t* highDepthPixels() const;
 
+    // Before the filter writes the working image: an image loaded without a
+    // companion hands its pixels to a new one, which the filter reads, and
+    // takes fresh buffers, filled with a copy only when not `wholeImage` (a
+    // whole-image run writes every pixel). Nothing happens when a companion
+    // exists. False when memory runs out; nothing changes then.
+    bool separateOriginal(bool wholeImage);
+
     // Lets go of the original companion once it is no longer needed (the
     // filtering is done); the working image stays as it is.
     void releaseOriginal() { m_original.reset(); }
@@ -164,6 +177,7 @@ private:
     // What the source file carried besides its pixels, written back on save.
     std::unique_ptr<Metadata> m_metadata;
     QStringList m_decoderNotes;
+    bool m_keepsOriginal = true;
 };
 
 } // namespace calmora

@@ -3,7 +3,11 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+
+#include <sys/mman.h>
 #include <new>
 #include <vector>
 
@@ -12,6 +16,13 @@ namespace calmora {
 namespace {
 
 constexpr uint32_t kMax8 = 255;
+
+std::atomic<int64_t> g_pictureCopies { 0 };
+
+void countPictureCopy()
+{
+    g_pictureCopies.fetch_add(1, std::memory_order_relaxed);
+}
 constexpr uint32_t kMax16 = 65535;
 
 template <typename T>
@@ -22,6 +33,34 @@ std::unique_ptr<T[]> allocate(int64_t count)
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+// Picture-sized buffers are mapped with their pages already present: one
+// call makes them all, where touching them one by one would take a fault
+// each (tens of thousands for a 20-megapixel picture). The mapping's size
+// lies in front of the pixels, for the deleter. Small buffers come from the
+// heap.
+constexpr size_t kMappedFrom = size_t { 4 } << 20;
+constexpr size_t kMappingHeader = 64;
+
+template <typename T>
+PictureMemory<T> allocatePicture(int64_t count)
+{
+    const size_t bytes = static_cast<size_t>(count) * sizeof(T);
+    if (bytes < kMappedFrom) {
+        auto* memory = static_cast<uint8_t*>(std::malloc(bytes + kMappingHeader));
+        if (memory == nullptr)
+            return nullptr;
+        std::memset(memory, 0, sizeof(size_t));
+        return PictureMemory<T>(reinterpret_cast<T*>(memory + kMappingHeader));
+    }
+    const size_t mapped = bytes + kMappingHeader;
+    void* memory = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
+        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+    std::memcpy(memory, &mapped, sizeof mapped);
+    return PictureMemory<T>(reinterpret_cast<T*>(static_cast<uint8_t*>(memory) + kMappingHeader));
 }
 
 bool isSixteenBit(QImage::Format format)
@@ -59,9 +98,9 @@ bool allocateImage(PixelBuffers& pixels, int32_t width, int32_t height, int32_t 
     pixels.width = width;
     pixels.height = height;
     pixels.bitsPerPixel = bitsPerPixel;
-    pixels.display = allocate<uint8_t>(pixels.displayBytes());
+    pixels.display = allocatePicture<uint8_t>(pixels.displayBytes());
     if (pixels.display && pixels.isHighDepth())
-        pixels.highDepth = allocate<uint16_t>(pixels.highDepthSamples());
+        pixels.highDepth = allocatePicture<uint16_t>(pixels.highDepthSamples());
     if (!pixels.display || (pixels.isHighDepth() && !pixels.highDepth)) {
         pixels = PixelBuffers();
         return false;
@@ -251,8 +290,27 @@ ImageDesc PixelBuffers::displayDescription() const
     return desc;
 }
 
+void PictureMemoryDeleter::operator()(void* memory) const noexcept
+{
+    if (memory == nullptr)
+        return;
+    uint8_t* start = static_cast<uint8_t*>(memory) - kMappingHeader;
+    size_t mapped = 0;
+    std::memcpy(&mapped, start, sizeof mapped);
+    if (mapped == 0)
+        std::free(start);
+    else
+        ::munmap(start, mapped);
+}
+
+int64_t pictureCopies()
+{
+    return g_pictureCopies.load(std::memory_order_relaxed);
+}
+
 bool takePicture(QImage& picture, PixelBuffers& pixels, bool grey)
 {
+    countPictureCopy();
     const QImage::Format format = picture.format();
     bool taken = false;
     if (format == QImage::Format_Grayscale16)
@@ -281,6 +339,7 @@ void restorePixels(const PixelBuffers& from, PixelBuffers& to)
     if (from.isNull() || to.isNull() || from.width != to.width || from.height != to.height
         || from.bitsPerPixel != to.bitsPerPixel)
         return;
+    countPictureCopy();
     std::memcpy(to.display.get(), from.display.get(), static_cast<size_t>(from.displayBytes()));
     if (from.highDepth) {
         std::memcpy(to.highDepth.get(), from.highDepth.get(),
@@ -292,6 +351,7 @@ bool widenToHighDepth(PixelBuffers& pixels)
 {
     if (pixels.isNull() || pixels.isHighDepth())
         return !pixels.isNull();
+    countPictureCopy();
     PixelBuffers wide;
     const int colours = pixels.colours();
     if (!allocateImage(wide, pixels.width, pixels.height, colours == 1 ? 16 : 48))
@@ -423,21 +483,8 @@ QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t st
 
 QImage displayPicture(const PixelBuffers& pixels)
 {
+    countPictureCopy();
     return displayRegion(pixels, QRect(0, 0, pixels.width, pixels.height));
-}
-
-QImage eightBitPicture(const PixelBuffers& pixels)
-{
-    if (!pixels.isHighDepth())
-        return displayPicture(pixels);
-    const int colours = pixels.colours();
-    QImage picture(pixels.width, pixels.height,
-        colours == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    if (picture.isNull())
-        return {};
-    for (int32_t y = 0; y < pixels.height; ++y)
-        readRow(pixels, y, colours, false, picture.scanLine(y));
-    return picture;
 }
 
 } // namespace calmora

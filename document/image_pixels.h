@@ -27,12 +27,21 @@
 
 namespace calmora {
 
+// The memory of a picture-sized buffer: large ones are laid out for the
+// processor's large pages, so that a 20-megapixel picture's first touch
+// costs a few dozen page faults instead of tens of thousands.
+struct PictureMemoryDeleter {
+    void operator()(void* memory) const noexcept;
+};
+template <typename T>
+using PictureMemory = std::unique_ptr<T[], PictureMemoryDeleter>;
+
 struct PixelBuffers {
     int32_t width = 0;
     int32_t height = 0;
     int32_t bitsPerPixel = 0; // of the image: 32 or 8, 48 or 16
-    std::unique_ptr<uint8_t[]> display;
-    std::unique_ptr<uint16_t[]> highDepth;
+    PictureMemory<uint8_t> display;
+    PictureMemory<uint16_t> highDepth;
     std::unique_ptr<uint16_t[]> alpha;
     // With the alpha: each pixel's colours before compositing, at the
     // image's depth (an 8-bit sample in a uint16_t), in the display's order
@@ -98,6 +107,11 @@ bool takePicture(QImage& picture, PixelBuffers& pixels, bool grey = false);
 // memory runs out; `copy` is then empty.
 bool copyPixels(const PixelBuffers& from, PixelBuffers& copy);
 
+// How many whole-picture copies this process has made: taking a decoded
+// picture over, copying or restoring the pixels, widening them, a top-down
+// copy of the whole display. The stage benchmark prints it per command.
+int64_t pictureCopies();
+
 // Copies `from`'s display and high-depth pixels over `to`'s, which has the
 // same size and depth.
 void restorePixels(const PixelBuffers& from, PixelBuffers& to);
@@ -131,10 +145,5 @@ QImage displayRegion(const PixelBuffers& pixels, const QRect& region, int32_t st
 
 // The whole display as a top-down picture.
 QImage displayPicture(const PixelBuffers& pixels);
-
-// The picture at 8 bits, composited over black, for the JPEG encoder: the
-// display, or for a high-depth image its samples rounded to 8 bits (the
-// display shows their high bytes). Null when memory runs out.
-QImage eightBitPicture(const PixelBuffers& pixels);
 
 } // namespace calmora

@@ -11,6 +11,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -114,6 +115,13 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
         for (const Tile& tile : tiles.tiles)
             filteredBefore.push_back(tile.filtered != 0);
     }
+    // A run that filters every tile writes every pixel: the loaded ones
+    // need no copy then.
+    const bool everyTile = run.wholeImage
+        && std::none_of(tiles.tiles.begin(), tiles.tiles.end(),
+            [](const Tile& tile) { return tile.filtered != 0; });
+    if (!image.separateOriginal(everyTile))
+        return false;
     CBitmapEx* original = image.original();
     const bool filtered = filterImage(image.originalDescription(), image.description(),
         original != nullptr ? original->highDepthPixels() : nullptr, image.highDepthPixels(),

@@ -7,7 +7,7 @@ calmora_packages=(
     g++ cmake ninja-build pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libexiv2-dev libtiff-dev zlib1g-dev
-    libdeflate-dev
+    libdeflate-dev libjpeg62-turbo-dev
     # Installing and its checks: the icon's PNG sizes, the validators of the
     # desktop entry and metainfo, and the large-batch recipe's test.
     librsvg2-bin desktop-file-utils appstream parallel

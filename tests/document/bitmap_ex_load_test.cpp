@@ -1,11 +1,18 @@
 #include <cstring>
 
+#include <QBuffer>
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "document/bitmap_ex.h"
+#include "document/decoder_messages.h"
+#include "document/jpeg_codec.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -121,6 +128,80 @@ TEST(RestoreFromOriginal, PutsTheLoadedPixelsBack)
     EXPECT_EQ(empty.original(), nullptr);
     EXPECT_TRUE(empty.toQImage(false).isNull());
     EXPECT_TRUE(empty.toQImage(true).isNull());
+}
+
+// The JPEG decoder of our own must give exactly the samples Qt's reader
+// gave before it, damaged files included: both run libjpeg-turbo.
+TEST(JpegDecoders, GiveTheSameSamples)
+{
+    const QString source = QStringLiteral(CALMORA_SOURCE_DIR);
+    struct Row {
+        QString name;
+        QByteArray bytes;
+    };
+    std::vector<Row> rows;
+    for (const char* folder : { "samples", "fuzz/corpus/image_loader", "fuzz/crashes/image_loader" }) {
+        QDirIterator files(source + '/' + folder, QDir::Files);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            rows.push_back({ path, test::readBytes(path) });
+        }
+    }
+    QImage picture = quadrantPicture().scaled(301, 203);
+    for (const auto& [name, grey, progressive] : { std::tuple { "colour", false, false },
+             { "grey", true, false }, { "progressive", false, true } }) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(progressive);
+        ASSERT_TRUE(writer.write(grey ? picture.convertToFormat(QImage::Format_Grayscale8) : picture));
+        rows.push_back({ name, bytes });
+        for (const int percent : { 30, 90 })
+            rows.push_back({ QStringLiteral("%1 cut to %2 %").arg(name).arg(percent),
+                bytes.left(bytes.size() * percent / 100) });
+        QByteArray flipped = bytes;
+        for (qsizetype at = bytes.size() / 2; at < bytes.size() - 2; at += bytes.size() / 7)
+            flipped[at] = static_cast<char>(flipped[at] ^ 0x5a);
+        rows.push_back({ QStringLiteral("%1 with damaged data").arg(name), flipped });
+    }
+
+    int compared = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name.toStdString());
+        QBuffer buffer;
+        buffer.setData(row.bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        if (reader.format() != "jpeg")
+            continue;
+        PixelBuffers theirs;
+        QString why;
+        {
+            DecoderMessages quiet;
+            reader.setAutoTransform(false);
+            QImage decoded;
+            if (reader.read(&decoded)) {
+                ASSERT_TRUE(takePicture(decoded, theirs));
+            }
+        }
+        PixelBuffers ours;
+        DecoderMessages messages;
+        const JpegDecoding outcome = decodeJpeg(row.bytes, ours, messages, why);
+        if (outcome == JpegDecoding::NotOurs)
+            continue;
+        ++compared;
+        ASSERT_EQ(outcome == JpegDecoding::Done, !theirs.isNull()) << why.toStdString();
+        if (theirs.isNull())
+            continue;
+        ASSERT_EQ(ours.width, theirs.width);
+        ASSERT_EQ(ours.height, theirs.height);
+        ASSERT_EQ(ours.bitsPerPixel, theirs.bitsPerPixel);
+        EXPECT_EQ(std::memcmp(ours.display.get(), theirs.display.get(),
+                      static_cast<size_t>(ours.displayBytes())),
+            0);
+    }
+    EXPECT_GE(compared, 15);
 }
 
 // A PNG cut off at the start of its pixel data: the size can be read, the

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -73,6 +74,16 @@ TEST_F(SaveTest, JpegQualityIsHonouredAndOutOfRangeMeansTheDefault)
     };
     const QByteArray at90 = savedBytes(90);
     EXPECT_LT(savedBytes(50).size(), savedBytes(100).size());
+    // Encoded as Qt's writer encoded it before, at each quality, byte for
+    // byte.
+    for (const int quality : { 0, 50, 90, 100 }) {
+        SCOPED_TRACE(quality);
+        const QString path = dir.filePath(QStringLiteral("qt%1.jpg").arg(quality));
+        QImageWriter writer(path, "jpeg");
+        writer.setQuality(quality);
+        ASSERT_TRUE(writer.write(image.toQImage()));
+        EXPECT_EQ(savedBytes(quality), test::readBytes(path));
+    }
     EXPECT_EQ(savedBytes(-1), at90);
     EXPECT_EQ(savedBytes(101), at90);
 }

@@ -224,12 +224,15 @@ TEST(HighDepth, RoundTripThroughTheFilterIsPinned)
         const char* type;
         QImage::Format format;
         uint64_t expected;
+        bool keepsOriginal = true; // else the filter writes into fresh buffers
     };
     const Row rows[] = {
         { "png colour", "png", QImage::Format_RGBX64, 0xb7d8ee8e70924ed3 },
         { "tiff colour", "tiff", QImage::Format_RGBX64, 0xb7d8ee8e70924ed3 },
         { "png grey", "png", QImage::Format_Grayscale16, 0xdffaac60334164cf },
         { "tiff grey", "tiff", QImage::Format_Grayscale16, 0xdffaac60334164cf },
+        { "png colour, no original", "png", QImage::Format_RGBX64, 0xb7d8ee8e70924ed3, false },
+        { "tiff grey, no original", "tiff", QImage::Format_Grayscale16, 0xdffaac60334164cf, false },
     };
     PresetTable presets;
     FilterParams params;
@@ -241,13 +244,16 @@ TEST(HighDepth, RoundTripThroughTheFilterIsPinned)
         const QString out = dir.filePath(QStringLiteral("out.%1").arg(QLatin1String(row.type)));
         ASSERT_TRUE(noisyPicture(row.format, 700, 620).save(in, row.type));
         CBitmapEx image;
+        image.setKeepsOriginal(row.keepsOriginal);
         ASSERT_TRUE(image.load(in));
+        EXPECT_EQ(image.original() != nullptr, row.keepsOriginal);
         TileList tiles;
         buildTileList(image.width(), image.height(), tiles);
         NoiseProfile profile;
         resetProfile(profile, false);
         ASSERT_TRUE(buildProfile(image.description(), tiles, profile, nullptr, nullptr));
         smoothProfile(profile);
+        ASSERT_TRUE(image.separateOriginal(true));
         ASSERT_TRUE(filterImage(image.originalDescription(), image.description(),
             image.original()->highDepthPixels(), image.highDepthPixels(), image.bitsPerPixel(),
             tiles, profile, params, nullptr, nullptr));
