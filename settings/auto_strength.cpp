@@ -32,16 +32,26 @@ const std::array<FilterSettings, 5> kCandidates = { {
     { 1, -8, -8, { -4, -4, -12, 0 }, -3, 20, 20, 20, 20, { 20, 16, 4, 0 } },
 } };
 
-// Pictures up to this size are judged whole; larger ones on six small
-// regions of kRegionSide pixels spread over them (small, so that the desktop
-// program's Auto button answers at once on a 24-MP photo), each filtered
-// with a margin of kMarginPx so that its border is filtered as inside the
-// picture (the engine's tiles have the same margin).
+// Pictures up to this size are judged whole; larger ones on kRegions small
+// regions of kRegionSide pixels (small, so that the desktop program's Auto
+// button answers at once on a 24-MP photo), each filtered with a margin of
+// kMarginPx so that its border is filtered as inside the picture (the
+// engine's tiles have the same margin).
+//
+// Where the error comes from is uneven: on a photo of a detailed subject
+// before a soft background, a strong candidate wins on the background and
+// loses far more on the subject, and a few regions at fixed places may all
+// miss the subject. So the regions are drawn by texture: the picture's cells
+// of kRegionSide pixels, ranked by their gradient energy, fall into kRegions
+// strata of equal share, and each stratum sends its middle cell. Every kind
+// of detail then weighs in as much as it covers the picture.
 constexpr int64_t kWholeUpTo = 400 * 1000;
-constexpr int kRegionsAcross = 3;
-constexpr int kRegionsDown = 2;
-constexpr int32_t kRegionSide = 96;
+constexpr int kRegions = 12;
+constexpr int32_t kRegionSide = 64;
 constexpr int32_t kMarginPx = 16;
+// Rows of a cell read for its texture: enough to rank cells, few enough to
+// cost nothing on a large photo.
+constexpr int32_t kTextureRowStep = 8;
 
 // The probe moves the picture by this many levels (root mean square): small
 // enough that the filter answers it as to a slight change, large enough
@@ -132,22 +142,57 @@ int channelsOf(int bytesPerPixel)
     return bytesPerPixel == 1 ? 1 : kChannels;
 }
 
-std::vector<Rect> chooseRegions(int32_t width, int32_t height)
+// The gradient energy of a cell's luminance, on every kTextureRowStep-th
+// row (horizontal and vertical neighbours).
+double cellTexture(const ImageDesc& picture, int32_t left, int32_t top)
 {
+    const int bytes = picture.bitsPerPixel / 8;
+    auto luma = [&](const uint8_t* p) {
+        return bytes == 1 ? p[0] : 0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0];
+    };
+    double energy = 0.0;
+    for (int32_t y = top; y + 1 < top + kRegionSide; y += kTextureRowStep) {
+        const uint8_t* row = picture.pixels + static_cast<int64_t>(y) * picture.stride;
+        const uint8_t* below = row + picture.stride;
+        for (int32_t x = left; x + 1 < left + kRegionSide; ++x) {
+            const uint8_t* p = row + static_cast<int64_t>(x) * bytes;
+            const double here = luma(p);
+            const double across = luma(p + bytes) - here;
+            const double down = luma(below + static_cast<int64_t>(x) * bytes) - here;
+            energy += across * across + down * down;
+        }
+    }
+    return energy;
+}
+
+std::vector<Rect> chooseRegions(const ImageDesc& picture)
+{
+    const int32_t width = picture.width;
+    const int32_t height = picture.height;
     std::vector<Rect> regions;
-    if (static_cast<int64_t>(width) * height <= kWholeUpTo || width < kRegionSide * kRegionsAcross
-        || height < kRegionSide * kRegionsDown) {
+    const int32_t across = width / kRegionSide;
+    const int32_t down = height / kRegionSide;
+    if (static_cast<int64_t>(width) * height <= kWholeUpTo
+        || static_cast<int64_t>(across) * down < kRegions) {
         regions.push_back({ 0, 0, width, height });
         return regions;
     }
-    for (int j = 0; j < kRegionsDown; ++j) {
-        for (int i = 0; i < kRegionsAcross; ++i) {
-            const int32_t cx = static_cast<int32_t>((2 * i + 1) * static_cast<int64_t>(width) / (2 * kRegionsAcross));
-            const int32_t cy = static_cast<int32_t>((2 * j + 1) * static_cast<int64_t>(height) / (2 * kRegionsDown));
-            const int32_t left = std::clamp(cx - kRegionSide / 2, 0, width - kRegionSide);
-            const int32_t top = std::clamp(cy - kRegionSide / 2, 0, height - kRegionSide);
-            regions.push_back({ left, top, left + kRegionSide, top + kRegionSide });
-        }
+    std::vector<std::pair<double, int64_t>> cells;
+    cells.reserve(static_cast<size_t>(across) * down);
+    for (int32_t j = 0; j < down; ++j)
+        for (int32_t i = 0; i < across; ++i)
+            cells.emplace_back(cellTexture(picture, i * kRegionSide, j * kRegionSide),
+                static_cast<int64_t>(j) * across + i);
+    // Ties go by position, so that the choice does not depend on the sort.
+    std::sort(cells.begin(), cells.end());
+    const int64_t count = static_cast<int64_t>(cells.size());
+    for (int k = 0; k < kRegions; ++k) {
+        const int64_t low = k * count / kRegions;
+        const int64_t high = (k + 1) * count / kRegions;
+        const int64_t cell = cells[static_cast<size_t>(low + (high - low) / 2)].second;
+        const int32_t left = static_cast<int32_t>(cell % across) * kRegionSide;
+        const int32_t top = static_cast<int32_t>(cell / across) * kRegionSide;
+        regions.push_back({ left, top, left + kRegionSide, top + kRegionSide });
     }
     return regions;
 }
@@ -334,7 +379,7 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
     const PixelNoise noise = estimatePixelNoise(picture);
     choice.noiseLevel = noise.lumaDeviation;
     std::vector<Region> regions;
-    const std::vector<Rect> rects = chooseRegions(picture.width, picture.height);
+    const std::vector<Rect> rects = chooseRegions(picture);
     for (size_t r = 0; r < rects.size(); ++r)
         regions.push_back(makeRegion(picture, rects[r], noise, r + 1));
     double noiseSum = 0.0;
