@@ -202,13 +202,13 @@ TEST_F(CliRun, ProfilePresetsAndInfoPrintWhatScriptsRead)
     const QString grey = QDir(QFileInfo(png).path()).filePath(QStringLiteral("grey.png"));
     ASSERT_TRUE(QImage(8, 8, QImage::Format_Grayscale8).save(grey));
     const QString greyAlpha = QDir(QFileInfo(png).path()).filePath(QStringLiteral("ga.tif"));
-    test::TiffSpec spec;
-    spec.samplesPerPixel = 2;
-    spec.bits = 16;
-    spec.photometric = 1; // grey, black at 0
-    spec.extraSample = 2; // unassociated alpha
-    ASSERT_TRUE(test::writeTiff(greyAlpha, spec,
-        std::vector<uint16_t>(size_t(spec.width) * size_t(spec.height) * 2, 30000)));
+    test::TiffLayout layout;
+    layout.samplesPerPixel = 2;
+    layout.bits = 16;
+    layout.photometric = 1; // grey, black at 0
+    layout.extraSample = 2; // unassociated alpha
+    ASSERT_TRUE(test::writeTiff(greyAlpha, layout,
+        std::vector<uint16_t>(size_t(layout.width) * size_t(layout.height) * 2, 30000)));
     const std::pair<QString, QStringList> stored[] = {
         { png, { "Stored: 8 bits per channel, colour, 1 frame", "Depth: 32 bits per pixel" } },
         { deep,

@@ -146,12 +146,12 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     QTemporaryDir inks;
     for (const int bits : { 8, 16 }) {
         const QString path = inks.filePath(QStringLiteral("cmyk.tif"));
-        test::TiffSpec spec;
-        spec.samplesPerPixel = 4;
-        spec.bits = bits;
-        spec.photometric = 5; // separated: CMYK
-        ASSERT_TRUE(test::writeTiff(path, spec,
-            std::vector<uint16_t>(size_t(spec.width) * size_t(spec.height) * 4, 100)));
+        test::TiffLayout layout;
+        layout.samplesPerPixel = 4;
+        layout.bits = bits;
+        layout.photometric = 5; // separated: CMYK
+        ASSERT_TRUE(test::writeTiff(path, layout,
+            std::vector<uint16_t>(size_t(layout.width) * size_t(layout.height) * 4, 100)));
         rows.push_back({ bits == 8 ? "CMYK, 8 bits" : "CMYK, 16 bits", "tif",
             test::readBytes(path), "its colours are CMYK (printing inks), which are not supported",
             true });

@@ -130,7 +130,7 @@ TEST(HighDepth, TiffLayoutsAreReadSampleForSample)
     constexpr int kAlpha = EXTRASAMPLE_UNASSALPHA;
     struct Row {
         const char* name;
-        test::TiffSpec spec;
+        test::TiffLayout layout;
         int32_t bitsPerPixel;
     };
     const Row rows[] = {
@@ -172,13 +172,13 @@ TEST(HighDepth, TiffLayoutsAreReadSampleForSample)
     QTemporaryDir dir;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const test::TiffSpec& spec = row.spec;
-        const int channels = spec.samplesPerPixel;
-        const bool alpha = spec.extraSample >= 0;
+        const test::TiffLayout& layout = row.layout;
+        const int channels = layout.samplesPerPixel;
+        const bool alpha = layout.extraSample >= 0;
         // Noise over a ramp; every few pixels an alpha of 0, 1 or the
         // maximum, under which a composited colour keeps nothing or little.
-        const uint32_t maximum = spec.bits == 16 ? 65535 : 255;
-        std::vector<uint16_t> samples(size_t(spec.width) * size_t(spec.height) * size_t(channels));
+        const uint32_t maximum = layout.bits == 16 ? 65535 : 255;
+        std::vector<uint16_t> samples(size_t(layout.width) * size_t(layout.height) * size_t(channels));
         uint32_t state = 77;
         for (size_t i = 0; i < samples.size(); ++i) {
             state = state * 1664525u + 1013904223u;
@@ -188,26 +188,26 @@ TEST(HighDepth, TiffLayoutsAreReadSampleForSample)
                 samples[i] = uint16_t(pixel % 5 == 0 ? 0 : pixel % 5 == 1 ? 1 : maximum);
         }
         const QString path = dir.filePath(QStringLiteral("layout.tif"));
-        ASSERT_TRUE(test::writeTiff(path, spec, samples));
+        ASSERT_TRUE(test::writeTiff(path, layout, samples));
         CBitmapEx image;
         QString error;
         ASSERT_TRUE(image.load(path, &error)) << error.toStdString();
         EXPECT_EQ(image.bitsPerPixel(), row.bitsPerPixel);
         EXPECT_EQ(image.hasAlpha(), alpha);
         ASSERT_EQ(outputChannels(image.pixels(), true), channels);
-        std::vector<uint16_t> got(size_t(spec.width) * size_t(channels));
+        std::vector<uint16_t> got(size_t(layout.width) * size_t(channels));
         std::vector<uint8_t> got8(got.size());
-        for (int32_t y = 0; y < spec.height; ++y) {
-            readRow(image.pixels(), y, channels, spec.bits == 16,
-                spec.bits == 16 ? static_cast<void*>(got.data()) : got8.data());
+        for (int32_t y = 0; y < layout.height; ++y) {
+            readRow(image.pixels(), y, channels, layout.bits == 16,
+                layout.bits == 16 ? static_cast<void*>(got.data()) : got8.data());
             for (size_t i = 0; i < got.size(); ++i)
-                ASSERT_EQ(spec.bits == 16 ? got[i] : got8[i], samples[size_t(y) * got.size() + i])
+                ASSERT_EQ(layout.bits == 16 ? got[i] : got8[i], samples[size_t(y) * got.size() + i])
                     << "pixel " << i / size_t(channels) << " of row " << y << ", sample "
                     << i % size_t(channels);
         }
         CBitmapEx::Header header;
         ASSERT_TRUE(CBitmapEx::readHeader(path, header, &error)) << error.toStdString();
-        EXPECT_EQ(header.bitsPerChannel, spec.bits);
+        EXPECT_EQ(header.bitsPerChannel, layout.bits);
         EXPECT_EQ(header.channels, alpha ? channels - 1 : channels);
         EXPECT_EQ(header.alpha, alpha);
         EXPECT_EQ(header.bitsPerPixel, row.bitsPerPixel);

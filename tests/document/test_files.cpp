@@ -103,60 +103,60 @@ bool writePicture(
     return writer.write(picture);
 }
 
-bool writeTiff(const QString& path, const TiffSpec& spec, const std::vector<uint16_t>& samples)
+bool writeTiff(const QString& path, const TiffLayout& layout, const std::vector<uint16_t>& samples)
 {
-    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), spec.bigEndian ? "wb" : "wl");
+    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), layout.bigEndian ? "wb" : "wl");
     if (tiff == nullptr)
         return false;
-    const int planes = spec.planar ? spec.samplesPerPixel : 1;
-    const int perPixel = spec.planar ? 1 : spec.samplesPerPixel;
-    const uint32_t blockWidth = spec.tiled ? 16 : uint32_t(spec.width);
-    const uint32_t blockLength = spec.tiled ? 16 : 5;
-    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(spec.width))
-        && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(spec.height))
-        && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(spec.bits))
-        && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(spec.samplesPerPixel))
-        && TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, uint16_t(spec.photometric))
+    const int planes = layout.planar ? layout.samplesPerPixel : 1;
+    const int perPixel = layout.planar ? 1 : layout.samplesPerPixel;
+    const uint32_t blockWidth = layout.tiled ? 16 : uint32_t(layout.width);
+    const uint32_t blockLength = layout.tiled ? 16 : 5;
+    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(layout.width))
+        && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(layout.height))
+        && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(layout.bits))
+        && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(layout.samplesPerPixel))
+        && TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, uint16_t(layout.photometric))
         && TIFFSetField(tiff, TIFFTAG_PLANARCONFIG,
-            uint16_t(spec.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG))
+            uint16_t(layout.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG))
         && TIFFSetField(tiff, TIFFTAG_COMPRESSION,
-            uint16_t(spec.deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE));
-    if (ok && spec.extraSample >= 0) {
-        const uint16_t kinds[1] = { uint16_t(spec.extraSample) };
+            uint16_t(layout.deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE));
+    if (ok && layout.extraSample >= 0) {
+        const uint16_t kinds[1] = { uint16_t(layout.extraSample) };
         ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(1), kinds);
     }
-    if (ok && spec.tiled)
+    if (ok && layout.tiled)
         ok = TIFFSetField(tiff, TIFFTAG_TILEWIDTH, blockWidth)
             && TIFFSetField(tiff, TIFFTAG_TILELENGTH, blockLength);
     else if (ok)
         ok = TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, blockLength);
     // Blocks are whole even at the picture's edges; what lies past it is 0.
-    std::vector<uint8_t> block(size_t(blockWidth) * blockLength * perPixel * (spec.bits / 8));
+    std::vector<uint8_t> block(size_t(blockWidth) * blockLength * perPixel * (layout.bits / 8));
     for (int plane = 0; ok && plane < planes; ++plane) {
-        for (uint32_t top = 0; ok && top < uint32_t(spec.height); top += blockLength) {
-            for (uint32_t left = 0; ok && left < uint32_t(spec.width); left += blockWidth) {
+        for (uint32_t top = 0; ok && top < uint32_t(layout.height); top += blockLength) {
+            for (uint32_t left = 0; ok && left < uint32_t(layout.width); left += blockWidth) {
                 std::fill(block.begin(), block.end(), 0);
                 size_t at = 0;
                 for (uint32_t y = top; y < top + blockLength; ++y) {
                     for (uint32_t x = left; x < left + blockWidth; ++x) {
                         for (int s = 0; s < perPixel; ++s, ++at) {
-                            if (x >= uint32_t(spec.width) || y >= uint32_t(spec.height))
+                            if (x >= uint32_t(layout.width) || y >= uint32_t(layout.height))
                                 continue;
-                            const uint16_t value = samples[(size_t(y) * size_t(spec.width) + x)
-                                    * size_t(spec.samplesPerPixel)
-                                + size_t(spec.planar ? plane : s)];
-                            if (spec.bits == 16)
+                            const uint16_t value = samples[(size_t(y) * size_t(layout.width) + x)
+                                    * size_t(layout.samplesPerPixel)
+                                + size_t(layout.planar ? plane : s)];
+                            if (layout.bits == 16)
                                 std::memcpy(&block[at * 2], &value, 2);
                             else
                                 block[at] = uint8_t(value);
                         }
                     }
                 }
-                const tmsize_t size = spec.tiled
+                const tmsize_t size = layout.tiled
                     ? tmsize_t(block.size())
-                    : tmsize_t(std::min<uint32_t>(blockLength, uint32_t(spec.height) - top)
-                        * blockWidth * perPixel * (spec.bits / 8));
-                ok = (spec.tiled ? TIFFWriteEncodedTile(tiff,
+                    : tmsize_t(std::min<uint32_t>(blockLength, uint32_t(layout.height) - top)
+                        * blockWidth * perPixel * (layout.bits / 8));
+                ok = (layout.tiled ? TIFFWriteEncodedTile(tiff,
                           TIFFComputeTile(tiff, left, top, 0, uint16_t(plane)), block.data(), size)
                                  : TIFFWriteEncodedStrip(tiff,
                                      TIFFComputeStrip(tiff, top, uint16_t(plane)), block.data(),

@@ -43,7 +43,7 @@ bool writePicture(
 // samplesPerPixel values, pixel after pixel. `photometric` and
 // `extraSample` (the last sample's kind, or -1 for none) take libtiff's
 // numbers.
-struct TiffSpec {
+struct TiffLayout {
     int32_t width = 37; // odd sizes: rows and tiles end off the grid
     int32_t height = 29;
     int samplesPerPixel = 3;
@@ -55,7 +55,7 @@ struct TiffSpec {
     bool deflate = false;
     bool bigEndian = false;
 };
-bool writeTiff(const QString& path, const TiffSpec& spec, const std::vector<uint16_t>& samples);
+bool writeTiff(const QString& path, const TiffLayout& layout, const std::vector<uint16_t>& samples);
 
 QByteArray readBytes(const QString& path);
 bool writeBytes(const QString& path, const QByteArray& bytes);
