@@ -3,7 +3,8 @@
 # user would: open a photo, Go, Save As with the photo's bare name, answer
 # No when asked about replacing it, and cancel. The photo must be byte for
 # byte what it was, and nothing else may have been written beside it.
-# Skipped, with exit status 77, where Xvfb or xdotool is not installed.
+# Skipped, with exit status 77, where Xvfb or xdotool is not installed, or
+# where the machine lets Xvfb start but no client reach it (some sandboxes).
 # Usage: save_as_keystrokes_test.sh CALMORA_PROGRAM PHOTO
 set -u
 program=$1
@@ -29,16 +30,27 @@ fail() {
 # A display of its own: the server picks a free number and writes it once it
 # accepts clients, so parallel tests never meet on one display.
 mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 server=$!
 read -r -t 30 number <"$work/display" || fail "Xvfb did not start"
 export DISPLAY=:$number
+reachable=""
+for _ in $(seq 1 50); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && { reachable=yes; break; }
+    sleep 0.1
+done
+if [ -z "$reachable" ]; then
+    echo "Xvfb started on $DISPLAY but accepts no clients here:"
+    cat "$work/xvfb.log"
+    exit 77
+fi
 
 # Windows whose title matches $1, waiting up to $2 tenths of a second for at
 # least ${3:-1} of them; prints their ids, one a line.
 windows() {
     local found=""
     for _ in $(seq 1 "$2"); do
+        [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null && break
         found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null || true)
         [ "$(printf '%s' "$found" | grep -c .)" -ge "${3:-1}" ] && break
         sleep 0.1
