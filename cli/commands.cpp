@@ -389,9 +389,11 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
         *source = document.job().learnedSource;
     if (automatic != nullptr) {
         const CBitmapEx& image = *document.image();
+        const ProcessingJob& job = document.job();
         *automatic = chooseAutoStrength(image.original() != nullptr ? image.originalDescription()
                                                                     : image.description(),
-            document.job().activeProfile);
+            job.activeProfile, kAllThreads,
+            job.learnedSource.photos > 0 ? &job.measuredProfile : nullptr);
     }
     return document.job().activeProfile;
 }
@@ -453,9 +455,12 @@ void printProfileSummary(const NoiseProfile& profile)
 void printAutoStrength(const AutoStrength& choice)
 {
     const QString level = QString::number(choice.noiseLevel, 'f', 1);
-    out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels; estimated "
-                       "error (levels squared) if left %2\n")
-            .arg(level, QString::number(choice.untouchedError, 'f', 2)));
+    out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels%2; estimated "
+                       "error (levels squared) if left %3\n")
+            .arg(level,
+                choice.learnedNoise ? QStringLiteral(" (lowered to the learned profile's)")
+                                    : QString(),
+                QString::number(choice.untouchedError, 'f', 2)));
     for (size_t c = 0; c < choice.candidates.size(); ++c) {
         const AutoCandidate& candidate = choice.candidates[c];
         QStringList values;
@@ -470,6 +475,10 @@ void printAutoStrength(const AutoStrength& choice)
                     8)
                 .arg(values.join(QLatin1Char(','))));
     }
+    if (choice.cautious)
+        out(QStringLiteral("The noise estimate is uncertain (its two readings disagree): the "
+                           "lightest choice within that uncertainty of the lowest estimate is "
+                           "taken\n"));
     if (!choice.filter) {
         out(QStringLiteral("Leaving it promises the smallest error: the picture would be saved "
                            "unfiltered\n"));

@@ -429,9 +429,14 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
     run.wholeImage = true;
     run.progressWindow = m_snapshot.request.progressWindow;
     run.tilesPending = countPendingTiles(tiles, run);
+    // The file's own profile, smoothed, when a learned one replaces it.
+    std::optional<NoiseProfile> own;
     if (!m_options.useGivenProfile) {
-        if (measureProfile(run, image, tiles, m_snapshot.activeProfile))
-            keepMeasuredProfile(m_job, m_snapshot, true, name, image);
+        if (measureProfile(run, image, tiles, m_snapshot.activeProfile)
+            && keepMeasuredProfile(m_job, m_snapshot, true, name, image).photos > 0) {
+            own = m_batch.measuredProfile;
+            smoothProfile(*own);
+        }
         smoothProfile(m_snapshot.activeProfile);
     }
     m_batch.lastProfile = m_snapshot.activeProfile;
@@ -440,8 +445,8 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
         // profile chooses too, and from the untouched picture.
         const ImageDesc untouched
             = image.original() != nullptr ? image.originalDescription() : image.description();
-        const AutoStrength choice = chooseAutoStrength(
-            untouched, m_snapshot.activeProfile, m_snapshot.request.threadCount);
+        const AutoStrength choice = chooseAutoStrength(untouched, m_snapshot.activeProfile,
+            m_snapshot.request.threadCount, own ? &*own : nullptr);
         if (!choice.filter) {
             // The working image is still the original; it is saved as it
             // is, re-encoded as asked.

@@ -75,6 +75,18 @@ constexpr double kBfromCb = 1.772;
 // than leaving the picture untouched.
 constexpr double kNoiseTrust = 0.9;
 constexpr double kLeaveMargin = 0.1;
+// The pixels' two readings of the luminance noise (white noise's and
+// smoothed noise's, settings/noise_estimate.h) agree on plain noise and
+// differ where texture or compression fools one of them; by how much (the
+// median over brightness of the log ratio) is how uncertain the variance,
+// and with it every estimate, is. A lighter choice whose estimate is within
+// kCaution times that share of the untouched estimate from the best is
+// taken instead: too strong a choice smooths texture away for good, too
+// light a one leaves a little noise. A learned profile, which several
+// photos agree on, settles what the disagreement leaves open: with one
+// there is no caution. Fitted on the training photos
+// (tools/auto_strength/choices.py, with and without --learned).
+constexpr double kCaution = 0.03;
 // Noise below this variance (levels squared) is less than 8-bit rounding
 // leaves (1/12) and nothing to filter; the probe of so little noise would
 // also be too faint to measure anything.
@@ -360,10 +372,24 @@ Job runJob(const Region& region, int32_t bitsPerPixel, const NoiseProfile& profi
     return job;
 }
 
+// The median over brightness bins of |ln(white / smoothed)| for the
+// luminance.
+double readingsDisagree(const PixelNoise& noise)
+{
+    std::array<double, PixelNoise::kBins> logs {};
+    for (int b = 0; b < PixelNoise::kBins; ++b) {
+        const double white = std::max(noise.whiteVariance[static_cast<size_t>(b)][kY], 1e-6);
+        const double smoothed = std::max(noise.colouredVariance[static_cast<size_t>(b)][kY], 1e-6);
+        logs[static_cast<size_t>(b)] = std::abs(std::log(white / smoothed));
+    }
+    std::sort(logs.begin(), logs.end());
+    return 0.5 * (logs[PixelNoise::kBins / 2 - 1] + logs[PixelNoise::kBins / 2]);
+}
+
 } // namespace
 
 AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
-    int32_t threadCount)
+    int32_t threadCount, const NoiseProfile* measured)
 {
     AutoStrength choice;
     for (const FilterSettings& values : kCandidates)
@@ -376,7 +402,9 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         return choice;
     }
 
-    const PixelNoise noise = estimatePixelNoise(picture);
+    PixelNoise noise = estimatePixelNoise(picture);
+    if (measured != nullptr)
+        choice.learnedNoise = lowerToLearnedProfile(noise, profile, *measured);
     choice.noiseLevel = noise.lumaDeviation;
     std::vector<Region> regions;
     const std::vector<Rect> rects = chooseRegions(picture);
@@ -442,9 +470,26 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         choice.filter = false;
         return choice;
     }
+    const int bestCandidate = choice.chosen;
+    const double leaving = choice.untouchedError * (1.0 - kLeaveMargin);
+    const bool bestFilters = best < leaving;
+    const double within = measured != nullptr
+        ? best
+        : best + kCaution * readingsDisagree(noise) * choice.untouchedError;
+    // Leaving the picture is the lightest choice of all, then the
+    // candidates in their order.
+    bool filter = leaving > within;
+    if (filter) {
+        for (size_t c = 0; c < kCandidates.size(); ++c) {
+            if (choice.candidates[c].estimatedError <= within) {
+                choice.chosen = static_cast<int>(c);
+                break;
+            }
+        }
+    }
+    choice.cautious = filter != bestFilters || (filter && choice.chosen != bestCandidate);
     choice.values = kCandidates[static_cast<size_t>(choice.chosen)];
-    choice.filter = choice.untouchedError >= kNoiseFloor
-        && best < choice.untouchedError * (1.0 - kLeaveMargin);
+    choice.filter = choice.untouchedError >= kNoiseFloor && filter;
     return choice;
 }
 

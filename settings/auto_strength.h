@@ -40,6 +40,11 @@ struct AutoStrength {
     // The luminance noise the picture shows: its standard deviation in 8-bit
     // levels.
     double noiseLevel = 0.0;
+    // True when a learned profile lowered the noise the pixels show.
+    bool learnedNoise = false;
+    // True when the noise estimate's uncertainty made the choice lighter
+    // than the lowest estimate alone would have.
+    bool cautious = false;
     // The estimated error of leaving the picture as it is.
     double untouchedError = 0.0;
     // Every candidate with its estimate, lightest first; `chosen` indexes the
@@ -51,10 +56,12 @@ struct AutoStrength {
 // `picture` is the untouched photo as 8-bit pixels (8, 24 or 32 bits per
 // pixel, as the engine takes them); nothing may write to it meanwhile.
 // `profile` is the profile the photo will be filtered with, measured or
-// learned. Runs the engine on a bounded sample of the photo, spread over
+// learned; when it is a learned one, `measured` is the photo's own (both as
+// smoothed for filtering), and the noise the pixels show is lowered where
+// the learned profile reads less (lowerToLearnedProfile). Runs the engine on a bounded sample of the photo, spread over
 // `threadCount` threads (kAllThreads: one per core); the choice does not
 // depend on the thread count.
 AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
-    int32_t threadCount = kAllThreads);
+    int32_t threadCount = kAllThreads, const NoiseProfile* measured = nullptr);
 
 } // namespace calmora

@@ -1,5 +1,7 @@
 #include "settings/noise_estimate.h"
 
+#include "engine/fixed_point.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -505,8 +507,64 @@ PixelNoise estimatePixelNoise(const ImageDesc& picture)
         weighted += static_cast<double>(members[static_cast<size_t>(b)].size()) * noise.variance[static_cast<size_t>(b)][kY];
         weight += static_cast<double>(members[static_cast<size_t>(b)].size());
     }
+    for (int b = 0; b < PixelNoise::kBins; ++b)
+        noise.share[static_cast<size_t>(b)] = weight > 0
+            ? static_cast<double>(members[static_cast<size_t>(b)].size()) / weight
+            : 0.0;
     noise.lumaDeviation = weight > 0 ? std::sqrt(weighted / weight) : 0.0;
     return noise;
+}
+
+// A learned profile is a low statistic over photos, so it reads somewhat
+// less than one photo's own even on plain noise; and the pixels' estimate
+// already leaves most texture out. Only a learned reading below this share
+// of the own one says that the photo's texture passes for noise, and only
+// the part below it lowers the noise. Fitted on the training photos with
+// profiles learned from other photos (tools/auto_strength/choices.py
+// --learned); from 0.6 to 0.8 it makes little difference.
+constexpr double kLearnedTolerance = 0.7;
+
+bool lowerToLearnedProfile(PixelNoise& noise, const NoiseProfile& learned, const NoiseProfile& own)
+{
+    if (!noise.measured || learned.bandCount <= 0 || own.bandCount <= 0)
+        return false;
+    const NoiseBand& a = learned.bands[0];
+    const NoiseBand& b = own.bands[0];
+    const int points = std::min({ a.pointCount, b.pointCount, kMaxPoints });
+    if (points <= 0)
+        return false;
+    // A band's value at an 8-bit luminance: its points are the engine's
+    // brightness bins; linear between their centres, flat beyond the outer
+    // ones.
+    constexpr double kPointsPerLevel
+        = static_cast<double>(kMaxLuma8) / (1 << PathTraits<int16_t>::kBinShift) / 255.0;
+    auto read = [points](const NoiseBand& band, double luma, int channel) {
+        const double position = std::clamp(luma * kPointsPerLevel - 0.5, 0.0,
+            static_cast<double>(points - 1));
+        const int low = std::min(static_cast<int>(position), std::max(points - 2, 0));
+        const int high = std::min(low + 1, points - 1);
+        const double part = position - low;
+        return (1.0 - part) * band.noise[low][channel] + part * band.noise[high][channel];
+    };
+    const int channels = noise.grey ? 1 : kChannels;
+    bool lowered = false;
+    double weighted = 0.0;
+    for (int bin = 0; bin < PixelNoise::kBins; ++bin) {
+        const double luma = 32.0 * bin + 16.0;
+        for (int c = 0; c < channels; ++c) {
+            const double mine = read(b, luma, c);
+            const double theirs = read(a, luma, c);
+            if (mine <= 0.0 || theirs <= 0.0 || theirs >= kLearnedTolerance * mine)
+                continue;
+            const double ratio = theirs / (kLearnedTolerance * mine);
+            noise.variance[static_cast<size_t>(bin)][static_cast<size_t>(c)] *= ratio * ratio;
+            lowered = true;
+        }
+        weighted += noise.share[static_cast<size_t>(bin)] * noise.variance[static_cast<size_t>(bin)][kY];
+    }
+    if (lowered)
+        noise.lumaDeviation = std::sqrt(weighted);
+    return lowered;
 }
 
 } // namespace calmora

@@ -50,11 +50,25 @@ struct PixelNoise {
     // The luminance noise's standard deviation over the measured bins,
     // weighted by how much of the picture each holds (8-bit levels).
     double lumaDeviation = 0.0;
+    // How much of the picture each bin holds, for lumaDeviation.
+    std::array<double, kBins> share {};
 };
 
 // `picture` is an 8-bit image as the engine takes it (8, 24 or 32 bits per
 // pixel); rows may run either way. Reads a bounded number of patches spread
 // over the whole picture, so the cost hardly grows with its size.
 PixelNoise estimatePixelNoise(const ImageDesc& picture);
+
+// A profile learned over several photos of one camera and ISO speed reads
+// the camera's noise, where one photo's own measure also reads its
+// texture. The two profiles' finest bands are in the engine's units, not
+// the pixels' variance; their ratio at a brightness and channel carries
+// over, as the photo's own profile and its pixels see the same kind of
+// noise (white or smoothed). So where `learned` reads clearly less than
+// `own`, the photo's own measured profile, `noise` is lowered by the square
+// of how much less (kLearnedTolerance); it is never raised, since a learned
+// profile falls back to the photo's own values where it knows little.
+// Returns true when it lowered anything.
+bool lowerToLearnedProfile(PixelNoise& noise, const NoiseProfile& learned, const NoiseProfile& own);
 
 } // namespace calmora

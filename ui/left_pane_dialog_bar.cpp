@@ -536,9 +536,10 @@ void CLeftPaneDialogBar::applyAutoStrength()
     // From the kept original: a preview may be filtering the working
     // picture meanwhile, but nothing writes the original.
     const CBitmapEx& image = *m_document.image();
+    const bool learned = job.learnedSource.photos > 0 && !job.request.useMeasuredProfile;
     const AutoStrength choice = chooseAutoStrength(
         image.original() != nullptr ? image.originalDescription() : image.description(),
-        job.activeProfile);
+        job.activeProfile, kAllThreads, learned ? &job.measuredProfile : nullptr);
     // The values become "Custom" like any change by hand, for the user to
     // see and adjust.
     m_values = choice.values;

@@ -140,6 +140,11 @@ struct Case {
     double sigma;
     double texture;
     bool filters;
+    // Above 0: the picture is filtered with a learned profile, its own one
+    // with the finest band's noise scaled by this; the noise level read is
+    // then `lowered` times the pixels' own.
+    double learned = 0.0;
+    double lowered = 1.0;
 };
 
 void PrintTo(const Case& row, std::ostream* os)
@@ -162,13 +167,29 @@ TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
 {
     const Case& row = GetParam();
     Picture picture = makePicture(row.width, row.height, row.bitsPerPixel, row.sigma, row.texture);
-    const NoiseProfile profile = measure(picture);
+    const NoiseProfile own = measure(picture);
+    const bool learned = row.learned > 0.0;
+    NoiseProfile profile = own;
+    for (auto& point : profile.bands[0].noise)
+        for (int16_t& value : point)
+            value = learned ? static_cast<int16_t>(std::lround(value * row.learned)) : value;
     const std::vector<uint8_t> before = picture.noisy;
-    const AutoStrength choice = chooseAutoStrength(picture.desc(picture.noisy), profile, 2);
+    const AutoStrength choice
+        = chooseAutoStrength(picture.desc(picture.noisy), profile, 2, learned ? &own : nullptr);
     EXPECT_EQ(picture.noisy, before);
     EXPECT_EQ(choice.filter, row.filters);
-    const double expected = row.bitsPerPixel == 8 ? row.sigma : lumaSigma(row.sigma);
+    // A learned profile that reads clearly less than the own one lowers the
+    // noise; one that reads about as much or more changes nothing.
+    EXPECT_EQ(choice.learnedNoise, row.lowered < 1.0);
+    const double expected = (row.bitsPerPixel == 8 ? row.sigma : lumaSigma(row.sigma)) * row.lowered;
     EXPECT_NEAR(choice.noiseLevel, expected, 0.3 * expected + 0.3);
+    // Caution only takes a lighter choice whose estimate is near the best.
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const AutoCandidate& candidate : choice.candidates)
+        lowest = std::min(lowest, candidate.estimatedError);
+    if (choice.filter && !choice.cautious) {
+        EXPECT_EQ(choice.candidates[static_cast<size_t>(choice.chosen)].estimatedError, lowest);
+    }
     ASSERT_FALSE(choice.candidates.empty());
     ASSERT_GE(choice.chosen, 0);
     ASSERT_LT(choice.chosen, static_cast<int>(choice.candidates.size()));
@@ -184,7 +205,8 @@ TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
         ASSERT_TRUE(std::isfinite(candidate.estimatedError));
         // Rows whose regions only sample the picture are not compared with
         // the whole picture's error; white noise lets the estimate be close.
-        if (static_cast<int64_t>(row.width) * row.height <= 400000 && row.sigma > 0.0) {
+        if (static_cast<int64_t>(row.width) * row.height <= 400000 && row.sigma > 0.0
+            && !choice.learnedNoise) {
             EXPECT_NEAR(candidate.estimatedError, trueError(picture, profile, candidate.values),
                 0.2 * untouched + 0.3);
         }
@@ -200,6 +222,9 @@ const Case kCases[] = {
     { "grey", 192, 160, 8, 10.0, 0.0, true },
     { "24 bits per pixel", 190, 161, 24, 10.0, 0.0, true },
     { "sampled by regions", 720, 600, 32, 10.0, 4.0, true },
+    { "learned profile reads far less", 192, 160, 32, 10.0, 6.0, true, 0.35, 0.5 },
+    { "learned profile reads a little less", 192, 160, 32, 6.0, 0.0, true, 0.9 },
+    { "learned profile reads more", 192, 160, 32, 6.0, 0.0, true, 1.5 },
 };
 
 INSTANTIATE_TEST_SUITE_P(Pictures, AutoStrengthCase, ::testing::ValuesIn(kCases),

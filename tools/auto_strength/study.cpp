@@ -19,6 +19,14 @@
 //                                   f64 luminance deviation, the white and
 //                                   the smoothed estimates (8 x 3 f64 each)
 //                                   and 3 x f64 eigenvalue spreads
+//   'H' u32 length, folder bytes    looks up a learned profile for the
+//                                   loaded file in that profile folder,
+//                                   learning nothing; answers i32 photos
+//                                   behind it (0: none) and the 1004-byte
+//                                   profile, smoothed (the file's own when
+//                                   none is found). Found, it is the
+//                                   profile 'F' and 'A' use from then on,
+//                                   as the program would filter with it
 //   'A' i32 threads                 automatic strength on the loaded
 //                                   picture: f64 untouched error, i32 count,
 //                                   per candidate 16 x i32 settings and f64
@@ -28,6 +36,7 @@
 #include "engine/engine.h"
 #include "settings/auto_strength.h"
 #include "settings/derive_params.h"
+#include "settings/learned_profile_folder.h"
 #include "settings/noise_estimate.h"
 
 #include <QCoreApplication>
@@ -54,6 +63,12 @@ void writeAll(const void* data, size_t size)
 int32_t g_width = 0;
 int32_t g_height = 0;
 NoiseProfile g_profile {};
+// The loaded file's own profile unsmoothed and smoothed, and its EXIF, for
+// 'H'; g_learned: whether g_profile is a learned one.
+NoiseProfile g_raw {};
+NoiseProfile g_own {};
+ExifRecord g_exif;
+bool g_learned = false;
 std::vector<uint8_t> g_picture; // as loaded: 32 bits per pixel, bottom-up
 int32_t g_stride = 0;
 
@@ -106,7 +121,11 @@ int main(int argc, char** argv)
             buildTileList(g_width, g_height, tiles);
             resetProfile(g_profile, false);
             buildProfile(desc, tiles, g_profile, nullptr, nullptr, nullptr, 1);
+            g_raw = g_profile;
             smoothProfile(g_profile);
+            g_own = g_profile;
+            g_exif = image.exif().record();
+            g_learned = false;
             const int32_t size[2] = { g_width, g_height };
             writeAll(size, sizeof size);
             std::vector<uint8_t> rgb(static_cast<size_t>(g_width) * g_height * 3);
@@ -179,10 +198,29 @@ int main(int argc, char** argv)
                 writeAll(bin.data(), sizeof(double) * kChannels);
             writeAll(noise.spread.data(), sizeof(double) * kChannels);
             std::fflush(stdout);
+        } else if (command == 'H') {
+            uint32_t length = 0;
+            readAll(&length, 4);
+            std::string folder(length, '\0');
+            readAll(folder.data(), length);
+            LearnedProfileFolder store(QString::fromStdString(folder));
+            store.setLearning(false);
+            NoiseProfile learned = g_raw;
+            int32_t photos = 0;
+            if (eligible(g_exif) && store.lookUp(g_exif, learned)) {
+                photos = store.lastFound().photos;
+                smoothProfile(learned);
+                g_profile = learned;
+                g_learned = true;
+            }
+            writeAll(&photos, 4);
+            writeAll(&g_profile, sizeof g_profile);
+            std::fflush(stdout);
         } else if (command == 'A') {
             int32_t threads = 1;
             readAll(&threads, 4);
-            const AutoStrength choice = chooseAutoStrength(loadedPicture(), g_profile, threads);
+            const AutoStrength choice
+                = chooseAutoStrength(loadedPicture(), g_profile, threads, g_learned ? &g_own : nullptr);
             writeAll(&choice.untouchedError, sizeof(double));
             const int32_t count = static_cast<int32_t>(choice.candidates.size());
             writeAll(&count, 4);

@@ -72,7 +72,7 @@ class Server:
         if self.w == 0:
             raise SystemExit(f"cannot load {path}")
         rgb = np.frombuffer(self._read(self.w * self.h * 3), np.uint8).reshape(self.h, self.w, 3)
-        self._read(1004)
+        self.profile = np.frombuffer(self._read(1004), np.uint8).copy()
         return rgb
 
     def filter(self, settings, rgb8: np.ndarray) -> np.ndarray:
@@ -88,6 +88,16 @@ class Server:
         spread = np.frombuffer(self._read(24), np.float64).copy()
         return {"variance": variance, "deviation": deviation, "white": white, "coloured": coloured,
                 "spread": spread}
+
+    def learned(self, folder: str) -> int:
+        """Looks up a learned profile for the loaded file in a profile folder; found, 'filter' and
+        'auto' use it from then on, and `self.profile` holds it. Returns the photos behind it
+        (0: none)."""
+        b = folder.encode()
+        self._send(b"H" + struct.pack("<I", len(b)) + b)
+        photos = struct.unpack("<i", self._read(4))[0]
+        self.profile = np.frombuffer(self._read(1004), np.uint8).copy()
+        return photos
 
     def auto(self, threads=1) -> dict:
         self._send(b"A" + struct.pack("<i", threads))
