@@ -11,6 +11,8 @@ calmora_packages=(
     # Installing and its checks: the icon's PNG sizes, the validators of the
     # desktop entry and metainfo, and the large-batch recipe's test.
     librsvg2-bin desktop-file-utils appstream parallel
+    # The darktable script's test runs it under plain Lua.
+    lua5.4
     # The window driven with keystrokes under a virtual display.
     xvfb xauth xdotool
 )
