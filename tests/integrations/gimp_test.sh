@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The GIMP plug-in run headless by script-fu, as batch mode would call it,
 # against calmora-cli on the same file: the layer it leaves must hold the
-# pixels calmora-cli writes, at 8 and at 16 bits. Both results pass through
-# GIMP's own loader and raw-data export, so only their pixels are compared.
+# pixels calmora-cli writes, at 8 and at 16 bits, and a selection confines
+# it. Both results pass through GIMP's own loader and raw-data export, so
+# only their pixels are compared.
 # Skipped, with exit status 77, where GIMP is not installed.
 # Usage: gimp_test.sh PLUGIN CALMORA_CLI PHOTO_8BIT PHOTO_16BIT
 set -u
@@ -63,4 +64,22 @@ default-8bit|$photo8|Default|0 0 0 0 0 0 0 0 20 20 20 20 20 20 20 20
 auto-8bit|$photo8|auto|0 0 0 0 0 0 0 0 20 20 20 20 20 20 20 20
 night-16bit|$photo16|Night Scene|0 0 0 0 0 0 0 0 20 20 20 20 20 20 20 20
 ROWS
+# A selection: what lies outside it, the filter's margin included, is left
+# as it was; what lies inside is filtered.
+dir=$work/selection
+mkdir -p "$dir"
+crop() { # IMAGE W H X Y FILE
+    printf '(let* ((copy (car (gimp-image-duplicate %s)))) (gimp-image-crop copy %s %s %s %s) (file-raw-save RUN-NONINTERACTIVE copy (car (gimp-image-get-active-drawable copy)) "%s" "%s") (gimp-image-delete copy))' "$1" "$2" "$3" "$4" "$5" "$6" "$6"
+}
+gimp_batch "$(with_image "$work/default-8bit/in.png" "(let* ((before (car (gimp-image-duplicate image)))) (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 100 100 200 200) (plug-in-calmora-denoise RUN-NONINTERACTIVE image layer \"Default\" 0 0 0 0 0 0 0 0 20 20 20 20 20 20 20 20) (gimp-selection-none image) $(crop image 400 400 300 0 "$dir/outside.raw") $(crop before 400 400 300 0 "$dir/outside-before.raw") $(crop image 200 200 100 100 "$dir/inside.raw") $(crop before 200 200 100 100 "$dir/inside-before.raw"))")" \
+    || { echo "FAIL selection: the plug-in failed"; failed=1; }
+if ! cmp -s "$dir/outside.raw" "$dir/outside-before.raw" || [ ! -s "$dir/outside.raw" ]; then
+    echo "FAIL selection: pixels outside the selection changed"
+    failed=1
+elif cmp -s "$dir/inside.raw" "$dir/inside-before.raw"; then
+    echo "FAIL selection: the selection was not filtered"
+    failed=1
+else
+    echo "ok selection"
+fi
 exit $failed
