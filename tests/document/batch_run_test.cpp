@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "document/batch_run.h"
 #include "document/bitmap_ex.h"
 #include "document/processing_worker.h"
-#include "document/worker_passes.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"
