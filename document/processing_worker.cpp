@@ -56,6 +56,67 @@ void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
         snapshot.request.host->profileReady();
 }
 
+// A profile pass and a save cover the whole image, a preview only the tiles
+// it shows.
+void prepareRun(TileRun& run, const CBitmapEx& image)
+{
+    const JobRequest& request = run.snapshot.request;
+    const bool profilePass = request.buildProfile;
+    run.filtering = !profilePass;
+    run.wholeImage = !request.savePath.isEmpty() || request.wholeImage || profilePass;
+    run.tilesTopDown = image.highDepthPixels() != nullptr;
+    run.visibleRows = run.tilesTopDown
+        ? request.previewRect
+        : previewRectToBufferRows(request.previewRect, image.height());
+    run.progressWindow = request.progressWindow;
+    run.reportTiles = !profilePass;
+    run.tilesPending = countPendingTiles(run.job.tiles, run);
+}
+
+// The profile or filter pass over the tiles still to do. False when the run
+// was stopped and must end without a word; `filtered` is cleared when the
+// engine refused to filter.
+bool runPass(TileRun& run, CBitmapEx& image, bool& filtered)
+{
+    ProcessingJob& job = run.job;
+    JobSnapshot& snapshot = run.snapshot;
+    const bool profilePass = snapshot.request.buildProfile;
+    if (!snapshot.request.wholeImage) {
+        if (snapshot.request.host != nullptr)
+            snapshot.request.host->runStatus(
+                profilePass ? RunStatus::BuildingProfile : RunStatus::UpdatingPreview);
+        run.progressWindow = ProgressKind::Background;
+    }
+    if (profilePass) {
+        if (measureProfile(run, image, job.tiles, snapshot.activeProfile))
+            acceptProfile(job, snapshot);
+        return true;
+    }
+    if (run.stopped())
+        return false;
+    filtered = filterPass(run, image, job.tiles);
+    return !run.stopped();
+}
+
+void saveResult(ProcessingJob& job, const JobSnapshot& snapshot, bool filtered)
+{
+    WorkerHost* host = snapshot.request.host;
+    const int quality = snapshot.request.options.settings.jpegQuality;
+    QString reason = kFilterRefused;
+    const bool written = filtered
+        && snapshot.request.image->save(snapshot.request.savePath, quality,
+            snapshot.request.options.settings2.tiffDepth != 0, &reason);
+    if (!written && host != nullptr)
+        host->reportError(
+            QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath), reason);
+    // A failed save leaves the image unsaved: the question before it is
+    // given up must still come.
+    job.saveWritten = written;
+    if (written)
+        job.saved = true;
+    job.request.savePath.clear();
+}
+
 void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 {
     WorkerHost* host = snapshot.request.host;
@@ -70,57 +131,16 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 
     bool filtered = true;
     TileRun run(job, snapshot);
-    run.filtering = !profilePass;
-    run.wholeImage
-        = !snapshot.request.savePath.isEmpty() || snapshot.request.wholeImage || profilePass;
-    run.tilesTopDown = image->highDepthPixels() != nullptr;
-    run.visibleRows = run.tilesTopDown
-        ? snapshot.request.previewRect
-        : previewRectToBufferRows(snapshot.request.previewRect, image->height());
-    run.progressWindow = snapshot.request.progressWindow;
-    run.reportTiles = !profilePass;
-    run.tilesPending = countPendingTiles(job.tiles, run);
-
-    if (run.tilesPending > 0) {
-        if (!snapshot.request.wholeImage) {
-            if (host != nullptr)
-                host->runStatus(
-                    profilePass ? RunStatus::BuildingProfile : RunStatus::UpdatingPreview);
-            run.progressWindow = ProgressKind::Background;
-        }
-        if (profilePass) {
-            if (measureProfile(run, *image, job.tiles, snapshot.activeProfile))
-                acceptProfile(job, snapshot);
-        } else {
-            if (run.stopped())
-                return;
-            filtered = filterPass(run, *image, job.tiles);
-            if (run.stopped())
-                return;
-        }
-    }
+    prepareRun(run, *image);
+    if (run.tilesPending > 0 && !runPass(run, *image, filtered))
+        return;
 
     if (host != nullptr && run.progressWindow != ProgressKind::None)
         host->setProgress(run.progressWindow, 100);
 
     if (!snapshot.request.savePath.isEmpty() && job.generation.load() == snapshot.generation
-        && !profilePass) {
-        const int quality = snapshot.request.options.settings.jpegQuality;
-        QString reason = kFilterRefused;
-        const bool written = filtered
-            && image->save(snapshot.request.savePath, quality,
-                snapshot.request.options.settings2.tiffDepth != 0, &reason);
-        if (!written && host != nullptr)
-            host->reportError(
-                QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath),
-                reason);
-        // A failed save leaves the image unsaved: the question before it is
-        // given up must still come.
-        job.saveWritten = written;
-        if (written)
-            job.saved = true;
-        job.request.savePath.clear();
-    }
+        && !profilePass)
+        saveResult(job, snapshot, filtered);
 
     if (!profilePass)
         job.request.wholeImage = false;
