@@ -4,6 +4,7 @@
 // remaining times. Pipelined, the next file is decoded and the previous one
 // written while one is filtered.
 
+#include "document/batch_run.h"
 #include "document/bitmap_ex.h"
 #include "document/worker_passes.h"
 #include "engine/engine.h"
@@ -32,13 +33,6 @@
 #include <vector>
 
 namespace calmora {
-
-ProcessingJob::ProcessingJob()
-{
-    activeProfile.bandCount = kBandCount;
-    measuredProfile.bandCount = kBandCount;
-    learnedProfile.bandCount = kBandCount;
-}
 
 namespace {
 
@@ -102,19 +96,6 @@ QString batchOutputPath(const QString& sourcePath, const BatchOptions& options)
         return sourcePath;
     return batchOutputFolder(sourcePath, options) + source.completeBaseName() + options.suffix
         + QLatin1Char('.') + extension;
-}
-
-QString fileKey(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.exists())
-        return info.canonicalFilePath();
-    // A result not written yet, in a folder reached through a link, is still
-    // the same file as the source of that name.
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (!folder.isEmpty())
-        return withSeparator(folder) + info.fileName();
-    return info.absoluteFilePath();
 }
 
 namespace {

@@ -3,7 +3,6 @@
 // `calmora-cli denoise` batch writes, and a damaged file fails alone. Skipped
 // where GNU parallel is not installed.
 
-#include <random>
 
 #include <QDir>
 #include <QImage>
@@ -13,24 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "isolated_run.h"
+#include "noisy_picture.h"
 #include "test_files.h"
 
 namespace calmora {
 namespace {
-
-QImage seriesPicture(unsigned seed)
-{
-    QImage picture(360, 250, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> noise(-18, 18);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const int base = 40 + static_cast<int>(seed) * 7 + (x + 2 * y) / 4;
-            picture.setPixel(x, y,
-                qRgb(base + noise(random), base + 12 + noise(random), base - 8 + noise(random)));
-        }
-    return picture;
-}
 
 using Ran = test::ProgramRun;
 
@@ -48,7 +34,7 @@ protected:
         for (unsigned i = 0; i < 5; ++i) {
             const QString path
                 = home.filePath(QStringLiteral("in/shot%1.%2").arg(i).arg(i % 2 ? "jpg" : "png"));
-            ASSERT_TRUE(seriesPicture(i + 1).save(path));
+            ASSERT_TRUE(noisyPicture(360, 250, i + 1).save(path));
             sources << path;
         }
         // Cut short in its image data: refused with a reason, nothing written.

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <functional>
-#include <random>
 #include <thread>
 
 #include <QDir>
@@ -22,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "noisy_picture.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -29,19 +29,6 @@ namespace {
 
 using test::listing;
 using test::readBytes;
-
-QImage noisyPicture(int width, int height)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(5);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 60 + (x + y) % 120;
-            picture.setPixel(x, y, qRgb(base + noise(random), base + noise(random), base));
-        }
-    return picture;
-}
 
 struct Outcome {
     int exitCode = -1; // when it exited
