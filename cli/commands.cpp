@@ -1,7 +1,9 @@
 #include "cli/commands.h"
 
+#include "cli/batch_report.h"
 #include "cli/cli_args.h"
 #include "cli/display_text.h"
+#include "cli/file_list.h"
 #include "cli/profile_json.h"
 #include "cli/profiles_command.h"
 #include "cli/terminal_host.h"
@@ -237,12 +239,12 @@ bool isAutoPreset(const std::optional<QString>& preset)
 
 // --dry-run: each file's result and the profile it would be filtered with,
 // from its header alone; nothing is decoded, learned or written.
-int dryRun(const CliArguments& args, Environment& env, const BatchOptions& options,
+int dryRun(const QStringList& files, Environment& env, const BatchOptions& options,
     const BatchSettings& run)
 {
     const Settings2Group& learning = env.options.settings2;
     int status = kExitOk;
-    for (const QString& path : args.files) {
+    for (const QString& path : files) {
         CBitmapEx::Header header;
         QString error;
         if (!CBitmapEx::readHeader(path, header, &error)) {
@@ -270,9 +272,52 @@ int dryRun(const CliArguments& args, Environment& env, const BatchOptions& optio
     return status;
 }
 
-int denoise(const CliArguments& args)
+// The settings every file is filtered with, as the report names them.
+ReportSettings namedSettings(const CliArguments& args, const Environment& env, int presetIndex,
+    const BatchSettings& run)
 {
-    Environment env;
+    ReportSettings used;
+    if (isAutoPreset(args.preset)) {
+        used.preset = QStringLiteral("auto");
+    } else if (run.ownSettings) {
+        used.values = run.ownSettings;
+    } else {
+        used.preset = env.presets.at(presetIndex).name;
+        used.values = env.presets.at(presetIndex).values;
+    }
+    return used;
+}
+
+// Where and how the results are written.
+void applyOutputOptions(const CliArguments& args, BatchSettings& run)
+{
+    BatchOptions& options = run.options;
+    if (args.quality)
+        run.jpegQuality = *args.quality;
+    // The command line keeps a 16-bit source's depth unless told otherwise,
+    // whatever the desktop program's stored choice.
+    run.keepHighDepth = args.depth != 8;
+    run.threadCount = args.threads;
+    options.widenToSixteenBits = args.depth == 16;
+    options.compression = args.compression;
+    if (!args.destDir.isEmpty()) {
+        options.destinationMode = DestinationMode::Folder;
+        options.destinationFolder = args.destDir;
+    } else if (!args.destSubdir.isEmpty()) {
+        options.destinationMode = DestinationMode::Subfolder;
+        options.destinationFolder = args.destSubdir;
+    }
+    options.suffix = args.suffix;
+    options.format = batchFormat(args.format);
+    options.outputPath = args.output;
+    options.allowOverwrite = args.inPlace;
+}
+
+// The batch's settings from the command line and the stored options; on
+// failure, the exit status.
+std::optional<int> buildBatchSettings(
+    const CliArguments& args, Environment& env, BatchSettings& run, ReportSettings& used)
+{
     QString error;
     const bool automatic = isAutoPreset(args.preset);
     if (automatic && (args.settings || !args.assignments.isEmpty()))
@@ -284,54 +329,68 @@ int denoise(const CliArguments& args)
         if (presetIndex < 0)
             return usageError(error);
     }
-
-    BatchSettings run;
-    BatchOptions& batchOptions = run.options;
     if (args.settings || !args.assignments.isEmpty()) {
         FilterSettings settings;
         if (!resolveFilterSettings(args, env, presetIndex, settings, &error))
             return usageError(error);
         run.ownSettings = settings;
     } else {
-        batchOptions.presetIndex = presetIndex;
+        run.options.presetIndex = presetIndex;
     }
-    batchOptions.autoStrength = automatic;
+    run.options.autoStrength = automatic;
+    used = namedSettings(args, env, presetIndex, run);
     if (!args.profileIn.isEmpty()) {
         run.givenProfile = readProfileFile(args.profileIn, &error);
         if (!run.givenProfile)
             return failure(error);
     }
-
-    if (args.quality)
-        run.jpegQuality = *args.quality;
-    // The command line keeps a 16-bit source's depth unless told otherwise,
-    // whatever the desktop program's stored choice.
-    run.keepHighDepth = args.depth != 8;
-    run.threadCount = args.threads;
-    batchOptions.widenToSixteenBits = args.depth == 16;
-    batchOptions.compression = args.compression;
-    if (!args.destDir.isEmpty()) {
-        batchOptions.destinationMode = DestinationMode::Folder;
-        batchOptions.destinationFolder = args.destDir;
-    } else if (!args.destSubdir.isEmpty()) {
-        batchOptions.destinationMode = DestinationMode::Subfolder;
-        batchOptions.destinationFolder = args.destSubdir;
-    }
-    batchOptions.suffix = args.suffix;
-    batchOptions.format = batchFormat(args.format);
-    batchOptions.outputPath = args.output;
-    batchOptions.allowOverwrite = args.inPlace;
-    if (!args.profileOut.isEmpty() && !checkProfileOut(args, batchOptions, &error))
+    applyOutputOptions(args, run);
+    if (!args.profileOut.isEmpty() && !checkProfileOut(args, run.options, &error))
         return usageError(error);
-    if (args.dryRun)
-        return dryRun(args, env, batchOptions, run);
-    env.profileStore.setLearning(!args.noLearn);
+    return std::nullopt;
+}
 
-    BatchJob batch;
-    batch.files = args.files;
-    batch.fileCount = static_cast<int32_t>(args.files.size());
+// A result is renamed into place only once it is written whole, so one at
+// its final name is complete. A file's own source is no result of it.
+bool resultExists(const QString& source, const QString& output)
+{
+    return QFileInfo::exists(output) && fileKey(output) != fileKey(source);
+}
 
-    TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
+// The files this process denoises: those named, then the list's, of them
+// its shard, less those whose results exist under --skip-existing (recorded
+// in the report). On failure, the exit status.
+std::optional<int> collectFiles(const CliArguments& args, const BatchOptions& options,
+    BatchReport* report, QStringList& files, qsizetype& skipped)
+{
+    QStringList all = args.files;
+    QString error;
+    if (!args.filesFrom.isEmpty() && !readFileList(args.filesFrom, args.nullSeparated, all, &error))
+        return failure(printableText(error));
+    all = shardOf(all, args.shardIndex, args.shardCount);
+    if (!args.skipExisting) {
+        files = all;
+        return std::nullopt;
+    }
+    for (const QString& path : all) {
+        const QString output
+            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
+        if (!resultExists(path, output)) {
+            files.append(path);
+            continue;
+        }
+        ++skipped;
+        // A report that cannot be written now would lose every line.
+        if (report != nullptr && !report->write(skippedRecord(path, output)))
+            return failure(printableText(report->error()));
+    }
+    return std::nullopt;
+}
+
+// Runs the batch; the first Ctrl-C or SIGTERM stops it after the file in
+// hand and ends the program as the signal would.
+void runInterruptibly(Environment& env, BatchJob& batch, const BatchSettings& run, WorkerHost& host)
+{
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
     g_stopFlag = &document.writableJob().stop;
     std::signal(SIGINT, onStopSignal);
@@ -352,17 +411,57 @@ int denoise(const CliArguments& args)
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+}
+
+// What the one file was filtered with, learned or measured, smoothed.
+int writeUsedProfile(const CliArguments& args, const BatchJob& batch)
+{
+    const std::optional<NoiseProfile>& used = batch.lastProfile;
+    QString reason;
+    if (used && !writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
+        return failure(
+            QStringLiteral("cannot write \"%1\": %2").arg(displayPath(args.profileOut), reason));
+    return kExitOk;
+}
+
+int denoise(const CliArguments& args)
+{
+    Environment env;
+    BatchSettings run;
+    ReportSettings used;
+    if (const std::optional<int> status = buildBatchSettings(args, env, run, used))
+        return *status;
+    BatchReport report;
+    QString error;
+    if (!args.reportPath.isEmpty() && !report.open(args.reportPath, &error))
+        return failure(printableText(error));
+    BatchJob batch;
+    qsizetype skipped = 0;
+    if (const std::optional<int> status = collectFiles(
+            args, run.options, args.reportPath.isEmpty() ? nullptr : &report, batch.files, skipped))
+        return *status;
+    if (args.dryRun)
+        return dryRun(batch.files, env, run.options, run);
+    if (skipped > 0 && !args.quiet)
+        err(QStringLiteral("calmora-cli: %1 file%2 skipped: the result exists\n")
+                .arg(skipped)
+                .arg(skipped == 1 ? "" : "s"));
+    env.profileStore.setLearning(!args.noLearn);
+    batch.fileCount = static_cast<int32_t>(batch.files.size());
+
+    TerminalHost terminal(
+        batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
+    ReportingHost reporting(terminal, batch, run.options, used, report);
+    WorkerHost& host = args.reportPath.isEmpty() ? static_cast<WorkerHost&>(terminal) : reporting;
+    if (!batch.files.isEmpty())
+        runInterruptibly(env, batch, run, host);
 
     int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
-    if (!args.profileOut.isEmpty()) {
-        // What the file was filtered with, learned or measured, smoothed.
-        if (const std::optional<NoiseProfile>& used = batch.lastProfile) {
-            QString reason;
-            if (!writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
-                status = failure(QStringLiteral("cannot write \"%1\": %2")
-                                     .arg(displayPath(args.profileOut), reason));
-        }
-    }
+    if (!args.profileOut.isEmpty() && writeUsedProfile(args, batch) != kExitOk)
+        status = kExitFailed;
+    // Told by the host as it happened.
+    if (report.failed())
+        status = kExitFailed;
     return status;
 }
 
