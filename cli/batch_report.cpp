@@ -186,7 +186,7 @@ QJsonObject ReportingHost::fileRecord(int32_t index, const FileFacts& facts)
     if (m_batch.failedFiles.size() > m_failedSeen)
         reason = m_batch.failureReasons.value(m_batch.failedFiles.size() - 1);
     m_failedSeen = m_batch.failedFiles.size();
-    const QString output = written ? m_batch.writtenFiles.last()
+    const QString output = written       ? m_batch.writtenFiles.last()
         : m_options.outputPath.isEmpty() ? batchOutputPath(source, m_options)
                                          : m_options.outputPath;
     const int64_t endMs = m_clock.elapsed();
@@ -214,7 +214,8 @@ QJsonObject ReportingHost::fileRecord(int32_t index, const FileFacts& facts)
     return QJsonObject {
         { QStringLiteral("source"), pathValue(source) },
         { QStringLiteral("output"), pathValue(output) },
-        { QStringLiteral("status"), written ? QStringLiteral("written") : QStringLiteral("failed") },
+        { QStringLiteral("status"),
+            written ? QStringLiteral("written") : QStringLiteral("failed") },
         { QStringLiteral("reason"), reason.isEmpty() ? QJsonValue() : QJsonValue(reason) },
         { QStringLiteral("notes"), QJsonArray::fromStringList(m_notes.take(source)) },
         { QStringLiteral("bytes"),

@@ -14,8 +14,8 @@ constexpr unsigned kDenoise = cliCommandBit(CliCommand::Denoise);
 constexpr unsigned kPrinting = cliCommandBit(CliCommand::Profile)
     | cliCommandBit(CliCommand::Presets) | cliCommandBit(CliCommand::Profiles);
 
-bool parseInt(const QString& text, int minimum, int maximum, const char* option, int* value,
-    QString* error)
+bool parseInt(
+    const QString& text, int minimum, int maximum, const char* option, int* value, QString* error)
 {
     bool ok = false;
     const int number = text.toInt(&ok);
@@ -41,26 +41,27 @@ QStringList ifSet(bool set)
     return set ? QStringList { QString() } : QStringList();
 }
 
-template <QString CliArguments::*member> constexpr auto kText
-    = +[](CliArguments& parsed, const QString& value, QString*) {
-          parsed.*member = value;
-          return true;
-      };
-template <QString CliArguments::*member> constexpr auto kGivenText
-    = +[](const CliArguments& parsed) { return unlessEmpty(parsed.*member); };
-template <bool CliArguments::*member> constexpr auto kFlag
-    = +[](CliArguments& parsed, const QString&, QString*) {
-          parsed.*member = true;
-          return true;
-      };
-template <bool CliArguments::*member> constexpr auto kGivenFlag
-    = +[](const CliArguments& parsed) { return ifSet(parsed.*member); };
+template <QString CliArguments::*member>
+constexpr auto kText = +[](CliArguments& parsed, const QString& value, QString*) {
+    parsed.*member = value;
+    return true;
+};
+template <QString CliArguments::*member>
+constexpr auto kGivenText = +[](const CliArguments& parsed) { return unlessEmpty(parsed.*member); };
+template <bool CliArguments::*member>
+constexpr auto kFlag = +[](CliArguments& parsed, const QString&, QString*) {
+    parsed.*member = true;
+    return true;
+};
+template <bool CliArguments::*member>
+constexpr auto kGivenFlag = +[](const CliArguments& parsed) { return ifSet(parsed.*member); };
 
 bool applyDestSubdir(CliArguments& parsed, const QString& value, QString* error)
 {
     if (value.trimmed().isEmpty() || value.contains(QLatin1Char('/'))
         || value == QLatin1String("..") || value == QLatin1String(".")) {
-        *error = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"").arg(value);
+        *error
+            = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"").arg(value);
         return false;
     }
     parsed.destSubdir = value;
@@ -171,7 +172,8 @@ const std::vector<CliOption> kOptions = {
         "widens 8-bit sources\nand filters them at 16 bits; JPEG is always 8",
         applyDepth,
         [](const CliArguments& parsed) {
-            return parsed.depth == 0 ? QStringList() : QStringList { QString::number(parsed.depth) };
+            return parsed.depth == 0 ? QStringList()
+                                     : QStringList { QString::number(parsed.depth) };
         } },
     { "--compression", nullptr, "0..9", kDenoise,
         "PNG and TIFF compression: 0 none, 9 smallest\n(default: a fast level close to the "
@@ -212,9 +214,8 @@ const std::vector<CliOption> kOptions = {
             return true;
         },
         [](const CliArguments& parsed) { return parsed.assignments; } },
-    { "--profile-in", nullptr, "FILE.json", kDenoise,
-        "filter with this noise profile as it stands", kText<&CliArguments::profileIn>,
-        kGivenText<&CliArguments::profileIn> },
+    { "--profile-in", nullptr, "FILE.json", kDenoise, "filter with this noise profile as it stands",
+        kText<&CliArguments::profileIn>, kGivenText<&CliArguments::profileIn> },
     { "--profile-out", nullptr, "FILE.json", kDenoise, "save the profile that was used",
         kText<&CliArguments::profileOut>, kGivenText<&CliArguments::profileOut> },
     { "--threads", nullptr, "N", kDenoise, "filter threads (default 0: one per core)",
@@ -232,8 +233,8 @@ const std::vector<CliOption> kOptions = {
         "options turn it off)",
         kFlag<&CliArguments::noLearn>, kGivenFlag<&CliArguments::noLearn> },
     { "--dry-run", nullptr, nullptr, kDenoise,
-        "print each file's result path and profile; write\nnothing",
-        kFlag<&CliArguments::dryRun>, kGivenFlag<&CliArguments::dryRun> },
+        "print each file's result path and profile; write\nnothing", kFlag<&CliArguments::dryRun>,
+        kGivenFlag<&CliArguments::dryRun> },
     { "--files-from", nullptr, "LIST", kDenoise,
         "also denoise the files LIST names, one path per\nline (- reads standard input)",
         kText<&CliArguments::filesFrom>, kGivenText<&CliArguments::filesFrom> },
@@ -249,9 +250,11 @@ const std::vector<CliOption> kOptions = {
         "processes with\nI = 0..N-1 share one list",
         applyShard,
         [](const CliArguments& parsed) {
-            return parsed.shardCount == 1 ? QStringList()
-                                          : QStringList { QStringLiteral("%1/%2").arg(
-                                              parsed.shardIndex).arg(parsed.shardCount) };
+            return parsed.shardCount == 1
+                ? QStringList()
+                : QStringList {
+                      QStringLiteral("%1/%2").arg(parsed.shardIndex).arg(parsed.shardCount)
+                  };
         } },
     { "--report", nullptr, "FILE.jsonl", kDenoise,
         "write one JSON object per file as it ends: source,\noutput, status, reason, bytes, "

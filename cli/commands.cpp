@@ -273,8 +273,8 @@ int dryRun(const QStringList& files, Environment& env, const BatchOptions& optio
 }
 
 // The settings every file is filtered with, as the report names them.
-ReportSettings namedSettings(const CliArguments& args, const Environment& env, int presetIndex,
-    const BatchSettings& run)
+ReportSettings namedSettings(
+    const CliArguments& args, const Environment& env, int presetIndex, const BatchSettings& run)
 {
     ReportSettings used;
     if (isAutoPreset(args.preset)) {
@@ -488,8 +488,8 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
         *source = document.job().learnedSource;
     if (automatic != nullptr) {
         const CBitmapEx& image = *document.image();
-        *automatic = chooseAutoStrength(image.original() != nullptr ? image.originalDescription()
-                                                                    : image.description(),
+        *automatic = chooseAutoStrength(
+            image.original() != nullptr ? image.originalDescription() : image.description(),
             document.job().activeProfile);
     }
     return document.job().activeProfile;
@@ -590,8 +590,8 @@ int profile(const CliArguments& args, bool summary)
     QString error;
     LearnedSource source;
     AutoStrength automatic;
-    const std::optional<NoiseProfile> measured = measureFile(
-        args.files.first(), env, &error, &source, args.json ? nullptr : &automatic);
+    const std::optional<NoiseProfile> measured
+        = measureFile(args.files.first(), env, &error, &source, args.json ? nullptr : &automatic);
     if (!measured)
         return failure(error);
     if (args.json)

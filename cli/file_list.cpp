@@ -18,15 +18,17 @@ bool readFileList(const QString& path, bool nullSeparated, QStringList& files, Q
         *error = QStringLiteral("--files-from \"%1\" is a folder").arg(displayPath(path));
         return false;
     }
-    const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly)
-                                      : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!standardInput)
+        file.setFileName(path);
+    const bool opened
+        = standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
     QByteArray bytes;
     if (opened)
         bytes = file.readAll();
     if (!opened || file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read the list \"%1\": %2")
-                     .arg(standardInput ? QStringLiteral("-") : displayPath(path),
-                         file.errorString());
+        *error
+            = QStringLiteral("cannot read the list \"%1\": %2")
+                  .arg(standardInput ? QStringLiteral("-") : displayPath(path), file.errorString());
         return false;
     }
     const char separator = nullSeparated ? '\0' : '\n';
