@@ -237,6 +237,12 @@ bool isAutoPreset(const std::optional<QString>& preset)
     return preset && preset->compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
 }
 
+// Where a source's result goes.
+QString outputOf(const QString& source, const BatchOptions& options)
+{
+    return options.outputPath.isEmpty() ? batchOutputPath(source, options) : options.outputPath;
+}
+
 // --dry-run: each file's result and the profile it would be filtered with,
 // from its header alone; nothing is decoded, learned or written.
 int dryRun(const QStringList& files, Environment& env, const BatchOptions& options,
@@ -265,8 +271,7 @@ int dryRun(const QStringList& files, Environment& env, const BatchOptions& optio
                 ? QStringLiteral("the profile ") + standing.text
                 : QStringLiteral("its own profile; learned profile: ") + standing.text;
         }
-        const QString result
-            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
+        const QString result = outputOf(path, options);
         out(QStringLiteral("%1 -> %2: %3\n").arg(displayPath(path), displayPath(result), profile));
     }
     return status;
@@ -358,10 +363,10 @@ bool resultExists(const QString& source, const QString& output)
 }
 
 // The files this process denoises: those named, then the list's, of them
-// its shard, less those whose results exist under --skip-existing (recorded
-// in the report). On failure, the exit status.
-std::optional<int> collectFiles(const CliArguments& args, const BatchOptions& options,
-    BatchReport* report, QStringList& files, qsizetype& skipped)
+// its shard, less those whose results exist under --skip-existing, which
+// `skipped` keeps. On failure, the exit status.
+std::optional<int> collectFiles(
+    const CliArguments& args, const BatchOptions& options, QStringList& files, QStringList& skipped)
 {
     QStringList all = args.files;
     QString error;
@@ -372,17 +377,45 @@ std::optional<int> collectFiles(const CliArguments& args, const BatchOptions& op
         files = all;
         return std::nullopt;
     }
-    for (const QString& path : all) {
-        const QString output
-            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
-        if (!resultExists(path, output)) {
-            files.append(path);
-            continue;
-        }
-        ++skipped;
+    for (const QString& path : all)
+        (resultExists(path, outputOf(path, options)) ? skipped : files).append(path);
+    return std::nullopt;
+}
+
+// Opening the report empties it: it must not be the list, a photo or a
+// result. Only a file that exists can be one; a new one is no one's.
+bool reportIsSafe(const CliArguments& args, const BatchOptions& options, const QStringList& files,
+    const QStringList& skipped, QString* error)
+{
+    if (!QFileInfo::exists(args.reportPath))
+        return true;
+    const QString key = fileKey(args.reportPath);
+    bool taken = !args.filesFrom.isEmpty() && args.filesFrom != QLatin1String("-")
+        && key == fileKey(args.filesFrom);
+    for (const QStringList* list : { &files, &skipped }) {
+        for (qsizetype i = 0; i < list->size() && !taken; ++i)
+            taken = key == fileKey(list->at(i)) || key == fileKey(outputOf(list->at(i), options));
+    }
+    if (taken)
+        *error = QStringLiteral("--report \"%1\" would replace the list, a photo or a result")
+                     .arg(displayPath(args.reportPath));
+    return !taken;
+}
+
+// Opens the report and records the skipped files in it; on failure, the
+// exit status.
+std::optional<int> startReport(const CliArguments& args, const BatchOptions& options,
+    const QStringList& files, const QStringList& skipped, BatchReport& report)
+{
+    QString error;
+    if (!reportIsSafe(args, options, files, skipped, &error))
+        return usageError(error);
+    if (!report.open(args.reportPath, &error))
+        return failure(printableText(error));
+    for (const QString& path : skipped) {
         // A report that cannot be written now would lose every line.
-        if (report != nullptr && !report->write(skippedRecord(path, output)))
-            return failure(printableText(report->error()));
+        if (!report.write(skippedRecord(path, outputOf(path, options))))
+            return failure(printableText(report.error()));
     }
     return std::nullopt;
 }
@@ -431,21 +464,22 @@ int denoise(const CliArguments& args)
     ReportSettings used;
     if (const std::optional<int> status = buildBatchSettings(args, env, run, used))
         return *status;
-    BatchReport report;
-    QString error;
-    if (!args.reportPath.isEmpty() && !report.open(args.reportPath, &error))
-        return failure(printableText(error));
     BatchJob batch;
-    qsizetype skipped = 0;
-    if (const std::optional<int> status = collectFiles(
-            args, run.options, args.reportPath.isEmpty() ? nullptr : &report, batch.files, skipped))
+    QStringList skipped;
+    if (const std::optional<int> status = collectFiles(args, run.options, batch.files, skipped))
         return *status;
     if (args.dryRun)
         return dryRun(batch.files, env, run.options, run);
-    if (skipped > 0 && !args.quiet)
+    BatchReport report;
+    if (!args.reportPath.isEmpty()) {
+        if (const std::optional<int> status
+            = startReport(args, run.options, batch.files, skipped, report))
+            return *status;
+    }
+    if (!skipped.isEmpty() && !args.quiet)
         err(QStringLiteral("calmora-cli: %1 file%2 skipped: the result exists\n")
-                .arg(skipped)
-                .arg(skipped == 1 ? "" : "s"));
+                .arg(skipped.size())
+                .arg(skipped.size() == 1 ? "" : "s"));
     env.profileStore.setLearning(!args.noLearn);
     batch.fileCount = static_cast<int32_t>(batch.files.size());
 
