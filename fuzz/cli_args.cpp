@@ -122,8 +122,7 @@ void checkRecord(const CliArguments& parsed)
     check(number >= 0 && number <= 3, QStringLiteral("format number %1").arg(number));
     check(!parsed.quality || (*parsed.quality >= 0 && *parsed.quality <= 100),
         QStringLiteral("--quality %1").arg(parsed.quality.value_or(-1)));
-    check(parsed.shardCount >= 1 && parsed.shardIndex >= 0
-            && parsed.shardIndex < parsed.shardCount,
+    check(parsed.shardCount >= 1 && parsed.shardIndex >= 0 && parsed.shardIndex < parsed.shardCount,
         QStringLiteral("--shard %1/%2").arg(parsed.shardIndex).arg(parsed.shardCount));
     check(!parsed.nullSeparated || !parsed.filesFrom.isEmpty(),
         QStringLiteral("--null without --files-from"));
