@@ -423,6 +423,8 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
             = image.original() != nullptr ? image.originalDescription() : image.description();
         const AutoStrength choice = chooseAutoStrength(
             untouched, m_snapshot.activeProfile, m_snapshot.request.threadCount);
+        if (m_host != nullptr)
+            m_host->batchFileChosen(file.index, choice);
         if (!choice.filter) {
             // The working image is still the original; it is saved as it
             // is, re-encoded as asked.

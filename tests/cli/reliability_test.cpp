@@ -130,8 +130,8 @@ protected:
             const int in = ::open("/dev/null", O_RDONLY);
             if (out < 0 || err < 0 || in < 0 || ::chdir(workPath.constData()) != 0)
                 ::_exit(127);
-            if (user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0
-                                 || ::setuid(user) != 0))
+            if (user != 0
+                && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
                 ::_exit(126);
             ::dup2(in, 0);
             ::dup2(out, 1);
@@ -324,6 +324,10 @@ TEST_F(Reliability, UsageErrorsWriteNothing)
         { "presets with a file", { "presets", "photo.jpg" }, "photo.jpg" },
         { "--version with more", { "--version", "x" }, "\"x\"" },
         { "--summary with --json", { "profile", "--summary", "--json", "photo.jpg" }, "--json" },
+        { "report over the source", { "denoise", "--report", "photo.jpg", "photo.jpg" },
+            "--report" },
+        { "report over the source through a link",
+            { "denoise", "--report", "link.jpg", "photo.jpg" }, "--report" },
     };
     const QStringList before = listing(work);
     const QByteArray source = readBytes(jpeg);
@@ -358,10 +362,13 @@ TEST_F(Reliability, MessagesNameTheRealCause)
             QString::fromLocal8Bit(std::strerror(readOnly.mounted ? EROFS : EACCES)) },
         { "a line break in a name", { "bad\nname.jpg" }, "bad\\nname.jpg" },
         { "an escape in a name", { "bad\033[2Jname.jpg" }, "bad\\x1b[2Jname.jpg" },
+        { "a list that is not there", { "--files-from", "missing.txt" }, "\"missing.txt\"" },
+        { "a report that cannot be made", { "--report", "ro/r.jsonl", "photo.jpg" },
+            QString::fromLocal8Bit(std::strerror(readOnly.mounted ? EROFS : EACCES)) },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        if (rootWithoutMount && row.arguments.contains("ro/sub"))
+        if (rootWithoutMount && row.arguments.join(' ').contains("ro/"))
             continue;
         const Outcome outcome = run(QStringList { "denoise" } + row.arguments);
         EXPECT_EQ(outcome.exitCode, 1) << outcome.text();
