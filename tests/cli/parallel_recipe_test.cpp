@@ -4,7 +4,6 @@
 // where GNU parallel is not installed); and one list split into shards, one
 // of them cut short and finished by a rerun, writes what one run writes.
 
-
 #include <QDir>
 #include <QImage>
 #include <QJsonDocument>
@@ -143,7 +142,7 @@ TEST(ShardedList, FourShardsAndARerunWriteWhatOneRunWrites)
         const QString name = QStringLiteral("in/p%1.%2")
                                  .arg(i, 2, 10, QLatin1Char('0'))
                                  .arg(i % 3 ? "jpg" : "png");
-        ASSERT_TRUE(seriesPicture(i + 1).scaled(40, 28).save(home.filePath(name)));
+        ASSERT_TRUE(noisyPicture(40, 28, i + 1).save(home.filePath(name)));
         sources << name;
         lines += name.toUtf8() + (i == 20 ? "\r\n\n" : "\r\n");
         nulEnded += name.toUtf8() + '\0';
