@@ -9,54 +9,19 @@ namespace {
 
 constexpr int kMaxThreads = 256;
 
-// Options that take a value, by every name they answer to.
-enum class Valued {
-    Output,
-    DestDir,
-    DestSubdir,
-    Suffix,
-    Format,
-    Quality,
-    Depth,
-    Compression,
-    Preset,
-    Settings,
-    Set,
-    ProfileIn,
-    ProfileOut,
-    Threads
-};
+constexpr unsigned kDenoise = cliCommandBit(CliCommand::Denoise);
+// Profile, presets and profiles print; their output can be JSON.
+constexpr unsigned kPrinting = cliCommandBit(CliCommand::Profile)
+    | cliCommandBit(CliCommand::Presets) | cliCommandBit(CliCommand::Profiles);
 
-const QHash<QString, Valued>& valuedOptions()
-{
-    static const QHash<QString, Valued> options {
-        { QStringLiteral("-o"), Valued::Output },
-        { QStringLiteral("--output"), Valued::Output },
-        { QStringLiteral("--dest-dir"), Valued::DestDir },
-        { QStringLiteral("--dest-subdir"), Valued::DestSubdir },
-        { QStringLiteral("--suffix"), Valued::Suffix },
-        { QStringLiteral("--format"), Valued::Format },
-        { QStringLiteral("--quality"), Valued::Quality },
-        { QStringLiteral("--depth"), Valued::Depth },
-        { QStringLiteral("--compression"), Valued::Compression },
-        { QStringLiteral("--preset"), Valued::Preset },
-        { QStringLiteral("--settings"), Valued::Settings },
-        { QStringLiteral("--set"), Valued::Set },
-        { QStringLiteral("--profile-in"), Valued::ProfileIn },
-        { QStringLiteral("--profile-out"), Valued::ProfileOut },
-        { QStringLiteral("--threads"), Valued::Threads },
-    };
-    return options;
-}
-
-bool parseInt(const QString& text, int minimum, int maximum, const QString& option, int* value,
-    QString* error)
+bool parseInt(
+    const QString& text, int minimum, int maximum, const char* option, int* value, QString* error)
 {
     bool ok = false;
     const int number = text.toInt(&ok);
     if (!ok || number < minimum || number > maximum) {
         *error = QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"")
-                     .arg(option)
+                     .arg(QLatin1String(option))
                      .arg(minimum)
                      .arg(maximum)
                      .arg(text);
@@ -66,81 +31,252 @@ bool parseInt(const QString& text, int minimum, int maximum, const QString& opti
     return true;
 }
 
-bool applyValue(
-    Valued which, const QString& option, const QString& value, CliArguments& parsed, QString* error)
+QStringList unlessEmpty(const QString& value)
 {
-    switch (which) {
-    case Valued::Output:
-        parsed.output = value;
-        break;
-    case Valued::DestDir:
-        parsed.destDir = value;
-        break;
-    case Valued::DestSubdir:
-        if (value.trimmed().isEmpty() || value.contains(QLatin1Char('/'))
-            || value == QLatin1String("..") || value == QLatin1String(".")) {
-            *error = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"")
-                         .arg(value);
-            return false;
-        }
-        parsed.destSubdir = value;
-        break;
-    case Valued::Suffix:
-        if (value.contains(QLatin1Char('/'))) {
-            *error = QStringLiteral("--suffix cannot contain \"/\"");
-            return false;
-        }
-        parsed.suffix = value;
-        break;
-    case Valued::Format: {
-        const QString format = value.toLower();
-        if (format != QLatin1String("jpg") && format != QLatin1String("png")
-            && format != QLatin1String("tif") && format != QLatin1String("auto")) {
-            *error = QStringLiteral("--format takes jpg, png, tif or auto, not \"%1\"").arg(value);
-            return false;
-        }
-        parsed.format = format;
-        parsed.formatGiven = true;
-        break;
+    return value.isEmpty() ? QStringList() : QStringList { value };
+}
+
+QStringList ifSet(bool set)
+{
+    return set ? QStringList { QString() } : QStringList();
+}
+
+template <QString CliArguments::*member>
+constexpr auto kText = +[](CliArguments& parsed, const QString& value, QString*) {
+    parsed.*member = value;
+    return true;
+};
+template <QString CliArguments::*member>
+constexpr auto kGivenText = +[](const CliArguments& parsed) { return unlessEmpty(parsed.*member); };
+template <bool CliArguments::*member>
+constexpr auto kFlag = +[](CliArguments& parsed, const QString&, QString*) {
+    parsed.*member = true;
+    return true;
+};
+template <bool CliArguments::*member>
+constexpr auto kGivenFlag = +[](const CliArguments& parsed) { return ifSet(parsed.*member); };
+
+bool applyDestSubdir(CliArguments& parsed, const QString& value, QString* error)
+{
+    if (value.trimmed().isEmpty() || value.contains(QLatin1Char('/'))
+        || value == QLatin1String("..") || value == QLatin1String(".")) {
+        *error
+            = QStringLiteral("--dest-subdir takes the name of one folder, not \"%1\"").arg(value);
+        return false;
     }
-    case Valued::Quality: {
-        int quality = 0;
-        if (!parseInt(value, 0, 100, option, &quality, error))
-            return false;
-        parsed.quality = quality;
-        break;
+    parsed.destSubdir = value;
+    return true;
+}
+
+bool applySuffix(CliArguments& parsed, const QString& value, QString* error)
+{
+    if (value.contains(QLatin1Char('/'))) {
+        *error = QStringLiteral("--suffix cannot contain \"/\"");
+        return false;
     }
-    case Valued::Depth:
-        if (value == QLatin1String("auto")) {
-            parsed.depth = 0;
-        } else if (value == QLatin1String("8") || value == QLatin1String("16")) {
-            parsed.depth = value.toInt();
-        } else {
-            *error = QStringLiteral("--depth takes auto, 8 or 16, not \"%1\"").arg(value);
-            return false;
-        }
-        break;
-    case Valued::Compression:
-        return parseInt(value, 0, 9, option, &parsed.compression, error);
-    case Valued::Preset:
-        parsed.preset = value;
-        break;
-    case Valued::Settings:
-        parsed.settings = value;
-        break;
-    case Valued::Set:
-        parsed.assignments.append(value);
-        break;
-    case Valued::ProfileIn:
-        parsed.profileIn = value;
-        break;
-    case Valued::ProfileOut:
-        parsed.profileOut = value;
-        break;
-    case Valued::Threads:
-        return parseInt(value, 0, kMaxThreads, option, &parsed.threads, error);
+    parsed.suffix = value;
+    return true;
+}
+
+bool applyFormat(CliArguments& parsed, const QString& value, QString* error)
+{
+    const QString format = value.toLower();
+    if (format != QLatin1String("jpg") && format != QLatin1String("png")
+        && format != QLatin1String("tif") && format != QLatin1String("auto")) {
+        *error = QStringLiteral("--format takes jpg, png, tif or auto, not \"%1\"").arg(value);
+        return false;
+    }
+    parsed.format = format;
+    parsed.formatGiven = true;
+    return true;
+}
+
+bool applyQuality(CliArguments& parsed, const QString& value, QString* error)
+{
+    int quality = 0;
+    if (!parseInt(value, 0, 100, "--quality", &quality, error))
+        return false;
+    parsed.quality = quality;
+    return true;
+}
+
+bool applyDepth(CliArguments& parsed, const QString& value, QString* error)
+{
+    if (value == QLatin1String("auto")) {
+        parsed.depth = 0;
+    } else if (value == QLatin1String("8") || value == QLatin1String("16")) {
+        parsed.depth = value.toInt();
+    } else {
+        *error = QStringLiteral("--depth takes auto, 8 or 16, not \"%1\"").arg(value);
+        return false;
     }
     return true;
+}
+
+// I/N: the same list split the same way on every machine, so N processes
+// share it with no coordinator.
+bool applyShard(CliArguments& parsed, const QString& value, QString* error)
+{
+    const QStringList parts = value.split(QLatin1Char('/'));
+    bool indexOk = false;
+    bool countOk = false;
+    const int index = parts.size() == 2 ? parts[0].toInt(&indexOk) : 0;
+    const int count = parts.size() == 2 ? parts[1].toInt(&countOk) : 0;
+    if (!indexOk || !countOk) {
+        *error = QStringLiteral("--shard takes I/N, two whole numbers such as 0/4, not \"%1\"")
+                     .arg(value);
+        return false;
+    }
+    if (count < 1 || index < 0 || index >= count) {
+        *error = QStringLiteral("--shard %1: the shard I counts from 0 to N-1 and N is at least "
+                                "1")
+                     .arg(value);
+        return false;
+    }
+    parsed.shardIndex = index;
+    parsed.shardCount = count;
+    return true;
+}
+
+const std::vector<CliOption> kOptions = {
+    { "--output", "-o", "PATH", kDenoise,
+        "where to write the result (one input only); its\nextension decides the format: .jpg, "
+        ".jpeg, .jpe,\n.png, .tif or .tiff",
+        kText<&CliArguments::output>, kGivenText<&CliArguments::output> },
+    { "--dest-dir", nullptr, "DIR", kDenoise, "write every result into DIR (created if missing)",
+        kText<&CliArguments::destDir>, kGivenText<&CliArguments::destDir> },
+    { "--dest-subdir", nullptr, "NAME", kDenoise,
+        "write each result into NAME below its source's folder", applyDestSubdir,
+        kGivenText<&CliArguments::destSubdir> },
+    { "--suffix", nullptr, "S", kDenoise, "appended to each result's name (default \"_filtered\")",
+        applySuffix,
+        [](const CliArguments& parsed) {
+            return parsed.suffix == CliArguments().suffix ? QStringList()
+                                                          : QStringList { parsed.suffix };
+        } },
+    { "--format", nullptr, "F", kDenoise,
+        "jpg, png, tif, or auto (the source's type if it is\nJPEG, TIFF or PNG, else JPEG); "
+        "default jpg",
+        applyFormat,
+        [](const CliArguments& parsed) {
+            return parsed.formatGiven ? QStringList { parsed.format } : QStringList();
+        } },
+    { "--quality", nullptr, "Q", kDenoise, "JPEG quality 0..100 (default: the stored option, 90)",
+        applyQuality,
+        [](const CliArguments& parsed) {
+            return parsed.quality ? QStringList { QString::number(*parsed.quality) }
+                                  : QStringList();
+        } },
+    { "--depth", nullptr, "auto|8|16", kDenoise,
+        "bits per channel of PNG and TIFF results: auto keeps\nthe source's (default), 16 also "
+        "widens 8-bit sources\nand filters them at 16 bits; JPEG is always 8",
+        applyDepth,
+        [](const CliArguments& parsed) {
+            return parsed.depth == 0 ? QStringList()
+                                     : QStringList { QString::number(parsed.depth) };
+        } },
+    { "--compression", nullptr, "0..9", kDenoise,
+        "PNG and TIFF compression: 0 none, 9 smallest\n(default: a fast level close to the "
+        "smallest)",
+        [](CliArguments& parsed, const QString& value, QString* error) {
+            return parseInt(value, 0, 9, "--compression", &parsed.compression, error);
+        },
+        [](const CliArguments& parsed) {
+            return parsed.compression < 0 ? QStringList()
+                                          : QStringList { QString::number(parsed.compression) };
+        } },
+    { "--preset", nullptr, "NAME|INDEX", kDenoise,
+        "filter preset (default: the stored default preset);\nauto chooses each file's settings "
+        "from its own\nnoise (the profile command shows the choice), or\nsaves a file whose noise "
+        "is too weak unfiltered",
+        [](CliArguments& parsed, const QString& value, QString*) {
+            parsed.preset = value;
+            return true;
+        },
+        [](const CliArguments& parsed) {
+            return parsed.preset ? QStringList { *parsed.preset } : QStringList();
+        } },
+    { "--settings", nullptr, "v0,...,v15", kDenoise,
+        "all sixteen filter settings in their stored order",
+        [](CliArguments& parsed, const QString& value, QString*) {
+            parsed.settings = value;
+            return true;
+        },
+        [](const CliArguments& parsed) {
+            return parsed.settings ? QStringList { *parsed.settings } : QStringList();
+        } },
+    { "--set", nullptr, "NAME=VALUE", kDenoise,
+        "one filter setting, applied after the preset or\n--settings: degree, lumaLevel, "
+        "colorLevel,\nfreqLevel0..3, sharpening, crFactor, cbFactor,\nlumaSuppression, "
+        "colorSuppression, freqSuppression0..3",
+        [](CliArguments& parsed, const QString& value, QString*) {
+            parsed.assignments.append(value);
+            return true;
+        },
+        [](const CliArguments& parsed) { return parsed.assignments; } },
+    { "--profile-in", nullptr, "FILE.json", kDenoise, "filter with this noise profile as it stands",
+        kText<&CliArguments::profileIn>, kGivenText<&CliArguments::profileIn> },
+    { "--profile-out", nullptr, "FILE.json", kDenoise, "save the profile that was used",
+        kText<&CliArguments::profileOut>, kGivenText<&CliArguments::profileOut> },
+    { "--threads", nullptr, "N", kDenoise, "filter threads (default 0: one per core)",
+        [](CliArguments& parsed, const QString& value, QString* error) {
+            return parseInt(value, 0, kMaxThreads, "--threads", &parsed.threads, error);
+        },
+        [](const CliArguments& parsed) {
+            return parsed.threads == 0 ? QStringList()
+                                       : QStringList { QString::number(parsed.threads) };
+        } },
+    { "--in-place", nullptr, nullptr, kDenoise, "allow a result to replace its own source file",
+        kFlag<&CliArguments::inPlace>, kGivenFlag<&CliArguments::inPlace> },
+    { "--no-learn", nullptr, nullptr, kDenoise,
+        "add nothing to the learned profiles in this run\n(self-learning is on unless the "
+        "options turn it off)",
+        kFlag<&CliArguments::noLearn>, kGivenFlag<&CliArguments::noLearn> },
+    { "--dry-run", nullptr, nullptr, kDenoise,
+        "print each file's result path and profile; write\nnothing", kFlag<&CliArguments::dryRun>,
+        kGivenFlag<&CliArguments::dryRun> },
+    { "--files-from", nullptr, "FILE", kDenoise,
+        "also denoise the files FILE names, one path per\nline (- reads standard input)",
+        kText<&CliArguments::filesFrom>, kGivenText<&CliArguments::filesFrom> },
+    { "--null", nullptr, nullptr, kDenoise,
+        "the --files-from list ends each path with a NUL\nbyte, as find -print0 writes",
+        kFlag<&CliArguments::nullSeparated>, kGivenFlag<&CliArguments::nullSeparated> },
+    { "--skip-existing", nullptr, nullptr, kDenoise,
+        "leave a file whose result exists, and count it:\nresults are renamed into place only "
+        "once written\nwhole, so one that exists is complete",
+        kFlag<&CliArguments::skipExisting>, kGivenFlag<&CliArguments::skipExisting> },
+    { "--shard", nullptr, "I/N", kDenoise,
+        "denoise only the files whose place in the list\n(counted from 0) modulo N is I; N "
+        "processes with\nI = 0..N-1 share one list",
+        applyShard,
+        [](const CliArguments& parsed) {
+            return parsed.shardCount == 1
+                ? QStringList()
+                : QStringList {
+                      QStringLiteral("%1/%2").arg(parsed.shardIndex).arg(parsed.shardCount)
+                  };
+        } },
+    { "--report", nullptr, "FILE.jsonl", kDenoise,
+        "write one JSON object per file as it ends: source,\noutput, status, reason, bytes, "
+        "megapixels,\nmilliseconds per stage, settings and noise",
+        kText<&CliArguments::reportPath>, kGivenText<&CliArguments::reportPath> },
+    { "--quiet", "-q", nullptr, kDenoise, "no progress output", kFlag<&CliArguments::quiet>,
+        kGivenFlag<&CliArguments::quiet> },
+    { "--json", nullptr, nullptr, kPrinting, "print JSON instead of a table",
+        kFlag<&CliArguments::json>, kGivenFlag<&CliArguments::json> },
+    { "--all", nullptr, nullptr, cliCommandBit(CliCommand::Profiles),
+        "with profiles delete: every learned profile", kFlag<&CliArguments::allProfiles>,
+        kGivenFlag<&CliArguments::allProfiles> },
+};
+
+const CliOption* findOption(const QString& name)
+{
+    for (const CliOption& option : kOptions) {
+        if (name == QLatin1String(option.name)
+            || (option.shortName != nullptr && name == QLatin1String(option.shortName)))
+            return &option;
+    }
+    return nullptr;
 }
 
 // The result's extension decides its format, as the save does; a --format
@@ -225,6 +361,8 @@ bool checkProfiles(CliArguments& parsed, QString* error)
     return false;
 }
 
+bool checkDenoise(const CliArguments& parsed, QString* error);
+
 bool checkCombinations(CliArguments& parsed, QString* error)
 {
     if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version)
@@ -237,7 +375,7 @@ bool checkCombinations(CliArguments& parsed, QString* error)
         *error = QStringLiteral("presets takes no file, not \"%1\"").arg(parsed.files.first());
         return false;
     }
-    if (parsed.files.isEmpty()) {
+    if (parsed.files.isEmpty() && parsed.filesFrom.isEmpty()) {
         *error = QStringLiteral("no image file given");
         return false;
     }
@@ -247,6 +385,25 @@ bool checkCombinations(CliArguments& parsed, QString* error)
             return false;
         }
         return true;
+    }
+    return checkDenoise(parsed, error);
+}
+
+bool checkDenoise(const CliArguments& parsed, QString* error)
+{
+    if (parsed.nullSeparated && parsed.filesFrom.isEmpty()) {
+        *error = QStringLiteral("--null describes the --files-from list; give one");
+        return false;
+    }
+    // A list's length is known only once it is read.
+    if (!parsed.filesFrom.isEmpty() && (!parsed.output.isEmpty() || !parsed.profileOut.isEmpty())) {
+        *error = QStringLiteral("-o/--output and --profile-out take one input file, not a "
+                                "--files-from list");
+        return false;
+    }
+    if (parsed.dryRun && !parsed.reportPath.isEmpty()) {
+        *error = QStringLiteral("--dry-run writes nothing, --report neither");
+        return false;
     }
     if (!parsed.output.isEmpty() && parsed.files.size() > 1) {
         *error = QStringLiteral(
@@ -276,6 +433,82 @@ bool checkCombinations(CliArguments& parsed, QString* error)
 
 } // namespace
 
+namespace {
+
+// The command a first argument names; Help for the help's own spellings.
+std::optional<CliCommand> commandNamed(const QString& word)
+{
+    static const QHash<QString, CliCommand> commands {
+        { QStringLiteral("--help"), CliCommand::Help },
+        { QStringLiteral("-h"), CliCommand::Help },
+        { QStringLiteral("help"), CliCommand::Help },
+        { QStringLiteral("--version"), CliCommand::Version },
+        { QStringLiteral("denoise"), CliCommand::Denoise },
+        { QStringLiteral("profile"), CliCommand::Profile },
+        { QStringLiteral("presets"), CliCommand::Presets },
+        { QStringLiteral("info"), CliCommand::Info },
+        { QStringLiteral("profiles"), CliCommand::Profiles },
+    };
+    const auto found = commands.find(word);
+    return found == commands.end() ? std::nullopt : std::optional(found.value());
+}
+
+enum class Step { Next, Help, Failed };
+
+// One option at arguments[i]; moves i past a value taken from the next
+// argument.
+Step applyOption(const QStringList& arguments, qsizetype& i, CliArguments& parsed, QString* error)
+{
+    const QString& argument = arguments[i];
+    if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+        return Step::Help;
+    QString name = argument;
+    std::optional<QString> value;
+    const qsizetype equals = argument.indexOf(QLatin1Char('='));
+    if (argument.startsWith(QLatin1String("--")) && equals > 0) {
+        name = argument.left(equals);
+        value = argument.mid(equals + 1);
+    }
+    const CliOption* option = findOption(name);
+    if (option == nullptr || (option->commands & cliCommandBit(parsed.command)) == 0) {
+        *error = QStringLiteral("unknown option \"%1\" for %2").arg(name, arguments.first());
+        return Step::Failed;
+    }
+    if (option->valueName == nullptr) {
+        if (value) {
+            *error = QStringLiteral("%1 takes no value").arg(name);
+            return Step::Failed;
+        }
+        value = QString();
+    } else if (!value) {
+        if (i + 1 >= arguments.size()) {
+            *error = QStringLiteral("%1 needs a value").arg(name);
+            return Step::Failed;
+        }
+        value = arguments[++i];
+    }
+    return option->apply(parsed, *value, error) ? Step::Next : Step::Failed;
+}
+
+} // namespace
+
+const std::vector<CliOption>& cliOptions()
+{
+    return kOptions;
+}
+
+QStringList optionArguments(const CliArguments& parsed)
+{
+    QStringList arguments;
+    for (const CliOption& option : kOptions) {
+        for (const QString& value : option.given(parsed))
+            arguments << (option.valueName == nullptr
+                    ? QLatin1String(option.name)
+                    : QLatin1String(option.name) + QLatin1Char('=') + value);
+    }
+    return arguments;
+}
+
 bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString* error)
 {
     parsed = CliArguments();
@@ -283,97 +516,39 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
         *error = QStringLiteral("no command given");
         return false;
     }
-    const QString& command = arguments.first();
-    if (command == QLatin1String("--help") || command == QLatin1String("-h")
-        || command == QLatin1String("help")) {
-        parsed.command = CliCommand::Help;
-        return true;
-    }
-    if (command == QLatin1String("--version")) {
-        if (arguments.size() > 1) {
-            *error = QStringLiteral("--version takes nothing more, not \"%1\"").arg(arguments[1]);
-            return false;
-        }
-        parsed.command = CliCommand::Version;
-        return true;
-    }
-    if (command == QLatin1String("denoise"))
-        parsed.command = CliCommand::Denoise;
-    else if (command == QLatin1String("profile"))
-        parsed.command = CliCommand::Profile;
-    else if (command == QLatin1String("presets"))
-        parsed.command = CliCommand::Presets;
-    else if (command == QLatin1String("info"))
-        parsed.command = CliCommand::Info;
-    else if (command == QLatin1String("profiles"))
-        parsed.command = CliCommand::Profiles;
-    else {
-        *error = QStringLiteral("unknown command \"%1\"").arg(command);
+    const std::optional<CliCommand> command = commandNamed(arguments.first());
+    if (!command) {
+        *error = QStringLiteral("unknown command \"%1\"").arg(arguments.first());
         return false;
     }
-
+    parsed.command = *command;
+    if (parsed.command == CliCommand::Help)
+        return true;
+    if (parsed.command == CliCommand::Version) {
+        if (arguments.size() == 1)
+            return true;
+        *error = QStringLiteral("--version takes nothing more, not \"%1\"").arg(arguments[1]);
+        return false;
+    }
     bool optionsEnded = false;
-    for (int i = 1; i < arguments.size(); ++i) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (optionsEnded || !argument.startsWith(QLatin1Char('-'))
             || argument == QLatin1String("-")) {
             parsed.files.append(argument);
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
+        } else if (argument == QLatin1String("--")) {
             optionsEnded = true;
-            continue;
-        }
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            parsed.command = CliCommand::Help;
-            return true;
-        }
-        const bool denoise = parsed.command == CliCommand::Denoise;
-        if (argument == QLatin1String("--json") && !denoise && parsed.command != CliCommand::Info) {
-            parsed.json = true;
-            continue;
-        }
-        if (denoise && argument == QLatin1String("--in-place")) {
-            parsed.inPlace = true;
-            continue;
-        }
-        if (denoise && argument == QLatin1String("--no-learn")) {
-            parsed.noLearn = true;
-            continue;
-        }
-        if (denoise && argument == QLatin1String("--dry-run")) {
-            parsed.dryRun = true;
-            continue;
-        }
-        if (parsed.command == CliCommand::Profiles && argument == QLatin1String("--all")) {
-            parsed.allProfiles = true;
-            continue;
-        }
-        if (denoise && (argument == QLatin1String("-q") || argument == QLatin1String("--quiet"))) {
-            parsed.quiet = true;
-            continue;
-        }
-        QString name = argument;
-        std::optional<QString> value;
-        const qsizetype equals = argument.indexOf(QLatin1Char('='));
-        if (argument.startsWith(QLatin1String("--")) && equals > 0) {
-            name = argument.left(equals);
-            value = argument.mid(equals + 1);
-        }
-        const auto found = valuedOptions().find(name);
-        if (found == valuedOptions().end() || !denoise) {
-            *error = QStringLiteral("unknown option \"%1\" for %2").arg(name, command);
-            return false;
-        }
-        if (!value) {
-            if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(name);
+        } else {
+            switch (applyOption(arguments, i, parsed, error)) {
+            case Step::Next:
+                break;
+            case Step::Help:
+                parsed.command = CliCommand::Help;
+                return true;
+            case Step::Failed:
                 return false;
             }
-            value = arguments[++i];
         }
-        if (!applyValue(found.value(), name, *value, parsed, error))
-            return false;
     }
     return checkCombinations(parsed, error);
 }
@@ -402,6 +577,33 @@ QString formatOfExtension(const QString& extension)
     return QString();
 }
 
+namespace {
+
+// "  -o, --output PATH       where to write..." with the description's
+// further lines under its first.
+QString optionHelp(unsigned commands)
+{
+    constexpr int kColumn = 26;
+    QString text;
+    for (const CliOption& option : kOptions) {
+        if ((option.commands & commands) == 0)
+            continue;
+        QString form = QStringLiteral("  ");
+        if (option.shortName != nullptr)
+            form += QLatin1String(option.shortName) + QStringLiteral(", ");
+        form += QLatin1String(option.name);
+        if (option.valueName != nullptr)
+            form += QLatin1Char(' ') + QLatin1String(option.valueName);
+        form = form.leftJustified(kColumn - 1) + QLatin1Char(' ');
+        const QStringList lines = QString::fromUtf8(option.help).split(QLatin1Char('\n'));
+        text += form + lines.join(QLatin1Char('\n') + QString(kColumn, QLatin1Char(' ')))
+            + QLatin1Char('\n');
+    }
+    return text;
+}
+
+} // namespace
+
 QString usageText()
 {
     return QStringLiteral(R"(Usage: calmora-cli COMMAND [OPTIONS] [FILE...]
@@ -419,48 +621,17 @@ Commands:
                       delete KEY, delete --all
 
 Options of denoise:
-  -o, --output PATH       where to write the result (one input only); its
-                          extension decides the format: .jpg, .jpeg, .jpe,
-                          .png, .tif or .tiff
-  --dest-dir DIR          write every result into DIR (created if missing)
-  --dest-subdir NAME      write each result into NAME below its source's folder
-  --suffix S              appended to each result's name (default "_filtered")
-  --format F              jpg, png, tif, or auto (the source's type if it is
-                          JPEG, TIFF or PNG, else JPEG); default jpg
-  --quality Q             JPEG quality 0..100 (default: the stored option, 90)
-  --depth auto|8|16       bits per channel of PNG and TIFF results: auto keeps
-                          the source's (default), 16 also widens 8-bit sources
-                          and filters them at 16 bits; JPEG is always 8
-  --compression 0..9      PNG and TIFF compression: 0 none, 9 smallest
-                          (default: a fast level close to the smallest)
-  --preset NAME|INDEX     filter preset (default: the stored default preset);
-                          auto chooses each file's settings from its own
-                          noise (the profile command shows the choice), or
-                          saves a file whose noise is too weak unfiltered
-  --settings v0,...,v15   all sixteen filter settings in their stored order
-  --set NAME=VALUE        one filter setting, applied after the preset or
-                          --settings: degree, lumaLevel, colorLevel,
-                          freqLevel0..3, sharpening, crFactor, cbFactor,
-                          lumaSuppression, colorSuppression, freqSuppression0..3
-  --profile-in FILE.json  filter with this noise profile as it stands
-  --profile-out FILE.json save the profile that was used
-  --threads N             filter threads (default 0: one per core)
-  --in-place              allow a result to replace its own source file
-  --no-learn              add nothing to the learned profiles in this run
-                          (self-learning is on unless the options turn it off)
-  --dry-run               print each file's result path and profile; write
-                          nothing
-  -q, --quiet             no progress output
-
-Options of profile, presets and profiles list|show:
-  --json                  print JSON instead of a table
-
+)") + optionHelp(kDenoise)
+        + QStringLiteral(R"(
+Options of profile, presets and profiles:
+)") + optionHelp(~kDenoise)
+        + QStringLiteral(R"(
 Other:
   -h, --help              this text
   --version               the program's version
 
-Exit status: 0 when every file was written, 1 when any failed, 2 for a
-usage error.
+Exit status: 0 when every file was written or skipped, 1 when any failed, 2
+for a usage error.
 )");
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace calmora {
 
@@ -45,10 +46,46 @@ struct CliArguments {
     bool noLearn = false; // --no-learn: this run adds nothing to the learned profiles
     bool dryRun = false; // --dry-run: say what would be written, write nothing
 
+    // Archives: a list of files, a share of it, and a record per file.
+    QString filesFrom; // --files-from: one path per line, "-" for standard input
+    bool nullSeparated = false; // --null: the list's paths end with NUL bytes
+    bool skipExisting = false; // --skip-existing: a result already in place is kept
+    int shardIndex = 0; // --shard I/N: the files whose index modulo N is I
+    int shardCount = 1;
+    QString reportPath; // --report: one JSON object per file
+
     // profiles ACTION [KEY] [FILE]: the action, and KEY and FILE in `files`.
     ProfilesAction profilesAction = ProfilesAction::List;
     bool allProfiles = false; // delete --all
 };
+
+// One option of the command line, as the parser, the help text and the
+// fuzz target know it.
+struct CliOption {
+    const char* name; // "--output"
+    const char* shortName; // "-o", or null
+    const char* valueName; // "PATH"; null for an option that takes no value
+    unsigned commands; // a mask of cliCommandBit()
+    const char* help; // lines broken by "\n"
+    // Checks and stores a value (or, for an option without one, an empty
+    // string); false on a usage error.
+    bool (*apply)(CliArguments& parsed, const QString& value, QString* error);
+    // The option's values in `parsed` as they would be given again, in
+    // order; none when it is at its default. "" stands for an option
+    // without a value that is set.
+    QStringList (*given)(const CliArguments& parsed);
+};
+
+constexpr unsigned cliCommandBit(CliCommand command)
+{
+    return 1u << static_cast<unsigned>(command);
+}
+
+const std::vector<CliOption>& cliOptions();
+
+// The options of `parsed` written back in one form: "--name=value" for a
+// value, "--name" for an option without one, in the table's order.
+QStringList optionArguments(const CliArguments& parsed);
 
 // On a usage error returns false and `error` says what was wrong.
 bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString* error);

@@ -1,7 +1,9 @@
 #include "cli/commands.h"
 
+#include "cli/batch_report.h"
 #include "cli/cli_args.h"
 #include "cli/display_text.h"
+#include "cli/file_list.h"
 #include "cli/profile_json.h"
 #include "cli/profiles_command.h"
 #include "cli/terminal_host.h"
@@ -235,14 +237,20 @@ bool isAutoPreset(const std::optional<QString>& preset)
     return preset && preset->compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
 }
 
+// Where a source's result goes.
+QString outputOf(const QString& source, const BatchOptions& options)
+{
+    return options.outputPath.isEmpty() ? batchOutputPath(source, options) : options.outputPath;
+}
+
 // --dry-run: each file's result and the profile it would be filtered with,
 // from its header alone; nothing is decoded, learned or written.
-int dryRun(const CliArguments& args, Environment& env, const BatchOptions& options,
+int dryRun(const QStringList& files, Environment& env, const BatchOptions& options,
     const BatchSettings& run)
 {
     const Settings2Group& learning = env.options.settings2;
     int status = kExitOk;
-    for (const QString& path : args.files) {
+    for (const QString& path : files) {
         CBitmapEx::Header header;
         QString error;
         if (!CBitmapEx::readHeader(path, header, &error)) {
@@ -263,16 +271,58 @@ int dryRun(const CliArguments& args, Environment& env, const BatchOptions& optio
                 ? QStringLiteral("the profile ") + standing.text
                 : QStringLiteral("its own profile; learned profile: ") + standing.text;
         }
-        const QString result
-            = options.outputPath.isEmpty() ? batchOutputPath(path, options) : options.outputPath;
+        const QString result = outputOf(path, options);
         out(QStringLiteral("%1 -> %2: %3\n").arg(displayPath(path), displayPath(result), profile));
     }
     return status;
 }
 
-int denoise(const CliArguments& args)
+// The settings every file is filtered with, as the report names them.
+ReportSettings namedSettings(
+    const CliArguments& args, const Environment& env, int presetIndex, const BatchSettings& run)
 {
-    Environment env;
+    ReportSettings used;
+    if (isAutoPreset(args.preset)) {
+        used.preset = QStringLiteral("auto");
+    } else if (run.ownSettings) {
+        used.values = run.ownSettings;
+    } else {
+        used.preset = env.presets.at(presetIndex).name;
+        used.values = env.presets.at(presetIndex).values;
+    }
+    return used;
+}
+
+// Where and how the results are written.
+void applyOutputOptions(const CliArguments& args, BatchSettings& run)
+{
+    BatchOptions& options = run.options;
+    if (args.quality)
+        run.jpegQuality = *args.quality;
+    // The command line keeps a 16-bit source's depth unless told otherwise,
+    // whatever the desktop program's stored choice.
+    run.keepHighDepth = args.depth != 8;
+    run.threadCount = args.threads;
+    options.widenToSixteenBits = args.depth == 16;
+    options.compression = args.compression;
+    if (!args.destDir.isEmpty()) {
+        options.destinationMode = DestinationMode::Folder;
+        options.destinationFolder = args.destDir;
+    } else if (!args.destSubdir.isEmpty()) {
+        options.destinationMode = DestinationMode::Subfolder;
+        options.destinationFolder = args.destSubdir;
+    }
+    options.suffix = args.suffix;
+    options.format = batchFormat(args.format);
+    options.outputPath = args.output;
+    options.allowOverwrite = args.inPlace;
+}
+
+// The batch's settings from the command line and the stored options; on
+// failure, the exit status.
+std::optional<int> buildBatchSettings(
+    const CliArguments& args, Environment& env, BatchSettings& run, ReportSettings& used)
+{
     QString error;
     const bool automatic = isAutoPreset(args.preset);
     if (automatic && (args.settings || !args.assignments.isEmpty()))
@@ -284,54 +334,96 @@ int denoise(const CliArguments& args)
         if (presetIndex < 0)
             return usageError(error);
     }
-
-    BatchSettings run;
-    BatchOptions& batchOptions = run.options;
     if (args.settings || !args.assignments.isEmpty()) {
         FilterSettings settings;
         if (!resolveFilterSettings(args, env, presetIndex, settings, &error))
             return usageError(error);
         run.ownSettings = settings;
     } else {
-        batchOptions.presetIndex = presetIndex;
+        run.options.presetIndex = presetIndex;
     }
-    batchOptions.autoStrength = automatic;
+    run.options.autoStrength = automatic;
+    used = namedSettings(args, env, presetIndex, run);
     if (!args.profileIn.isEmpty()) {
         run.givenProfile = readProfileFile(args.profileIn, &error);
         if (!run.givenProfile)
             return failure(error);
     }
-
-    if (args.quality)
-        run.jpegQuality = *args.quality;
-    // The command line keeps a 16-bit source's depth unless told otherwise,
-    // whatever the desktop program's stored choice.
-    run.keepHighDepth = args.depth != 8;
-    run.threadCount = args.threads;
-    batchOptions.widenToSixteenBits = args.depth == 16;
-    batchOptions.compression = args.compression;
-    if (!args.destDir.isEmpty()) {
-        batchOptions.destinationMode = DestinationMode::Folder;
-        batchOptions.destinationFolder = args.destDir;
-    } else if (!args.destSubdir.isEmpty()) {
-        batchOptions.destinationMode = DestinationMode::Subfolder;
-        batchOptions.destinationFolder = args.destSubdir;
-    }
-    batchOptions.suffix = args.suffix;
-    batchOptions.format = batchFormat(args.format);
-    batchOptions.outputPath = args.output;
-    batchOptions.allowOverwrite = args.inPlace;
-    if (!args.profileOut.isEmpty() && !checkProfileOut(args, batchOptions, &error))
+    applyOutputOptions(args, run);
+    if (!args.profileOut.isEmpty() && !checkProfileOut(args, run.options, &error))
         return usageError(error);
-    if (args.dryRun)
-        return dryRun(args, env, batchOptions, run);
-    env.profileStore.setLearning(!args.noLearn);
+    return std::nullopt;
+}
 
-    BatchJob batch;
-    batch.files = args.files;
-    batch.fileCount = static_cast<int32_t>(args.files.size());
+// A result is renamed into place only once it is written whole, so one at
+// its final name is complete. A file's own source is no result of it.
+bool resultExists(const QString& source, const QString& output)
+{
+    return QFileInfo::exists(output) && fileKey(output) != fileKey(source);
+}
 
-    TerminalHost host(batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
+// The files this process denoises: those named, then the list's, of them
+// its shard, less those whose results exist under --skip-existing, which
+// `skipped` keeps. On failure, the exit status.
+std::optional<int> collectFiles(
+    const CliArguments& args, const BatchOptions& options, QStringList& files, QStringList& skipped)
+{
+    QStringList all = args.files;
+    QString error;
+    if (!args.filesFrom.isEmpty() && !readFileList(args.filesFrom, args.nullSeparated, all, &error))
+        return failure(printableText(error));
+    all = shardOf(all, args.shardIndex, args.shardCount);
+    if (!args.skipExisting) {
+        files = all;
+        return std::nullopt;
+    }
+    for (const QString& path : all)
+        (resultExists(path, outputOf(path, options)) ? skipped : files).append(path);
+    return std::nullopt;
+}
+
+// Opening the report empties it: it must not be the list, a photo or a
+// result. Only a file that exists can be one; a new one is no one's.
+bool reportIsSafe(const CliArguments& args, const BatchOptions& options, const QStringList& files,
+    const QStringList& skipped, QString* error)
+{
+    if (!QFileInfo::exists(args.reportPath))
+        return true;
+    const QString key = fileKey(args.reportPath);
+    bool taken = !args.filesFrom.isEmpty() && args.filesFrom != QLatin1String("-")
+        && key == fileKey(args.filesFrom);
+    for (const QStringList* list : { &files, &skipped }) {
+        for (qsizetype i = 0; i < list->size() && !taken; ++i)
+            taken = key == fileKey(list->at(i)) || key == fileKey(outputOf(list->at(i), options));
+    }
+    if (taken)
+        *error = QStringLiteral("--report \"%1\" would replace the list, a photo or a result")
+                     .arg(displayPath(args.reportPath));
+    return !taken;
+}
+
+// Opens the report and records the skipped files in it; on failure, the
+// exit status.
+std::optional<int> startReport(const CliArguments& args, const BatchOptions& options,
+    const QStringList& files, const QStringList& skipped, BatchReport& report)
+{
+    QString error;
+    if (!reportIsSafe(args, options, files, skipped, &error))
+        return usageError(error);
+    if (!report.open(args.reportPath, &error))
+        return failure(printableText(error));
+    for (const QString& path : skipped) {
+        // A report that cannot be written now would lose every line.
+        if (!report.write(skippedRecord(path, outputOf(path, options))))
+            return failure(printableText(report.error()));
+    }
+    return std::nullopt;
+}
+
+// Runs the batch; the first Ctrl-C or SIGTERM stops it after the file in
+// hand and ends the program as the signal would.
+void runInterruptibly(Environment& env, BatchJob& batch, const BatchSettings& run, WorkerHost& host)
+{
     CTessolinDoc document(env.options, env.presets, env.profileStore, env.prompter);
     g_stopFlag = &document.writableJob().stop;
     std::signal(SIGINT, onStopSignal);
@@ -352,17 +444,58 @@ int denoise(const CliArguments& args)
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+}
+
+// What the one file was filtered with, learned or measured, smoothed.
+int writeUsedProfile(const CliArguments& args, const BatchJob& batch)
+{
+    const std::optional<NoiseProfile>& used = batch.lastProfile;
+    QString reason;
+    if (used && !writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
+        return failure(
+            QStringLiteral("cannot write \"%1\": %2").arg(displayPath(args.profileOut), reason));
+    return kExitOk;
+}
+
+int denoise(const CliArguments& args)
+{
+    Environment env;
+    BatchSettings run;
+    ReportSettings used;
+    if (const std::optional<int> status = buildBatchSettings(args, env, run, used))
+        return *status;
+    BatchJob batch;
+    QStringList skipped;
+    if (const std::optional<int> status = collectFiles(args, run.options, batch.files, skipped))
+        return *status;
+    if (args.dryRun)
+        return dryRun(batch.files, env, run.options, run);
+    BatchReport report;
+    if (!args.reportPath.isEmpty()) {
+        if (const std::optional<int> status
+            = startReport(args, run.options, batch.files, skipped, report))
+            return *status;
+    }
+    if (!skipped.isEmpty() && !args.quiet)
+        err(QStringLiteral("calmora-cli: %1 file%2 skipped: the result exists\n")
+                .arg(skipped.size())
+                .arg(skipped.size() == 1 ? "" : "s"));
+    env.profileStore.setLearning(!args.noLearn);
+    batch.fileCount = static_cast<int32_t>(batch.files.size());
+
+    TerminalHost terminal(
+        batch, isatty(STDERR_FILENO) != 0, isatty(STDOUT_FILENO) != 0, args.quiet);
+    ReportingHost reporting(terminal, batch, run.options, used, report);
+    WorkerHost& host = args.reportPath.isEmpty() ? static_cast<WorkerHost&>(terminal) : reporting;
+    if (!batch.files.isEmpty())
+        runInterruptibly(env, batch, run, host);
 
     int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
-    if (!args.profileOut.isEmpty()) {
-        // What the file was filtered with, learned or measured, smoothed.
-        if (const std::optional<NoiseProfile>& used = batch.lastProfile) {
-            QString reason;
-            if (!writeFileAtomically(args.profileOut, profileToJsonText(*used), &reason))
-                status = failure(QStringLiteral("cannot write \"%1\": %2")
-                                     .arg(displayPath(args.profileOut), reason));
-        }
-    }
+    if (!args.profileOut.isEmpty() && writeUsedProfile(args, batch) != kExitOk)
+        status = kExitFailed;
+    // Told by the host as it happened.
+    if (report.failed())
+        status = kExitFailed;
     return status;
 }
 
@@ -390,8 +523,8 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
     if (automatic != nullptr) {
         const CBitmapEx& image = *document.image();
         const ProcessingJob& job = document.job();
-        *automatic = chooseAutoStrength(image.original() != nullptr ? image.originalDescription()
-                                                                    : image.description(),
+        *automatic = chooseAutoStrength(
+            image.original() != nullptr ? image.originalDescription() : image.description(),
             job.activeProfile, kAllThreads,
             job.learnedSource.photos > 0 ? &job.measuredProfile : nullptr);
     }
@@ -500,8 +633,8 @@ int profile(const CliArguments& args, bool summary)
     QString error;
     LearnedSource source;
     AutoStrength automatic;
-    const std::optional<NoiseProfile> measured = measureFile(
-        args.files.first(), env, &error, &source, args.json ? nullptr : &automatic);
+    const std::optional<NoiseProfile> measured
+        = measureFile(args.files.first(), env, &error, &source, args.json ? nullptr : &automatic);
     if (!measured)
         return failure(error);
     if (args.json)

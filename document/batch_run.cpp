@@ -4,6 +4,7 @@
 // remaining times. Pipelined, the next file is decoded and the previous one
 // written while one is filtered.
 
+#include "document/batch_run.h"
 #include "document/bitmap_ex.h"
 #include "document/worker_passes.h"
 #include "engine/engine.h"
@@ -32,13 +33,6 @@
 #include <vector>
 
 namespace calmora {
-
-ProcessingJob::ProcessingJob()
-{
-    activeProfile.bandCount = kBandCount;
-    measuredProfile.bandCount = kBandCount;
-    learnedProfile.bandCount = kBandCount;
-}
 
 namespace {
 
@@ -102,19 +96,6 @@ QString batchOutputPath(const QString& sourcePath, const BatchOptions& options)
         return sourcePath;
     return batchOutputFolder(sourcePath, options) + source.completeBaseName() + options.suffix
         + QLatin1Char('.') + extension;
-}
-
-QString fileKey(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.exists())
-        return info.canonicalFilePath();
-    // A result not written yet, in a folder reached through a link, is still
-    // the same file as the source of that name.
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    if (!folder.isEmpty())
-        return withSeparator(folder) + info.fileName();
-    return info.absoluteFilePath();
 }
 
 namespace {
@@ -447,6 +428,8 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
             = image.original() != nullptr ? image.originalDescription() : image.description();
         const AutoStrength choice = chooseAutoStrength(untouched, m_snapshot.activeProfile,
             m_snapshot.request.threadCount, own ? &*own : nullptr);
+        if (m_host != nullptr)
+            m_host->batchFileChosen(file.index, choice);
         if (!choice.filter) {
             // The working image is still the original; it is saved as it
             // is, re-encoded as asked.

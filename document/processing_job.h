@@ -27,6 +27,7 @@
 
 namespace calmora {
 
+struct AutoStrength;
 class CBitmapEx;
 class LearnedProfileStore;
 class PresetTable;
@@ -81,6 +82,9 @@ public:
     // is announced only for a file that exists.
     virtual void batchFileStage(const QString& file, int32_t index, int32_t count, BatchStage stage)
         = 0;
+    // Under automatic strength, what file `index` is filtered with, or that
+    // it is saved as it is; for a host that keeps a record per file.
+    virtual void batchFileChosen(int32_t /*index*/, const AutoStrength& /*choice*/) { }
     // File `index` of `count` is settled in the batch's lists; the time since
     // the batch started and the estimate of what is left.
     virtual void batchFileSettled(

@@ -1,9 +1,9 @@
-// The worker's single-image run and the tile callback through which the
-// engine reports progress and is stopped. The batch run lives in
-// batch_run.cpp and shares the profile and filter passes with this file.
+// The worker's single-image run. The batch run lives in batch_run.cpp; both
+// go through the profile and filter passes of worker_passes.cpp.
 
 #include "document/processing_worker.h"
 
+#include "document/batch_run.h"
 #include "document/bitmap_ex.h"
 #include "document/worker_passes.h"
 #include "engine/engine.h"
@@ -11,7 +11,6 @@
 
 #include <QFileInfo>
 
-#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -39,121 +38,6 @@ Rect previewRectToBufferRows(const Rect& previewRect, int32_t imageHeight)
     return rows;
 }
 
-bool TileRun::stopped() const
-{
-    if (job.stop.load())
-        return true;
-    return filtering && job.generation.load() != snapshot.generation;
-}
-
-namespace {
-
-void reportTile(TileRun& run, const TileList& tiles, int32_t slot)
-{
-    run.tileReported[static_cast<size_t>(slot)] = true;
-    const Rect& dest = tiles.tiles[static_cast<size_t>(slot)].dest;
-    run.snapshot.request.host->tileWritten(
-        run.tilesTopDown ? dest : bufferRowsToPicture(dest, run.imageHeight));
-}
-
-int tileCallback(TileCallbackInfo& info)
-{
-    TileRun& run = *static_cast<TileRun*>(info.user);
-    // The tile's pixels are in the display whether or not the run goes on.
-    if (info.processed != 0 && run.reportTiles && !run.reportAtEnd)
-        reportTile(run, *info.tiles, info.tileIndex);
-    if (run.stopped())
-        return 0;
-    const Tile& tile = info.tiles->tiles[static_cast<size_t>(info.tileIndex)];
-    if (info.processed == 0) {
-        if (info.tileIndex == 0)
-            run.tilesFinished = 0;
-        if (tile.filtered != 0)
-            return 0;
-        return run.wholeImage || tile.dest.intersects(run.visibleRows) ? 1 : 0;
-    }
-    ++run.tilesFinished;
-    if (run.snapshot.request.host != nullptr && run.progressWindow != ProgressKind::None
-        && run.tilesPending > 0)
-        run.snapshot.request.host->setProgress(
-            run.progressWindow, run.tilesFinished * 100 / run.tilesPending);
-    return 1;
-}
-
-} // namespace
-
-int32_t countPendingTiles(const TileList& tiles, const TileRun& run)
-{
-    int32_t pending = 0;
-    for (int32_t slot = tiles.count() - 1; slot >= 0; --slot) {
-        const Tile& tile = tiles.tiles[static_cast<size_t>(slot)];
-        if (tile.filtered != 0 && run.filtering)
-            continue;
-        if (!run.wholeImage && !tile.dest.intersects(run.visibleRows))
-            continue;
-        ++pending;
-    }
-    return pending;
-}
-
-bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfile& profile)
-{
-    resetProfile(profile, false);
-    return buildProfile(image.description(), tiles, profile, tileCallback, &run, nullptr,
-        run.snapshot.request.threadCount);
-}
-
-bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
-{
-    std::vector<bool> filteredBefore;
-    if (run.snapshot.request.host == nullptr)
-        run.reportTiles = false;
-    if (run.reportTiles) {
-        run.imageHeight = image.height();
-        run.reportAtEnd = image.highDepthPixels() != nullptr;
-        run.tileReported.assign(tiles.tiles.size(), false);
-        for (const Tile& tile : tiles.tiles)
-            filteredBefore.push_back(tile.filtered != 0);
-    }
-    // A run that filters every tile writes every pixel: the loaded ones
-    // need no copy then.
-    const bool everyTile = run.wholeImage
-        && std::none_of(tiles.tiles.begin(), tiles.tiles.end(),
-            [](const Tile& tile) { return tile.filtered != 0; });
-    if (!image.separateOriginal(everyTile))
-        return false;
-    CBitmapEx* original = image.original();
-    const bool filtered = filterImage(image.originalDescription(), image.description(),
-        original != nullptr ? original->highDepthPixels() : nullptr, image.highDepthPixels(),
-        image.bitsPerPixel(), tiles, run.snapshot.activeProfile, run.snapshot.request.settings,
-        tileCallback, &run, nullptr, run.snapshot.request.threadCount);
-    for (size_t slot = 0; slot < filteredBefore.size(); ++slot) {
-        if (tiles.tiles[slot].filtered != 0 && !filteredBefore[slot] && !run.tileReported[slot])
-            reportTile(run, tiles, static_cast<int32_t>(slot));
-    }
-    return filtered;
-}
-
-LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
-    const QString& fileName, const CBitmapEx& image)
-{
-    // A batch's files are not the open image: its profiles stay the batch's.
-    if (inBatch) {
-        snapshot.request.batch->measuredProfile = snapshot.activeProfile;
-        snapshot.request.batch->profileMeasured = true;
-    } else {
-        job.profileMeasured = true;
-        job.measuredProfile = snapshot.activeProfile;
-    }
-    LearnedSource source;
-    if (snapshot.request.profileStore != nullptr) {
-        const NoiseProfile own = snapshot.activeProfile;
-        consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
-            fileName, image.exif().record(), own, snapshot.activeProfile, &source);
-    }
-    return source;
-}
-
 namespace {
 
 // Learn from the new profile and choose between the measured and the
@@ -172,6 +56,67 @@ void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
         snapshot.request.host->profileReady();
 }
 
+// A profile pass and a save cover the whole image, a preview only the tiles
+// it shows.
+void prepareRun(TileRun& run, const CBitmapEx& image)
+{
+    const JobRequest& request = run.snapshot.request;
+    const bool profilePass = request.buildProfile;
+    run.filtering = !profilePass;
+    run.wholeImage = !request.savePath.isEmpty() || request.wholeImage || profilePass;
+    run.tilesTopDown = image.highDepthPixels() != nullptr;
+    run.visibleRows = run.tilesTopDown
+        ? request.previewRect
+        : previewRectToBufferRows(request.previewRect, image.height());
+    run.progressWindow = request.progressWindow;
+    run.reportTiles = !profilePass;
+    run.tilesPending = countPendingTiles(run.job.tiles, run);
+}
+
+// The profile or filter pass over the tiles still to do. False when the run
+// was stopped and must end without a word; `filtered` is cleared when the
+// engine refused to filter.
+bool runPass(TileRun& run, CBitmapEx& image, bool& filtered)
+{
+    ProcessingJob& job = run.job;
+    JobSnapshot& snapshot = run.snapshot;
+    const bool profilePass = snapshot.request.buildProfile;
+    if (!snapshot.request.wholeImage) {
+        if (snapshot.request.host != nullptr)
+            snapshot.request.host->runStatus(
+                profilePass ? RunStatus::BuildingProfile : RunStatus::UpdatingPreview);
+        run.progressWindow = ProgressKind::Background;
+    }
+    if (profilePass) {
+        if (measureProfile(run, image, job.tiles, snapshot.activeProfile))
+            acceptProfile(job, snapshot);
+        return true;
+    }
+    if (run.stopped())
+        return false;
+    filtered = filterPass(run, image, job.tiles);
+    return !run.stopped();
+}
+
+void saveResult(ProcessingJob& job, const JobSnapshot& snapshot, bool filtered)
+{
+    WorkerHost* host = snapshot.request.host;
+    const int quality = snapshot.request.options.settings.jpegQuality;
+    QString reason = kFilterRefused;
+    const bool written = filtered
+        && snapshot.request.image->save(snapshot.request.savePath, quality,
+            snapshot.request.options.settings2.tiffDepth != 0, &reason);
+    if (!written && host != nullptr)
+        host->reportError(
+            QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath), reason);
+    // A failed save leaves the image unsaved: the question before it is
+    // given up must still come.
+    job.saveWritten = written;
+    if (written)
+        job.saved = true;
+    job.request.savePath.clear();
+}
+
 void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 {
     WorkerHost* host = snapshot.request.host;
@@ -186,57 +131,16 @@ void runSingleImage(ProcessingJob& job, JobSnapshot& snapshot)
 
     bool filtered = true;
     TileRun run(job, snapshot);
-    run.filtering = !profilePass;
-    run.wholeImage
-        = !snapshot.request.savePath.isEmpty() || snapshot.request.wholeImage || profilePass;
-    run.tilesTopDown = image->highDepthPixels() != nullptr;
-    run.visibleRows = run.tilesTopDown
-        ? snapshot.request.previewRect
-        : previewRectToBufferRows(snapshot.request.previewRect, image->height());
-    run.progressWindow = snapshot.request.progressWindow;
-    run.reportTiles = !profilePass;
-    run.tilesPending = countPendingTiles(job.tiles, run);
-
-    if (run.tilesPending > 0) {
-        if (!snapshot.request.wholeImage) {
-            if (host != nullptr)
-                host->runStatus(
-                    profilePass ? RunStatus::BuildingProfile : RunStatus::UpdatingPreview);
-            run.progressWindow = ProgressKind::Background;
-        }
-        if (profilePass) {
-            if (measureProfile(run, *image, job.tiles, snapshot.activeProfile))
-                acceptProfile(job, snapshot);
-        } else {
-            if (run.stopped())
-                return;
-            filtered = filterPass(run, *image, job.tiles);
-            if (run.stopped())
-                return;
-        }
-    }
+    prepareRun(run, *image);
+    if (run.tilesPending > 0 && !runPass(run, *image, filtered))
+        return;
 
     if (host != nullptr && run.progressWindow != ProgressKind::None)
         host->setProgress(run.progressWindow, 100);
 
     if (!snapshot.request.savePath.isEmpty() && job.generation.load() == snapshot.generation
-        && !profilePass) {
-        const int quality = snapshot.request.options.settings.jpegQuality;
-        QString reason = kFilterRefused;
-        const bool written = filtered
-            && image->save(snapshot.request.savePath, quality,
-                snapshot.request.options.settings2.tiffDepth != 0, &reason);
-        if (!written && host != nullptr)
-            host->reportError(
-                QStringLiteral("Failed to save file \"%1\".").arg(snapshot.request.savePath),
-                reason);
-        // A failed save leaves the image unsaved: the question before it is
-        // given up must still come.
-        job.saveWritten = written;
-        if (written)
-            job.saved = true;
-        job.request.savePath.clear();
-    }
+        && !profilePass)
+        saveResult(job, snapshot, filtered);
 
     if (!profilePass)
         job.request.wholeImage = false;

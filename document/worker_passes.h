@@ -63,17 +63,4 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles);
 inline const QString kFilterRefused
     = QStringLiteral("The filter refused the picture or its noise profile; no result was written.");
 
-// How a batch moves its files along: one after another, or with the next
-// file decoded and the previous one written while one is filtered. Both
-// write the same files and report the same lists in the same order.
-enum class BatchFlow { Pipelined, Sequential };
-
-// On the starter's thread: the batch's preset, resolved into the snapshot's
-// settings, so that a preset edited while the batch runs cannot change it
-// halfway. The run no longer reads the preset table.
-void resolveBatchSettings(JobSnapshot& snapshot);
-
-// The batch run over the snapshot's batch job.
-void runBatch(ProcessingJob& job, JobSnapshot& snapshot, BatchFlow flow = BatchFlow::Pipelined);
-
 } // namespace calmora

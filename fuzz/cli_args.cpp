@@ -68,47 +68,7 @@ QStringList canonicalArguments(const CliArguments& parsed)
     QStringList arguments { commandName(parsed.command) };
     if (parsed.command == CliCommand::Help || parsed.command == CliCommand::Version)
         return arguments;
-    const CliArguments defaults;
-    const auto add = [&arguments](const char* name, const QString& value) {
-        arguments << QLatin1String(name) + u'=' + value;
-    };
-    if (!parsed.output.isEmpty())
-        add("--output", parsed.output);
-    if (!parsed.destDir.isEmpty())
-        add("--dest-dir", parsed.destDir);
-    if (!parsed.destSubdir.isEmpty())
-        add("--dest-subdir", parsed.destSubdir);
-    if (parsed.suffix != defaults.suffix)
-        add("--suffix", parsed.suffix);
-    if (parsed.format != defaults.format)
-        add("--format", parsed.format);
-    if (parsed.quality)
-        add("--quality", QString::number(*parsed.quality));
-    if (parsed.preset)
-        add("--preset", *parsed.preset);
-    if (parsed.settings)
-        add("--settings", *parsed.settings);
-    for (const QString& assignment : parsed.assignments)
-        add("--set", assignment);
-    if (!parsed.profileIn.isEmpty())
-        add("--profile-in", parsed.profileIn);
-    if (!parsed.profileOut.isEmpty())
-        add("--profile-out", parsed.profileOut);
-    if (parsed.threads != defaults.threads)
-        add("--threads", QString::number(parsed.threads));
-    if (parsed.inPlace)
-        arguments << QStringLiteral("--in-place");
-    if (parsed.quiet)
-        arguments << QStringLiteral("--quiet");
-    if (parsed.json)
-        arguments << QStringLiteral("--json");
-    if (parsed.noLearn)
-        arguments << QStringLiteral("--no-learn");
-    if (parsed.dryRun)
-        arguments << QStringLiteral("--dry-run");
-    if (parsed.allProfiles)
-        arguments << QStringLiteral("--all");
-    arguments << QStringLiteral("--");
+    arguments << optionArguments(parsed) << QStringLiteral("--");
     // The action is the first word after the command, and parsing takes it out of the files.
     if (parsed.command == CliCommand::Profiles)
         arguments << actionName(parsed.profilesAction);
@@ -117,19 +77,10 @@ QStringList canonicalArguments(const CliArguments& parsed)
 }
 
 // Help given among other arguments ends the parsing; what was read before it
-// does not matter.
+// does not matter. Everything else shows in the canonical form.
 bool sameRecord(const CliArguments& a, const CliArguments& b)
 {
-    if (a.command == CliCommand::Help || a.command == CliCommand::Version)
-        return a.command == b.command;
-    return a.command == b.command && a.files == b.files && a.output == b.output
-        && a.destDir == b.destDir && a.destSubdir == b.destSubdir && a.suffix == b.suffix
-        && a.format == b.format && a.quality == b.quality && a.preset == b.preset
-        && a.settings == b.settings && a.assignments == b.assignments && a.profileIn == b.profileIn
-        && a.profileOut == b.profileOut && a.threads == b.threads && a.inPlace == b.inPlace
-        && a.quiet == b.quiet && a.json == b.json && a.noLearn == b.noLearn
-        && a.dryRun == b.dryRun && a.profilesAction == b.profilesAction
-        && a.allProfiles == b.allProfiles;
+    return canonicalArguments(a) == canonicalArguments(b);
 }
 
 void checkRecord(const CliArguments& parsed)
@@ -147,7 +98,8 @@ void checkRecord(const CliArguments& parsed)
         return;
     if (command == CliCommand::Denoise || command == CliCommand::Profile
         || command == CliCommand::Info)
-        check(!parsed.files.isEmpty(), QStringLiteral("a command without a file accepted"));
+        check(!parsed.files.isEmpty() || !parsed.filesFrom.isEmpty(),
+            QStringLiteral("a command without a file accepted"));
     if (command == CliCommand::Profile || command == CliCommand::Info)
         check(parsed.files.size() == 1, QStringLiteral("several files for one-file command"));
     if (!parsed.output.isEmpty())
@@ -170,6 +122,10 @@ void checkRecord(const CliArguments& parsed)
     check(number >= 0 && number <= 3, QStringLiteral("format number %1").arg(number));
     check(!parsed.quality || (*parsed.quality >= 0 && *parsed.quality <= 100),
         QStringLiteral("--quality %1").arg(parsed.quality.value_or(-1)));
+    check(parsed.shardCount >= 1 && parsed.shardIndex >= 0 && parsed.shardIndex < parsed.shardCount,
+        QStringLiteral("--shard %1/%2").arg(parsed.shardIndex).arg(parsed.shardCount));
+    check(!parsed.nullSeparated || !parsed.filesFrom.isEmpty(),
+        QStringLiteral("--null without --files-from"));
     check(parsed.threads >= 0 && parsed.threads <= 256,
         QStringLiteral("--threads %1").arg(parsed.threads));
     if (command == CliCommand::Profile || command == CliCommand::Presets

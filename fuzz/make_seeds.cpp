@@ -325,6 +325,8 @@ void writeCommandLineSeeds()
         "profiles\0show\0Canon|EOS R|3200|12\0--json"sv,
         "denoise\0--no-learn\0--dry-run\0a.jpg"sv,
         "profiles\0export\0KEY\0out.json"sv,
+        "denoise\0--files-from\0-\0--null\0--shard\0"
+        "3/8\0--skip-existing\0--report\0r.jsonl"sv,
     };
     int index = 0;
     for (const std::string_view line : lines)

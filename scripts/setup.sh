@@ -11,6 +11,9 @@ calmora_packages=(
     # Installing and its checks: the icon's PNG sizes, the validators of the
     # desktop entry and metainfo, and the large-batch recipe's test.
     librsvg2-bin desktop-file-utils appstream parallel
+    # The GIMP plug-in, and GIMP to test it headless; the darktable script's
+    # test runs it under plain Lua.
+    libgimp2.0-dev gimp lua5.4
     # The window driven with keystrokes under a virtual display.
     xvfb xauth xdotool
 )

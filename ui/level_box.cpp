@@ -137,9 +137,21 @@ void CLevelBox::copyTo(CLevelBox& other) const
 void CLevelBox::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
+    drawBackground(painter);
+    const LevelBoxGeometry g = levelBoxGeometry(size(), fontMetrics(), m_columns);
+    drawGrid(painter, g);
+    drawCurves(painter, g);
+    if (m_displayOnly && m_selected) {
+        painter.setPen(QPen(kSelectedFrame, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect().adjusted(1, 1, -1, -1));
+    }
+}
+
+void CLevelBox::drawBackground(QPainter& painter) const
+{
     const QRect r = rect();
     const QPalette& pal = palette();
-
     // A frame in the border colour over white, then a white inner frame.
     painter.setPen(pal.color(QPalette::Active, QPalette::Mid));
     painter.setBrush(Qt::white);
@@ -153,8 +165,12 @@ void CLevelBox::paintEvent(QPaintEvent*)
     gradient.setColorAt(0, Qt::white);
     gradient.setColorAt(1, captionTint(pal.color(QPalette::Active, QPalette::Highlight)));
     painter.fillRect(inner, gradient);
+}
 
-    const LevelBoxGeometry g = levelBoxGeometry(size(), fontMetrics(), m_columns);
+// The percentage lines with their labels, and a line down each column.
+void CLevelBox::drawGrid(QPainter& painter, const LevelBoxGeometry& g) const
+{
+    const QPalette& pal = palette();
     painter.setPen(QPen(kGridColour, 1));
     painter.setFont(font());
     const int textHeight = fontMetrics().height();
@@ -172,7 +188,10 @@ void CLevelBox::paintEvent(QPaintEvent*)
         const int x = g.pointX(column);
         painter.drawLine(x, g.top, x, g.bottom);
     }
+}
 
+void CLevelBox::drawCurves(QPainter& painter, const LevelBoxGeometry& g) const
+{
     // Points on whole pixels, without smoothing, so that every curve keeps
     // its exact colour.
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -193,12 +212,6 @@ void CLevelBox::paintEvent(QPaintEvent*)
                     kMarkerPx - 1);
             }
         }
-    }
-
-    if (m_displayOnly && m_selected) {
-        painter.setPen(QPen(kSelectedFrame, 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(r.adjusted(1, 1, -1, -1));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QFontMetrics;
+class QPainter;
 
 namespace calmora {
 
@@ -79,6 +80,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void drawBackground(QPainter& painter) const;
+    void drawGrid(QPainter& painter, const LevelBoxGeometry& g) const;
+    void drawCurves(QPainter& painter, const LevelBoxGeometry& g) const;
     bool inMatrix(int row, int column) const;
     void copyTo(CLevelBox& other) const;
 

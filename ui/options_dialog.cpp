@@ -75,6 +75,20 @@ QString zoomText(int zoom)
 COptionsGeneralPage::COptionsGeneralPage(QWidget* parent)
     : QWidget(parent)
 {
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(buildOpenGroup());
+    layout->addWidget(buildSaveGroup());
+    layout->addStretch();
+
+    connect(appendSuffix, &QCheckBox::toggled, this, &COptionsGeneralPage::updateEnabled);
+    connect(tiffDepth, &QComboBox::currentIndexChanged, this, &COptionsGeneralPage::updateEnabled);
+    // The value follows the slider as it moves, also by keys and wheel.
+    connect(quality, &QSlider::valueChanged, this,
+        [this](int value) { qualityText->setText(percentText(value)); });
+}
+
+QGroupBox* COptionsGeneralPage::buildOpenGroup()
+{
     auto* openGroup = new QGroupBox(tr("Open Image"), this);
     showOpenDialog = named(new QCheckBox(tr("Show \"Open &File Dialog\" on startup"), openGroup),
         "showOpenDialog", tr("Show \"Open File Dialog\" on startup"));
@@ -88,7 +102,11 @@ COptionsGeneralPage::COptionsGeneralPage(QWidget* parent)
     openLayout->addWidget(showOpenDialog, 0, 0, 1, 2);
     openLayout->addWidget(zoomLabel, 1, 0);
     openLayout->addWidget(zoom, 1, 1);
+    return openGroup;
+}
 
+QGroupBox* COptionsGeneralPage::buildSaveGroup()
+{
     auto* saveGroup = new QGroupBox(tr("Save Image"), this);
     appendSuffix
         = named(new QCheckBox(tr("&Append default suffix to the original name"), saveGroup),
@@ -130,17 +148,7 @@ COptionsGeneralPage::COptionsGeneralPage(QWidget* parent)
     saveLayout->addWidget(tiffLabel, 3, 0);
     saveLayout->addWidget(tiffDepth, 3, 1, 1, 2);
     saveLayout->addWidget(tiffNote, 4, 0, 1, 3);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(openGroup);
-    layout->addWidget(saveGroup);
-    layout->addStretch();
-
-    connect(appendSuffix, &QCheckBox::toggled, this, &COptionsGeneralPage::updateEnabled);
-    connect(tiffDepth, &QComboBox::currentIndexChanged, this, &COptionsGeneralPage::updateEnabled);
-    // The value follows the slider as it moves, also by keys and wheel.
-    connect(quality, &QSlider::valueChanged, this,
-        [this](int value) { qualityText->setText(percentText(value)); });
+    return saveGroup;
 }
 
 void COptionsGeneralPage::load(const Options& options)

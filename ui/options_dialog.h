@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -54,6 +55,8 @@ public:
     QLabel* tiffNote;
 
 private:
+    QGroupBox* buildOpenGroup();
+    QGroupBox* buildSaveGroup();
     void updateEnabled();
 };
 

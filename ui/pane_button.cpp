@@ -69,15 +69,42 @@ void CPaneButton::followAction()
 {
     if (m_action == nullptr)
         return;
-    QString caption = m_action->iconText();
+    const QString caption = m_action->iconText();
     const QString tip = m_action->toolTip();
-    if ((m_flags & kIconOnly) != 0)
-        caption.clear();
-    setCommandText(tip + QLatin1Char('\n') + caption);
-    if ((m_flags & kIconOnly) != 0)
-        setAccessibleName(m_action->iconText());
+    const bool compact = m_compact && (m_flags & kIconOnly) == 0 && !icon().isNull();
+    const bool iconOnly = (m_flags & kIconOnly) != 0 || compact;
+    setCommandText(tip + QLatin1Char('\n') + (iconOnly ? QString() : caption));
+    if (iconOnly)
+        setAccessibleName(caption);
+    // A caption given up for room still names the button: it heads the
+    // tooltip.
+    if (compact && !caption.isEmpty() && caption != tip)
+        setToolTip(caption + QLatin1Char('\n') + tip);
     setEnabled(m_action->isEnabled());
     setCheckedLook(m_action->isCheckable() && m_action->isChecked());
+}
+
+void CPaneButton::setCompact(bool compact)
+{
+    if (m_compact == compact)
+        return;
+    m_compact = compact;
+    followAction();
+}
+
+int CPaneButton::captionRoomPx() const
+{
+    if ((m_flags & kIconOnly) != 0 || icon().isNull() || m_action == nullptr)
+        return 0;
+    return sizeFor(m_action->iconText()).width() - sizeFor(QString()).width();
+}
+
+QFont CPaneButton::captionFont() const
+{
+    QFont captionFont = font();
+    if ((m_flags & kEmphasised) != 0)
+        captionFont.setBold(true);
+    return captionFont;
 }
 
 void CPaneButton::setCheckedLook(bool checked)
@@ -110,18 +137,18 @@ void CPaneButton::resetState()
 
 QSize CPaneButton::sizeHint() const
 {
-    const QFontMetrics metrics((m_flags & kEmphasised) != 0 ? [this] {
-        QFont bold = font();
-        bold.setBold(true);
-        return bold;
-    }()
-                                                            : font());
+    return sizeFor(text());
+}
+
+QSize CPaneButton::sizeFor(const QString& caption) const
+{
+    const QFontMetrics metrics(captionFont());
     const bool hasIcon = !icon().isNull() || (m_flags & kIconOnly) != 0;
     int width = kIconLeftPx * 2;
     if (hasIcon)
         width += iconSize().width();
-    if (!text().isEmpty())
-        width += metrics.horizontalAdvance(text()) + (hasIcon ? kCaptionGapPx : 8);
+    if (!caption.isEmpty())
+        width += metrics.horizontalAdvance(caption) + (hasIcon ? kCaptionGapPx : 8);
     if ((m_flags & kDropDown) != 0)
         width += kArrowRoomPx;
     const int height = std::max(iconSize().height(), metrics.height()) + 10;

@@ -33,6 +33,11 @@ public:
     QAction* action() const { return m_action; }
     // For drop-down buttons: the menu a click opens below the button.
     void setMenu(QMenu* menu) { m_menu = menu; }
+    // A button with a picture shows only the picture while compact; its
+    // caption goes into the tooltip. For a bar too narrow for its captions.
+    void setCompact(bool compact);
+    // The width the caption adds to the button when it is shown.
+    int captionRoomPx() const;
     // Drawn pressed although not pressed (a pane that is shown, a mode on).
     void setCheckedLook(bool checked);
     bool checkedLook() const { return m_checkedLook; }
@@ -53,6 +58,8 @@ protected:
 
 private:
     void followAction();
+    QFont captionFont() const;
+    QSize sizeFor(const QString& caption) const;
     void onClicked();
 
     CPaneDialogHelper& m_helper;
@@ -64,6 +71,7 @@ private:
     // button that has just been clicked does not light up again at once.
     bool m_released = false;
     bool m_checkedLook = false;
+    bool m_compact = false;
 };
 
 } // namespace calmora

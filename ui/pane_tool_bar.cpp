@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 
 namespace calmora {
@@ -38,6 +39,8 @@ CPaneButton* CPaneToolBar::addCommand(
     // accelerators, and the tab order stays with the pane and the image.
     button->setFocusPolicy(Qt::NoFocus);
     m_layout->insertWidget(m_layout->count() - 1, button);
+    m_commands.append(button);
+    button->setCompact(m_compact);
     return button;
 }
 
@@ -68,6 +71,52 @@ void CPaneToolBar::setPaneShown(bool shown)
 bool CPaneToolBar::presetAreaShown() const
 {
     return m_presetList != nullptr && !m_presetList->isHidden();
+}
+
+int CPaneToolBar::captionsRoomPx() const
+{
+    int room = 0;
+    for (const CPaneButton* button : m_commands) {
+        if (!button->isHidden())
+            room += button->captionRoomPx();
+    }
+    return room;
+}
+
+// Both hints stand whichever way the buttons are drawn now, so that going
+// compact cannot make the bar fit again and flip it back.
+QSize CPaneToolBar::sizeHint() const
+{
+    QSize hint = CPaneDialogBar::sizeHint();
+    if (m_compact)
+        hint.rwidth() += captionsRoomPx();
+    return hint;
+}
+
+QSize CPaneToolBar::minimumSizeHint() const
+{
+    QSize least = CPaneDialogBar::minimumSizeHint();
+    if (!m_compact)
+        least.rwidth() -= captionsRoomPx();
+    return least;
+}
+
+bool CPaneToolBar::event(QEvent* event)
+{
+    // A new width, or a caption that grew (Preview: ON to OFF) in the same
+    // width.
+    if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
+        setCompact(width() < sizeHint().width());
+    return CPaneDialogBar::event(event);
+}
+
+void CPaneToolBar::setCompact(bool compact)
+{
+    if (m_compact == compact)
+        return;
+    m_compact = compact;
+    for (CPaneButton* button : m_commands)
+        button->setCompact(compact);
 }
 
 } // namespace calmora

@@ -1,6 +1,8 @@
 // The main toolbar: the frame's commands as owner-drawn buttons of the pane
 // framework, and, only while the filter pane is hidden, a presets list and
-// Go of its own, so the filter can still be chosen and run.
+// Go of its own, so the filter can still be chosen and run. Where the bar
+// is given less than its captions need, its command buttons show only their
+// pictures, the captions in their tooltips.
 #pragma once
 
 #include "ui/pane_dialog_bar.h"
@@ -28,11 +30,24 @@ public:
     void setPaneShown(bool shown);
     bool presetAreaShown() const;
 
+    // The width with every caption shown, and the least: every caption in
+    // the tooltips.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool event(QEvent* event) override;
+
 private:
+    int captionsRoomPx() const;
+    void setCompact(bool compact);
+
     QHBoxLayout* m_layout;
     QComboBox* m_presetList = nullptr;
     CPaneButton* m_goButton = nullptr;
     QWidget* m_spacer = nullptr;
+    QList<CPaneButton*> m_commands;
+    bool m_compact = false;
 };
 
 } // namespace calmora

@@ -50,6 +50,14 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         { "--all is for delete", "profiles list --all", "profiles list" },
         { "a key beside --all", "profiles delete k --all", "profiles delete KEY|--all" },
         { "--json is for list and show", "profiles import --json k.json", "--json" },
+        { "no shards", "denoise --shard 0/0 a.jpg", "--shard 0/0" },
+        { "shard beyond the count", "denoise --shard 4/4 a.jpg", "counts from 0 to N-1" },
+        { "shard without a count", "denoise --shard 2 a.jpg", "takes I/N" },
+        { "--null without a list", "denoise --null a.jpg", "--files-from" },
+        { "-o with a list", "denoise -o r.jpg --files-from l.txt", "--files-from list" },
+        { "--report with --dry-run", "denoise --dry-run --report r.jsonl a.jpg", "--report" },
+        { "--report is for denoise", "profile --report r.jsonl a.jpg", "--report" },
+        { "a flag given a value", "denoise --skip-existing=yes a.jpg", "takes no value" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -119,6 +127,14 @@ TEST(ParseArguments, GoodForms)
     EXPECT_TRUE(parsed.allProfiles && parsed.files.isEmpty());
     ASSERT_TRUE(parseArguments(words("profiles export k out.json"), parsed, &error));
     EXPECT_EQ(parsed.files, (QStringList { "k", "out.json" }));
+    ASSERT_TRUE(parseArguments(
+        words("denoise --files-from - --null --shard 3/8 --skip-existing --report=r.jsonl"), parsed,
+        &error))
+        << error.toStdString();
+    EXPECT_TRUE(parsed.files.isEmpty() && parsed.nullSeparated && parsed.skipExisting);
+    EXPECT_EQ(parsed.filesFrom, QStringLiteral("-")) << "standard input, not a file";
+    EXPECT_EQ(parsed.shardIndex * 10 + parsed.shardCount, 38);
+    EXPECT_EQ(parsed.reportPath, QStringLiteral("r.jsonl"));
     ASSERT_TRUE(parseArguments(words("denoise a.jpg --help"), parsed, &error));
     EXPECT_EQ(parsed.command, CliCommand::Help);
 }

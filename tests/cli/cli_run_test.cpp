@@ -13,6 +13,7 @@
 #include "cli/profile_json.h"
 #include "document/processing_worker.h"
 #include "isolated_run.h"
+#include "noisy_picture.h"
 #include "settings/learned_profile_folder.h"
 #include "settings/presets.h"
 #include "test_files.h"
@@ -25,20 +26,6 @@ using test::readBytes;
 
 const QByteArray kJpegMagic("\xff\xd8\xff", 3);
 const QByteArray kPngMagic("\x89PNG", 4);
-
-QImage noisyPicture()
-{
-    QImage picture(320, 240, QImage::Format_RGB32);
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const int base = 50 + (x + y) / 3;
-            picture.setPixel(x, y,
-                qRgb(base + noise(random), base + 10 + noise(random), base - 10 + noise(random)));
-        }
-    return picture;
-}
 
 using Result = test::ProgramRun;
 
@@ -53,8 +40,8 @@ protected:
         work = home.filePath("work");
         jpeg = file("photo.jpg");
         png = file("photo.png");
-        ASSERT_TRUE(QImageWriter(jpeg, "jpeg").write(noisyPicture()));
-        ASSERT_TRUE(QImageWriter(png, "png").write(noisyPicture()));
+        ASSERT_TRUE(QImageWriter(jpeg, "jpeg").write(noisyPicture(320, 240)));
+        ASSERT_TRUE(QImageWriter(png, "png").write(noisyPicture(320, 240)));
     }
 
     QString file(const QString& name) const { return work + QLatin1Char('/') + name; }

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <functional>
-#include <random>
 #include <thread>
 
 #include <QDir>
@@ -22,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "noisy_picture.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -29,19 +29,6 @@ namespace {
 
 using test::listing;
 using test::readBytes;
-
-QImage noisyPicture(int width, int height)
-{
-    QImage picture(width, height, QImage::Format_RGB32);
-    std::mt19937 random(5);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int base = 60 + (x + y) % 120;
-            picture.setPixel(x, y, qRgb(base + noise(random), base + noise(random), base));
-        }
-    return picture;
-}
 
 struct Outcome {
     int exitCode = -1; // when it exited
@@ -143,8 +130,8 @@ protected:
             const int in = ::open("/dev/null", O_RDONLY);
             if (out < 0 || err < 0 || in < 0 || ::chdir(workPath.constData()) != 0)
                 ::_exit(127);
-            if (user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0
-                                 || ::setuid(user) != 0))
+            if (user != 0
+                && (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
                 ::_exit(126);
             ::dup2(in, 0);
             ::dup2(out, 1);
@@ -337,6 +324,10 @@ TEST_F(Reliability, UsageErrorsWriteNothing)
         { "presets with a file", { "presets", "photo.jpg" }, "photo.jpg" },
         { "--version with more", { "--version", "x" }, "\"x\"" },
         { "--summary with --json", { "profile", "--summary", "--json", "photo.jpg" }, "--json" },
+        { "report over the source", { "denoise", "--report", "photo.jpg", "photo.jpg" },
+            "--report" },
+        { "report over the source through a link",
+            { "denoise", "--report", "link.jpg", "photo.jpg" }, "--report" },
     };
     const QStringList before = listing(work);
     const QByteArray source = readBytes(jpeg);
@@ -371,10 +362,13 @@ TEST_F(Reliability, MessagesNameTheRealCause)
             QString::fromLocal8Bit(std::strerror(readOnly.mounted ? EROFS : EACCES)) },
         { "a line break in a name", { "bad\nname.jpg" }, "bad\\nname.jpg" },
         { "an escape in a name", { "bad\033[2Jname.jpg" }, "bad\\x1b[2Jname.jpg" },
+        { "a list that is not there", { "--files-from", "missing.txt" }, "\"missing.txt\"" },
+        { "a report that cannot be made", { "--report", "ro/r.jsonl", "photo.jpg" },
+            QString::fromLocal8Bit(std::strerror(readOnly.mounted ? EROFS : EACCES)) },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        if (rootWithoutMount && row.arguments.contains("ro/sub"))
+        if (rootWithoutMount && row.arguments.join(' ').contains("ro/"))
             continue;
         const Outcome outcome = run(QStringList { "denoise" } + row.arguments);
         EXPECT_EQ(outcome.exitCode, 1) << outcome.text();

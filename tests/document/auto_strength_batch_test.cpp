@@ -11,7 +11,7 @@
 
 #include "document/processing_worker.h"
 #include "engine/engine.h"
-#include "document/worker_passes.h"
+#include "document/batch_run.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "test_files.h"

@@ -1,22 +1,26 @@
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <random>
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include "document/batch_run.h"
 #include "document/bitmap_ex.h"
 #include "document/processing_worker.h"
-#include "document/worker_passes.h"
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
+#include "noisy_picture.h"
 #include "test_files.h"
 
 namespace calmora {
 namespace {
+
+// The batch's photos: big enough for a few tiles, each file its own seed.
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
 
 TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
 {
@@ -59,20 +63,6 @@ TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
         options.format = static_cast<BatchFormat>(row.format);
         EXPECT_EQ(batchOutputPath(QLatin1String(row.source), options), QLatin1String(row.path));
     }
-}
-
-QImage noisyPicture(unsigned seed)
-{
-    QImage picture(320, 240, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> noise(-20, 20);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const int base = 60 + x / 3;
-            picture.setPixel(
-                x, y, qRgb(base + noise(random), base + noise(random), base + noise(random)));
-        }
-    return picture;
 }
 
 struct Settled {
@@ -143,7 +133,7 @@ protected:
     QString picture(const QString& name, unsigned seed = 1)
     {
         const QString path = dir.filePath(name);
-        EXPECT_TRUE(test::writePicture(path, noisyPicture(seed), "png"));
+        EXPECT_TRUE(test::writePicture(path, noisyPicture(kWidth, kHeight, seed), "png"));
         return path;
     }
 
@@ -228,7 +218,7 @@ TEST_F(BatchTest, EveryRefusedFileStillMovesTheBarAndTheTimes)
         QStringList files;
         for (int i = 0; i < 3; ++i) {
             files.append(folder + QStringLiteral("/p%1.png").arg(i));
-            EXPECT_TRUE(test::writePicture(files.last(), noisyPicture(i + 1), "png"));
+            EXPECT_TRUE(test::writePicture(files.last(), noisyPicture(kWidth, kHeight, i + 1), "png"));
         }
         return files;
     };
@@ -319,8 +309,8 @@ TEST_F(BatchTest, WithoutOverwriteNoSourceOfTheBatchIsReplaced)
         SCOPED_TRACE(row.name);
         QTemporaryDir rowDir;
         const QStringList files { rowDir.filePath("a.png"), rowDir.filePath("a_filtered.png") };
-        ASSERT_TRUE(test::writePicture(files[0], noisyPicture(1), "png"));
-        ASSERT_TRUE(test::writePicture(files[1], noisyPicture(2), "png"));
+        ASSERT_TRUE(test::writePicture(files[0], noisyPicture(kWidth, kHeight, 1), "png"));
+        ASSERT_TRUE(test::writePicture(files[1], noisyPicture(kWidth, kHeight, 2), "png"));
         const QByteArray original[] = { test::readBytes(files[0]), test::readBytes(files[1]) };
         batch = BatchJob();
         host = BatchHost();
@@ -347,7 +337,7 @@ TEST_F(BatchTest, WithoutOverwriteNoSourceOfTheBatchIsReplaced)
 TEST_F(BatchTest, TwoSourcesOfOneNameKeepTheFirstResult)
 {
     const QStringList files { picture(QStringLiteral("a.png")), dir.filePath("a.bmp") };
-    ASSERT_TRUE(test::writePicture(files[1], noisyPicture(3), "bmp"));
+    ASSERT_TRUE(test::writePicture(files[1], noisyPicture(kWidth, kHeight, 3), "bmp"));
     options.suffix = QStringLiteral("_f");
     options.format = BatchFormat::Png;
     run(files);
@@ -508,7 +498,7 @@ BatchOutcome runFlow(const FlowRow& row, BatchFlow flow)
         files.append(dir.filePath(name));
         if (mark == '?')
             continue;
-        EXPECT_TRUE(test::writePicture(files.back(), noisyPicture(files.size()),
+        EXPECT_TRUE(test::writePicture(files.back(), noisyPicture(kWidth, kHeight, files.size()),
             QFileInfo(name).suffix().toLatin1().constData()));
         if (mark == '~')
             test::writeBytes(files.back(), test::readBytes(files.back()).left(200));

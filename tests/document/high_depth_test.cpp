@@ -16,32 +16,15 @@
 #include "engine/engine.h"
 #include "settings/derive_params.h"
 #include "settings/presets.h"
+#include "noisy_picture.h"
 #include "test_files.h"
 
 namespace calmora {
 namespace {
 
-// Seeded noise over a ramp, different in every channel and every row, so
-// that a flipped or channel-swapped buffer changes every checksum.
-QImage noisyPicture(QImage::Format format, int width = 70, int height = 50)
-{
-    QImage picture(width, height, format);
-    uint32_t state = 2024;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            state = state * 1664525u + 1013904223u;
-            const auto noise
-                = [&](int shift) { return static_cast<int>((state >> shift) & 0xfff); };
-            const auto level
-                = [](int value) { return static_cast<quint16>(std::clamp(value, 0, 65535)); };
-            const QRgba64 colour
-                = QRgba64::fromRgba64(level(x * 900 + noise(0)), level(y * 1200 + noise(8)),
-                    level(30000 - x * 300 + noise(16)), level(65535 - x * 600));
-            picture.setPixelColor(x, y, QColor::fromRgba64(colour));
-        }
-    }
-    return picture;
-}
+// The pictures most of these tests load.
+constexpr int kWidth = 70;
+constexpr int kHeight = 50;
 
 uint64_t checksum(const void* data, int64_t bytes, uint64_t hash = 1469598103934665603ull)
 {
@@ -78,7 +61,7 @@ TEST(HighDepth, EachFormatIsKeptAtItsDepthWithRowsInTheFilterOrder)
     for (const char* type : { "png", "tiff" }) {
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(type) + ", " + row.name);
-            const QImage picture = noisyPicture(row.format);
+            const QImage picture = noisyPicture(kWidth, kHeight, row.format);
             const QString path = dir.filePath(QStringLiteral("in.%1").arg(QLatin1String(type)));
             ASSERT_TRUE(picture.save(path, type));
             CBitmapEx image;
@@ -242,7 +225,7 @@ TEST(HighDepth, RoundTripThroughTheFilterIsPinned)
         SCOPED_TRACE(row.name);
         const QString in = dir.filePath(QStringLiteral("in.%1").arg(QLatin1String(row.type)));
         const QString out = dir.filePath(QStringLiteral("out.%1").arg(QLatin1String(row.type)));
-        ASSERT_TRUE(noisyPicture(row.format, 700, 620).save(in, row.type));
+        ASSERT_TRUE(noisyPicture(700, 620, row.format).save(in, row.type));
         CBitmapEx image;
         image.setKeepsOriginal(row.keepsOriginal);
         ASSERT_TRUE(image.load(in));
@@ -304,7 +287,7 @@ TEST(HighDepth, TheResultDepthFollowsTheSourceTheFormatAndTheOption)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const QString in = dir.filePath(QStringLiteral("in.png"));
-        const QImage picture = noisyPicture(row.source);
+        const QImage picture = noisyPicture(kWidth, kHeight, row.source);
         ASSERT_TRUE(picture.save(in, "png"));
         CBitmapEx image;
         ASSERT_TRUE(image.load(in));
@@ -398,7 +381,7 @@ TEST(HighDepth, MetadataIsKeptInSixteenBitTiff)
 {
     QTemporaryDir dir;
     const QString in = dir.filePath(QStringLiteral("in.tif"));
-    ASSERT_TRUE(noisyPicture(QImage::Format_RGBX64).save(in, "tiff"));
+    ASSERT_TRUE(noisyPicture(kWidth, kHeight, QImage::Format_RGBX64).save(in, "tiff"));
     test::editMetadata(in, [](Exiv2::Image& image) {
         image.exifData()["Exif.Image.Model"] = "Test Camera 16";
         image.exifData()["Exif.Photo.ISOSpeedRatings"] = uint16_t { 3200 };
@@ -431,7 +414,7 @@ TEST(HighDepth, ARegionIsThatPartOfTheWholePicture)
         { QImage::Format_RGB32, QImage::Format_RGBX64, QImage::Format_Grayscale16 }) {
         SCOPED_TRACE(testing::Message() << "format " << format);
         const QString path = dir.filePath(QStringLiteral("in.png"));
-        ASSERT_TRUE(noisyPicture(format).save(path, "png"));
+        ASSERT_TRUE(noisyPicture(kWidth, kHeight, format).save(path, "png"));
         CBitmapEx image;
         ASSERT_TRUE(image.load(path));
         const QImage whole = image.toQImage();

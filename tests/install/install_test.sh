@@ -20,6 +20,9 @@ expect bin/calmora-cli
 expect share/applications/calmora.desktop
 expect share/metainfo/org.brantovia.calmora.metainfo.xml
 expect share/man/man1/calmora-cli.1
+expect share/calmora/darktable/calmora.lua
+# The GIMP plug-in, where the build made one, in a folder of its own name.
+[ -e "$build/plugins/gimp/calmora-gimp" ] && expect lib/gimp/2.0/plug-ins/calmora-gimp/calmora-gimp
 expect share/icons/hicolor/scalable/apps/calmora.svg
 expect share/doc/calmora/README.md
 for picture in $(grep -o 'docs/[a-z_-]*\.png' "$prefix/share/doc/calmora/README.md" 2>/dev/null | sort -u); do

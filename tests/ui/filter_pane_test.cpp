@@ -24,6 +24,7 @@
 #include "settings/learned_profile_store.h"
 #include "settings/presets.h"
 #include "ui/left_pane_dialog_bar.h"
+#include "ui/pane_button.h"
 #include "ui/pane_tool_bar.h"
 #include "ui/profile_main_emb_dialog.h"
 #include "ui/tessolin_view.h"
@@ -604,14 +605,18 @@ private slots:
         QTest::addColumn<QStringList>("commands");
         QTest::addColumn<bool>("paneShown");
         QTest::addColumn<int>("section");
-        QTest::newRow("at start") << QStringList {} << false << 0;
-        QTest::newRow("Noise Filter") << QStringList { "noiseFilter" } << true << 0;
+        QTest::addColumn<int>("frameWidth"); // 0: the first start's
+        QTest::newRow("at start") << QStringList {} << false << 0 << 0;
+        QTest::newRow("Noise Filter") << QStringList { "noiseFilter" } << true << 0 << 0;
         QTest::newRow("Noise Filter twice")
-            << QStringList { "noiseFilter", "noiseFilter" } << false << 0;
-        QTest::newRow("Noise Profile shows the pane") << QStringList { "noiseProfile" } << true << 2;
+            << QStringList { "noiseFilter", "noiseFilter" } << false << 0 << 0;
+        QTest::newRow("Noise Profile shows the pane")
+            << QStringList { "noiseProfile" } << true << 2 << 0;
         QTest::newRow("EXIF closes Noise Profile")
-            << QStringList { "noiseProfile", "exif" } << true << 1;
-        QTest::newRow("EXIF twice") << QStringList { "exif", "exif" } << true << 0;
+            << QStringList { "noiseProfile", "exif" } << true << 1 << 0;
+        QTest::newRow("EXIF twice") << QStringList { "exif", "exif" } << true << 0 << 0;
+        QTest::newRow("narrowest window") << QStringList {} << false << 0
+                                          << CMainFrame::kMinimumWidth;
     }
 
     void paneCommands()
@@ -619,9 +624,12 @@ private slots:
         QFETCH(QStringList, commands);
         QFETCH(bool, paneShown);
         QFETCH(int, section);
+        QFETCH(int, frameWidth);
         MemorySettingsStore store;
         {
             Run run(store);
+            if (frameWidth != 0)
+                run.app->frame().resize(frameWidth, 600);
             run.app->frame().show();
             for (const QString& command : commands)
                 run.app->frame().findChild<QAction*>(command)->trigger();
@@ -634,6 +642,17 @@ private slots:
             QCOMPARE(frame.findChild<QAction*>("noiseFilter")->isChecked(), paneShown);
             QCOMPARE(frame.findChild<QAction*>("noiseProfile")->isChecked(), paneShown && section == 2);
             QCOMPARE(frame.findChild<QAction*>("exif")->isChecked(), paneShown && section == 1);
+            // Every toolbar button is whole inside the window: its caption
+            // shown in full or not at all.
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+            for (const CPaneButton* button : frame.paneToolBar()->findChildren<CPaneButton*>()) {
+                if (!button->isVisible())
+                    continue;
+                const QRect shown(button->mapTo(&frame, QPoint(0, 0)), button->size());
+                QVERIFY2(frame.rect().contains(shown), qPrintable(button->objectName()));
+                QVERIFY2(button->width() >= button->sizeHint().width(),
+                    qPrintable(button->objectName()));
+            }
         }
         // After a restart.
         Run again(store);
