@@ -1,5 +1,7 @@
 #include "cli/cli_args.h"
 
+#include "document/file_formats.h"
+
 #include <QFileInfo>
 #include <QHash>
 
@@ -94,9 +96,9 @@ bool applyValue(
         break;
     case Valued::Format: {
         const QString format = value.toLower();
-        if (format != QLatin1String("jpg") && format != QLatin1String("png")
-            && format != QLatin1String("tif") && format != QLatin1String("auto")) {
-            *error = QStringLiteral("--format takes jpg, png, tif or auto, not \"%1\"").arg(value);
+        if (format != QLatin1String("auto") && formatOfExtension(format) != format) {
+            *error = QStringLiteral("--format takes %1 or auto, not \"%2\"")
+                         .arg(formatOptions().join(QStringLiteral(", ")), value);
             return false;
         }
         parsed.format = format;
@@ -154,7 +156,7 @@ bool checkOutputFormat(const CliArguments& parsed, QString* error)
                          ? QStringLiteral("-o/--output \"%1\" has no extension").arg(parsed.output)
                          : QStringLiteral("-o/--output \"%1\": no result is written as \".%2\"")
                                .arg(parsed.output, extension))
-            + QStringLiteral("; use one of .jpg, .jpeg, .jpe, .png, .tif, .tiff");
+            + QStringLiteral("; use one of %1").arg(writableExtensionList());
         return false;
     }
     if (parsed.formatGiven && parsed.format != QLatin1String("auto") && parsed.format != format) {
@@ -171,9 +173,11 @@ bool checkDepth(const CliArguments& parsed, QString* error)
     const QString format = parsed.output.isEmpty()
         ? parsed.format
         : formatOfExtension(QFileInfo(parsed.output).suffix());
-    if (parsed.depth == 16 && format == QLatin1String("jpg")) {
+    const FileFormat* written = fileFormatOfExtension(format);
+    if (parsed.depth == 16 && written != nullptr && !written->depths.contains(16)) {
         *error = QStringLiteral("--depth 16 needs PNG or TIFF results (--format png, tif or auto, "
-                                "or -o with .png or .tif); a JPEG holds 8 bits per channel");
+                                "or -o with .png or .tif); a %1 holds 8 bits per channel")
+                     .arg(written->name);
         return false;
     }
     return true;
@@ -231,10 +235,12 @@ bool checkCombinations(CliArguments& parsed, QString* error)
         return true;
     if (parsed.command == CliCommand::Profiles)
         return checkProfiles(parsed, error);
-    if (parsed.command == CliCommand::Presets) {
+    if (parsed.command == CliCommand::Presets || parsed.command == CliCommand::Formats) {
         if (parsed.files.isEmpty())
             return true;
-        *error = QStringLiteral("presets takes no file, not \"%1\"").arg(parsed.files.first());
+        *error = QStringLiteral("%1 takes no file, not \"%2\"")
+                     .arg(parsed.command == CliCommand::Presets ? "presets" : "formats",
+                         parsed.files.first());
         return false;
     }
     if (parsed.files.isEmpty()) {
@@ -307,6 +313,8 @@ bool parseArguments(const QStringList& arguments, CliArguments& parsed, QString*
         parsed.command = CliCommand::Info;
     else if (command == QLatin1String("profiles"))
         parsed.command = CliCommand::Profiles;
+    else if (command == QLatin1String("formats"))
+        parsed.command = CliCommand::Formats;
     else {
         *error = QStringLiteral("unknown command \"%1\"").arg(command);
         return false;
@@ -382,24 +390,24 @@ BatchFormat batchFormat(const QString& format)
 {
     if (format == QLatin1String("auto"))
         return BatchFormat::AsSource;
-    if (format == QLatin1String("png"))
-        return BatchFormat::Png;
-    if (format == QLatin1String("tif"))
-        return BatchFormat::Tiff;
-    return BatchFormat::Jpeg;
+    const FileFormat* written = fileFormatOfExtension(format);
+    return written != nullptr && written->writable ? batchFormatOf(*written) : BatchFormat::Jpeg;
 }
 
 QString formatOfExtension(const QString& extension)
 {
-    const QString lower = extension.toLower();
-    if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg")
-        || lower == QLatin1String("jpe"))
-        return QStringLiteral("jpg");
-    if (lower == QLatin1String("png"))
-        return QStringLiteral("png");
-    if (lower == QLatin1String("tif") || lower == QLatin1String("tiff"))
-        return QStringLiteral("tif");
-    return QString();
+    const FileFormat* format = fileFormatOfExtension(extension);
+    return format != nullptr && format->writable ? formatOption(*format) : QString();
+}
+
+QStringList formatOptions()
+{
+    QStringList options;
+    for (const FileFormat& format : fileFormats()) {
+        if (format.writable)
+            options << formatOption(format);
+    }
+    return options;
 }
 
 QString usageText()
@@ -414,20 +422,22 @@ Commands:
   presets             list the filter presets
   info FILE           size, depth, EXIF tags, self-learning eligibility and the
                       learned profile of the photo's camera and ISO speed
+  formats             the image formats read and written, and what each keeps
   profiles ACTION     the noise profiles learned per camera and ISO speed:
                       list, show KEY, export KEY FILE, import FILE,
                       delete KEY, delete --all
 
 Options of denoise:
   -o, --output PATH       where to write the result (one input only); its
-                          extension decides the format: .jpg, .jpeg, .jpe,
-                          .png, .tif or .tiff
+                          extension decides the format (see formats)
   --dest-dir DIR          write every result into DIR (created if missing)
   --dest-subdir NAME      write each result into NAME below its source's folder
   --suffix S              appended to each result's name (default "_filtered")
-  --format F              jpg, png, tif, or auto (the source's type if it is
-                          JPEG, TIFF or PNG, else JPEG); default jpg
-  --quality Q             JPEG quality 0..100 (default: the stored option, 90)
+  --format F              jpg, png, tif, webp, heic, avif (those this build
+                          writes, see formats), or auto (the source's type
+                          if it is written, else JPEG); default jpg
+  --quality Q             JPEG, WebP, HEIC and AVIF quality 0..100 (default:
+                          the stored option, 90); WebP at 100 is lossless
   --depth auto|8|16       bits per channel of PNG and TIFF results: auto keeps
                           the source's (default), 16 also widens 8-bit sources
                           and filters them at 16 bits; JPEG is always 8
