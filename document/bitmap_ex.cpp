@@ -336,8 +336,8 @@ void CBitmapEx::Metadata::encodeForResult(int32_t width, int32_t height, int32_t
         if (!outExif.empty()) {
             Exiv2::Blob blob;
             Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, outExif);
-            exifBytes = QByteArray(reinterpret_cast<const char*>(blob.data()),
-                static_cast<qsizetype>(blob.size()));
+            exifBytes = QByteArray(
+                reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size()));
         }
         Exiv2::XmpData outXmp = xmpForResult(width, height);
         if (orientation >= 1 && orientation <= 8)
@@ -368,8 +368,8 @@ void CBitmapEx::Metadata::embed(Exiv2::Image& image, const Exiv2::ExifData& outE
     // encoder. The metadata library's own PNG profile chunk is rejected by
     // common PNG readers, so a PNG goes without a profile it cannot carry.
     if (addProfile && !icc.isEmpty() && format != "png") {
-        Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()),
-            static_cast<long>(icc.size()));
+        Exiv2::DataBuf profile(
+            reinterpret_cast<const Exiv2::byte*>(icc.constData()), static_cast<long>(icc.size()));
         try {
             image.setIccProfile(profile, true);
         } catch (const std::exception&) {
@@ -870,8 +870,8 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
         return false;
     }
 
-    std::unique_ptr<Metadata> metadata = decoded.heif ? Metadata::fromParts(*decoded.heif)
-                                                      : Metadata::read(bytes, &decoded.notes);
+    std::unique_ptr<Metadata> metadata
+        = decoded.heif ? Metadata::fromParts(*decoded.heif) : Metadata::read(bytes, &decoded.notes);
     CExifFormatter exif;
     if (metadata)
         readExif(*metadata, exif);
@@ -972,7 +972,7 @@ int CBitmapEx::qualityOf(const SaveOptions& options)
     // A value outside 0..100 is a damaged setting and falls back to the
     // default.
     return options.jpegQuality >= 0 && options.jpegQuality <= 100 ? options.jpegQuality
-                                                                   : kDefaultJpegQuality;
+                                                                  : kDefaultJpegQuality;
 }
 
 bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QByteArray& file,
@@ -1014,8 +1014,8 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     const int orientation = m_exif.record().orientation;
     const bool turned = orientation >= 5 && orientation <= 8;
     if (m_metadata) {
-        m_metadata->encodeForResult(turned ? height() : width(), turned ? width() : height(), 1,
-            request.exif, request.xmp);
+        m_metadata->encodeForResult(
+            turned ? height() : width(), turned ? width() : height(), 1, request.exif, request.xmp);
     }
     return encodeHeif(request, format, orientation, file, reason);
 }

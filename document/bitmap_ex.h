@@ -91,15 +91,16 @@ public:
 
     // Writes the working image in the format of the name's extension (see
     // document/file_formats.h), JPEG for a name no writable format has. All
-    // but JPEG keep the alpha; a JPEG gets the image composited over black. The destination is replaced only by a
-    // complete file; on failure it is left as it was and `error` says why.
+    // but JPEG keep the alpha; a JPEG gets the image composited over black.
+    // The destination is replaced only by a complete file; on failure it is
+    // left as it was and `error` says why.
     bool save(const QString& path, const SaveOptions& options, QString* error = nullptr) const;
     bool save(const QString& path, int jpegQuality = kDefaultJpegQuality,
         bool keepHighDepth = false, QString* error = nullptr) const;
 
-    // The file save() would write, without the source's metadata (but for
-    // HEIC and AVIF, whose encoder places it): a format key. `iccWritten` tells whether the colour profile is in
-    // it already.
+    // The file save() would write in the format of `format`'s key, without
+    // the source's metadata (but for HEIC and AVIF, whose encoder places
+    // it). `iccWritten` tells whether the colour profile is in it already.
     bool encode(const QByteArray& format, const SaveOptions& options, QByteArray& file,
         bool& iccWritten, QString& reason) const;
 

@@ -46,7 +46,8 @@ std::vector<FileFormat> buildTable()
         format.icc = icc;
     };
 
-    FileFormat* format = &add("jpeg", "JPEG", { "jpg", "jpeg", "jpe" }, { "image/jpeg" }, true, { 8 });
+    FileFormat* format
+        = &add("jpeg", "JPEG", { "jpg", "jpeg", "jpe" }, { "image/jpeg" }, true, { 8 });
     format->lossy = true;
     carries(*format, true, true, true);
     format->codec = QStringLiteral("libjpeg-turbo");
@@ -180,7 +181,8 @@ QString readableNames()
 
 QString formatTableText()
 {
-    const auto yesNo = [](bool value) { return value ? QStringLiteral("yes") : QStringLiteral("-"); };
+    const auto yesNo
+        = [](bool value) { return value ? QStringLiteral("yes") : QStringLiteral("-"); };
     QString text = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                        .arg(QStringLiteral("Format"), -7)
                        .arg(QStringLiteral("Extensions"), -17)
@@ -195,10 +197,9 @@ QString formatTableText()
         QStringList depths;
         for (const int depth : format.depths)
             depths << QString::number(depth);
-        const QString coding = format.lossy && format.lossless
-            ? QStringLiteral("lossy or lossless")
-            : format.lossy ? QStringLiteral("lossy")
-                           : QStringLiteral("lossless");
+        const QString coding = format.lossy && format.lossless ? QStringLiteral("lossy or lossless")
+            : format.lossy                                     ? QStringLiteral("lossy")
+                                                               : QStringLiteral("lossless");
         const QString metadata = QStringLiteral("%1 %2 %3")
                                      .arg(yesNo(format.exif), -4)
                                      .arg(yesNo(format.xmp), -3)

@@ -110,8 +110,8 @@ QByteArray tiffStructure(const QByteArray& block)
     if (block.size() < static_cast<qsizetype>(kExifOffsetBytes))
         return {};
     const auto* p = reinterpret_cast<const uint8_t*>(block.constData());
-    const uint64_t offset = uint64_t { p[0] } << 24 | uint64_t { p[1] } << 16
-        | uint64_t { p[2] } << 8 | p[3];
+    const uint64_t offset
+        = uint64_t { p[0] } << 24 | uint64_t { p[1] } << 16 | uint64_t { p[2] } << 8 | p[3];
     if (offset >= static_cast<uint64_t>(block.size()) - kExifOffsetBytes)
         return {};
     return block.mid(static_cast<qsizetype>(kExifOffsetBytes + offset));
@@ -229,7 +229,8 @@ HeifReading readHeif(const QByteArray& bytes, const SizeCheck& check, HeifPictur
     if (!reason.isEmpty())
         return HeifReading::Refused;
     if (!storeDecoded(image.get(), picture, *pixels)) {
-        reason = tr("not enough memory for a %1 × %2 picture.").arg(picture.width).arg(picture.height);
+        reason
+            = tr("not enough memory for a %1 × %2 picture.").arg(picture.width).arg(picture.height);
         return HeifReading::OutOfMemory;
     }
     return HeifReading::Done;
@@ -243,8 +244,7 @@ heif_error writeToBytes(heif_context*, const void* data, size_t size, void* user
     try {
         file->append(static_cast<const char*>(data), static_cast<qsizetype>(size));
     } catch (const std::bad_alloc&) {
-        return { heif_error_Memory_allocation_error, heif_suberror_Unspecified,
-            "out of memory" };
+        return { heif_error_Memory_allocation_error, heif_suberror_Unspecified, "out of memory" };
     }
     return { heif_error_Ok, heif_suberror_Unspecified, "" };
 }
@@ -255,14 +255,22 @@ std::pair<int32_t, int32_t> storedAt(
     int orientation, int32_t x, int32_t y, int32_t width, int32_t height)
 {
     switch (orientation) {
-    case 2: return { width - 1 - x, y };
-    case 3: return { width - 1 - x, height - 1 - y };
-    case 4: return { x, height - 1 - y };
-    case 5: return { y, x };
-    case 6: return { y, height - 1 - x };
-    case 7: return { width - 1 - y, height - 1 - x };
-    case 8: return { width - 1 - y, x };
-    default: return { x, y };
+    case 2:
+        return { width - 1 - x, y };
+    case 3:
+        return { width - 1 - x, height - 1 - y };
+    case 4:
+        return { x, height - 1 - y };
+    case 5:
+        return { y, x };
+    case 6:
+        return { y, height - 1 - x };
+    case 7:
+        return { width - 1 - y, height - 1 - x };
+    case 8:
+        return { width - 1 - y, x };
+    default:
+        return { x, y };
     }
 }
 
@@ -318,8 +326,8 @@ bool encodeHeif(const EncodeRequest& request, const QByteArray& format, int orie
     Context context(heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
     if (!context
-        || failed(heif_context_get_encoder_for_format(context.get(), compression, &rawEncoder),
-            reason))
+        || failed(
+            heif_context_get_encoder_for_format(context.get(), compression, &rawEncoder), reason))
         return false;
     const Encoder encoder(rawEncoder);
     const bool turned = orientation >= 5 && orientation <= 8;
@@ -331,17 +339,17 @@ bool encodeHeif(const EncodeRequest& request, const QByteArray& format, int orie
             reason))
         return false;
     const Image image(rawImage);
-    if (failed(heif_image_add_plane(
-                   image.get(), heif_channel_interleaved, width, height, 8),
-            reason))
+    if (failed(
+            heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8), reason))
         return false;
     if (!fillImage(request, orientation, image.get(), alpha)) {
         reason = tr("the save was stopped.");
         return false;
     }
     if (!request.iccProfile.isEmpty()
-        && failed(heif_image_set_raw_color_profile(image.get(), "prof",
-                      request.iccProfile.constData(), static_cast<size_t>(request.iccProfile.size())),
+        && failed(
+            heif_image_set_raw_color_profile(image.get(), "prof", request.iccProfile.constData(),
+                static_cast<size_t>(request.iccProfile.size())),
             reason))
         return false;
     heif_encoder_set_lossy_quality(encoder.get(), std::clamp(request.quality, 0, 100));

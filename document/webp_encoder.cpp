@@ -17,10 +17,11 @@ bool encodeWebp(const EncodeRequest& request, QByteArray& file, QString& reason)
     const bool alpha = request.channels == 2 || request.channels == 4;
     const int given = request.channels;
     const int colours = given <= 2 ? 1 : 3;
-    QImage picture(request.width, request.height,
-        alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    QImage picture(
+        request.width, request.height, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     if (picture.isNull()) {
-        reason = QCoreApplication::translate("WebpEncoder", "not enough memory to encode the picture.");
+        reason = QCoreApplication::translate(
+            "WebpEncoder", "not enough memory to encode the picture.");
         return false;
     }
     // 16-bit rows are asked for at 8 bits: WebP holds no more.

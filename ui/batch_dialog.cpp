@@ -99,7 +99,8 @@ void fillFormats(QComboBox* box)
         if (format.writable)
             kept << format.name;
     }
-    box->addItem(CBatchDialog::tr("As the source (%1; others as JPEG)").arg(kept.join(QStringLiteral(", "))),
+    box->addItem(
+        CBatchDialog::tr("As the source (%1; others as JPEG)").arg(kept.join(QStringLiteral(", "))),
         static_cast<int32_t>(BatchFormat::AsSource));
     for (int32_t value = 1; value <= kLastBatchFormat; ++value) {
         if (const FileFormat* format = batchFileFormat(static_cast<BatchFormat>(value)))

@@ -106,9 +106,8 @@ QString chooseSavePath(QWidget* parent, const QString& suggestedPath)
     dialog.setNameFilters(filters);
     // The dialog adds the type's extension to a bare name before it asks
     // whether to replace a file: its question is about the name written.
-    const auto useType = [&dialog](SaveType type) {
-        dialog.setDefaultSuffix(firstExtension(entryOf(type)));
-    };
+    const auto useType
+        = [&dialog](SaveType type) { dialog.setDefaultSuffix(firstExtension(entryOf(type))); };
     const SaveType initialType = saveTypeOfName(suggestedPath);
     dialog.selectNameFilter(filters.at(static_cast<int>(initialType)));
     useType(initialType);

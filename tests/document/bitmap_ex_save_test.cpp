@@ -298,7 +298,8 @@ TEST(FormatTable, IsWhatTheInstalledFilesSay)
             QLatin1String(row.pattern), QRegularExpression::MultilineOption);
         for (const QRegularExpressionMatch& match : pattern.globalMatch(text)) {
             const QString group = match.captured(1).remove(QStringLiteral(" |"));
-            found << (*row.separator ? group.split(QLatin1String(row.separator)) : QStringList { group });
+            found << (*row.separator ? group.split(QLatin1String(row.separator))
+                                     : QStringList { group });
         }
         if (row.expected.isEmpty()) {
             // The manual page's list of result extensions, in troff.

@@ -96,8 +96,8 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     const QByteArray webp = encoded(picture, "webp");
     const QByteArray heic = encoded(picture, "heic");
     const QByteArray rle = runLengthBmp();
-    ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty()
-        || tiff.isEmpty() || webp.isEmpty() || heic.isEmpty());
+    ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty()
+        || webp.isEmpty() || heic.isEmpty());
 
     struct Row {
         const char* name;
@@ -184,8 +184,9 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     }
 
     // The complete files still load, from a file and from memory.
-    for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
-             { "gif", gif }, { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic } }) {
+    for (const auto& [format, bytes] :
+        { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
+            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic } }) {
         SCOPED_TRACE(format);
         const QString path = dir.filePath(QStringLiteral("whole.%1").arg(QLatin1String(format)));
         ASSERT_TRUE(test::writeBytes(path, bytes));

@@ -13,8 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "settings/qsettings_store.h"
 #include "document/file_formats.h"
+#include "settings/qsettings_store.h"
 #include "ui/file_dialogs.h"
 #include "ui/options_keeper.h"
 #include "ui/preview_info_dialog.h"
