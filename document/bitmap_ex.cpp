@@ -768,27 +768,32 @@ bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
     return false;
 }
 
+bool CBitmapEx::readHeifHeader(
+    const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason)
+{
+    HeifPicture picture;
+    if (!readHeifFile(bytes, format, picture, nullptr, reason))
+        return false;
+    header.format = format;
+    header.width = picture.width;
+    header.height = picture.height;
+    header.bitsPerChannel = picture.bitsPerChannel;
+    header.channels = picture.grey ? 1 : 3;
+    header.alpha = picture.alpha;
+    // Decoded in colour, whatever the file stores.
+    header.bitsPerPixel = loadedBitsPerPixel(header.bitsPerChannel > 8 ? 16 : 8, 3);
+    header.frames = 1;
+    header.exif.clear();
+    if (const std::unique_ptr<Metadata> metadata = Metadata::fromParts(picture))
+        readExif(*metadata, header.exif);
+    header.exif.setPictureSize(header.width, header.height);
+    return true;
+}
+
 bool CBitmapEx::readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason)
 {
-    if (const QByteArray heif = heifFormatOf(bytes); !heif.isEmpty()) {
-        HeifPicture picture;
-        if (!readHeifFile(bytes, heif, picture, nullptr, reason))
-            return false;
-        header.format = heif;
-        header.width = picture.width;
-        header.height = picture.height;
-        header.bitsPerChannel = picture.bitsPerChannel;
-        header.channels = picture.grey ? 1 : 3;
-        header.alpha = picture.alpha;
-        // Decoded in colour, whatever the file stores.
-        header.bitsPerPixel = loadedBitsPerPixel(header.bitsPerChannel > 8 ? 16 : 8, 3);
-        header.frames = 1;
-        header.exif.clear();
-        if (const std::unique_ptr<Metadata> metadata = Metadata::fromParts(picture))
-            readExif(*metadata, header.exif);
-        header.exif.setPictureSize(header.width, header.height);
-        return true;
-    }
+    if (const QByteArray heif = heifFormatOf(bytes); !heif.isEmpty())
+        return readHeifHeader(bytes, heif, header, reason);
     DecoderMessages messages;
     QBuffer buffer;
     buffer.setData(bytes);

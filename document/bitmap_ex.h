@@ -167,6 +167,8 @@ private:
 
     bool loadBytes(const QByteArray& bytes, QString* reason);
     static bool readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason);
+    static bool readHeifHeader(
+        const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason);
     static void readExif(const Metadata& metadata, CExifFormatter& exif);
     // The source's colour profile where the encoder can embed it itself.
     QByteArray embeddableProfile() const;

@@ -309,6 +309,20 @@ bool fillImage(const EncodeRequest& request, int orientation, heif_image* image,
     return true;
 }
 
+bool addMetadata(
+    const EncodeRequest& request, heif_context* context, heif_image_handle* handle, QString& reason)
+{
+    if (!request.exif.isEmpty()
+        && failed(heif_context_add_exif_metadata(context, handle, request.exif.constData(),
+                      static_cast<int>(request.exif.size())),
+            reason))
+        return false;
+    return request.xmp.isEmpty()
+        || !failed(heif_context_add_XMP_metadata(context, handle, request.xmp.constData(),
+                       static_cast<int>(request.xmp.size())),
+            reason);
+}
+
 } // namespace
 
 bool encodeHeif(const EncodeRequest& request, const QByteArray& format, int orientation,
@@ -363,15 +377,7 @@ bool encodeHeif(const EncodeRequest& request, const QByteArray& format, int orie
             reason))
         return false;
     const Handle handle(rawHandle);
-    if (!request.exif.isEmpty()
-        && failed(heif_context_add_exif_metadata(context.get(), handle.get(),
-                      request.exif.constData(), static_cast<int>(request.exif.size())),
-            reason))
-        return false;
-    if (!request.xmp.isEmpty()
-        && failed(heif_context_add_XMP_metadata(context.get(), handle.get(),
-                      request.xmp.constData(), static_cast<int>(request.xmp.size())),
-            reason))
+    if (!addMetadata(request, context.get(), handle.get(), reason))
         return false;
     heif_writer writer {};
     writer.writer_api_version = 1;
