@@ -1,5 +1,7 @@
 #include "cli/cli_args.h"
 
+#include "document/file_formats.h"
+
 #include <QFileInfo>
 #include <QHash>
 
@@ -81,9 +83,9 @@ bool applySuffix(CliArguments& parsed, const QString& value, QString* error)
 bool applyFormat(CliArguments& parsed, const QString& value, QString* error)
 {
     const QString format = value.toLower();
-    if (format != QLatin1String("jpg") && format != QLatin1String("png")
-        && format != QLatin1String("tif") && format != QLatin1String("auto")) {
-        *error = QStringLiteral("--format takes jpg, png, tif or auto, not \"%1\"").arg(value);
+    if (format != QLatin1String("auto") && formatOfExtension(format) != format) {
+        *error = QStringLiteral("--format takes %1 or auto, not \"%2\"")
+                     .arg(formatOptions().join(QStringLiteral(", ")), value);
         return false;
     }
     parsed.format = format;
@@ -140,8 +142,8 @@ bool applyShard(CliArguments& parsed, const QString& value, QString* error)
 
 const std::vector<CliOption> kOptions = {
     { "--output", "-o", "PATH", kDenoise,
-        "where to write the result (one input only); its\nextension decides the format: .jpg, "
-        ".jpeg, .jpe,\n.png, .tif or .tiff",
+        "where to write the result (one input only); its\nextension decides the format (see "
+        "formats)",
         kText<&CliArguments::output>, kGivenText<&CliArguments::output> },
     { "--dest-dir", nullptr, "DIR", kDenoise, "write every result into DIR (created if missing)",
         kText<&CliArguments::destDir>, kGivenText<&CliArguments::destDir> },
@@ -155,13 +157,15 @@ const std::vector<CliOption> kOptions = {
                                                           : QStringList { parsed.suffix };
         } },
     { "--format", nullptr, "F", kDenoise,
-        "jpg, png, tif, or auto (the source's type if it is\nJPEG, TIFF or PNG, else JPEG); "
-        "default jpg",
+        "jpg, png, tif, webp, heic, avif (those this build\nwrites, see formats), or auto (the "
+        "source's type\nif it is written, else JPEG); default jpg",
         applyFormat,
         [](const CliArguments& parsed) {
             return parsed.formatGiven ? QStringList { parsed.format } : QStringList();
         } },
-    { "--quality", nullptr, "Q", kDenoise, "JPEG quality 0..100 (default: the stored option, 90)",
+    { "--quality", nullptr, "Q", kDenoise, 
+        "JPEG, WebP, HEIC and AVIF quality 0..100 (default:\nthe stored option, 90); WebP at 100 "
+        "is lossless",
         applyQuality,
         [](const CliArguments& parsed) {
             return parsed.quality ? QStringList { QString::number(*parsed.quality) }
@@ -290,7 +294,7 @@ bool checkOutputFormat(const CliArguments& parsed, QString* error)
                          ? QStringLiteral("-o/--output \"%1\" has no extension").arg(parsed.output)
                          : QStringLiteral("-o/--output \"%1\": no result is written as \".%2\"")
                                .arg(parsed.output, extension))
-            + QStringLiteral("; use one of .jpg, .jpeg, .jpe, .png, .tif, .tiff");
+            + QStringLiteral("; use one of %1").arg(writableExtensionList());
         return false;
     }
     if (parsed.formatGiven && parsed.format != QLatin1String("auto") && parsed.format != format) {
@@ -307,9 +311,11 @@ bool checkDepth(const CliArguments& parsed, QString* error)
     const QString format = parsed.output.isEmpty()
         ? parsed.format
         : formatOfExtension(QFileInfo(parsed.output).suffix());
-    if (parsed.depth == 16 && format == QLatin1String("jpg")) {
+    const FileFormat* written = fileFormatOfExtension(format);
+    if (parsed.depth == 16 && written != nullptr && !written->depths.contains(16)) {
         *error = QStringLiteral("--depth 16 needs PNG or TIFF results (--format png, tif or auto, "
-                                "or -o with .png or .tif); a JPEG holds 8 bits per channel");
+                                "or -o with .png or .tif); a %1 holds 8 bits per channel")
+                     .arg(written->name);
         return false;
     }
     return true;
@@ -369,10 +375,12 @@ bool checkCombinations(CliArguments& parsed, QString* error)
         return true;
     if (parsed.command == CliCommand::Profiles)
         return checkProfiles(parsed, error);
-    if (parsed.command == CliCommand::Presets) {
+    if (parsed.command == CliCommand::Presets || parsed.command == CliCommand::Formats) {
         if (parsed.files.isEmpty())
             return true;
-        *error = QStringLiteral("presets takes no file, not \"%1\"").arg(parsed.files.first());
+        *error = QStringLiteral("%1 takes no file, not \"%2\"")
+                     .arg(parsed.command == CliCommand::Presets ? "presets" : "formats",
+                         parsed.files.first());
         return false;
     }
     if (parsed.files.isEmpty() && parsed.filesFrom.isEmpty()) {
@@ -448,6 +456,7 @@ std::optional<CliCommand> commandNamed(const QString& word)
         { QStringLiteral("presets"), CliCommand::Presets },
         { QStringLiteral("info"), CliCommand::Info },
         { QStringLiteral("profiles"), CliCommand::Profiles },
+        { QStringLiteral("formats"), CliCommand::Formats },
     };
     const auto found = commands.find(word);
     return found == commands.end() ? std::nullopt : std::optional(found.value());
@@ -557,24 +566,24 @@ BatchFormat batchFormat(const QString& format)
 {
     if (format == QLatin1String("auto"))
         return BatchFormat::AsSource;
-    if (format == QLatin1String("png"))
-        return BatchFormat::Png;
-    if (format == QLatin1String("tif"))
-        return BatchFormat::Tiff;
-    return BatchFormat::Jpeg;
+    const FileFormat* written = fileFormatOfExtension(format);
+    return written != nullptr && written->writable ? batchFormatOf(*written) : BatchFormat::Jpeg;
 }
 
 QString formatOfExtension(const QString& extension)
 {
-    const QString lower = extension.toLower();
-    if (lower == QLatin1String("jpg") || lower == QLatin1String("jpeg")
-        || lower == QLatin1String("jpe"))
-        return QStringLiteral("jpg");
-    if (lower == QLatin1String("png"))
-        return QStringLiteral("png");
-    if (lower == QLatin1String("tif") || lower == QLatin1String("tiff"))
-        return QStringLiteral("tif");
-    return QString();
+    const FileFormat* format = fileFormatOfExtension(extension);
+    return format != nullptr && format->writable ? formatOption(*format) : QString();
+}
+
+QStringList formatOptions()
+{
+    QStringList options;
+    for (const FileFormat& format : fileFormats()) {
+        if (format.writable)
+            options << formatOption(format);
+    }
+    return options;
 }
 
 namespace {
@@ -616,6 +625,7 @@ Commands:
   presets             list the filter presets
   info FILE           size, depth, EXIF tags, self-learning eligibility and the
                       learned profile of the photo's camera and ISO speed
+  formats             the image formats read and written, and what each keeps
   profiles ACTION     the noise profiles learned per camera and ISO speed:
                       list, show KEY, export KEY FILE, import FILE,
                       delete KEY, delete --all

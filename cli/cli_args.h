@@ -13,7 +13,7 @@
 
 namespace calmora {
 
-enum class CliCommand { Help, Version, Denoise, Profile, Presets, Info, Profiles };
+enum class CliCommand { Help, Version, Denoise, Profile, Presets, Info, Profiles, Formats };
 
 // What `profiles` does with the learned profiles.
 enum class ProfilesAction { List, Show, Export, Import, Delete };
@@ -26,7 +26,7 @@ struct CliArguments {
     QString destDir; // --dest-dir: one folder for every result
     QString destSubdir; // --dest-subdir: a folder below each source's folder
     QString suffix = QStringLiteral("_filtered");
-    QString format = QStringLiteral("jpg"); // jpg, png, tif or auto
+    QString format = QStringLiteral("jpg"); // a formatOptions() value or auto
     bool formatGiven = false; // --format was given, not defaulted
     std::optional<int> quality; // else the stored JPEG quality
     // Bits per channel of PNG and TIFF results: 0 keeps the source's, 8, or
@@ -98,5 +98,7 @@ BatchFormat batchFormat(const QString& format);
 // The --format value that writes files with this extension (any case): jpg,
 // png or tif; empty for an extension no result is written with.
 QString formatOfExtension(const QString& extension);
+// The --format values of the formats this build writes: jpg, png, tif, ...
+QStringList formatOptions();
 
 } // namespace calmora

@@ -8,6 +8,7 @@
 #include "cli/profiles_command.h"
 #include "cli/terminal_host.h"
 #include "document/bitmap_ex.h"
+#include "document/file_formats.h"
 #include "document/file_kind.h"
 #include "document/safe_file.h"
 #include "document/tessolin_doc.h"
@@ -732,6 +733,8 @@ int info(const CliArguments& args)
             .arg(header.width)
             .arg(header.height)
             .arg(header.width * static_cast<double>(header.height) / 1e6, 0, 'f', 1));
+    if (const FileFormat* format = formatByKey(header.format))
+        out(QStringLiteral("Format: %1 (%2)\n").arg(format->name, format->codec));
     out(QStringLiteral("Stored: %1 bit%2 per channel, %3%4, %5 frame%6\n")
             .arg(header.bitsPerChannel)
             .arg(header.bitsPerChannel == 1 ? "" : "s")
@@ -799,6 +802,9 @@ int runCommandLine(const QStringList& arguments)
         Environment env;
         return runProfilesCommand(args, env.profileStore);
     }
+    case CliCommand::Formats:
+        out(formatTableText());
+        return kExitOk;
     }
     return kExitUsage;
 }

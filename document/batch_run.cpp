@@ -41,11 +41,6 @@ bool endsWithSeparator(const QString& folder)
     return folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\'));
 }
 
-QString withSeparator(const QString& folder)
-{
-    return endsWithSeparator(folder) ? folder : folder + QLatin1Char('/');
-}
-
 bool createsFolder(const BatchOptions& options)
 {
     return (options.destinationMode == DestinationMode::Subfolder
@@ -53,50 +48,8 @@ bool createsFolder(const BatchOptions& options)
         && !options.destinationFolder.isEmpty();
 }
 
-QString outputExtension(const QString& sourcePath, BatchFormat format)
-{
-    switch (format) {
-    case BatchFormat::AsSource: {
-        static const QStringList known { QStringLiteral("jpg"), QStringLiteral("jpeg"),
-            QStringLiteral("jpe"), QStringLiteral("tif"), QStringLiteral("tiff"),
-            QStringLiteral("png") };
-        const QString extension = QFileInfo(sourcePath).suffix().toLower();
-        return known.contains(extension) ? extension : QStringLiteral("jpg");
-    }
-    case BatchFormat::Png:
-        return QStringLiteral("png");
-    case BatchFormat::Tiff:
-        return QStringLiteral("tif");
-    default:
-        return QStringLiteral("jpg");
-    }
-}
-
 } // namespace
 
-QString batchOutputFolder(const QString& sourcePath, const BatchOptions& options)
-{
-    // A bare file name lies in the current folder ("."), never in the root.
-    QString folder = withSeparator(QFileInfo(sourcePath).path());
-    if (options.destinationMode == DestinationMode::Subfolder
-        && !options.destinationFolder.isEmpty())
-        folder += options.destinationFolder;
-    else if (options.destinationMode == DestinationMode::Folder
-        && !options.destinationFolder.isEmpty())
-        folder = options.destinationFolder;
-    return withSeparator(folder);
-}
-
-QString batchOutputPath(const QString& sourcePath, const BatchOptions& options)
-{
-    const QFileInfo source(sourcePath);
-    const QString extension = outputExtension(sourcePath, options.format);
-    if (options.destinationFolder.isEmpty() && options.suffix.isEmpty()
-        && source.suffix().compare(extension, Qt::CaseInsensitive) == 0)
-        return sourcePath;
-    return batchOutputFolder(sourcePath, options) + source.completeBaseName() + options.suffix
-        + QLatin1Char('.') + extension;
-}
 
 namespace {
 
@@ -160,7 +113,7 @@ void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& optio
     if (!image->load(path, &file.reason))
         return;
     file.output = outputFor(path, options);
-    if (options.widenToSixteenBits && CBitmapEx::isLosslessName(file.output))
+    if (options.widenToSixteenBits && CBitmapEx::keepsHighDepth(file.output))
         file.widened = image->widenToHighDepth();
     file.image = std::move(image);
 }

@@ -1,7 +1,9 @@
 #include "document/bitmap_ex.h"
 
 #include "document/decoder_messages.h"
+#include "document/file_formats.h"
 #include "document/file_kind.h"
+#include "document/heif_codec.h"
 #include "document/image_checks.h"
 #include "document/image_encoders.h"
 #include "document/image_pixels.h"
@@ -17,6 +19,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +30,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <exiv2/exiv2.hpp>
 
@@ -73,9 +75,8 @@ void prepareLibraries()
 
 bool isReadableFormat(const QByteArray& format)
 {
-    const QByteArray name = format.toLower();
-    return name == "jpeg" || name == "jpg" || name == "png" || name == "tiff" || name == "tif"
-        || name == "bmp" || name == "gif";
+    const FileFormat* known = formatByKey(format.toLower());
+    return known != nullptr && known->readable;
 }
 
 // Empty when a picture of this size can be held, else the reason. Sizes come
@@ -98,19 +99,19 @@ bool isStopped(const CBitmapEx::SaveOptions& options)
     return options.stop != nullptr && options.stop->load();
 }
 
-struct OutputFormat {
-    QByteArray format;
-    QByteArray mimeType;
-};
-
-OutputFormat outputFormatFor(const QString& path)
+// The format a file of this name is written in: its extension's, or JPEG
+// for a name that no writable format has.
+QByteArray outputFormatFor(const QString& path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("png"))
-        return { "png", "image/png" };
-    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff"))
-        return { "tiff", "image/tiff" };
-    return { "jpeg", "image/jpeg" };
+    const FileFormat* format = writableFormatOfName(path);
+    return format != nullptr ? format->key : QByteArray("jpeg");
+}
+
+// Formats whose metadata the encoder itself places: the metadata library
+// cannot rewrite their files.
+bool encoderPlacesMetadata(const QByteArray& format)
+{
+    return format == "heic" || format == "avif";
 }
 
 // IFD0 tags that describe how the source file laid out its pixels. The
@@ -146,6 +147,14 @@ void replaceIfPresent(Exiv2::XmpData& xmp, const char* key, uint32_t value)
         it->setValue(std::to_string(value));
 }
 
+// This program's name as the writer: a result's noise is mostly gone, and
+// the learned-profile eligibility rule keeps pictures its maker's software
+// wrote out of what a camera is learned from.
+std::string writtenBy()
+{
+    return (kOrganisationName + u' ' + kApplicationName).toStdString();
+}
+
 } // namespace
 
 struct CBitmapEx::Metadata {
@@ -173,10 +182,27 @@ struct CBitmapEx::Metadata {
         return (icc.mid(kColourSpaceAt, 4) == "GRAY") == grey;
     }
 
+    // Made of the parts a HEIF file keeps apart: the EXIF's TIFF structure,
+    // the XMP packet and the colour profile. The pixels come turned as they
+    // are shown, so the orientation tags say so. Null when nothing is left.
+    static std::unique_ptr<Metadata> fromParts(const HeifPicture& parts);
+
     // `encoded` with this metadata added, or empty when it could not be
     // added; the colour profile too when `addProfile` is set.
     QByteArray addTo(const QByteArray& encoded, const QByteArray& format, int32_t width,
         int32_t height, int32_t orientation, bool addProfile) const;
+
+    // The EXIF and XMP as a result of this size carries them.
+    Exiv2::ExifData exifForResult(int32_t width, int32_t height, int32_t orientation) const;
+    Exiv2::XmpData xmpForResult(int32_t width, int32_t height) const;
+    // The EXIF as a TIFF structure and the XMP packet, for encoders that
+    // place them themselves; empty where there is none.
+    void encodeForResult(int32_t width, int32_t height, int32_t orientation, QByteArray& exifBytes,
+        QByteArray& xmpBytes) const;
+
+private:
+    void embed(Exiv2::Image& image, const Exiv2::ExifData& outExif, const Exiv2::XmpData& outXmp,
+        const QByteArray& format, bool addProfile) const;
 };
 
 CBitmapEx::Metadata::Reading CBitmapEx::Metadata::readAll(const QByteArray& file, Metadata& metadata)
@@ -233,92 +259,170 @@ std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(
     return metadata;
 }
 
+std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::fromParts(const HeifPicture& parts)
+{
+    auto metadata = std::make_unique<Metadata>();
+    try {
+        if (!parts.exif.isEmpty()) {
+            Exiv2::ExifParser::decode(metadata->exif,
+                reinterpret_cast<const Exiv2::byte*>(parts.exif.constData()),
+                static_cast<uint32_t>(parts.exif.size()));
+        }
+        if (!parts.xmp.isEmpty())
+            Exiv2::XmpParser::decode(metadata->xmp, parts.xmp.toStdString());
+    } catch (const std::exception&) {
+        // A damaged block costs the metadata, never the picture.
+        metadata->exif.clear();
+        metadata->xmp.clear();
+    }
+    if (const auto it = metadata->exif.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        it != metadata->exif.end())
+        it->setValue("1");
+    replaceIfPresent(metadata->xmp, "Xmp.tiff.Orientation", 1);
+    metadata->icc = parts.icc;
+    if (metadata->exif.empty() && metadata->xmp.empty() && metadata->icc.isEmpty())
+        return nullptr;
+    return metadata;
+}
+
+Exiv2::ExifData CBitmapEx::Metadata::exifForResult(
+    int32_t width, int32_t height, int32_t orientation) const
+{
+    Exiv2::ExifData outExif = exif;
+    for (const char* key : kSourceLayoutTags) {
+        const auto it = outExif.findKey(Exiv2::ExifKey(key));
+        if (it != outExif.end())
+            outExif.erase(it);
+    }
+    // The thumbnail shows the unfiltered picture, and further pages or
+    // sub-images of a TIFF source are not part of the result.
+    Exiv2::ExifThumb(outExif).erase();
+    for (auto it = outExif.begin(); it != outExif.end();) {
+        const std::string group = it->groupName();
+        if (startsWith(group, "SubImage") || startsWith(group, "SubThumb")
+            || (startsWith(group, "Image") && group != "Image"))
+            it = outExif.erase(it);
+        else
+            ++it;
+    }
+    replaceIfPresent(outExif, "Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
+    replaceIfPresent(outExif, "Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
+    // The pixels are saved as they were stored, unrotated, so the tag
+    // must keep telling viewers how to turn them.
+    if (!outExif.empty() && orientation >= 1 && orientation <= 8)
+        outExif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
+    if (!outExif.empty())
+        outExif["Exif.Image.Software"] = writtenBy();
+    return outExif;
+}
+
+Exiv2::XmpData CBitmapEx::Metadata::xmpForResult(int32_t width, int32_t height) const
+{
+    Exiv2::XmpData outXmp = xmp;
+    if (!outXmp.empty())
+        outXmp["Xmp.tiff.Software"] = writtenBy();
+    replaceIfPresent(outXmp, "Xmp.exif.PixelXDimension", static_cast<uint32_t>(width));
+    replaceIfPresent(outXmp, "Xmp.exif.PixelYDimension", static_cast<uint32_t>(height));
+    return outXmp;
+}
+
+void CBitmapEx::Metadata::encodeForResult(int32_t width, int32_t height, int32_t orientation,
+    QByteArray& exifBytes, QByteArray& xmpBytes) const
+{
+    exifBytes.clear();
+    xmpBytes.clear();
+    try {
+        const Exiv2::ExifData outExif = exifForResult(width, height, orientation);
+        if (!outExif.empty()) {
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, outExif);
+            exifBytes = QByteArray(
+                reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size()));
+        }
+        Exiv2::XmpData outXmp = xmpForResult(width, height);
+        if (orientation >= 1 && orientation <= 8)
+            replaceIfPresent(outXmp, "Xmp.tiff.Orientation", static_cast<uint32_t>(orientation));
+        std::string packet;
+        if (!outXmp.empty() && Exiv2::XmpParser::encode(packet, outXmp) == 0)
+            xmpBytes = QByteArray::fromStdString(packet);
+    } catch (const std::exception&) {
+        // Metadata is a courtesy: the picture is written without it.
+        exifBytes.clear();
+        xmpBytes.clear();
+    }
+}
+
+void CBitmapEx::Metadata::embed(Exiv2::Image& image, const Exiv2::ExifData& outExif,
+    const Exiv2::XmpData& outXmp, const QByteArray& format, bool addProfile) const
+{
+    const auto writable = [&image](Exiv2::MetadataId kind) {
+        return (image.checkMode(kind) & Exiv2::amWrite) != 0;
+    };
+    if (!outExif.empty() && writable(Exiv2::mdExif))
+        image.setExifData(outExif);
+    if (!outXmp.empty() && writable(Exiv2::mdXmp))
+        image.setXmpData(outXmp);
+    if (!iptc.empty() && writable(Exiv2::mdIptc))
+        image.setIptcData(iptc);
+    // Profiles that the image library can parse were embedded by its
+    // encoder. The metadata library's own PNG profile chunk is rejected by
+    // common PNG readers, so a PNG goes without a profile it cannot carry.
+    if (addProfile && !icc.isEmpty() && format != "png") {
+        Exiv2::DataBuf profile(
+            reinterpret_cast<const Exiv2::byte*>(icc.constData()), static_cast<long>(icc.size()));
+        try {
+            image.setIccProfile(profile, true);
+        } catch (const std::exception&) {
+            // A malformed profile is left out; the rest is still worth keeping.
+        }
+    }
+}
+
+namespace {
+
+// The whole file the metadata library holds, or empty when it cannot be
+// read back.
+QByteArray fileOf(Exiv2::BasicIo& io)
+{
+    if (io.open() != 0)
+        return {};
+    const long size = io.size();
+    if (size <= 0)
+        return {};
+    QByteArray result(size, Qt::Uninitialized);
+    const long got = io.read(reinterpret_cast<Exiv2::byte*>(result.data()), size);
+    io.close();
+    return got == size ? result : QByteArray();
+}
+
+// Whether `file` still reads as a picture of this size: rewriting the file
+// structure must not cost the picture.
+bool readsBackAs(QByteArray& file, const QByteArray& format, int32_t width, int32_t height)
+{
+    QBuffer check(&file);
+    check.open(QIODevice::ReadOnly);
+    QImageReader reader(&check, format);
+    return reader.canRead() && reader.size() == QSize(width, height);
+}
+
+} // namespace
+
 QByteArray CBitmapEx::Metadata::addTo(const QByteArray& encoded, const QByteArray& format,
     int32_t width, int32_t height, int32_t orientation, bool addProfile) const
 {
     try {
-        Exiv2::ExifData outExif = exif;
-        for (const char* key : kSourceLayoutTags) {
-            const auto it = outExif.findKey(Exiv2::ExifKey(key));
-            if (it != outExif.end())
-                outExif.erase(it);
-        }
-        // The thumbnail shows the unfiltered picture, and further pages or
-        // sub-images of a TIFF source are not part of the result.
-        Exiv2::ExifThumb(outExif).erase();
-        for (auto it = outExif.begin(); it != outExif.end();) {
-            const std::string group = it->groupName();
-            if (startsWith(group, "SubImage") || startsWith(group, "SubThumb")
-                || (startsWith(group, "Image") && group != "Image"))
-                it = outExif.erase(it);
-            else
-                ++it;
-        }
-        replaceIfPresent(outExif, "Exif.Photo.PixelXDimension", static_cast<uint32_t>(width));
-        replaceIfPresent(outExif, "Exif.Photo.PixelYDimension", static_cast<uint32_t>(height));
-        // The pixels are saved as they were stored, unrotated, so the tag
-        // must keep telling viewers how to turn them.
-        if (!outExif.empty() && orientation >= 1 && orientation <= 8)
-            outExif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
-        // This program's name as the writer: a result's noise is mostly
-        // gone, and the learned-profile eligibility rule keeps pictures its
-        // maker's software wrote out of what a camera is learned from.
-        const std::string writtenBy = (kOrganisationName + u' ' + kApplicationName).toStdString();
-        if (!outExif.empty())
-            outExif["Exif.Image.Software"] = writtenBy;
-
-        Exiv2::XmpData outXmp = xmp;
-        if (!outXmp.empty())
-            outXmp["Xmp.tiff.Software"] = writtenBy;
-        replaceIfPresent(outXmp, "Xmp.exif.PixelXDimension", static_cast<uint32_t>(width));
-        replaceIfPresent(outXmp, "Xmp.exif.PixelYDimension", static_cast<uint32_t>(height));
-
+        const Exiv2::ExifData outExif = exifForResult(width, height, orientation);
+        const Exiv2::XmpData outXmp = xmpForResult(width, height);
         auto image
             = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte*>(encoded.constData()),
                 static_cast<long>(encoded.size()));
         image->readMetadata();
-        const auto writable = [&image](Exiv2::MetadataId kind) {
-            return (image->checkMode(kind) & Exiv2::amWrite) != 0;
-        };
-        if (!outExif.empty() && writable(Exiv2::mdExif))
-            image->setExifData(outExif);
-        if (!outXmp.empty() && writable(Exiv2::mdXmp))
-            image->setXmpData(outXmp);
-        if (!iptc.empty() && writable(Exiv2::mdIptc))
-            image->setIptcData(iptc);
-        // Profiles that the image library can parse were embedded by its
-        // encoder. The metadata library's own PNG profile chunk is rejected by
-        // common PNG readers, so a PNG goes without a profile it cannot carry.
-        if (addProfile && !icc.isEmpty() && format != "png") {
-            Exiv2::DataBuf profile(reinterpret_cast<const Exiv2::byte*>(icc.constData()),
-                static_cast<long>(icc.size()));
-            try {
-                image->setIccProfile(profile, true);
-            } catch (const std::exception&) {
-                // A malformed profile is left out; the rest is still worth keeping.
-            }
-        }
+        embed(*image, outExif, outXmp, format, addProfile);
         image->writeMetadata();
-
-        Exiv2::BasicIo& io = image->io();
-        if (io.open() != 0)
-            return {};
-        const long size = io.size();
-        if (size <= 0)
-            return {};
-        QByteArray result(size, Qt::Uninitialized);
-        const long got = io.read(reinterpret_cast<Exiv2::byte*>(result.data()), size);
-        io.close();
-        if (got != size)
-            return {};
-
-        // Rewriting the file structure must not cost the picture: if the
-        // result no longer reads as the same picture, the caller keeps the
-        // plain encoding.
-        QBuffer check(&result);
-        check.open(QIODevice::ReadOnly);
-        QImageReader reader(&check, format);
-        if (!reader.canRead() || reader.size() != QSize(width, height))
+        QByteArray result = fileOf(image->io());
+        // When the result no longer reads as the same picture, the caller
+        // keeps the plain encoding.
+        if (result.isEmpty() || !readsBackAs(result, format, width, height))
             return {};
         return result;
     } catch (const std::exception&) {
@@ -352,6 +456,8 @@ namespace {
 struct Decoded {
     PixelBuffers pixels;
     QStringList notes;
+    // A HEIF file's metadata, which its decoder reads.
+    std::optional<HeifPicture> heif;
 };
 
 bool isPrematureEnd(const QString& message)
@@ -398,8 +504,8 @@ bool checkHeader(
     }
     format = reader.format().toLower();
     if (!isReadableFormat(format)) {
-        reason = CBitmapEx::tr("%1 files are not supported; JPEG, TIFF, BMP, GIF and PNG are.")
-                     .arg(QString::fromLatin1(format).toUpper());
+        reason = CBitmapEx::tr("%1 files are not supported; %2 are.")
+                     .arg(QString::fromLatin1(format).toUpper(), readableNames());
         return false;
     }
     declared = reader.size();
@@ -409,10 +515,34 @@ bool checkHeader(
     return reason.isEmpty();
 }
 
+// Reads a HEIF file of `format` ("heic" or "avif"), its pixels too unless
+// `pixels` is null, refusing a declared size that cannot be held or that the
+// file is far too short for before the library decodes a pixel.
+bool readHeifFile(const QByteArray& bytes, const QByteArray& format, HeifPicture& picture,
+    PixelBuffers* pixels, QString& reason)
+{
+    if (!isReadableFormat(format)) {
+        reason = CBitmapEx::tr("this system's libheif cannot decode %1 files.")
+                     .arg(QString::fromLatin1(format).toUpper());
+        return false;
+    }
+    const SizeCheck check = [&](int64_t width, int64_t height) {
+        return declaredProblem(format, width, height, bytes.size());
+    };
+    const HeifReading reading = readHeif(bytes, check, picture, pixels, reason);
+    if (reading == HeifReading::Damaged)
+        reason = CBitmapEx::tr("damaged file: %1").arg(reason);
+    return reading == HeifReading::Done;
+}
+
 // Decodes `bytes`, refusing what the header or the file's structure already
 // shows to be too large or damaged. On failure `reason` says why.
 bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
 {
+    if (const QByteArray heif = heifFormatOf(bytes); !heif.isEmpty()) {
+        decoded.heif.emplace();
+        return readHeifFile(bytes, heif, *decoded.heif, &decoded.pixels, reason);
+    }
     const QString damaged = CBitmapEx::tr("damaged file: %1");
     DecoderMessages messages;
     const auto decoderWords = [&](const QString& fallback) {
@@ -638,8 +768,32 @@ bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
     return false;
 }
 
+bool CBitmapEx::readHeifHeader(
+    const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason)
+{
+    HeifPicture picture;
+    if (!readHeifFile(bytes, format, picture, nullptr, reason))
+        return false;
+    header.format = format;
+    header.width = picture.width;
+    header.height = picture.height;
+    header.bitsPerChannel = picture.bitsPerChannel;
+    header.channels = picture.grey ? 1 : 3;
+    header.alpha = picture.alpha;
+    // Decoded in colour, whatever the file stores.
+    header.bitsPerPixel = loadedBitsPerPixel(header.bitsPerChannel > 8 ? 16 : 8, 3);
+    header.frames = 1;
+    header.exif.clear();
+    if (const std::unique_ptr<Metadata> metadata = Metadata::fromParts(picture))
+        readExif(*metadata, header.exif);
+    header.exif.setPictureSize(header.width, header.height);
+    return true;
+}
+
 bool CBitmapEx::readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason)
 {
+    if (const QByteArray heif = heifFormatOf(bytes); !heif.isEmpty())
+        return readHeifHeader(bytes, heif, header, reason);
     DecoderMessages messages;
     QBuffer buffer;
     buffer.setData(bytes);
@@ -721,7 +875,8 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
         return false;
     }
 
-    std::unique_ptr<Metadata> metadata = Metadata::read(bytes, &decoded.notes);
+    std::unique_ptr<Metadata> metadata
+        = decoded.heif ? Metadata::fromParts(*decoded.heif) : Metadata::read(bytes, &decoded.notes);
     CExifFormatter exif;
     if (metadata)
         readExif(*metadata, exif);
@@ -764,11 +919,11 @@ bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* e
     try {
         // The name decides the format, so that a file called .png or .tif
         // really is one.
-        const QByteArray format = outputFormatFor(path).format;
+        const QByteArray format = outputFormatFor(path);
         bool iccWritten = false;
         if (!encode(format, options, encoded, iccWritten, reason))
             return fail(isStopped(options) ? tr("the save was stopped.") : reason);
-        if (m_metadata) {
+        if (m_metadata && !encoderPlacesMetadata(format)) {
             // Metadata is a courtesy: when it cannot be added, the picture is
             // still saved, without it.
             QByteArray withMetadata = m_metadata->addTo(encoded, format, width(), height(),
@@ -787,6 +942,44 @@ bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* e
     return true;
 }
 
+QByteArray CBitmapEx::embeddableProfile() const
+{
+    // A profile that Qt cannot parse is left to the metadata step, which
+    // embeds it where the format allows; a PNG goes without it.
+    if (!m_metadata || !m_metadata->profileSuits(m_pixels.isGrey()))
+        return {};
+    // Qt's remarks on a profile it rejects are not the user's concern.
+    DecoderMessages remarks;
+    return QColorSpace::fromIccProfile(m_metadata->icc).isValid() ? m_metadata->icc : QByteArray();
+}
+
+EncodeRequest CBitmapEx::encodeRequest(
+    const SaveOptions& options, const QByteArray& icc, bool sixteenBits) const
+{
+    EncodeRequest request;
+    request.width = width();
+    request.height = height();
+    request.channels = outputChannels(m_pixels, true);
+    request.bitsPerChannel = sixteenBits ? 16 : 8;
+    request.compression = options.compression;
+    request.iccProfile = icc;
+    request.threadCount = options.threadCount;
+    request.stop = options.stop;
+    request.quality = qualityOf(options);
+    request.readRow = [this, channels = request.channels, sixteenBits](int32_t y, void* samples) {
+        readRow(m_pixels, y, channels, sixteenBits, samples);
+    };
+    return request;
+}
+
+int CBitmapEx::qualityOf(const SaveOptions& options)
+{
+    // A value outside 0..100 is a damaged setting and falls back to the
+    // default.
+    return options.jpegQuality >= 0 && options.jpegQuality <= 100 ? options.jpegQuality
+                                                                  : kDefaultJpegQuality;
+}
+
 bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QByteArray& file,
     bool& iccWritten, QString& reason) const
 {
@@ -795,47 +988,41 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
         reason = tr("there is no image to save.");
         return false;
     }
-    // A profile that Qt cannot parse is left to the metadata step, which
-    // embeds it where the format allows; a PNG goes without it.
-    QByteArray icc;
-    if (m_metadata && m_metadata->profileSuits(m_pixels.isGrey())) {
-        // Qt's remarks on a profile it rejects are not the user's concern.
-        DecoderMessages remarks;
-        if (QColorSpace::fromIccProfile(m_metadata->icc).isValid())
-            icc = m_metadata->icc;
-    }
+    const QByteArray icc = embeddableProfile();
     iccWritten = !icc.isEmpty();
-
-    if (format != "jpeg") {
-        // The lossless formats keep the alpha, and the 16 bits when the
-        // image has them and the caller asks for them.
-        EncodeRequest request;
-        request.width = width();
-        request.height = height();
-        request.channels = outputChannels(m_pixels, true);
-        request.bitsPerChannel = options.keepHighDepth && m_pixels.isHighDepth() ? 16 : 8;
-        request.compression = options.compression;
+    if (format == "jpeg") {
+        // A JPEG holds 8 bits and no alpha: it gets the picture at 8 bits,
+        // composited over black, at the caller's quality.
+        JpegEncodeRequest request;
+        request.quality = qualityOf(options);
         request.iccProfile = icc;
-        request.threadCount = options.threadCount;
         request.stop = options.stop;
-        const bool sixteenBits = request.bitsPerChannel == 16;
-        request.readRow = [this, &request, sixteenBits](int32_t y, void* samples) {
-            readRow(m_pixels, y, request.channels, sixteenBits, samples);
-        };
-        return format == "png" ? encodePng(request, file, reason)
-                               : encodeTiff(request, file, reason);
+        return encodeJpeg(m_pixels, request, file, reason);
     }
-
-    // A JPEG holds 8 bits and no alpha: it gets the picture at 8 bits,
-    // composited over black. The caller's quality is honoured; a value
-    // outside 0..100 is a damaged setting and falls back to the default.
-    JpegEncodeRequest request;
-    request.quality = options.jpegQuality >= 0 && options.jpegQuality <= 100
-        ? options.jpegQuality
-        : kDefaultJpegQuality;
-    request.iccProfile = icc;
-    request.stop = options.stop;
-    return encodeJpeg(m_pixels, request, file, reason);
+    // The lossless formats keep the alpha, and the 16 bits when the
+    // image has them and the caller asks for them.
+    const FileFormat* written = formatByKey(format);
+    const bool sixteenBits = options.keepHighDepth && m_pixels.isHighDepth() && written != nullptr
+        && written->depths.contains(16);
+    EncodeRequest request = encodeRequest(options, icc, sixteenBits);
+    if (format == "png")
+        return encodePng(request, file, reason);
+    if (format == "tiff")
+        return encodeTiff(request, file, reason);
+    if (format == "webp")
+        return encodeWebp(request, file, reason);
+    if (!encoderPlacesMetadata(format)) {
+        reason = tr("%1 files cannot be written.").arg(QString::fromLatin1(format).toUpper());
+        return false;
+    }
+    // The pixels are saved turned as they are shown, and the tags say so.
+    const int orientation = m_exif.record().orientation;
+    const bool turned = orientation >= 5 && orientation <= 8;
+    if (m_metadata) {
+        m_metadata->encodeForResult(
+            turned ? height() : width(), turned ? width() : height(), 1, request.exif, request.xmp);
+    }
+    return encodeHeif(request, format, orientation, file, reason);
 }
 
 ImageDesc CBitmapEx::description() const
@@ -929,14 +1116,10 @@ QImage CBitmapEx::toQImage(bool original) const
     return source ? displayPicture(source->m_pixels) : QImage();
 }
 
-bool CBitmapEx::isLosslessName(const QString& path)
+bool CBitmapEx::keepsHighDepth(const QString& path)
 {
-    return outputFormatFor(path).format != "jpeg";
-}
-
-int CBitmapEx::findEncoder(const QByteArray& mimeType)
-{
-    return static_cast<int>(QImageWriter::supportedMimeTypes().indexOf(mimeType));
+    const FileFormat* format = formatByKey(outputFormatFor(path));
+    return format != nullptr && format->depths.contains(16);
 }
 
 } // namespace calmora

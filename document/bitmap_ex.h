@@ -22,6 +22,7 @@
 #include <QStringList>
 
 #include "document/exif_formatter.h"
+#include "document/image_encoders.h"
 #include "document/image_pixels.h"
 #include "engine/records.h"
 
@@ -48,14 +49,14 @@ public:
     // the loaded pixels when the filter starts, without a copy.
     void setKeepsOriginal(bool keeps) { m_keepsOriginal = keeps; }
 
-    // Reads a JPEG, TIFF, BMP, GIF or PNG file. On failure returns false,
+    // Reads a file of any readable format of document/file_formats.h. On failure returns false,
     // puts a message naming the file and the reason into `error` and leaves
     // the object as it was.
     bool load(const QString& path, QString* error = nullptr);
     // What the header of an image file declares, read without decoding its
     // pixels, and refused as load() would refuse it.
     struct Header {
-        QByteArray format; // "jpeg", "png", "tiff", "bmp" or "gif"
+        QByteArray format; // a key of document/file_formats.h: "jpeg", "png", ...
         int32_t width = 0;
         int32_t height = 0;
         int32_t bitsPerPixel = 32; // of the image load() would make
@@ -76,7 +77,9 @@ public:
 
     // How a result is written.
     struct SaveOptions {
-        int jpegQuality = kDefaultJpegQuality; // 0..100; anything else means the default
+        // JPEG, WebP, HEIC and AVIF: 0..100; anything else means the
+        // default. WebP at 100 is lossless.
+        int jpegQuality = kDefaultJpegQuality;
         // PNG and TIFF keep 16 bits per channel when the image has them.
         bool keepHighDepth = false;
         int compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
@@ -86,17 +89,18 @@ public:
         const std::atomic<bool>* stop = nullptr;
     };
 
-    // Writes the working image: PNG for ".png", TIFF for ".tif" and ".tiff",
-    // JPEG for every other name. PNG and TIFF keep the alpha; a JPEG gets
-    // the image composited over black. The destination is replaced only by a
-    // complete file; on failure it is left as it was and `error` says why.
+    // Writes the working image in the format of the name's extension (see
+    // document/file_formats.h), JPEG for a name no writable format has. All
+    // but JPEG keep the alpha; a JPEG gets the image composited over black.
+    // The destination is replaced only by a complete file; on failure it is
+    // left as it was and `error` says why.
     bool save(const QString& path, const SaveOptions& options, QString* error = nullptr) const;
     bool save(const QString& path, int jpegQuality = kDefaultJpegQuality,
         bool keepHighDepth = false, QString* error = nullptr) const;
 
-    // The file save() would write, without the source's metadata: "jpeg",
-    // "png" or "tiff". `iccWritten` tells whether the colour profile is in
-    // it already.
+    // The file save() would write in the format of `format`'s key, without
+    // the source's metadata (but for HEIC and AVIF, whose encoder places
+    // it). `iccWritten` tells whether the colour profile is in it already.
     bool encode(const QByteArray& format, const SaveOptions& options, QByteArray& file,
         bool& iccWritten, QString& reason) const;
 
@@ -154,20 +158,24 @@ public:
 
     const CExifFormatter& exif() const { return m_exif; }
 
-    // Whether a file of this name is saved as PNG or TIFF, which keep 16 bits
-    // per channel and the alpha.
-    static bool isLosslessName(const QString& path);
-
-    // Index of the first encoder whose MIME type equals `mimeType` exactly
-    // (case-sensitive), or -1.
-    static int findEncoder(const QByteArray& mimeType);
+    // Whether a file of this name is saved in a format that keeps 16 bits
+    // per channel (PNG, TIFF).
+    static bool keepsHighDepth(const QString& path);
 
 private:
     struct Metadata;
 
     bool loadBytes(const QByteArray& bytes, QString* reason);
     static bool readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason);
+    static bool readHeifHeader(
+        const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason);
     static void readExif(const Metadata& metadata, CExifFormatter& exif);
+    // The source's colour profile where the encoder can embed it itself.
+    QByteArray embeddableProfile() const;
+    // What the encoders of the lossless and the newer formats are given.
+    EncodeRequest encodeRequest(
+        const SaveOptions& options, const QByteArray& icc, bool sixteenBits) const;
+    static int qualityOf(const SaveOptions& options);
 
     std::unique_ptr<CBitmapEx> m_original;
     // The original companion has no alpha of its own: the filter never

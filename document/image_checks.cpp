@@ -20,7 +20,11 @@ namespace {
 //   logical screen around the first picture too, so the screen counts;
 // - BMP and TIFF: run-length skips and strip compression leave little
 //   bound; only absurd ratios are refused, and BMP's own pixel data is
-//   measured exactly by structureProblem().
+//   measured exactly by structureProblem();
+// - WebP, HEIC and AVIF: a flat 12-megapixel picture takes a few hundred
+//   bytes of lossless WebP or AVIF (over 20000 pixels per byte), and
+//   larger ones fewer still per pixel; only absurd ratios are refused, and
+//   the decoders' own limits do the rest.
 struct Density {
     const char* format;
     int64_t pixelsPerByte;
@@ -31,6 +35,9 @@ constexpr Density kDensities[] = {
     { "gif", 8192 },
     { "bmp", 65536 },
     { "tiff", 65536 },
+    { "webp", 1 << 20 },
+    { "heic", 1 << 20 },
+    { "avif", 1 << 20 },
 };
 
 QString endsInside(const char* what)

@@ -1,8 +1,9 @@
-// Lossless encoders of our own for PNG and TIFF. They exist for speed (rows
-// are filtered and compressed on every core) and for what Qt's writers do not
-// offer: 16 bits per channel from our own buffers, TIFF's horizontal
-// predictor, a chosen compression level. The file is built in memory; the
-// caller adds the metadata and writes it atomically.
+// Lossless encoders of our own for PNG and TIFF, and the requests of the
+// other writers. Ours exist for speed (rows are filtered and compressed on
+// every core) and for what Qt's writers do not offer: 16 bits per channel
+// from our own buffers, TIFF's horizontal predictor, a chosen compression
+// level. The file is built in memory; the caller adds the metadata and
+// writes it atomically.
 #pragma once
 
 #include <QByteArray>
@@ -23,6 +24,12 @@ struct EncodeRequest {
     // 20-megapixel photo's encoding well under two seconds.
     int compression = -1;
     QByteArray iccProfile; // embedded when not empty
+    // Lossy formats: 0..100; WebP writes 100 losslessly.
+    int quality = 90;
+    // Formats whose metadata the encoder itself places: the EXIF as a TIFF
+    // structure and the XMP packet, embedded when not empty.
+    QByteArray exif;
+    QByteArray xmp;
     // 0: one thread per core.
     int threadCount = 0;
     // When another thread sets it, the encoding ends at the next band of
@@ -39,5 +46,7 @@ struct EncodeRequest {
 // out; the output is then empty.
 bool encodePng(const EncodeRequest& request, QByteArray& file, QString& reason);
 bool encodeTiff(const EncodeRequest& request, QByteArray& file, QString& reason);
+// Through Qt's WebP plugin; the alpha is kept, 16-bit samples become 8.
+bool encodeWebp(const EncodeRequest& request, QByteArray& file, QString& reason);
 
 } // namespace calmora

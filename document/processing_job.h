@@ -115,11 +115,22 @@ enum class DestinationMode : int32_t {
 // The format of a batch's results. The numbers are the stored ones; any other
 // stored number means JPEG.
 enum class BatchFormat : int32_t {
-    AsSource = 0, // the source's own if it is JPEG, TIFF or PNG, else JPEG
+    AsSource = 0, // the source's own if this build writes it, else JPEG
     Png = 1,
     Jpeg = 2,
     Tiff = 3,
+    WebP = 4,
+    Heic = 5,
+    Avif = 6,
 };
+constexpr int32_t kLastBatchFormat = 6;
+
+struct FileFormat;
+// The file format a batch format writes; null for AsSource and for a format
+// this build cannot write.
+const FileFormat* batchFileFormat(BatchFormat format);
+// The batch format that writes `format`, AsSource when none does.
+BatchFormat batchFormatOf(const FileFormat& format);
 
 // Batch options as the run reads them.
 struct BatchOptions {

@@ -40,6 +40,8 @@ QString commandName(CliCommand command)
         return QStringLiteral("info");
     case CliCommand::Profiles:
         return QStringLiteral("profiles");
+    case CliCommand::Formats:
+        return QStringLiteral("formats");
     }
     return QString();
 }

@@ -1,6 +1,7 @@
 #include "ui/batch_dialog.h"
 
 #include "document/batch_times.h"
+#include "document/file_formats.h"
 #include "settings/presets.h"
 #include "settings/settings_store.h"
 #include "ui/options_keeper.h"
@@ -43,10 +44,8 @@ namespace {
 // The names a batch loads, as the Open dialog lists them.
 bool isImageName(const QString& path)
 {
-    static const QStringList extensions { QStringLiteral("jpg"), QStringLiteral("jpeg"),
-        QStringLiteral("jpe"), QStringLiteral("tif"), QStringLiteral("tiff"),
-        QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("png") };
-    return extensions.contains(QFileInfo(path).suffix().toLower());
+    const FileFormat* format = fileFormatOfExtension(QFileInfo(path).suffix());
+    return format != nullptr && format->readable;
 }
 
 // Set on a file's result while the batch works on it.
@@ -92,14 +91,30 @@ constexpr Choice kDestinations[] = {
         static_cast<int32_t>(DestinationMode::Folder) },
 };
 
-constexpr Choice kFormats[] = {
-    { QT_TRANSLATE_NOOP(
-          "calmora::CBatchDialog", "As the source (JPEG, PNG or TIFF; others as JPEG)"),
-        static_cast<int32_t>(BatchFormat::AsSource) },
-    { "JPEG", static_cast<int32_t>(BatchFormat::Jpeg) },
-    { "PNG", static_cast<int32_t>(BatchFormat::Png) },
-    { "TIFF", static_cast<int32_t>(BatchFormat::Tiff) },
-};
+// "As the source", then every format this build writes.
+void fillFormats(QComboBox* box)
+{
+    QStringList kept;
+    for (const FileFormat& format : fileFormats()) {
+        if (format.writable)
+            kept << format.name;
+    }
+    box->addItem(
+        CBatchDialog::tr("As the source (%1; others as JPEG)").arg(kept.join(QStringLiteral(", "))),
+        static_cast<int32_t>(BatchFormat::AsSource));
+    for (int32_t value = 1; value <= kLastBatchFormat; ++value) {
+        if (const FileFormat* format = batchFileFormat(static_cast<BatchFormat>(value)))
+            box->addItem(format->name, value);
+    }
+}
+
+// Whether a batch format's results take the quality: the lossy formats, and
+// "as the source", whose sources may be.
+bool takesQuality(int32_t value)
+{
+    const FileFormat* format = batchFileFormat(static_cast<BatchFormat>(value));
+    return format == nullptr || format->lossy;
+}
 
 void fillChoices(QComboBox* box, std::initializer_list<Choice> choices)
 {
@@ -259,7 +274,7 @@ QWidget* CBatchDialog::createOptionsPart()
     m_suffix->setMaxLength(kMaxBatchSuffixBytes);
     m_format = new QComboBox(part);
     m_format->setObjectName(QStringLiteral("format"));
-    fillChoices(m_format, { kFormats[0], kFormats[1], kFormats[2], kFormats[3] });
+    fillFormats(m_format);
     m_quality = new QSpinBox(part);
     m_quality->setObjectName(QStringLiteral("quality"));
     m_quality->setRange(0, 100);
@@ -778,8 +793,7 @@ void CBatchDialog::updateControls()
     m_clear->setEnabled(idle && hasFiles);
     m_optionsPart->setEnabled(idle);
     const int format = m_format->currentData().toInt();
-    m_quality->setEnabled(format == static_cast<int>(BatchFormat::AsSource)
-        || format == static_cast<int>(BatchFormat::Jpeg));
+    m_quality->setEnabled(takesQuality(format));
     m_start->setEnabled(idle && hasFiles);
     m_stop->setEnabled(m_running && !m_stopping);
     m_openDestination->setEnabled(idle && !m_destination.isEmpty());
@@ -825,8 +839,7 @@ void CBatchDialog::chooseFiles()
     const QString folder
         = m_list->topLevelItemCount() > 0 ? QFileInfo(files().constLast()).absolutePath() : QString();
     const QStringList chosen = QFileDialog::getOpenFileNames(this, tr("Add Files"), folder,
-        tr("Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png);;All "
-           "Files (*)"));
+        tr("Image Files (%1);;All Files (*)").arg(readablePatterns()));
     if (!chosen.isEmpty())
         addPaths(chosen);
 }

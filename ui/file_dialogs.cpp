@@ -1,43 +1,37 @@
 #include "ui/file_dialogs.h"
 
+#include "document/file_formats.h"
+
 #include <QCoreApplication>
 #include <QFileDialog>
 
-#include <array>
+#include <vector>
 
 namespace calmora {
 
 namespace {
 
-struct SaveTypeEntry {
-    SaveType type;
-    const char* filter;
-    // The first is the one a name gets when its own does not fit.
-    std::array<const char*, 3> extensions;
-};
-
-constexpr std::array<SaveTypeEntry, 3> kSaveTypes { {
-    { SaveType::Jpeg, "JPEG (*.jpg *.jpeg *.jpe)", { "jpg", "jpeg", "jpe" } },
-    { SaveType::Png, "PNG (*.png)", { "png", nullptr, nullptr } },
-    { SaveType::Tiff, "TIFF (*.tif *.tiff)", { "tif", "tiff", nullptr } },
-} };
-
-const SaveTypeEntry& entryOf(SaveType type)
+// The writable formats, in the table's order: the SaveType numbers.
+std::vector<const FileFormat*> saveFormats()
 {
-    for (const SaveTypeEntry& entry : kSaveTypes) {
-        if (entry.type == type)
-            return entry;
+    std::vector<const FileFormat*> formats;
+    for (const FileFormat& format : fileFormats()) {
+        if (format.writable)
+            formats.push_back(&format);
     }
-    return kSaveTypes[0];
+    return formats;
 }
 
-bool hasExtension(const SaveTypeEntry& entry, const QString& extension)
+const FileFormat& entryOf(SaveType type)
 {
-    for (const char* known : entry.extensions) {
-        if (known != nullptr && extension == QLatin1String(known))
-            return true;
-    }
-    return false;
+    const std::vector<const FileFormat*> formats = saveFormats();
+    const auto index = static_cast<size_t>(type);
+    return *(index < formats.size() ? formats[index] : formats.front());
+}
+
+QString firstExtension(const FileFormat& format)
+{
+    return format.extensions.constFirst();
 }
 
 // Where the extension's "." is, or -1: a dot in a folder's name is not one.
@@ -53,43 +47,42 @@ qsizetype extensionDot(const QString& path)
 
 QStringList openFilters()
 {
-    return {
-        QCoreApplication::translate("calmora::FileDialogs",
-            "Image Files (*.jpg *.jpeg *.jpe *.tif *.tiff *.bmp *.gif *.png)"),
-        QStringLiteral("JPEG (*.jpg *.jpeg *.jpe)"),
-        QStringLiteral("TIFF (*.tif *.tiff)"),
-        QStringLiteral("BMP (*.bmp)"),
-        QStringLiteral("GIF (*.gif)"),
-        QStringLiteral("PNG (*.png)"),
-        QCoreApplication::translate("calmora::FileDialogs", "All Files (*)"),
-    };
+    QStringList filters { QCoreApplication::translate("calmora::FileDialogs", "Image Files (%1)")
+                              .arg(readablePatterns()) };
+    for (const FileFormat& format : fileFormats()) {
+        if (format.readable)
+            filters << filterOf(format);
+    }
+    filters << QCoreApplication::translate("calmora::FileDialogs", "All Files (*)");
+    return filters;
 }
 
 QStringList saveFilters()
 {
     QStringList filters;
-    for (const SaveTypeEntry& entry : kSaveTypes)
-        filters << QLatin1String(entry.filter);
+    for (const FileFormat* format : saveFormats())
+        filters << filterOf(*format);
     return filters;
 }
 
 QString nameForSaveType(const QString& path, SaveType type)
 {
-    const SaveTypeEntry& entry = entryOf(type);
+    const FileFormat& entry = entryOf(type);
     const qsizetype dot = extensionDot(path);
     const QString stem = dot >= 0 ? path.left(dot) : path;
     const QString extension = dot >= 0 ? path.mid(dot + 1).toLower() : QString();
     return stem + QLatin1Char('.')
-        + (hasExtension(entry, extension) ? extension : QLatin1String(entry.extensions[0]));
+        + (entry.extensions.contains(extension) ? extension : firstExtension(entry));
 }
 
 SaveType saveTypeOfName(const QString& path)
 {
     const qsizetype dot = extensionDot(path);
     const QString extension = dot >= 0 ? path.mid(dot + 1).toLower() : QString();
-    for (const SaveTypeEntry& entry : kSaveTypes) {
-        if (hasExtension(entry, extension))
-            return entry.type;
+    const std::vector<const FileFormat*> formats = saveFormats();
+    for (size_t i = 0; i < formats.size(); ++i) {
+        if (formats[i]->extensions.contains(extension))
+            return static_cast<SaveType>(i);
     }
     return SaveType::Jpeg;
 }
@@ -113,9 +106,8 @@ QString chooseSavePath(QWidget* parent, const QString& suggestedPath)
     dialog.setNameFilters(filters);
     // The dialog adds the type's extension to a bare name before it asks
     // whether to replace a file: its question is about the name written.
-    const auto useType = [&dialog](SaveType type) {
-        dialog.setDefaultSuffix(QLatin1String(entryOf(type).extensions[0]));
-    };
+    const auto useType
+        = [&dialog](SaveType type) { dialog.setDefaultSuffix(firstExtension(entryOf(type))); };
     const SaveType initialType = saveTypeOfName(suggestedPath);
     dialog.selectNameFilter(filters.at(static_cast<int>(initialType)));
     useType(initialType);

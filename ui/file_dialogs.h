@@ -9,8 +9,9 @@ class QWidget;
 
 namespace calmora {
 
-// The types Save As offers, in the order of its list; each is written for
-// real by the image files' encoders.
+// The types Save As offers, in the order of its list: the writable formats
+// of document/file_formats.h, of which these three always come first; the
+// others follow by number.
 enum class SaveType { Jpeg, Png, Tiff };
 
 // "Image Files" (every format that loads), then each format alone, then

@@ -43,6 +43,8 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         { "compression above 9", "denoise --compression 10 a.tif", "from 0 to 9" },
         { "16 bits into the default JPEG", "denoise --depth 16 a.tif", "a JPEG holds 8 bits" },
         { "16 bits into a named JPEG", "denoise --depth 16 -o r.jpg a.tif", "a JPEG holds 8 bits" },
+        { "16 bits into WebP", "denoise --depth 16 --format webp a.tif", "a WebP holds 8 bits" },
+        { "formats takes no file", "formats a.jpg", "formats takes no file" },
         { "--no-learn is for denoise", "profile --no-learn a.jpg", "--no-learn" },
         { "profiles without an action", "profiles", "needs an action" },
         { "unknown profiles action", "profiles forget k", "forget" },
@@ -76,6 +78,8 @@ TEST(ParseArguments, TheOutputsExtensionAgreesWithAnExplicitFormat)
         "denoise -o x.tiff --format tif a.png",
         "denoise -o x.png --format auto a.jpg",
         "denoise -o x.png a.jpg",
+        "denoise -o x.webp --format webp a.png",
+        "denoise -o x.HEIF --format heic a.png",
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);

@@ -303,7 +303,7 @@ TEST_F(Reliability, UsageErrorsWriteNothing)
     };
     const Row rows[] = {
         { "-o .bmp", { "denoise", "-o", "x.bmp", "photo.jpg" }, ".jpg, .jpeg" },
-        { "-o .webp", { "denoise", "-o", "x.webp", "photo.jpg" }, ".webp" },
+        { "-o .gif", { "denoise", "-o", "x.gif", "photo.jpg" }, ".gif" },
         { "-o without extension", { "denoise", "-o", "xnoext", "photo.jpg" }, "no extension" },
         { "--format against -o", { "denoise", "-o", "x.png", "--format", "jpg", "photo.jpg" },
             "contradicts" },

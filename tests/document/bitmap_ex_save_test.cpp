@@ -4,11 +4,20 @@
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <set>
 
 #include <gtest/gtest.h>
 
 #include "document/bitmap_ex.h"
+#include "document/file_formats.h"
 #include "test_files.h"
 
 namespace calmora {
@@ -47,13 +56,16 @@ TEST_F(SaveTest, TheNameChoosesTheFormatAndTheNameIsKept)
         { "out.jpg", jpeg, 12, 4 },
         { "out.bmp", jpeg, 12, 4 },
         { "out", jpeg, 12, 4 },
+        { "out.webp", "WEBPVP8 ", 12, 4 },
+        { "out.heic", "ftypheic", 12, 4 },
+        { "out.avif", "ftypavif", 12, 4 },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         const QString path = dir.filePath(QLatin1String(row.file));
         QString error;
         ASSERT_TRUE(image.save(path, 90, false, &error)) << error.toStdString();
-        EXPECT_TRUE(test::readBytes(path).startsWith(row.magic));
+        EXPECT_TRUE(test::readBytes(path).left(16).contains(row.magic));
         QImageReader reader(path);
         EXPECT_FALSE(reader.read().hasAlphaChannel());
         CBitmapEx back;
@@ -114,6 +126,8 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         { "stopped PNG", dir.filePath(QStringLiteral("stopped.png")), false, true },
         { "stopped TIFF", dir.filePath(QStringLiteral("stopped.tif")), false, true },
         { "stopped JPEG", longName, false, true },
+        { "stopped WebP", dir.filePath(QStringLiteral("stopped.webp")), false, true },
+        { "stopped HEIC", dir.filePath(QStringLiteral("stopped.heic")), false, true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -138,6 +152,169 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
     EXPECT_FALSE(empty.save(longName, 90, false, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(test::readBytes(longName), "old contents");
+}
+
+} // namespace
+} // namespace calmora
+
+namespace calmora {
+namespace {
+
+// A picture whose alpha runs from clear to opaque across its quadrants.
+QImage translucentPicture()
+{
+    QImage picture = quadrantPicture().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb pixel = picture.pixel(x, y);
+            picture.setPixel(x, y, qRgba(qRed(pixel), qGreen(pixel), qBlue(pixel), x * 4));
+        }
+    }
+    return picture;
+}
+
+// Each writable format that a reference tool decodes: our loader reads our
+// file as the tool does (the same decoder underneath), and a lossless file
+// gives the source back exactly. Skipped where the tool is not installed.
+TEST(NewerFormats, DecodeAsTheirReferenceTools)
+{
+    struct Row {
+        const char* file;
+        int quality;
+        bool alpha;
+        const char* tool;
+        int tolerance; // against the source
+    };
+    const Row rows[] = {
+        { "lossy.webp", 90, false, "dwebp", 12 },
+        { "lossless.webp", 100, true, "dwebp", 0 },
+        { "opaque.heic", 90, false, "heif-convert", 12 },
+        { "alpha.heic", 90, true, "heif-convert", 12 },
+        { "alpha.avif", 90, true, "heif-convert", 12 },
+    };
+    QTemporaryDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const QString tool = QStandardPaths::findExecutable(QLatin1String(row.tool));
+        const FileFormat* format = writableFormatOfName(QLatin1String(row.file));
+        if (tool.isEmpty() || format == nullptr) {
+            std::cout << "skipped " << row.file << ": no " << row.tool << " or no encoder\n";
+            continue;
+        }
+        const QImage picture = row.alpha ? translucentPicture() : quadrantPicture();
+        const QString source = dir.filePath(QStringLiteral("source.png"));
+        ASSERT_TRUE(test::writePicture(source, picture, "png"));
+        CBitmapEx image;
+        ASSERT_TRUE(image.load(source));
+        const QString path = dir.filePath(QLatin1String(row.file));
+        QString error;
+        ASSERT_TRUE(image.save(path, row.quality, false, &error)) << error.toStdString();
+
+        const QString decoded = dir.filePath(QStringLiteral("decoded.png"));
+        QFile::remove(decoded);
+        const QStringList arguments = QByteArray(row.tool) == "dwebp"
+            ? QStringList { path, QStringLiteral("-o"), decoded }
+            : QStringList { path, decoded };
+        QProcess process;
+        process.start(tool, arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+
+        CBitmapEx ours;
+        CBitmapEx theirs;
+        ASSERT_TRUE(ours.load(path, &error)) << error.toStdString();
+        ASSERT_TRUE(theirs.load(decoded, &error)) << error.toStdString();
+        EXPECT_EQ(ours.hasAlpha(), row.alpha);
+        EXPECT_EQ(ours.toQImage(), theirs.toQImage());
+        EXPECT_LE(test::compare(ours.description(), image.toQImage(), 4).worst, row.tolerance);
+    }
+
+    // A 10-bit HEIC takes the 16-bit path.
+    const QString encoder = QStandardPaths::findExecutable(QStringLiteral("heif-enc"));
+    if (encoder.isEmpty() || formatByKey("heic") == nullptr)
+        return;
+    const QString wide = dir.filePath(QStringLiteral("wide.png"));
+    const QString tenBits = dir.filePath(QStringLiteral("ten.heic"));
+    ASSERT_TRUE(quadrantPicture().convertToFormat(QImage::Format_RGBX64).save(wide));
+    ASSERT_EQ(QProcess::execute(encoder,
+                  { QStringLiteral("-b"), QStringLiteral("10"), QStringLiteral("-q"),
+                      QStringLiteral("90"), wide, QStringLiteral("-o"), tenBits }),
+        0);
+    CBitmapEx ten;
+    QString error;
+    ASSERT_TRUE(ten.load(tenBits, &error)) << error.toStdString();
+    EXPECT_EQ(ten.bitsPerPixel(), 48);
+    const QImage shown = ten.toQImage().convertToFormat(QImage::Format_RGB32);
+    for (const QPoint at : { QPoint(16, 8), QPoint(48, 8), QPoint(16, 24), QPoint(48, 24) }) {
+        const QRgb got = shown.pixel(at);
+        const QRgb want = quadrantPicture().pixel(at);
+        EXPECT_LE(std::max({ std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
+                      std::abs(qBlue(got) - qBlue(want)) }),
+            12)
+            << at.x() << "," << at.y();
+    }
+}
+
+// Every list of formats kept outside the code says what the table says: the
+// desktop entry's MIME types, the metainfo's media types, the manual page's
+// result extensions and the README's format list.
+TEST(FormatTable, IsWhatTheInstalledFilesSay)
+{
+    if (formatByKey("heic") == nullptr)
+        GTEST_SKIP() << "built without libheif, whose formats the files list";
+    QStringList allMimeTypes;
+    QStringList firstMimeTypes;
+    QStringList writableExtensions;
+    QStringList readmeRows;
+    for (const FileFormat& format : fileFormats()) {
+        allMimeTypes << format.mimeTypes;
+        firstMimeTypes << format.mimeTypes.constFirst();
+        if (format.writable) {
+            for (const QString& extension : format.extensions)
+                writableExtensions << extension;
+        }
+        readmeRows << format.name + QLatin1Char(' ') + QLatin1Char('.')
+                + format.extensions.join(QStringLiteral(" ."));
+    }
+    struct Row {
+        const char* file;
+        const char* pattern; // each match's first group is one item, or a list of them
+        const char* separator; // splits a group into items; empty: none
+        QStringList expected;
+    };
+    const Row rows[] = {
+        { "data/calmora.desktop", "^MimeType=(.*);$", ";", allMimeTypes },
+        { "data/org.brantovia.calmora.metainfo.xml", "<mediatype>([^<]+)</mediatype>", "",
+            firstMimeTypes },
+        { "data/calmora-cli.1", "^\\.IR (\\.jpg.*)$", "", {} },
+        { "README.md", "^\\| (\\w+ \\| [.a-z ]+) \\| yes \\|", "", readmeRows },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        const QString text = QString::fromUtf8(
+            test::readBytes(QStringLiteral(CALMORA_SOURCE_DIR "/") + QLatin1String(row.file)));
+        QStringList found;
+        const QRegularExpression pattern(
+            QLatin1String(row.pattern), QRegularExpression::MultilineOption);
+        for (const QRegularExpressionMatch& match : pattern.globalMatch(text)) {
+            const QString group = match.captured(1).remove(QStringLiteral(" |"));
+            found << (*row.separator ? group.split(QLatin1String(row.separator))
+                                     : QStringList { group });
+        }
+        if (row.expected.isEmpty()) {
+            // The manual page's list of result extensions, in troff.
+            ASSERT_EQ(found.size(), 1);
+            const QRegularExpression extension(QStringLiteral("\\.([a-z]+)"));
+            QStringList extensions;
+            for (const QRegularExpressionMatch& match : extension.globalMatch(found.constFirst()))
+                extensions << match.captured(1);
+            found = extensions;
+        }
+        const QStringList& expected = row.expected.isEmpty() ? writableExtensions : row.expected;
+        EXPECT_EQ(std::set<QString>(found.begin(), found.end()),
+            std::set<QString>(expected.begin(), expected.end()))
+            << "found: " << found.join(u',').toStdString();
+    }
 }
 
 } // namespace

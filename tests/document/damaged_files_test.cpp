@@ -93,9 +93,11 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     const QByteArray bmp = encoded(picture, "bmp");
     const QByteArray gif = encoded(picture, "gif");
     const QByteArray tiff = encoded(picture, "tiff");
+    const QByteArray webp = encoded(picture, "webp");
+    const QByteArray heic = encoded(picture, "heic");
     const QByteArray rle = runLengthBmp();
-    ASSERT_FALSE(
-        jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty());
+    ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty()
+        || webp.isEmpty() || heic.isEmpty());
 
     struct Row {
         const char* name;
@@ -106,10 +108,12 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     };
     std::vector<Row> rows;
     for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
-             { "gif", gif }, { "tif", tiff } }) {
+             { "gif", gif }, { "tif", tiff }, { "webp", webp }, { "heic", heic } }) {
         for (const int percent : { 10, 50, 90 }) {
+            // JPEG and WebP headers stand whole at the start: reading them
+            // alone cannot tell.
             rows.push_back({ "cut short", format, bytes.left(bytes.size() * percent / 100),
-                "damaged file:", format != QByteArray("jpg") });
+                "damaged file:", format != QByteArray("jpg") && format != QByteArray("webp") });
         }
     }
     rows.push_back({ "run-length stream cut short", "bmp", rle.left(rle.size() - 3),
@@ -180,8 +184,9 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     }
 
     // The complete files still load, from a file and from memory.
-    for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
-             { "gif", gif }, { "tif", tiff }, { "bmp", rle } }) {
+    for (const auto& [format, bytes] :
+        { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
+            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic } }) {
         SCOPED_TRACE(format);
         const QString path = dir.filePath(QStringLiteral("whole.%1").arg(QLatin1String(format)));
         ASSERT_TRUE(test::writeBytes(path, bytes));

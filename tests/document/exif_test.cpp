@@ -155,6 +155,9 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         // and one note says so.
         const char* damage = "";
         const char* note = "";
+        bool keepsIptc = true;
+        // The metadata library reads the result; else only our loader does.
+        bool exiv2Reads = true;
     };
     const Row rows[] = {
         { "jpeg", "out.jpg", true },
@@ -167,6 +170,8 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             "its colour profile is damaged and was left out." },
         { "a first directory that claims 65535 entries", "out.jpg", true, "count",
             "its EXIF directory IFD0 claims 65535 entries; the 4 that are there were kept." },
+        { "webp", "out.webp", true, "", "", false },
+        { "heic", "out.heic", true, "", "", false, false },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -219,6 +224,15 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         QString error;
         ASSERT_TRUE(image.save(output, 90, false, &error)) << error.toStdString();
 
+        if (!row.exiv2Reads) {
+            CBitmapEx back;
+            ASSERT_TRUE(back.load(output, &error)) << error.toStdString();
+            EXPECT_EQ(back.exif().record().isoSpeed, 800);
+            EXPECT_FALSE(eligible(back.exif().record()));
+            EXPECT_EQ(back.exif().record().orientation, 1) << "the pixels were saved turned";
+            EXPECT_EQ(back.width(), 32);
+            continue;
+        }
         const auto saved = test::readMetadata(output);
         const Exiv2::ExifData& exif = saved->exifData();
         const auto value = [&exif](const char* key) {
@@ -236,7 +250,7 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
         EXPECT_NE(
             saved->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.title"))->toString().find("Harbour"),
             std::string::npos);
-        EXPECT_EQ(saved->iptcData().count(), 1u);
+        EXPECT_EQ(saved->iptcData().count(), row.keepsIptc ? 1u : 0u);
         const Exiv2::DataBuf* savedIcc = saved->iccProfile();
         EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(savedIcc->pData_), savedIcc->size_),
             QByteArray(row.damage) == "profile" ? QByteArray() : icc);

@@ -1,11 +1,14 @@
 #include "test_files.h"
 
+#include "document/bitmap_ex.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include <tiffio.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -98,6 +101,15 @@ bool writePicture(
 {
     if (QByteArray(format) == "gif")
         return writeBytes(path, encodeGif(picture, transparentIndex));
+    // Qt writes neither; the program's own saver does.
+    if (QByteArray(format) == "heic" || QByteArray(format) == "avif") {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        CBitmapEx image;
+        return picture.save(&buffer, "png") && image.loadFromData(png)
+            && image.save(path, 100, false);
+    }
     QImageWriter writer(path, format);
     writer.setQuality(100);
     return writer.write(picture);

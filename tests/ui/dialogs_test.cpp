@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "document/file_formats.h"
 #include "settings/qsettings_store.h"
 #include "ui/file_dialogs.h"
 #include "ui/options_keeper.h"
@@ -140,8 +141,26 @@ private slots:
         QTest::newRow("PNG replaces JPEG") << "/a/x.jpg" << SaveType::Png << "/a/x.png";
         QTest::newRow("TIFF keeps tiff") << "x.TIFF" << SaveType::Tiff << "x.tiff";
         QTest::newRow("TIFF replaces jpe") << "x.jpe" << SaveType::Tiff << "x.tif";
+        QTest::newRow("WebP, the type after TIFF")
+            << "x.jpg" << static_cast<SaveType>(3) << "x.webp";
         QTest::newRow("dot in a folder is no extension")
             << "/my.photos/scan" << SaveType::Png << "/my.photos/scan.png";
+    }
+
+    // Open lists every readable format alone and all of them together;
+    // Save As every writable one, in the table's order.
+    void filtersFollowTheFormatTable()
+    {
+        const QStringList open = openFilters();
+        QStringList saved;
+        for (const FileFormat& format : fileFormats()) {
+            QVERIFY(open.contains(filterOf(format)));
+            QVERIFY(open.constFirst().contains(filterPatterns(format)));
+            if (format.writable)
+                saved << filterOf(format);
+        }
+        QCOMPARE(open.size(), int(fileFormats().size()) + 2);
+        QCOMPARE(saveFilters(), saved);
     }
 
     void saveTypeNames()
