@@ -42,23 +42,23 @@ local function quoted(text)
   return "'" .. text:gsub("'", "'\\''") .. "'"
 end
 
-local function exists(path)
-  local file = io.open(path, "rb")
-  if file then
-    file:close()
-    return true
-  end
-  return false
-end
-
-local function non_empty(path)
+-- The file's size in bytes, or nil where there is none.
+local function size_of(path)
   local file = io.open(path, "rb")
   if not file then
-    return false
+    return nil
   end
   local size = file:seek("end")
   file:close()
-  return size ~= nil and size > 0
+  return size
+end
+
+local function exists(path)
+  return size_of(path) ~= nil
+end
+
+local function non_empty(path)
+  return (size_of(path) or 0) > 0
 end
 
 -- calmora-cli's last words on standard error: the reason a file failed.
