@@ -322,24 +322,9 @@ void sliderMoved(GtkAdjustment* adjustment, Run* run)
     gimp_preview_invalidate(GIMP_PREVIEW(run->preview));
 }
 
-bool runDialog(Run& run)
+// "auto", the presets by name, and "Custom" last: the sixteen values.
+GtkWidget* buildPresetRow(Run& run)
 {
-    gimp_ui_init(kBinary, FALSE);
-    GtkWidget* dialog = gimp_dialog_new("Calmora Noise Reduction", kBinary, nullptr,
-        GtkDialogFlags(0), gimp_standard_help_func, kProcedure, "_Cancel", GTK_RESPONSE_CANCEL,
-        "_OK", GTK_RESPONSE_OK, nullptr);
-    gimp_window_set_transient(GTK_WINDOW(dialog));
-    GtkWidget* box = gtk_vbox_new(FALSE, 12);
-    gtk_container_set_border_width(GTK_CONTAINER(box), 12);
-    gtk_box_pack_start(
-        GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE, 0);
-
-    run.preview = gimp_drawable_preview_new_from_drawable_id(run.layer.drawable);
-    gimp_preview_set_update(GIMP_PREVIEW(run.preview), run.values.preview);
-    gtk_box_pack_start(GTK_BOX(box), run.preview, TRUE, TRUE, 0);
-    g_signal_connect(run.preview, "invalidated", G_CALLBACK(updatePreview), &run);
-
-    // "auto", the presets by name ("Custom" last: the sixteen values).
     run.presetBox = gtk_combo_box_text_new();
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(run.presetBox), kAuto);
     int active = 0;
@@ -362,7 +347,27 @@ bool runDialog(Run& run)
     gtk_label_set_mnemonic_widget(GTK_LABEL(presetLabel), run.presetBox);
     gtk_box_pack_start(GTK_BOX(presetRow), presetLabel, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(presetRow), run.presetBox, TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(box), presetRow, FALSE, FALSE, 0);
+    return presetRow;
+}
+
+bool runDialog(Run& run)
+{
+    gimp_ui_init(kBinary, FALSE);
+    GtkWidget* dialog = gimp_dialog_new("Calmora Noise Reduction", kBinary, nullptr,
+        GtkDialogFlags(0), gimp_standard_help_func, kProcedure, "_Cancel", GTK_RESPONSE_CANCEL,
+        "_OK", GTK_RESPONSE_OK, nullptr);
+    gimp_window_set_transient(GTK_WINDOW(dialog));
+    GtkWidget* box = gtk_vbox_new(FALSE, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(box), 12);
+    gtk_box_pack_start(
+        GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), box, TRUE, TRUE, 0);
+
+    run.preview = gimp_drawable_preview_new_from_drawable_id(run.layer.drawable);
+    gimp_preview_set_update(GIMP_PREVIEW(run.preview), run.values.preview);
+    gtk_box_pack_start(GTK_BOX(box), run.preview, TRUE, TRUE, 0);
+    g_signal_connect(run.preview, "invalidated", G_CALLBACK(updatePreview), &run);
+
+    gtk_box_pack_start(GTK_BOX(box), buildPresetRow(run), FALSE, FALSE, 0);
 
     GtkWidget* table = gtk_table_new(kMainFields.size(), 3, FALSE);
     gtk_table_set_col_spacings(GTK_TABLE(table), 6);
