@@ -209,7 +209,8 @@ std::vector<Rect> chooseRegions(const ImageDesc& picture)
     return regions;
 }
 
-Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise& noise, uint64_t seed)
+// The judged rectangle with its margin, copied out of the picture.
+Region copyRegion(const ImageDesc& picture, const Rect& judged)
 {
     Region region;
     region.judged = judged;
@@ -220,7 +221,6 @@ Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise
     region.height = region.filtered.height();
     const int bpp = picture.bitsPerPixel;
     const int bytes = bpp / 8;
-    const int channels = channelsOf(bytes);
     region.stride = rowStride(region.width, region.height, bpp,
         static_cast<int64_t>(region.width) * bytes * region.height);
     region.pixels.assign(static_cast<size_t>(region.stride * region.height), 0);
@@ -230,9 +230,13 @@ Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise
         std::copy(from, from + static_cast<int64_t>(region.width) * bytes,
             region.pixels.begin() + y * region.stride);
     }
+    return region;
+}
 
-    // The luminance each pixel's noise is read at: a 3 x 3 mean, so that the
-    // pixel's own noise barely moves it.
+// The luminance each pixel's noise is read at: a 3 x 3 mean, so that the
+// pixel's own noise barely moves it.
+std::vector<float> smoothedLuma(const Region& region, int bytes)
+{
     const size_t count = static_cast<size_t>(region.width) * region.height;
     std::vector<float> luma(count);
     for (int32_t y = 0; y < region.height; ++y) {
@@ -253,7 +257,40 @@ Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise
             smooth[static_cast<size_t>(y) * region.width + x] = sum / static_cast<float>(n);
         }
     }
+    return smooth;
+}
 
+// One pixel's probe, the deviates `w` shaped by the noise at luminance `l`;
+// returns the summed noise variance of the pixel's channels.
+double shapeProbe(const PixelNoise& noise, double l, const double w[kChannels], int channels, float* b)
+{
+    const double sy = std::sqrt(noise.at(l, kY));
+    if (channels == 1) {
+        b[0] = static_cast<float>(sy * w[0]);
+        return noise.at(l, kY);
+    }
+    const double vy = noise.at(l, kY);
+    const double vr = noise.at(l, kCr);
+    const double vb = noise.at(l, kCb);
+    const double y0 = sy * w[0];
+    const double cr = std::sqrt(vr) * w[1];
+    const double cb = std::sqrt(vb) * w[2];
+    // Buffer order: blue, green, red.
+    b[0] = static_cast<float>(y0 + kBfromCb * cb);
+    b[1] = static_cast<float>(y0 + kGfromCr * cr + kGfromCb * cb);
+    b[2] = static_cast<float>(y0 + kRfromCr * cr);
+    return 3.0 * vy + (kRfromCr * kRfromCr + kGfromCr * kGfromCr) * vr
+        + (kBfromCb * kBfromCb + kGfromCb * kGfromCb) * vb;
+}
+
+// Draws the probe over the unclipped pixels, marks the judged ones and
+// scales the probe to kProbeLevels.
+void drawProbe(Region& region, const std::vector<float>& smooth, const PixelNoise& noise, uint64_t seed,
+    int bytes)
+{
+    const int channels = channelsOf(bytes);
+    const Rect& judged = region.judged;
+    const size_t count = static_cast<size_t>(region.width) * region.height;
     Normal normal(seed);
     region.probe.assign(count * channels, 0.0f);
     region.judge.assign(count, 0);
@@ -272,27 +309,8 @@ Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise
                 clipped = clipped || p[c] <= kClipMargin || p[c] >= 255 - kClipMargin;
             if (clipped)
                 continue;
-            const double l = smooth[i];
-            const double sy = std::sqrt(noise.at(l, kY));
             float* b = region.probe.data() + i * channels;
-            double variance = 0.0;
-            if (channels == 1) {
-                b[0] = static_cast<float>(sy * w[0]);
-                variance = noise.at(l, kY);
-            } else {
-                const double vy = noise.at(l, kY);
-                const double vr = noise.at(l, kCr);
-                const double vb = noise.at(l, kCb);
-                const double y0 = sy * w[0];
-                const double cr = std::sqrt(vr) * w[1];
-                const double cb = std::sqrt(vb) * w[2];
-                // Buffer order: blue, green, red.
-                b[0] = static_cast<float>(y0 + kBfromCb * cb);
-                b[1] = static_cast<float>(y0 + kGfromCr * cr + kGfromCb * cb);
-                b[2] = static_cast<float>(y0 + kRfromCr * cr);
-                variance = 3.0 * vy + (kRfromCr * kRfromCr + kGfromCr * kGfromCr) * vr
-                    + (kBfromCb * kBfromCb + kGfromCb * kGfromCb) * vb;
-            }
+            const double variance = shapeProbe(noise, smooth[i], w, channels, b);
             for (int c = 0; c < channels; ++c)
                 probeEnergy += static_cast<double>(b[c]) * b[c];
             probed += channels;
@@ -306,6 +324,12 @@ Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise
     }
     const double rms = probed > 0 ? std::sqrt(probeEnergy / static_cast<double>(probed)) : 0.0;
     region.probeScale = rms > 1e-3 ? kProbeLevels / rms : 0.0;
+}
+
+// The region's pixels moved by the scaled probe, rounded back to 8 bits.
+void applyProbe(Region& region, int bytes)
+{
+    const int channels = channelsOf(bytes);
     region.probed = region.pixels;
     for (int32_t y = 0; y < region.height; ++y) {
         uint8_t* p = region.probed.data() + y * region.stride;
@@ -316,6 +340,14 @@ Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise
                     std::clamp(std::lround(p[c] + region.probeScale * b[c]), 0L, 255L));
         }
     }
+}
+
+Region makeRegion(const ImageDesc& picture, const Rect& judged, const PixelNoise& noise, uint64_t seed)
+{
+    Region region = copyRegion(picture, judged);
+    const int bytes = picture.bitsPerPixel / 8;
+    drawProbe(region, smoothedLuma(region, bytes), noise, seed, bytes);
+    applyProbe(region, bytes);
     return region;
 }
 

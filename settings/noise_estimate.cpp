@@ -272,73 +272,90 @@ constexpr int kFlatBudget = 10000; // patches judged by their neighbours
 constexpr double kFlatShare = 0.1;
 constexpr int kMinFlat = 40;
 
-FlatPatches measureFlatPatches(const Reader& reader, int32_t width, int32_t height, int channels)
+// A patch's samples with the texture of its eight neighbours and its
+// brightness bin.
+struct JudgedPatch {
+    double texture;
+    int bin;
+    std::array<std::array<float, kDims>, kChannels> samples;
+};
+
+// A patch at (x, y) with its neighbours at +-kSide: 3 x 3 patches.
+constexpr int32_t kJudgedSpan = 3 * kSide;
+
+JudgedPatch judgePatch(const Reader& reader, int32_t x, int32_t y)
 {
-    FlatPatches flat;
-    // A patch at (x, y) with its neighbours at +-kSide: 3 x 3 patches.
-    const int32_t span = 3 * kSide;
+    JudgedPatch item {};
+    double ycc[kChannels];
+    std::array<std::array<float, kDims>, kChannels> patch;
+    double neighbours = 0.0;
+    for (int n = 0; n < 9; ++n) {
+        const int32_t px = x + (n % 3) * kSide;
+        const int32_t py = y + (n / 3) * kSide;
+        for (int k = 0; k < kDims; ++k) {
+            reader.block(px + k % kSide, py + k / kSide, 1, ycc);
+            for (int c = 0; c < kChannels; ++c)
+                patch[static_cast<size_t>(c)][static_cast<size_t>(k)] = static_cast<float>(ycc[c]);
+        }
+        if (n == 4)
+            item.samples = patch;
+        else
+            neighbours += gradientEnergy(patch[kY].data());
+    }
+    double luma = 0.0;
+    for (float v : item.samples[kY])
+        luma += v;
+    item.texture = neighbours;
+    item.bin = std::clamp(static_cast<int>(luma / kDims / 32.0), 0, PixelNoise::kBins - 1);
+    return item;
+}
+
+// Patches on a grid of at most about kFlatBudget places; none when the
+// picture is smaller than one patch with its neighbours.
+std::vector<JudgedPatch> judgePatches(const Reader& reader, int32_t width, int32_t height)
+{
+    std::vector<JudgedPatch> judged;
+    const int32_t span = kJudgedSpan;
     if (width < span || height < span)
-        return flat;
+        return judged;
     const int64_t positions = static_cast<int64_t>((width - span) / kSide + 1) * ((height - span) / kSide + 1);
     const int32_t step = kSide
         * std::max<int32_t>(1,
             static_cast<int32_t>(std::ceil(std::sqrt(static_cast<double>(positions) / kFlatBudget))));
-    struct Judged {
-        double texture;
-        int bin;
-        std::array<std::array<float, kDims>, kChannels> samples;
-    };
-    std::vector<Judged> judged;
-    double ycc[kChannels];
-    std::array<std::array<float, kDims>, kChannels> patch;
-    for (int32_t y = 0; y + span <= height; y += step) {
-        for (int32_t x = 0; x + span <= width; x += step) {
-            Judged item {};
-            double neighbours = 0.0;
-            for (int n = 0; n < 9; ++n) {
-                const int32_t px = x + (n % 3) * kSide;
-                const int32_t py = y + (n / 3) * kSide;
-                for (int k = 0; k < kDims; ++k) {
-                    reader.block(px + k % kSide, py + k / kSide, 1, ycc);
-                    for (int c = 0; c < kChannels; ++c)
-                        patch[static_cast<size_t>(c)][static_cast<size_t>(k)] = static_cast<float>(ycc[c]);
-                }
-                if (n == 4)
-                    item.samples = patch;
-                else
-                    neighbours += gradientEnergy(patch[kY].data());
-            }
-            double luma = 0.0;
-            for (float v : item.samples[kY])
-                luma += v;
-            item.texture = neighbours;
-            item.bin = std::clamp(static_cast<int>(luma / kDims / 32.0), 0, PixelNoise::kBins - 1);
-            judged.push_back(item);
-        }
-    }
-    auto withinVariance = [](const std::array<float, kDims>& v) {
-        double mean = 0.0;
-        for (float x : v)
-            mean += x;
-        mean /= kDims;
-        double sum = 0.0;
-        for (float x : v)
-            sum += (x - mean) * (x - mean);
-        return sum / (kDims - 1);
-    };
-    auto flattest = [&](std::vector<int> members) {
-        std::sort(members.begin(), members.end(), [&](int a, int b) {
-            return judged[static_cast<size_t>(a)].texture < judged[static_cast<size_t>(b)].texture;
-        });
-        members.resize(std::min(members.size(),
-            std::max<size_t>(kMinFlat / 2, static_cast<size_t>(kFlatShare * members.size()))));
-        return members;
-    };
-    std::vector<int> all(judged.size());
-    std::iota(all.begin(), all.end(), 0);
-    if (static_cast<int>(all.size()) < kMinFlat)
-        return flat;
-    const std::vector<int> chosen = flattest(all);
+    for (int32_t y = 0; y + span <= height; y += step)
+        for (int32_t x = 0; x + span <= width; x += step)
+            judged.push_back(judgePatch(reader, x, y));
+    return judged;
+}
+
+double withinVariance(const std::array<float, kDims>& v)
+{
+    double mean = 0.0;
+    for (float x : v)
+        mean += x;
+    mean /= kDims;
+    double sum = 0.0;
+    for (float x : v)
+        sum += (x - mean) * (x - mean);
+    return sum / (kDims - 1);
+}
+
+// The kFlatShare of `members` with the least texture, but no fewer than
+// kMinFlat / 2.
+std::vector<int> flattest(const std::vector<JudgedPatch>& judged, std::vector<int> members)
+{
+    std::sort(members.begin(), members.end(), [&](int a, int b) {
+        return judged[static_cast<size_t>(a)].texture < judged[static_cast<size_t>(b)].texture;
+    });
+    members.resize(std::min(members.size(),
+        std::max<size_t>(kMinFlat / 2, static_cast<size_t>(kFlatShare * members.size()))));
+    return members;
+}
+
+// The pooled variance and covariance spectrum of the chosen patches.
+void measurePooled(const std::vector<JudgedPatch>& judged, const std::vector<int>& chosen, int channels,
+    FlatPatches& flat)
+{
     flat.count = static_cast<int>(chosen.size());
     for (int c = 0; c < channels; ++c) {
         std::array<double, kDims * kDims> cov {};
@@ -359,6 +376,13 @@ FlatPatches measureFlatPatches(const Reader& reader, int32_t width, int32_t heig
         flat.spectrum[static_cast<size_t>(c)] = eigenvalues(cov);
         flat.pooled[static_cast<size_t>(c)] = variance / static_cast<double>(chosen.size());
     }
+}
+
+// Per brightness bin, the variance of that bin's flattest patches; bins
+// with fewer than kMinFlat patches stay unknown.
+void measureByBin(const std::vector<JudgedPatch>& judged, const std::vector<int>& all, int channels,
+    FlatPatches& flat)
+{
     for (int b = 0; b < PixelNoise::kBins; ++b) {
         std::vector<int> members;
         for (int m : all)
@@ -366,7 +390,7 @@ FlatPatches measureFlatPatches(const Reader& reader, int32_t width, int32_t heig
                 members.push_back(m);
         if (static_cast<int>(members.size()) < kMinFlat)
             continue;
-        const std::vector<int> binChosen = flattest(members);
+        const std::vector<int> binChosen = flattest(judged, members);
         flat.binKnown[static_cast<size_t>(b)] = true;
         for (int c = 0; c < channels; ++c) {
             double variance = 0.0;
@@ -375,6 +399,18 @@ FlatPatches measureFlatPatches(const Reader& reader, int32_t width, int32_t heig
             flat.byBin[static_cast<size_t>(b)][static_cast<size_t>(c)] = variance / static_cast<double>(binChosen.size());
         }
     }
+}
+
+FlatPatches measureFlatPatches(const Reader& reader, int32_t width, int32_t height, int channels)
+{
+    FlatPatches flat;
+    const std::vector<JudgedPatch> judged = judgePatches(reader, width, height);
+    std::vector<int> all(judged.size());
+    std::iota(all.begin(), all.end(), 0);
+    if (static_cast<int>(all.size()) < kMinFlat)
+        return flat;
+    measurePooled(judged, flattest(judged, all), channels, flat);
+    measureByBin(judged, all, channels, flat);
     flat.measured = true;
     return flat;
 }
@@ -412,6 +448,109 @@ bool fillFromNearest(Values& values, const std::array<bool, PixelNoise::kBins>& 
     return true;
 }
 
+using BinVariances = std::array<std::array<double, kChannels>, PixelNoise::kBins>;
+using BinMembers = std::array<std::vector<int>, PixelNoise::kBins>;
+
+// The finest patches by brightness bin.
+BinMembers binByBrightness(const Patches& finest)
+{
+    BinMembers members;
+    for (int p = 0; p < finest.count; ++p)
+        members[static_cast<size_t>(std::clamp(
+                    static_cast<int>(finest.luma[static_cast<size_t>(p)] / 32.0f), 0, PixelNoise::kBins - 1))]
+            .push_back(p);
+    return members;
+}
+
+// White noise, per brightness: weak-texture patches and the smallest
+// eigenvalue of their covariance.
+BinVariances measureWhite(const Patches& finest, const BinMembers& members, int channels,
+    std::array<bool, PixelNoise::kBins>& known)
+{
+    BinVariances white {};
+    for (int b = 0; b < PixelNoise::kBins; ++b) {
+        for (int c = 0; c < channels; ++c) {
+            const double v = measureVariance(finest, members[static_cast<size_t>(b)], c);
+            known[static_cast<size_t>(b)] = v >= 0.0;
+            white[static_cast<size_t>(b)][static_cast<size_t>(c)] = std::max(v, 0.0);
+        }
+    }
+    return white;
+}
+
+// A brightness whose patches are all textured reads its texture even here:
+// each bin stays within kBinSpread of what the flattest patches of the whole
+// picture show.
+void boundByPooled(const Patches& finest, int channels, BinVariances& white)
+{
+    std::vector<int> all(static_cast<size_t>(finest.count));
+    std::iota(all.begin(), all.end(), 0);
+    for (int c = 0; c < channels; ++c) {
+        const double pooled = measureVariance(finest, all, c);
+        if (pooled <= 0.0)
+            continue;
+        for (auto& bin : white)
+            bin[static_cast<size_t>(c)] = std::clamp(bin[static_cast<size_t>(c)], pooled / kBinSpread, pooled * kBinSpread);
+    }
+}
+
+// Smoothed noise, from the flat patches: their whole variance, shaped over
+// brightness by the bins' own flattest patches within a factor of
+// kBinSpread of the pooled value.
+BinVariances smoothedVariance(const FlatPatches& flat, int channels)
+{
+    BinVariances coloured {};
+    for (int c = 0; c < channels; ++c) {
+        const double pooled = flat.pooled[static_cast<size_t>(c)];
+        for (int b = 0; b < PixelNoise::kBins; ++b) {
+            const double ratio = flat.binKnown[static_cast<size_t>(b)] && pooled > 0.0
+                ? std::clamp(flat.byBin[static_cast<size_t>(b)][static_cast<size_t>(c)] / pooled, 1.0 / kBinSpread, kBinSpread)
+                : 1.0;
+            coloured[static_cast<size_t>(b)][static_cast<size_t>(c)] = pooled * ratio;
+        }
+    }
+    return coloured;
+}
+
+// Which to believe, per channel: white noise and texture leave the lower
+// half of the flat patches' eigenvalues level (texture fills the upper
+// ones), smoothed noise spreads them over decades. The spread is the ratio
+// of the 12th to the 2nd smallest non-zero eigenvalue (the smallest is the
+// patch mean's, removed), as a multiple of what white noise shows with as
+// many patches.
+void blendReadings(const FlatPatches& flat, int channels, PixelNoise& noise)
+{
+    for (int c = 0; c < channels; ++c) {
+        const auto& spectrum = flat.spectrum[static_cast<size_t>(c)];
+        const double spread = spectrum[12] / std::max(spectrum[2], 1e-9) / whiteSpread(flat.count);
+        noise.spread[static_cast<size_t>(c)] = spread;
+        const double share = std::clamp((spread - kWhiteSpread) / (kSmoothedSpread - kWhiteSpread), 0.0, 1.0);
+        for (int b = 0; b < PixelNoise::kBins; ++b) {
+            const double w = std::max(noise.whiteVariance[static_cast<size_t>(b)][static_cast<size_t>(c)], 1e-6);
+            const double s = std::max(noise.colouredVariance[static_cast<size_t>(b)][static_cast<size_t>(c)], 1e-6);
+            noise.variance[static_cast<size_t>(b)][static_cast<size_t>(c)]
+                = std::exp((1.0 - share) * std::log(w) + share * std::log(s));
+        }
+    }
+}
+
+// Each bin's share of the picture, and the luminance deviation over the
+// whole picture.
+void weighBins(const BinMembers& members, PixelNoise& noise)
+{
+    double weighted = 0.0;
+    double weight = 0.0;
+    for (int b = 0; b < PixelNoise::kBins; ++b) {
+        weighted += static_cast<double>(members[static_cast<size_t>(b)].size()) * noise.variance[static_cast<size_t>(b)][kY];
+        weight += static_cast<double>(members[static_cast<size_t>(b)].size());
+    }
+    for (int b = 0; b < PixelNoise::kBins; ++b)
+        noise.share[static_cast<size_t>(b)] = weight > 0
+            ? static_cast<double>(members[static_cast<size_t>(b)].size()) / weight
+            : 0.0;
+    noise.lumaDeviation = weight > 0 ? std::sqrt(weighted / weight) : 0.0;
+}
+
 } // namespace
 
 double PixelNoise::at(double luma, int channel) const
@@ -433,85 +572,19 @@ PixelNoise estimatePixelNoise(const ImageDesc& picture)
     noise.grey = picture.bitsPerPixel == 8;
     const int channels = noise.grey ? 1 : kChannels;
 
-    // White noise, per brightness: weak-texture patches and the smallest
-    // eigenvalue of their covariance.
     const Patches finest = readPatches(reader, picture.width, picture.height, 0);
-    std::array<std::vector<int>, PixelNoise::kBins> members;
-    for (int p = 0; p < finest.count; ++p)
-        members[static_cast<size_t>(std::clamp(
-                    static_cast<int>(finest.luma[static_cast<size_t>(p)] / 32.0f), 0, PixelNoise::kBins - 1))]
-            .push_back(p);
-    std::array<std::array<double, kChannels>, PixelNoise::kBins> white {};
+    const BinMembers members = binByBrightness(finest);
     std::array<bool, PixelNoise::kBins> known {};
-    for (int b = 0; b < PixelNoise::kBins; ++b) {
-        for (int c = 0; c < channels; ++c) {
-            const double v = measureVariance(finest, members[static_cast<size_t>(b)], c);
-            known[static_cast<size_t>(b)] = v >= 0.0;
-            white[static_cast<size_t>(b)][static_cast<size_t>(c)] = std::max(v, 0.0);
-        }
-    }
+    BinVariances white = measureWhite(finest, members, channels, known);
     const FlatPatches flat = measureFlatPatches(reader, picture.width, picture.height, channels);
     if (!fillFromNearest(white, known) || !flat.measured)
         return noise;
-    // A brightness whose patches are all textured reads its texture even
-    // here: each bin stays within kBinSpread of what the flattest patches of
-    // the whole picture show.
-    std::vector<int> all(static_cast<size_t>(finest.count));
-    std::iota(all.begin(), all.end(), 0);
-    for (int c = 0; c < channels; ++c) {
-        const double pooled = measureVariance(finest, all, c);
-        if (pooled <= 0.0)
-            continue;
-        for (auto& bin : white)
-            bin[static_cast<size_t>(c)] = std::clamp(bin[static_cast<size_t>(c)], pooled / kBinSpread, pooled * kBinSpread);
-    }
+    boundByPooled(finest, channels, white);
     noise.measured = true;
     noise.whiteVariance = white;
-
-    // Smoothed noise, from the flat patches: their whole variance, shaped
-    // over brightness by the bins' own flattest patches within a factor of
-    // kBinSpread of the pooled value.
-    std::array<std::array<double, kChannels>, PixelNoise::kBins> coloured {};
-    for (int c = 0; c < channels; ++c) {
-        const double pooled = flat.pooled[static_cast<size_t>(c)];
-        for (int b = 0; b < PixelNoise::kBins; ++b) {
-            const double ratio = flat.binKnown[static_cast<size_t>(b)] && pooled > 0.0
-                ? std::clamp(flat.byBin[static_cast<size_t>(b)][static_cast<size_t>(c)] / pooled, 1.0 / kBinSpread, kBinSpread)
-                : 1.0;
-            coloured[static_cast<size_t>(b)][static_cast<size_t>(c)] = pooled * ratio;
-        }
-    }
-    noise.colouredVariance = coloured;
-
-    // Which to believe, per channel: white noise and texture leave the lower
-    // half of the flat patches' eigenvalues level (texture fills the upper
-    // ones), smoothed noise spreads them over decades. The spread is the
-    // ratio of the 12th to the 2nd smallest non-zero eigenvalue (the
-    // smallest is the patch mean's, removed), as a multiple of what white
-    // noise shows with as many patches.
-    double weighted = 0.0;
-    double weight = 0.0;
-    for (int c = 0; c < channels; ++c) {
-        const auto& spectrum = flat.spectrum[static_cast<size_t>(c)];
-        const double spread = spectrum[12] / std::max(spectrum[2], 1e-9) / whiteSpread(flat.count);
-        noise.spread[static_cast<size_t>(c)] = spread;
-        const double share = std::clamp((spread - kWhiteSpread) / (kSmoothedSpread - kWhiteSpread), 0.0, 1.0);
-        for (int b = 0; b < PixelNoise::kBins; ++b) {
-            const double w = std::max(white[static_cast<size_t>(b)][static_cast<size_t>(c)], 1e-6);
-            const double s = std::max(coloured[static_cast<size_t>(b)][static_cast<size_t>(c)], 1e-6);
-            noise.variance[static_cast<size_t>(b)][static_cast<size_t>(c)]
-                = std::exp((1.0 - share) * std::log(w) + share * std::log(s));
-        }
-    }
-    for (int b = 0; b < PixelNoise::kBins; ++b) {
-        weighted += static_cast<double>(members[static_cast<size_t>(b)].size()) * noise.variance[static_cast<size_t>(b)][kY];
-        weight += static_cast<double>(members[static_cast<size_t>(b)].size());
-    }
-    for (int b = 0; b < PixelNoise::kBins; ++b)
-        noise.share[static_cast<size_t>(b)] = weight > 0
-            ? static_cast<double>(members[static_cast<size_t>(b)].size()) / weight
-            : 0.0;
-    noise.lumaDeviation = weight > 0 ? std::sqrt(weighted / weight) : 0.0;
+    noise.colouredVariance = smoothedVariance(flat, channels);
+    blendReadings(flat, channels, noise);
+    weighBins(members, noise);
     return noise;
 }
 
