@@ -420,6 +420,92 @@ double readingsDisagree(const PixelNoise& noise)
 
 } // namespace
 
+namespace {
+
+// Every candidate on every region, spread over the threads; job c × regions
+// + r is candidate c on region r, whichever thread ran it.
+std::vector<Job> runJobs(const std::vector<Region>& regions, const ImageDesc& picture,
+    const NoiseProfile& profile, int32_t threadCount)
+{
+    std::vector<FilterParams> params(kCandidates.size());
+    for (size_t c = 0; c < kCandidates.size(); ++c)
+        deriveDocumentParams(kCandidates[c], params[c]);
+    const size_t jobCount = kCandidates.size() * regions.size();
+    std::vector<Job> jobs(jobCount);
+    std::atomic<size_t> next { 0 };
+    auto work = [&] {
+        for (size_t j = next.fetch_add(1); j < jobCount; j = next.fetch_add(1))
+            jobs[j] = runJob(regions[j % regions.size()], picture.bitsPerPixel, profile,
+                params[j / regions.size()]);
+    };
+    size_t threads = threadCount > 0 ? static_cast<size_t>(threadCount)
+                                     : std::max(1u, std::thread::hardware_concurrency());
+    threads = std::min(threads, jobCount);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    return jobs;
+}
+
+// Each candidate's estimated error, summed in a fixed order whatever thread
+// did which job; `choice.chosen` becomes the lowest. Returns that estimate,
+// infinity when the engine refused every candidate.
+double estimateErrors(AutoStrength& choice, const std::vector<Job>& jobs, size_t regionCount,
+    double trusted, int64_t samples)
+{
+    double best = std::numeric_limits<double>::infinity();
+    for (size_t c = 0; c < kCandidates.size(); ++c) {
+        double residual = 0.0;
+        double divergence = 0.0;
+        bool refused = false;
+        for (size_t r = 0; r < regionCount; ++r) {
+            const Job& job = jobs[c * regionCount + r];
+            refused = refused || job.refused;
+            residual += job.residual;
+            divergence += job.divergence;
+        }
+        if (refused)
+            continue;
+        const double estimate
+            = (residual - trusted + 2.0 * kNoiseTrust * divergence) / static_cast<double>(samples);
+        choice.candidates[c].estimatedError = estimate;
+        if (estimate < best) {
+            best = estimate;
+            choice.chosen = static_cast<int>(c);
+        }
+    }
+    return best;
+}
+
+// The lightest choice whose estimate lies within the noise estimate's
+// uncertainty of the best: leaving the picture first, then the candidates
+// in their order. A learned profile leaves no such uncertainty.
+void chooseCautiously(AutoStrength& choice, double best, const PixelNoise& noise, bool learned)
+{
+    const int bestCandidate = choice.chosen;
+    const double leaving = choice.untouchedError * (1.0 - kLeaveMargin);
+    const bool bestFilters = best < leaving;
+    const double within
+        = learned ? best : best + kCaution * readingsDisagree(noise) * choice.untouchedError;
+    bool filter = leaving > within;
+    if (filter) {
+        for (size_t c = 0; c < kCandidates.size(); ++c) {
+            if (choice.candidates[c].estimatedError <= within) {
+                choice.chosen = static_cast<int>(c);
+                break;
+            }
+        }
+    }
+    choice.cautious = filter != bestFilters || (filter && choice.chosen != bestCandidate);
+    choice.values = kCandidates[static_cast<size_t>(choice.chosen)];
+    choice.filter = choice.untouchedError >= kNoiseFloor && filter;
+}
+
+} // namespace
+
 AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
     int32_t threadCount, const NoiseProfile* measured)
 {
@@ -453,75 +539,15 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         return choice;
     }
 
-    std::vector<FilterParams> params(kCandidates.size());
-    for (size_t c = 0; c < kCandidates.size(); ++c)
-        deriveDocumentParams(kCandidates[c], params[c]);
-    const size_t jobCount = kCandidates.size() * regions.size();
-    std::vector<Job> jobs(jobCount);
-    std::atomic<size_t> next { 0 };
-    auto work = [&] {
-        for (size_t j = next.fetch_add(1); j < jobCount; j = next.fetch_add(1))
-            jobs[j] = runJob(regions[j % regions.size()], picture.bitsPerPixel, profile,
-                params[j / regions.size()]);
-    };
-    size_t threads = threadCount > 0 ? static_cast<size_t>(threadCount)
-                                     : std::max(1u, std::thread::hardware_concurrency());
-    threads = std::min(threads, jobCount);
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; ++t)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-
-    // Sums in a fixed order, whatever thread did which job.
+    const std::vector<Job> jobs = runJobs(regions, picture, profile, threadCount);
     const double trusted = kNoiseTrust * noiseSum;
     choice.untouchedError = trusted / static_cast<double>(samples);
-    double best = std::numeric_limits<double>::infinity();
-    for (size_t c = 0; c < kCandidates.size(); ++c) {
-        double residual = 0.0;
-        double divergence = 0.0;
-        bool refused = false;
-        for (size_t r = 0; r < regions.size(); ++r) {
-            const Job& job = jobs[c * regions.size() + r];
-            refused = refused || job.refused;
-            residual += job.residual;
-            divergence += job.divergence;
-        }
-        if (refused)
-            continue;
-        const double estimate
-            = (residual - trusted + 2.0 * kNoiseTrust * divergence) / static_cast<double>(samples);
-        choice.candidates[c].estimatedError = estimate;
-        if (estimate < best) {
-            best = estimate;
-            choice.chosen = static_cast<int>(c);
-        }
-    }
+    const double best = estimateErrors(choice, jobs, regions.size(), trusted, samples);
     if (!std::isfinite(best)) {
         choice.filter = false;
         return choice;
     }
-    const int bestCandidate = choice.chosen;
-    const double leaving = choice.untouchedError * (1.0 - kLeaveMargin);
-    const bool bestFilters = best < leaving;
-    const double within = measured != nullptr
-        ? best
-        : best + kCaution * readingsDisagree(noise) * choice.untouchedError;
-    // Leaving the picture is the lightest choice of all, then the
-    // candidates in their order.
-    bool filter = leaving > within;
-    if (filter) {
-        for (size_t c = 0; c < kCandidates.size(); ++c) {
-            if (choice.candidates[c].estimatedError <= within) {
-                choice.chosen = static_cast<int>(c);
-                break;
-            }
-        }
-    }
-    choice.cautious = filter != bestFilters || (filter && choice.chosen != bestCandidate);
-    choice.values = kCandidates[static_cast<size_t>(choice.chosen)];
-    choice.filter = choice.untouchedError >= kNoiseFloor && filter;
+    chooseCautiously(choice, best, noise, measured != nullptr);
     return choice;
 }
 
