@@ -204,6 +204,7 @@ private:
     bool checkLoaded(LoadedFile& file, TileList& tiles);
     bool checkDestination(const LoadedFile& file);
     FileResult filterFile(LoadedFile& file, TileList& tiles);
+    bool chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own);
     bool acceptsOutput(int32_t index, const QString& output);
     void recordFailure(int32_t index, const QString& reason);
     void recordWritten(const WrittenFile& written);
@@ -374,25 +375,9 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
         smoothProfile(m_snapshot.activeProfile);
     }
     m_batch.lastProfile = m_snapshot.activeProfile;
-    if (m_options.autoStrength) {
-        // Chosen with the profile the file is filtered with, so a given
-        // profile chooses too, and from the untouched picture.
-        const ImageDesc untouched
-            = image.original() != nullptr ? image.originalDescription() : image.description();
-        const AutoStrength choice = chooseAutoStrength(untouched, m_snapshot.activeProfile,
-            m_snapshot.request.threadCount, own ? &*own : nullptr);
-        if (m_host != nullptr)
-            m_host->batchFileChosen(file.index, choice);
-        if (!choice.filter) {
-            // The working image is still the original; it is saved as it
-            // is, re-encoded as asked.
-            image.restoreFromOriginal();
-            if (m_host != nullptr)
-                m_host->reportNote(m_files.at(file.index), kNoiseTooWeak);
-            return FileResult::Filtered;
-        }
-        deriveDocumentParams(choice.values, m_snapshot.request.settings);
-    }
+    // A file the choice leaves unfiltered is saved as it is, like a filtered one.
+    if (m_options.autoStrength && !chooseStrength(file, own))
+        return FileResult::Filtered;
 
     // The previous file's save has usually ended by now; its lines then come
     // before this file's filtering rather than after it.
@@ -414,6 +399,30 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
         return FileResult::Failed;
     }
     return FileResult::Filtered;
+}
+
+// Chosen with the profile the file is filtered with, so a given profile
+// chooses too, and from the untouched picture. False when the noise is too
+// weak to filter.
+bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own)
+{
+    CBitmapEx& image = *file.image;
+    const ImageDesc untouched
+        = image.original() != nullptr ? image.originalDescription() : image.description();
+    const AutoStrength choice = chooseAutoStrength(
+        untouched, m_snapshot.activeProfile, m_snapshot.request.threadCount, own ? &*own : nullptr);
+    if (m_host != nullptr)
+        m_host->batchFileChosen(file.index, choice);
+    if (!choice.filter) {
+        // The working image is still the original; it is saved as it
+        // is, re-encoded as asked.
+        image.restoreFromOriginal();
+        if (m_host != nullptr)
+            m_host->reportNote(m_files.at(file.index), kNoiseTooWeak);
+        return false;
+    }
+    deriveDocumentParams(choice.values, m_snapshot.request.settings);
+    return true;
 }
 
 void BatchRun::recordFailure(int32_t index, const QString& reason)

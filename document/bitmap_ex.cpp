@@ -465,6 +465,11 @@ bool isPrematureEnd(const QString& message)
     return message.contains(QLatin1String("premature end"), Qt::CaseInsensitive);
 }
 
+QString damagedFile(const QString& problem)
+{
+    return CBitmapEx::tr("damaged file: %1").arg(problem);
+}
+
 // Frames (GIF) or pages (TIFF) in the file. Counted by a reader of its own:
 // the TIFF plugin counts from wherever an earlier call left the stream.
 int frameCount(const QByteArray& bytes, const QByteArray& format)
@@ -484,7 +489,7 @@ QString declaredProblem(const QByteArray& format, int64_t width, int64_t height,
     if (reason.isEmpty()) {
         if (const QString problem = declaredSizeProblem(format, width, height, fileBytes);
             !problem.isEmpty())
-            reason = CBitmapEx::tr("damaged file: %1").arg(problem);
+            reason = damagedFile(problem);
     }
     return reason;
 }
@@ -531,8 +536,122 @@ bool readHeifFile(const QByteArray& bytes, const QByteArray& format, HeifPicture
     };
     const HeifReading reading = readHeif(bytes, check, picture, pixels, reason);
     if (reading == HeifReading::Damaged)
-        reason = CBitmapEx::tr("damaged file: %1").arg(reason);
+        reason = damagedFile(reason);
     return reading == HeifReading::Done;
+}
+
+// The decoder's own words say more than our fallback, when it said any.
+QString decoderWords(const DecoderMessages& messages, const QString& fallback)
+{
+    return messages.messages().isEmpty() ? fallback : messages.messages().join(QLatin1String("; "));
+}
+
+// A JPEG cut short still decodes: the decoder fills the missing rows with
+// grey and says so only in a warning. Empty when it said no such thing.
+QString prematureEndProblem(const DecoderMessages& messages)
+{
+    for (const QString& message : messages.messages()) {
+        if (isPrematureEnd(message))
+            return damagedFile(message);
+    }
+    return {};
+}
+
+// A TIFF file's layout decides which reader takes its pixels, if any.
+bool checkTiffLayout(
+    const QByteArray& bytes, const DecoderMessages& messages, TiffLayout& tiff, QString& reason)
+{
+    QString why;
+    if (!readTiffLayout(bytes, tiff, why)) {
+        reason = damagedFile(decoderWords(messages, why));
+        return false;
+    }
+    if (tiff.reader == TiffLayout::Reader::None) {
+        reason = tiff.refusal;
+        return false;
+    }
+    return true;
+}
+
+// JPEG goes straight into the pixel buffers; only files in inks are left
+// (`jpeg` NotOurs) to the general reader.
+bool decodeJpegFile(const QByteArray& bytes, PixelBuffers& pixels, DecoderMessages& messages,
+    JpegDecoding& jpeg, QString& reason)
+{
+    QString why;
+    jpeg = decodeJpeg(bytes, pixels, messages, why);
+    if (jpeg == JpegDecoding::OutOfMemory) {
+        reason = why;
+        return false;
+    }
+    if (jpeg == JpegDecoding::Damaged) {
+        reason = damagedFile(decoderWords(messages, why));
+        return false;
+    }
+    if (jpeg == JpegDecoding::Done) {
+        if (const QString problem = prematureEndProblem(messages); !problem.isEmpty()) {
+            pixels = PixelBuffers();
+            reason = problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The layout's size is checked as a declared one would be, before our own
+// decoder allocates a pixel.
+bool decodeOwnTiff(const QByteArray& bytes, const QByteArray& format, const TiffLayout& tiff,
+    const DecoderMessages& messages, PixelBuffers& pixels, QString& reason)
+{
+    reason = declaredProblem(format, tiff.width, tiff.height, bytes.size());
+    if (!reason.isEmpty())
+        return false;
+    QString why;
+    const TiffDecoding decoding = decodeTiff(bytes, pixels, why);
+    if (decoding != TiffDecoding::Done) {
+        reason = decoding == TiffDecoding::OutOfMemory ? why
+                                                       : damagedFile(decoderWords(messages, why));
+        return false;
+    }
+    return true;
+}
+
+// What our own decoders leave: the other formats, and JPEG in inks.
+bool decodeWithReader(QImageReader& reader, const QByteArray& bytes, const QByteArray& format,
+    const DecoderMessages& messages, PixelBuffers& pixels, QString& reason)
+{
+    QImage picture;
+    if (!reader.read(&picture)) {
+        reason = damagedFile(decoderWords(messages, reader.errorString()));
+        return false;
+    }
+    // The declared size is only a promise; the decoded one is what counts.
+    reason = sizeProblem(picture.width(), picture.height());
+    if (!reason.isEmpty())
+        return false;
+    if (const QString problem = prematureEndProblem(messages); !problem.isEmpty()) {
+        reason = problem;
+        return false;
+    }
+    const int32_t width = picture.width();
+    const int32_t height = picture.height();
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    if (!takePicture(picture, pixels, storedAsGrey(format, data, bytes.size()))) {
+        reason = CBitmapEx::tr("not enough memory for a %1 × %2 picture.").arg(width).arg(height);
+        return false;
+    }
+    return true;
+}
+
+// What was said on the way that did not spoil the picture.
+void addDecoderNotes(const QByteArray& bytes, const QByteArray& format,
+    const DecoderMessages& messages, QStringList& notes)
+{
+    for (const QString& message : messages.messages())
+        notes.append(CBitmapEx::tr("the decoder reported: %1").arg(message));
+    const int frames = frameCount(bytes, format);
+    if (frames > 1)
+        notes.append(CBitmapEx::tr("it holds %1 frames; only the first is denoised.").arg(frames));
 }
 
 // Decodes `bytes`, refusing what the header or the file's structure already
@@ -543,12 +662,8 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
         decoded.heif.emplace();
         return readHeifFile(bytes, heif, *decoded.heif, &decoded.pixels, reason);
     }
-    const QString damaged = CBitmapEx::tr("damaged file: %1");
+    // Made before the reader, so that what the header check says is heard too.
     DecoderMessages messages;
-    const auto decoderWords = [&](const QString& fallback) {
-        return messages.messages().isEmpty() ? fallback
-                                             : messages.messages().join(QLatin1String("; "));
-    };
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -559,92 +674,23 @@ bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
         return false;
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     if (const QString problem = structureProblem(format, data, bytes.size()); !problem.isEmpty()) {
-        reason = damaged.arg(problem);
+        reason = damagedFile(problem);
         return false;
     }
-
     TiffLayout tiff;
-    if (format == "tiff") {
-        QString why;
-        if (!readTiffLayout(bytes, tiff, why)) {
-            reason = damaged.arg(decoderWords(why));
-            return false;
-        }
-        if (tiff.reader == TiffLayout::Reader::None) {
-            reason = tiff.refusal;
-            return false;
-        }
-    }
-    // JPEG goes straight into the pixel buffers; only files in inks are left
-    // to the general reader below.
+    if (format == "tiff" && !checkTiffLayout(bytes, messages, tiff, reason))
+        return false;
     JpegDecoding jpeg = JpegDecoding::NotOurs;
-    if (format == "jpeg") {
-        QString why;
-        jpeg = decodeJpeg(bytes, decoded.pixels, messages, why);
-        if (jpeg == JpegDecoding::OutOfMemory) {
-            reason = why;
+    if (format == "jpeg" && !decodeJpegFile(bytes, decoded.pixels, messages, jpeg, reason))
+        return false;
+    if (jpeg != JpegDecoding::Done) {
+        const bool read = tiff.reader == TiffLayout::Reader::Own
+            ? decodeOwnTiff(bytes, format, tiff, messages, decoded.pixels, reason)
+            : decodeWithReader(reader, bytes, format, messages, decoded.pixels, reason);
+        if (!read)
             return false;
-        }
-        if (jpeg == JpegDecoding::Damaged) {
-            reason = damaged.arg(decoderWords(why));
-            return false;
-        }
     }
-    if (jpeg == JpegDecoding::Done) {
-        // A JPEG cut short still decodes: the decoder fills the missing rows
-        // with grey and says so only in a warning.
-        for (const QString& message : messages.messages()) {
-            if (isPrematureEnd(message)) {
-                decoded.pixels = PixelBuffers();
-                reason = damaged.arg(message);
-                return false;
-            }
-        }
-    } else if (tiff.reader == TiffLayout::Reader::Own) {
-        reason = declaredProblem(format, tiff.width, tiff.height, bytes.size());
-        if (!reason.isEmpty())
-            return false;
-        QString why;
-        const TiffDecoding decoding = decodeTiff(bytes, decoded.pixels, why);
-        if (decoding != TiffDecoding::Done) {
-            reason = decoding == TiffDecoding::OutOfMemory ? why : damaged.arg(decoderWords(why));
-            return false;
-        }
-    } else {
-        QImage picture;
-        if (!reader.read(&picture)) {
-            reason = damaged.arg(decoderWords(reader.errorString()));
-            return false;
-        }
-        // The declared size is only a promise; the decoded one is what
-        // counts.
-        reason = sizeProblem(picture.width(), picture.height());
-        if (!reason.isEmpty())
-            return false;
-        // A JPEG cut short still decodes: the decoder fills the missing rows
-        // with grey and says so only in a warning.
-        for (const QString& message : messages.messages()) {
-            if (isPrematureEnd(message)) {
-                reason = damaged.arg(message);
-                return false;
-            }
-        }
-        const int32_t width = picture.width();
-        const int32_t height = picture.height();
-        if (!takePicture(picture, decoded.pixels, storedAsGrey(format, data, bytes.size()))) {
-            reason = CBitmapEx::tr("not enough memory for a %1 × %2 picture.")
-                         .arg(width)
-                         .arg(height);
-            return false;
-        }
-    }
-    for (const QString& message : messages.messages())
-        decoded.notes.append(CBitmapEx::tr("the decoder reported: %1").arg(message));
-    const int frames = frameCount(bytes, format);
-    if (frames > 1) {
-        decoded.notes.append(
-            CBitmapEx::tr("it holds %1 frames; only the first is denoised.").arg(frames));
-    }
+    addDecoderNotes(bytes, format, messages, decoded.notes);
     return true;
 }
 

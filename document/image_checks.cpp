@@ -207,68 +207,90 @@ RunLengthWalk walkRunLength(
     return walk;
 }
 
-QString bmpProblem(const uint8_t* data, int64_t size)
-{
-    constexpr int64_t kFileHeaderBytes = 14;
-    // The header sizes the decoder reads in full; any other size it reads as
-    // the oldest header, with 16-bit sizes and no compression.
-    constexpr uint32_t kOldHeader = 12;
-    constexpr uint32_t kFullHeaders[] = { 40, 64, 108, 124 };
-    if (size < kFileHeaderBytes + 16)
-        return endsInside("its header");
-    const int64_t pixelOffset = littleEndian32(data + 10);
-    const uint32_t infoBytes = littleEndian32(data + 14);
-    const bool full = std::find(std::begin(kFullHeaders), std::end(kFullHeaders), infoBytes)
-        != std::end(kFullHeaders);
+constexpr int64_t kBmpFileHeaderBytes = 14;
+// The header sizes the decoder reads in full; any other size it reads as
+// the oldest header, with 16-bit sizes and no compression.
+constexpr uint32_t kBmpOldHeader = 12;
+constexpr uint32_t kBmpFullHeaders[] = { 40, 64, 108, 124 };
+constexpr uint32_t kBmpRgb = 0, kBmpRle8 = 1, kBmpRle4 = 2, kBmpBitFields = 3,
+                   kBmpAlphaBitFields = 6;
+
+// A BMP header as the decoder reads it.
+struct BmpHeader {
+    int64_t pixelOffset = 0;
+    uint32_t infoBytes = 0;
     int64_t width = 0;
     int64_t height = 0;
     int bitsPerPixel = 0;
     uint32_t compression = 0;
     uint32_t paletteSize = 0;
-    int64_t headerEnd = kFileHeaderBytes + 16;
+    int64_t headerEnd = kBmpFileHeaderBytes + 16;
+};
+
+// False when the file ends inside the header.
+bool readBmpHeader(const uint8_t* data, int64_t size, BmpHeader& header)
+{
+    if (size < kBmpFileHeaderBytes + 16)
+        return false;
+    header.pixelOffset = littleEndian32(data + 10);
+    header.infoBytes = littleEndian32(data + 14);
+    const bool full
+        = std::find(std::begin(kBmpFullHeaders), std::end(kBmpFullHeaders), header.infoBytes)
+        != std::end(kBmpFullHeaders);
     if (full) {
-        if (size < kFileHeaderBytes + 40)
-            return endsInside("its header");
-        width = static_cast<int32_t>(littleEndian32(data + 18));
-        height = static_cast<int32_t>(littleEndian32(data + 22));
-        bitsPerPixel = littleEndian16(data + 28);
-        compression = littleEndian32(data + 30);
-        paletteSize = littleEndian32(data + 46);
-        headerEnd = kFileHeaderBytes + infoBytes;
+        if (size < kBmpFileHeaderBytes + 40)
+            return false;
+        header.width = static_cast<int32_t>(littleEndian32(data + 18));
+        header.height = static_cast<int32_t>(littleEndian32(data + 22));
+        header.bitsPerPixel = littleEndian16(data + 28);
+        header.compression = littleEndian32(data + 30);
+        header.paletteSize = littleEndian32(data + 46);
+        header.headerEnd = kBmpFileHeaderBytes + header.infoBytes;
     } else {
-        width = static_cast<int16_t>(littleEndian16(data + 18));
-        height = static_cast<int16_t>(littleEndian16(data + 20));
-        bitsPerPixel = littleEndian16(data + 24);
-        if (infoBytes == kOldHeader)
-            headerEnd = kFileHeaderBytes + kOldHeader;
+        header.width = static_cast<int16_t>(littleEndian16(data + 18));
+        header.height = static_cast<int16_t>(littleEndian16(data + 20));
+        header.bitsPerPixel = littleEndian16(data + 24);
+        if (header.infoBytes == kBmpOldHeader)
+            header.headerEnd = kBmpFileHeaderBytes + kBmpOldHeader;
     }
-    // Nonsense in the header is the decoder's to refuse.
-    if (width <= 0 || height == 0 || bitsPerPixel <= 0 || bitsPerPixel > 64)
-        return {};
-    const int64_t rows = height < 0 ? -height : height;
-    constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6;
-    // The pixels start at the declared offset, but never before the colour
-    // table or the masks that the decoder reads first.
+    return true;
+}
+
+// The pixels start at the declared offset, but never before the colour
+// table or the masks that the decoder reads first.
+int64_t bmpDataStart(const BmpHeader& header)
+{
     int64_t tableBytes = 0;
-    if (bitsPerPixel <= 8)
-        tableBytes = int64_t { paletteSize != 0 ? paletteSize : 1u << bitsPerPixel }
-            * (infoBytes == kOldHeader ? 3 : 4);
-    else if ((compression == kBitFields || compression == kAlphaBitFields) && infoBytes < 108)
-        tableBytes = compression == kBitFields ? 12 : 16;
-    const int64_t dataStart = std::max(pixelOffset, headerEnd + tableBytes);
-    if (dataStart > size)
-        return endsInside("the picture data");
-    if (compression == kRgb || compression == kBitFields || compression == kAlphaBitFields) {
-        const int64_t stride = (width * bitsPerPixel + 31) / 32 * 4;
+    if (header.bitsPerPixel <= 8)
+        tableBytes
+            = int64_t { header.paletteSize != 0 ? header.paletteSize : 1u << header.bitsPerPixel }
+            * (header.infoBytes == kBmpOldHeader ? 3 : 4);
+    else if ((header.compression == kBmpBitFields || header.compression == kBmpAlphaBitFields)
+        && header.infoBytes < 108)
+        tableBytes = header.compression == kBmpBitFields ? 12 : 16;
+    return std::max(header.pixelOffset, header.headerEnd + tableBytes);
+}
+
+// Whether the pixel data from `dataStart` on fills every row the header
+// declares.
+QString bmpPixelsProblem(
+    const uint8_t* data, int64_t size, const BmpHeader& header, int64_t dataStart)
+{
+    const int64_t width = header.width;
+    const int64_t rows = header.height < 0 ? -header.height : header.height;
+    const uint32_t compression = header.compression;
+    if (compression == kBmpRgb || compression == kBmpBitFields
+        || compression == kBmpAlphaBitFields) {
+        const int64_t stride = (width * header.bitsPerPixel + 31) / 32 * 4;
         // Compared by division: the product of two sizes from the file may
         // not fit in 64 bits.
         if ((size - dataStart) / stride < rows)
             return endsInside("the picture data");
         return {};
     }
-    if (compression == kRle8 || compression == kRle4) {
+    if (compression == kBmpRle8 || compression == kBmpRle4) {
         const RunLengthWalk walk
-            = walkRunLength(data, size, dataStart, width, rows, compression == kRle4);
+            = walkRunLength(data, size, dataStart, width, rows, compression == kBmpRle4);
         if (!walk.complete)
             return endsInside("the picture data");
         // Both sizes fit in 31 bits, so the product fits.
@@ -280,6 +302,21 @@ QString bmpProblem(const uint8_t* data, int64_t size)
         }
     }
     return {};
+}
+
+QString bmpProblem(const uint8_t* data, int64_t size)
+{
+    BmpHeader header;
+    if (!readBmpHeader(data, size, header))
+        return endsInside("its header");
+    // Nonsense in the header is the decoder's to refuse.
+    if (header.width <= 0 || header.height == 0 || header.bitsPerPixel <= 0
+        || header.bitsPerPixel > 64)
+        return {};
+    const int64_t dataStart = bmpDataStart(header);
+    if (dataStart > size)
+        return endsInside("the picture data");
+    return bmpPixelsProblem(data, size, header, dataStart);
 }
 
 } // namespace
