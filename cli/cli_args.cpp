@@ -83,7 +83,9 @@ bool applySuffix(CliArguments& parsed, const QString& value, QString* error)
 bool applyFormat(CliArguments& parsed, const QString& value, QString* error)
 {
     const QString format = value.toLower();
-    if (format != QLatin1String("auto") && formatOfExtension(format) != format) {
+    // An empty value names no format, though no extension's format is empty
+    // either.
+    if (format != QLatin1String("auto") && (format.isEmpty() || formatOfExtension(format) != format)) {
         *error = QStringLiteral("--format takes %1 or auto, not \"%2\"")
                      .arg(formatOptions().join(QStringLiteral(", ")), value);
         return false;
