@@ -95,9 +95,10 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     const QByteArray tiff = encoded(picture, "tiff");
     const QByteArray webp = encoded(picture, "webp");
     const QByteArray heic = encoded(picture, "heic");
+    const QByteArray jxl = encoded(picture, "jxl");
     const QByteArray rle = runLengthBmp();
     ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty()
-        || webp.isEmpty() || heic.isEmpty());
+        || webp.isEmpty() || heic.isEmpty() || jxl.isEmpty());
 
     struct Row {
         const char* name;
@@ -108,12 +109,14 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     };
     std::vector<Row> rows;
     for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
-             { "gif", gif }, { "tif", tiff }, { "webp", webp }, { "heic", heic } }) {
+             { "gif", gif }, { "tif", tiff }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
         for (const int percent : { 10, 50, 90 }) {
-            // JPEG and WebP headers stand whole at the start: reading them
-            // alone cannot tell.
+            // JPEG, WebP and JPEG XL headers stand whole at the start:
+            // reading them alone cannot tell.
+            const bool headerShows = format != QByteArray("jpg") && format != QByteArray("webp")
+                && format != QByteArray("jxl");
             rows.push_back({ "cut short", format, bytes.left(bytes.size() * percent / 100),
-                "damaged file:", format != QByteArray("jpg") && format != QByteArray("webp") });
+                "damaged file:", headerShows });
         }
     }
     rows.push_back({ "run-length stream cut short", "bmp", rle.left(rle.size() - 3),
@@ -186,7 +189,7 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     // The complete files still load, from a file and from memory.
     for (const auto& [format, bytes] :
         { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
-            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic } }) {
+            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
         SCOPED_TRACE(format);
         const QString path = dir.filePath(QStringLiteral("whole.%1").arg(QLatin1String(format)));
         ASSERT_TRUE(test::writeBytes(path, bytes));

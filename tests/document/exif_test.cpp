@@ -172,6 +172,7 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             "its EXIF directory IFD0 claims 65535 entries; the 4 that are there were kept." },
         { "webp", "out.webp", true, "", "", false },
         { "heic", "out.heic", true, "", "", false, false },
+        { "jpeg xl", "out.jxl", true, "", "", false, false },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -229,7 +230,7 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             ASSERT_TRUE(back.load(output, &error)) << error.toStdString();
             EXPECT_EQ(back.exif().record().isoSpeed, 800);
             EXPECT_FALSE(eligible(back.exif().record()));
-            EXPECT_EQ(back.exif().record().orientation, 1) << "the pixels were saved turned";
+            EXPECT_EQ(back.exif().record().orientation, 1) << "the pixels are shown turned";
             EXPECT_EQ(back.width(), 32);
             continue;
         }
