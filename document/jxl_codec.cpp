@@ -51,7 +51,8 @@ bool encodeJxl(const EncodeRequest&, int, QByteArray& file, QString& reason)
 namespace {
 
 // EXIF and XMP boxes may be Brotli-compressed, so their size is known only
-// while they are unpacked: a larger one is a bomb, and is left out.
+// while they are unpacked: a larger one is a bomb, and the file is refused
+// before the decoder unpacks more of it.
 constexpr size_t kMaxMetadataBytes = size_t { 16 } << 20;
 constexpr size_t kFirstBoxBytes = size_t { 64 } << 10;
 // libjxl accepts distances up to this.
@@ -115,20 +116,18 @@ public:
     }
 
     // The box outgrew its buffer: a larger one, unless it is too large.
-    void grow()
+    bool grow()
     {
         const size_t unused = JxlDecoderReleaseBoxBuffer(m_decoder);
-        if (m_target == nullptr)
-            return;
-        m_used = m_box.size() - unused;
-        if (m_box.size() >= kMaxMetadataBytes) {
-            // The rest is unpacked into the same place and thrown away.
+        if (m_target == nullptr || m_box.size() >= kMaxMetadataBytes) {
             m_target = nullptr;
-            m_used = 0;
-        } else {
-            m_box.resize(m_box.size() * 2);
+            m_box.clear();
+            return false;
         }
+        m_used = m_box.size() - unused;
+        m_box.resize(m_box.size() * 2);
         JxlDecoderSetBoxBuffer(m_decoder, m_box.data() + m_used, m_box.size() - m_used);
+        return true;
     }
 
     void finish()
@@ -284,7 +283,11 @@ CodecReading readJxl(const QByteArray& bytes, const SizeCheck& check, CodecPictu
             boxes.start(picture);
             break;
         case JXL_DEC_BOX_NEED_MORE_OUTPUT:
-            boxes.grow();
+            if (!boxes.grow()) {
+                reason = tr("its metadata unpacks to more than %1 MB.")
+                             .arg(kMaxMetadataBytes >> 20);
+                return CodecReading::Damaged;
+            }
             break;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
             // The decoder has told the size by now, and it passed the check.

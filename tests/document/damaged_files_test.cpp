@@ -147,6 +147,17 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
         jumpToTheEnd.size() - 6, 6, QByteArray("\x00\x02\x00\x01\x00\x01", 6));
     rows.push_back({ "run-length data that jumps to the end", "bmp", jumpToTheEnd,
         "its run-length data paints 4 of the picture's 8 pixels", true });
+    const auto box = [](const char* type, const QByteArray& content) {
+        const uint32_t size = uint32_t(content.size() + 8);
+        QByteArray bytes;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes += char(size >> shift);
+        return bytes + type + content;
+    };
+    rows.push_back({ "a JPEG XL whose EXIF box holds 17 MB", "jxl",
+        box("JXL ", "\r\n\x87\n") + box("ftyp", QByteArray("jxl \0\0\0\0jxl ", 12))
+            + box("Exif", QByteArray(17 << 20, '\0')) + box("jxlc", jxl),
+        "its metadata unpacks to more than 16 MB", true });
     rows.push_back({ "a small picture on a screen of 8000 x 8000", "gif",
         withDeclaredSize(gif, "gif", 8000, 8000), "far too short", true });
     // Inks are not colours: refused as unsupported, never as damaged.
