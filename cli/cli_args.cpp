@@ -157,8 +157,8 @@ const std::vector<CliOption> kOptions = {
                                                           : QStringList { parsed.suffix };
         } },
     { "--format", nullptr, "F", kDenoise,
-        "jpg, png, tif, webp, heic, avif, jxl (those this\nbuild writes, see formats), or auto (the "
-        "source's type\nif it is written, else JPEG); default jpg",
+        "jpg, png, tif, webp, heic, avif, jxl (those this\nbuild writes, see formats), or "
+        "auto (the source's type\nif it is written, else JPEG); default jpg",
         applyFormat,
         [](const CliArguments& parsed) {
             return parsed.formatGiven ? QStringList { parsed.format } : QStringList();

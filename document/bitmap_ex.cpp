@@ -929,8 +929,8 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
         return false;
     }
 
-    std::unique_ptr<Metadata> metadata
-        = decoded.parts ? Metadata::fromParts(*decoded.parts) : Metadata::read(bytes, &decoded.notes);
+    std::unique_ptr<Metadata> metadata = decoded.parts ? Metadata::fromParts(*decoded.parts)
+                                                       : Metadata::read(bytes, &decoded.notes);
     CExifFormatter exif;
     if (metadata)
         readExif(*metadata, exif);
@@ -1074,8 +1074,7 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
         // The file's own orientation field turns the stored pixels, as the
         // EXIF tag does.
         if (m_metadata) {
-            m_metadata->encodeForResult(
-                width(), height(), orientation, request.exif, request.xmp);
+            m_metadata->encodeForResult(width(), height(), orientation, request.exif, request.xmp);
         }
         return encodeJxl(request, orientation, file, reason);
     }

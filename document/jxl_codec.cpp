@@ -93,8 +93,7 @@ class MetadataBoxes {
 public:
     explicit MetadataBoxes(JxlDecoder* decoder)
         : m_decoder(decoder)
-    {
-    }
+    { }
 
     // A new box starts: the one before it is complete.
     void start(CodecPicture& picture)
@@ -156,8 +155,10 @@ private:
 void describe(const JxlBasicInfo& info, CodecPicture& picture)
 {
     const bool turned = info.orientation >= JXL_ORIENT_TRANSPOSE;
-    picture.width = static_cast<int32_t>(std::min<uint32_t>(turned ? info.ysize : info.xsize, INT32_MAX));
-    picture.height = static_cast<int32_t>(std::min<uint32_t>(turned ? info.xsize : info.ysize, INT32_MAX));
+    picture.width
+        = static_cast<int32_t>(std::min<uint32_t>(turned ? info.ysize : info.xsize, INT32_MAX));
+    picture.height
+        = static_cast<int32_t>(std::min<uint32_t>(turned ? info.xsize : info.ysize, INT32_MAX));
     picture.bitsPerChannel = static_cast<int>(info.bits_per_sample);
     picture.alpha = info.alpha_bits > 0;
     picture.grey = info.num_color_channels == 1;
@@ -284,8 +285,8 @@ CodecReading readJxl(const QByteArray& bytes, const SizeCheck& check, CodecPictu
             break;
         case JXL_DEC_BOX_NEED_MORE_OUTPUT:
             if (!boxes.grow()) {
-                reason = tr("its metadata unpacks to more than %1 MB.")
-                             .arg(kMaxMetadataBytes >> 20);
+                reason
+                    = tr("its metadata unpacks to more than %1 MB.").arg(kMaxMetadataBytes >> 20);
                 return CodecReading::Damaged;
             }
             break;
@@ -294,10 +295,13 @@ CodecReading readJxl(const QByteArray& bytes, const SizeCheck& check, CodecPictu
             layout.colours = picture.decodedColours;
             layout.alpha = picture.alpha;
             layout.sixteenBits = picture.bitsPerChannel > 8;
-            const JxlPixelFormat format
-                = pixelFormat(layout.samplesPerPixel(), layout.sixteenBits);
+            const JxlPixelFormat format = pixelFormat(layout.samplesPerPixel(), layout.sixteenBits);
             size_t size = 0;
-            if (JxlDecoderImageOutBufferSize(dec, &format, &size) != JXL_DEC_SUCCESS) {
+            // The buffer is read back as rows of the checked size.
+            const size_t expected = static_cast<size_t>(picture.width) * picture.height
+                * layout.samplesPerPixel() * (layout.sixteenBits ? 2 : 1);
+            if (JxlDecoderImageOutBufferSize(dec, &format, &size) != JXL_DEC_SUCCESS
+                || size != expected) {
                 reason = decoderFailure(JXL_DEC_ERROR);
                 return CodecReading::Damaged;
             }
@@ -360,8 +364,8 @@ float distanceOf(int quality)
     return std::min(distance, kMaxDistance);
 }
 
-bool setDescription(JxlEncoder* encoder, const EncodeRequest& request, int orientation,
-    bool lossless)
+bool setDescription(
+    JxlEncoder* encoder, const EncodeRequest& request, int orientation, bool lossless)
 {
     const bool grey = request.channels <= 2;
     const bool alpha = request.channels == 2 || request.channels == 4;
@@ -452,8 +456,9 @@ bool encodeJxl(const EncodeRequest& request, int orientation, QByteArray& file, 
     if (JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS
         || !setDescription(enc, request, orientation, lossless) || !addBoxes(enc, request)
         || (settings = JxlEncoderFrameSettingsCreate(enc, nullptr)) == nullptr
-        || (lossless ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
-                     : JxlEncoderSetFrameDistance(settings, distanceOf(std::max(request.quality, 0))))
+        || (lossless
+                   ? JxlEncoderSetFrameLossless(settings, JXL_TRUE)
+                   : JxlEncoderSetFrameDistance(settings, distanceOf(std::max(request.quality, 0))))
             != JXL_ENC_SUCCESS) {
         reason = encoderFailure(enc);
         return false;

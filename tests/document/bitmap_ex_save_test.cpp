@@ -251,8 +251,7 @@ TEST(NewerFormats, DecodeAsTheirReferenceTools)
         EXPECT_EQ(ours.toQImage(), theirs.toQImage());
         EXPECT_EQ(ours.bitsPerPixel(), row.sixteenBits ? 48 : 32);
         if (!row.sixteenBits) {
-            EXPECT_LE(
-                test::compare(ours.description(), image.toQImage(), 4).worst, row.tolerance);
+            EXPECT_LE(test::compare(ours.description(), image.toQImage(), 4).worst, row.tolerance);
             continue;
         }
         // At 16 bits the samples themselves are compared.

@@ -108,8 +108,9 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
         bool headerShows; // readHeader() refuses it too
     };
     std::vector<Row> rows;
-    for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
-             { "gif", gif }, { "tif", tiff }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
+    for (const auto& [format, bytes] :
+        { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
+            { "tif", tiff }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
         for (const int percent : { 10, 50, 90 }) {
             // JPEG, WebP and JPEG XL headers stand whole at the start:
             // reading them alone cannot tell.
