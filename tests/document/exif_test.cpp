@@ -232,6 +232,14 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             EXPECT_FALSE(eligible(back.exif().record()));
             EXPECT_EQ(back.exif().record().orientation, 1) << "the pixels are shown turned";
             EXPECT_EQ(back.width(), 32);
+            // The XMP and the colour profile came through too: a JPEG made
+            // from the result carries them on.
+            const QString again = dir.filePath(QStringLiteral("again.jpg"));
+            ASSERT_TRUE(back.save(again, 90, false, &error)) << error.toStdString();
+            const auto passed = test::readMetadata(again);
+            EXPECT_NE(passed->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.title")),
+                passed->xmpData().end());
+            EXPECT_GT(passed->iccProfile()->size_, 0);
             continue;
         }
         const auto saved = test::readMetadata(output);
