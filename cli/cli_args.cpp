@@ -313,9 +313,21 @@ bool checkDepth(const CliArguments& parsed, QString* error)
         : formatOfExtension(QFileInfo(parsed.output).suffix());
     const FileFormat* written = fileFormatOfExtension(format);
     if (parsed.depth == 16 && written != nullptr && !written->depths.contains(16)) {
-        *error = QStringLiteral("--depth 16 needs PNG or TIFF results (--format png, tif or auto, "
-                                "or -o with .png or .tif); a %1 holds 8 bits per channel")
-                     .arg(written->name);
+        QStringList names;
+        QStringList options;
+        for (const FileFormat& deep : fileFormats()) {
+            if (deep.writable && deep.depths.contains(16)) {
+                names << deep.name;
+                options << formatOption(deep);
+            }
+        }
+        const QString last = names.takeLast();
+        const QString kinds = names.isEmpty()
+            ? last
+            : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+        *error = QStringLiteral("--depth 16 needs %1 results (--format %2 or auto, or -o with "
+                                "such an extension); a %3 holds 8 bits per channel")
+                     .arg(kinds, options.join(QStringLiteral(", ")), written->name);
         return false;
     }
     return true;
