@@ -43,6 +43,8 @@ constexpr Case kCases[] = {
     { "webp8", "webp", 8 },
     { "heic8", "heic", 8 },
     { "avif8", "avif", 8 },
+    { "jxl8", "jxl", 8 },
+    { "jxl16", "jxl", 16 },
 };
 
 QTemporaryDir& folder()
@@ -82,7 +84,7 @@ QString input(const Case& c)
         const QString png = path + QStringLiteral(".png");
         CBitmapEx image;
         if (picture.save(png) && image.load(png))
-            image.save(path, 92);
+            image.save(path, 92, c.bits == 16);
     }
     return paths[c.name] = path;
 }

@@ -159,23 +159,23 @@ const std::vector<CliOption> kOptions = {
                                                           : QStringList { parsed.suffix };
         } },
     { "--format", nullptr, "F", kDenoise,
-        "jpg, png, tif, webp, heic, avif (those this build\nwrites, see formats), or auto (the "
-        "source's type\nif it is written, else JPEG); default jpg",
+        "jpg, png, tif, webp, heic, avif, jxl (those this\nbuild writes, see formats), or "
+        "auto (the source's type\nif it is written, else JPEG); default jpg",
         applyFormat,
         [](const CliArguments& parsed) {
             return parsed.formatGiven ? QStringList { parsed.format } : QStringList();
         } },
     { "--quality", nullptr, "Q", kDenoise, 
-        "JPEG, WebP, HEIC and AVIF quality 0..100 (default:\nthe stored option, 90); WebP at 100 "
-        "is lossless",
+        "JPEG, WebP, HEIC, AVIF and JPEG XL quality 0..100\n(default: the stored option, 90); WebP "
+        "and JPEG XL\nat 100 are lossless",
         applyQuality,
         [](const CliArguments& parsed) {
             return parsed.quality ? QStringList { QString::number(*parsed.quality) }
                                   : QStringList();
         } },
     { "--depth", nullptr, "auto|8|16", kDenoise,
-        "bits per channel of PNG and TIFF results: auto keeps\nthe source's (default), 16 also "
-        "widens 8-bit sources\nand filters them at 16 bits; JPEG is always 8",
+        "bits per channel of PNG, TIFF and JPEG XL results:\nauto keeps the source's (default), "
+        "16 also widens\n8-bit sources and filters them at 16 bits; JPEG\nis always 8",
         applyDepth,
         [](const CliArguments& parsed) {
             return parsed.depth == 0 ? QStringList()
@@ -315,9 +315,21 @@ bool checkDepth(const CliArguments& parsed, QString* error)
         : formatOfExtension(QFileInfo(parsed.output).suffix());
     const FileFormat* written = fileFormatOfExtension(format);
     if (parsed.depth == 16 && written != nullptr && !written->depths.contains(16)) {
-        *error = QStringLiteral("--depth 16 needs PNG or TIFF results (--format png, tif or auto, "
-                                "or -o with .png or .tif); a %1 holds 8 bits per channel")
-                     .arg(written->name);
+        QStringList names;
+        QStringList options;
+        for (const FileFormat& deep : fileFormats()) {
+            if (deep.writable && deep.depths.contains(16)) {
+                names << deep.name;
+                options << formatOption(deep);
+            }
+        }
+        const QString last = names.takeLast();
+        const QString kinds = names.isEmpty()
+            ? last
+            : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+        *error = QStringLiteral("--depth 16 needs %1 results (--format %2 or auto, or -o with "
+                                "such an extension); a %3 holds 8 bits per channel")
+                     .arg(kinds, options.join(QStringLiteral(", ")), written->name);
         return false;
     }
     return true;

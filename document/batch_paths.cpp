@@ -20,6 +20,7 @@ constexpr std::pair<BatchFormat, const char*> kBatchFormats[] = {
     { BatchFormat::WebP, "webp" },
     { BatchFormat::Heic, "heic" },
     { BatchFormat::Avif, "avif" },
+    { BatchFormat::Jxl, "jxl" },
 };
 
 QString withSeparator(const QString& folder)

@@ -9,6 +9,7 @@
 #include "document/image_pixels.h"
 #include "document/jpeg_codec.h"
 #include "document/jpeg_metadata.h"
+#include "document/jxl_codec.h"
 #include "document/safe_file.h"
 #include "document/tiff_decoder.h"
 #include "settings/settings_store.h"
@@ -111,7 +112,7 @@ QByteArray outputFormatFor(const QString& path)
 // cannot rewrite their files.
 bool encoderPlacesMetadata(const QByteArray& format)
 {
-    return format == "heic" || format == "avif";
+    return format == "heic" || format == "avif" || format == "jxl";
 }
 
 // IFD0 tags that describe how the source file laid out its pixels. The
@@ -182,10 +183,10 @@ struct CBitmapEx::Metadata {
         return (icc.mid(kColourSpaceAt, 4) == "GRAY") == grey;
     }
 
-    // Made of the parts a HEIF file keeps apart: the EXIF's TIFF structure,
+    // Made of the parts a HEIF or JPEG XL file keeps apart: the EXIF's TIFF structure,
     // the XMP packet and the colour profile. The pixels come turned as they
     // are shown, so the orientation tags say so. Null when nothing is left.
-    static std::unique_ptr<Metadata> fromParts(const HeifPicture& parts);
+    static std::unique_ptr<Metadata> fromParts(const CodecPicture& parts);
 
     // `encoded` with this metadata added, or empty when it could not be
     // added; the colour profile too when `addProfile` is set.
@@ -259,7 +260,7 @@ std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::read(
     return metadata;
 }
 
-std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::fromParts(const HeifPicture& parts)
+std::unique_ptr<CBitmapEx::Metadata> CBitmapEx::Metadata::fromParts(const CodecPicture& parts)
 {
     auto metadata = std::make_unique<Metadata>();
     try {
@@ -456,8 +457,8 @@ namespace {
 struct Decoded {
     PixelBuffers pixels;
     QStringList notes;
-    // A HEIF file's metadata, which its decoder reads.
-    std::optional<HeifPicture> heif;
+    // A HEIF or JPEG XL file's metadata, which its decoder reads.
+    std::optional<CodecPicture> parts;
 };
 
 bool isPrematureEnd(const QString& message)
@@ -520,10 +521,16 @@ bool checkHeader(
     return reason.isEmpty();
 }
 
-// Reads a HEIF file of `format` ("heic" or "avif"), its pixels too unless
+// "heic", "avif" or "jxl" for a file that a library reads whole, else empty.
+QByteArray codecFormatOf(const QByteArray& bytes)
+{
+    return isJxl(bytes) ? QByteArray("jxl") : heifFormatOf(bytes);
+}
+
+// Reads a file of `format` (a codecFormatOf() one), its pixels too unless
 // `pixels` is null, refusing a declared size that cannot be held or that the
 // file is far too short for before the library decodes a pixel.
-bool readHeifFile(const QByteArray& bytes, const QByteArray& format, HeifPicture& picture,
+bool readCodecFile(const QByteArray& bytes, const QByteArray& format, CodecPicture& picture,
     PixelBuffers* pixels, QString& reason)
 {
     if (!isReadableFormat(format)) {
@@ -534,10 +541,11 @@ bool readHeifFile(const QByteArray& bytes, const QByteArray& format, HeifPicture
     const SizeCheck check = [&](int64_t width, int64_t height) {
         return declaredProblem(format, width, height, bytes.size());
     };
-    const HeifReading reading = readHeif(bytes, check, picture, pixels, reason);
-    if (reading == HeifReading::Damaged)
+    const CodecReading reading = format == "jxl" ? readJxl(bytes, check, picture, pixels, reason)
+                                                 : readHeif(bytes, check, picture, pixels, reason);
+    if (reading == CodecReading::Damaged)
         reason = damagedFile(reason);
-    return reading == HeifReading::Done;
+    return reading == CodecReading::Done;
 }
 
 // The decoder's own words say more than our fallback, when it said any.
@@ -658,9 +666,9 @@ void addDecoderNotes(const QByteArray& bytes, const QByteArray& format,
 // shows to be too large or damaged. On failure `reason` says why.
 bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
 {
-    if (const QByteArray heif = heifFormatOf(bytes); !heif.isEmpty()) {
-        decoded.heif.emplace();
-        return readHeifFile(bytes, heif, *decoded.heif, &decoded.pixels, reason);
+    if (const QByteArray codec = codecFormatOf(bytes); !codec.isEmpty()) {
+        decoded.parts.emplace();
+        return readCodecFile(bytes, codec, *decoded.parts, &decoded.pixels, reason);
     }
     // Made before the reader, so that what the header check says is heard too.
     DecoderMessages messages;
@@ -814,11 +822,11 @@ bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
     return false;
 }
 
-bool CBitmapEx::readHeifHeader(
+bool CBitmapEx::readCodecHeader(
     const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason)
 {
-    HeifPicture picture;
-    if (!readHeifFile(bytes, format, picture, nullptr, reason))
+    CodecPicture picture;
+    if (!readCodecFile(bytes, format, picture, nullptr, reason))
         return false;
     header.format = format;
     header.width = picture.width;
@@ -826,8 +834,8 @@ bool CBitmapEx::readHeifHeader(
     header.bitsPerChannel = picture.bitsPerChannel;
     header.channels = picture.grey ? 1 : 3;
     header.alpha = picture.alpha;
-    // Decoded in colour, whatever the file stores.
-    header.bitsPerPixel = loadedBitsPerPixel(header.bitsPerChannel > 8 ? 16 : 8, 3);
+    header.bitsPerPixel
+        = loadedBitsPerPixel(header.bitsPerChannel > 8 ? 16 : 8, picture.decodedColours);
     header.frames = 1;
     header.exif.clear();
     if (const std::unique_ptr<Metadata> metadata = Metadata::fromParts(picture))
@@ -838,8 +846,8 @@ bool CBitmapEx::readHeifHeader(
 
 bool CBitmapEx::readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason)
 {
-    if (const QByteArray heif = heifFormatOf(bytes); !heif.isEmpty())
-        return readHeifHeader(bytes, heif, header, reason);
+    if (const QByteArray codec = codecFormatOf(bytes); !codec.isEmpty())
+        return readCodecHeader(bytes, codec, header, reason);
     DecoderMessages messages;
     QBuffer buffer;
     buffer.setData(bytes);
@@ -921,8 +929,8 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
         return false;
     }
 
-    std::unique_ptr<Metadata> metadata
-        = decoded.heif ? Metadata::fromParts(*decoded.heif) : Metadata::read(bytes, &decoded.notes);
+    std::unique_ptr<Metadata> metadata = decoded.parts ? Metadata::fromParts(*decoded.parts)
+                                                       : Metadata::read(bytes, &decoded.notes);
     CExifFormatter exif;
     if (metadata)
         readExif(*metadata, exif);
@@ -1061,8 +1069,16 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
         reason = tr("%1 files cannot be written.").arg(QString::fromLatin1(format).toUpper());
         return false;
     }
-    // The pixels are saved turned as they are shown, and the tags say so.
     const int orientation = m_exif.record().orientation;
+    if (format == "jxl") {
+        // The file's own orientation field turns the stored pixels, as the
+        // EXIF tag does.
+        if (m_metadata) {
+            m_metadata->encodeForResult(width(), height(), orientation, request.exif, request.xmp);
+        }
+        return encodeJxl(request, orientation, file, reason);
+    }
+    // The pixels are saved turned as they are shown, and the tags say so.
     const bool turned = orientation >= 5 && orientation <= 8;
     if (m_metadata) {
         m_metadata->encodeForResult(

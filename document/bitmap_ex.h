@@ -167,7 +167,7 @@ private:
 
     bool loadBytes(const QByteArray& bytes, QString* reason);
     static bool readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason);
-    static bool readHeifHeader(
+    static bool readCodecHeader(
         const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason);
     static void readExif(const Metadata& metadata, CExifFormatter& exif);
     // The source's colour profile where the encoder can embed it itself.

@@ -91,6 +91,12 @@ std::vector<FileFormat> buildTable()
         format->codec = QStringLiteral("libheif (dav1d, aom)");
     }
 #endif
+#ifdef CALMORA_HAVE_JXL
+    format = &add("jxl", "JPEG XL", { "jxl" }, { "image/jxl" }, true, { 8, 16 });
+    format->alpha = format->lossy = format->lossless = true;
+    carries(*format, true, true, true);
+    format->codec = QStringLiteral("libjxl");
+#endif
     return table;
 }
 

@@ -31,11 +31,11 @@ QByteArray heifFormatOf(const QByteArray&)
     return {};
 }
 
-HeifReading readHeif(
-    const QByteArray&, const SizeCheck&, HeifPicture&, PixelBuffers*, QString& reason)
+CodecReading readHeif(
+    const QByteArray&, const SizeCheck&, CodecPicture&, PixelBuffers*, QString& reason)
 {
     reason = tr("this build reads no HEIF files.");
-    return HeifReading::Damaged;
+    return CodecReading::Damaged;
 }
 
 bool encodeHeif(const EncodeRequest&, const QByteArray&, int, QByteArray&, QString& reason)
@@ -52,8 +52,6 @@ namespace {
 // the square of this as its pixel limit. 16384² is what one pixel copy may
 // hold.
 constexpr int kMaxSide = 16384;
-// The EXIF box starts with the offset of the TIFF header behind it.
-constexpr size_t kExifOffsetBytes = 4;
 
 struct ContextDeleter {
     void operator()(heif_context* context) const { heif_context_free(context); }
@@ -103,21 +101,7 @@ QByteArray metadataBlock(const heif_image_handle* handle, const char* type, cons
     return {};
 }
 
-// The EXIF block without its offset field; empty when the offset points
-// outside the block.
-QByteArray tiffStructure(const QByteArray& block)
-{
-    if (block.size() < static_cast<qsizetype>(kExifOffsetBytes))
-        return {};
-    const auto* p = reinterpret_cast<const uint8_t*>(block.constData());
-    const uint64_t offset
-        = uint64_t { p[0] } << 24 | uint64_t { p[1] } << 16 | uint64_t { p[2] } << 8 | p[3];
-    if (offset >= static_cast<uint64_t>(block.size()) - kExifOffsetBytes)
-        return {};
-    return block.mid(static_cast<qsizetype>(kExifOffsetBytes + offset));
-}
-
-void describe(const heif_image_handle* handle, HeifPicture& picture)
+void describe(const heif_image_handle* handle, CodecPicture& picture)
 {
     picture.width = heif_image_handle_get_width(handle);
     picture.height = heif_image_handle_get_height(handle);
@@ -125,7 +109,7 @@ void describe(const heif_image_handle* handle, HeifPicture& picture)
     picture.bitsPerChannel = bits > 8 ? bits : 8;
     picture.alpha = heif_image_handle_has_alpha_channel(handle) != 0;
     picture.grey = heif_image_handle_get_chroma_bits_per_pixel(handle) <= 0;
-    picture.exif = tiffStructure(metadataBlock(handle, "Exif", nullptr));
+    picture.exif = exifTiffStructure(metadataBlock(handle, "Exif", nullptr));
     picture.xmp = metadataBlock(handle, "mime", "application/rdf+xml");
     const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle);
     if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
@@ -141,7 +125,7 @@ void describe(const heif_image_handle* handle, HeifPicture& picture)
 
 // Copies the decoded interleaved rows into `pixels`, widening 10 and 12 bits
 // to 16 by repeating the high bits below, so that white stays white.
-bool storeDecoded(const heif_image* image, const HeifPicture& picture, PixelBuffers& pixels)
+bool storeDecoded(const heif_image* image, const CodecPicture& picture, PixelBuffers& pixels)
 {
     SampleLayout layout;
     layout.colours = 3;
@@ -188,13 +172,13 @@ QByteArray heifFormatOf(const QByteArray& bytes)
     return {};
 }
 
-HeifReading readHeif(const QByteArray& bytes, const SizeCheck& check, HeifPicture& picture,
+CodecReading readHeif(const QByteArray& bytes, const SizeCheck& check, CodecPicture& picture,
     PixelBuffers* pixels, QString& reason)
 {
     Context context(heif_context_alloc());
     if (!context) {
         reason = tr("not enough memory to decode the picture.");
-        return HeifReading::OutOfMemory;
+        return CodecReading::OutOfMemory;
     }
     heif_context_set_maximum_image_size_limit(context.get(), kMaxSide);
     heif_image_handle* primary = nullptr;
@@ -202,14 +186,14 @@ HeifReading readHeif(const QByteArray& bytes, const SizeCheck& check, HeifPictur
                    context.get(), bytes.constData(), static_cast<size_t>(bytes.size()), nullptr),
             reason)
         || failed(heif_context_get_primary_image_handle(context.get(), &primary), reason))
-        return HeifReading::Damaged;
+        return CodecReading::Damaged;
     const Handle handle(primary);
     describe(handle.get(), picture);
     reason = check(picture.width, picture.height);
     if (!reason.isEmpty())
-        return HeifReading::Refused;
+        return CodecReading::Refused;
     if (pixels == nullptr)
-        return HeifReading::Done;
+        return CodecReading::Done;
 
     const bool high = picture.bitsPerChannel > 8;
     const heif_chroma chroma = high
@@ -219,7 +203,7 @@ HeifReading readHeif(const QByteArray& bytes, const SizeCheck& check, HeifPictur
     // The default options turn the picture as the file says it is shown.
     if (failed(heif_decode_image(handle.get(), &decodedImage, heif_colorspace_RGB, chroma, nullptr),
             reason))
-        return HeifReading::Damaged;
+        return CodecReading::Damaged;
     const Image image(decodedImage);
     // The size the decoder delivered is what is copied, whatever the
     // header said.
@@ -227,13 +211,13 @@ HeifReading readHeif(const QByteArray& bytes, const SizeCheck& check, HeifPictur
     picture.height = heif_image_get_height(image.get(), heif_channel_interleaved);
     reason = check(picture.width, picture.height);
     if (!reason.isEmpty())
-        return HeifReading::Refused;
+        return CodecReading::Refused;
     if (!storeDecoded(image.get(), picture, *pixels)) {
         reason
             = tr("not enough memory for a %1 × %2 picture.").arg(picture.width).arg(picture.height);
-        return HeifReading::OutOfMemory;
+        return CodecReading::OutOfMemory;
     }
-    return HeifReading::Done;
+    return CodecReading::Done;
 }
 
 namespace {

@@ -5,46 +5,22 @@
 // every file is "not ours" and every write refused.
 #pragma once
 
+#include "document/codec_picture.h"
 #include "document/image_encoders.h"
 #include "document/image_pixels.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <cstdint>
-#include <functional>
-
 namespace calmora {
 
 // "heic" or "avif" when the bytes open like such a file, else empty.
 QByteArray heifFormatOf(const QByteArray& bytes);
 
-// What a file holds besides its pixels.
-struct HeifPicture {
-    int32_t width = 0; // as shown, after the file's rotation
-    int32_t height = 0;
-    int bitsPerChannel = 8;
-    bool alpha = false;
-    bool grey = false;
-    QByteArray exif; // a TIFF structure, as EXIF parsers take it
-    QByteArray xmp;
-    QByteArray icc;
-};
-
-// Empty when a picture of this size may be decoded, else the reason.
-using SizeCheck = std::function<QString(int64_t width, int64_t height)>;
-
-enum class HeifReading {
-    Done,
-    Refused, // by `check`, whose reason it is
-    Damaged, // the library's reason
-    OutOfMemory,
-};
-
 // Reads the file's description, and its pixels into `pixels` unless that is
 // null. `check` sees the declared size before anything is decoded and the
 // decoded one after.
-HeifReading readHeif(const QByteArray& bytes, const SizeCheck& check, HeifPicture& picture,
+CodecReading readHeif(const QByteArray& bytes, const SizeCheck& check, CodecPicture& picture,
     PixelBuffers* pixels, QString& reason);
 
 // Encodes `request` as "heic" or "avif" at request.quality, with its EXIF,

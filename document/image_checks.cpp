@@ -21,7 +21,7 @@ namespace {
 // - BMP and TIFF: run-length skips and strip compression leave little
 //   bound; only absurd ratios are refused, and BMP's own pixel data is
 //   measured exactly by structureProblem();
-// - WebP, HEIC and AVIF: a flat 12-megapixel picture takes a few hundred
+// - WebP, HEIC, AVIF and JPEG XL: a flat 12-megapixel picture takes a few hundred
 //   bytes of lossless WebP or AVIF (over 20000 pixels per byte), and
 //   larger ones fewer still per pixel; only absurd ratios are refused, and
 //   the decoders' own limits do the rest.
@@ -38,6 +38,7 @@ constexpr Density kDensities[] = {
     { "webp", 1 << 20 },
     { "heic", 1 << 20 },
     { "avif", 1 << 20 },
+    { "jxl", 1 << 20 },
 };
 
 QString endsInside(const char* what)

@@ -122,8 +122,9 @@ enum class BatchFormat : int32_t {
     WebP = 4,
     Heic = 5,
     Avif = 6,
+    Jxl = 7,
 };
-constexpr int32_t kLastBatchFormat = 6;
+constexpr int32_t kLastBatchFormat = 7;
 
 struct FileFormat;
 // The file format a batch format writes; null for AsSource and for a format

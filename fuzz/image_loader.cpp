@@ -1,12 +1,16 @@
 // The image loader, from bytes in memory, for every format it reads (JPEG,
-// TIFF, BMP, GIF, PNG, WebP, HEIC, AVIF, told apart by content). Any bytes are refused with a
-// reason, leaving the image as it was, or give a picture within the size
-// limit and within what so many bytes can honestly hold, whose working copy
-// equals its original, with every fourth byte of a 32-bit one 255.
+// TIFF, BMP, GIF, PNG, WebP, HEIC, AVIF, JPEG XL, told apart by content).
+// Any bytes are refused with a reason, leaving the image as it was, or give
+// a picture within the size limit and within what so many bytes can
+// honestly hold, whose working copy equals its original, with every fourth
+// byte of a 32-bit one 255.
 //
 // The WebP, HEIC and AVIF seeds were made from 16 × 16 ramps with cwebp and
 // heif-enc (make_seeds writes the others): ramp.webp lossy,
 // alpha-lossless.webp, ramp.heic, ramp10.heic at 10 bits, alpha.avif.
+// The JPEG XL seeds were made with cjxl from 16 × 16 ramps (ramp.jxl lossy,
+// alpha16-lossless.jxl at 16 bits, grey.jxl) and by calmora-cli from
+// exif.jpg (exif.jxl, with its EXIF and XMP boxes).
 
 #include "document/bitmap_ex.h"
 #include "fuzz/fuzz_check.h"

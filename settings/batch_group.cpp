@@ -24,7 +24,7 @@ struct NumberField {
 
 constexpr NumberField kNumberFields[] = {
     { "destinationMode", 4, &BatchGroup::destinationMode, 0, 2 },
-    { "format", 8, &BatchGroup::format, 0, 6 },
+    { "format", 8, &BatchGroup::format, 0, 7 },
     { "jpegQuality", 12, &BatchGroup::jpegQuality, 0, 100 },
     { "presetIndex", 16, &BatchGroup::presetIndex, kAutoStrengthPreset,
         PresetTable::kMaxCount - 1 },

@@ -35,7 +35,7 @@ constexpr int32_t kAutoStrengthPreset = -2;
 
 struct BatchGroup {
     int32_t destinationMode = 0; // 4: a DestinationMode number, 0..2
-    int32_t format = 0; // 8: a BatchFormat number, 0..6; 0 keeps the source's
+    int32_t format = 0; // 8: a BatchFormat number, 0..7; 0 keeps the source's
     int32_t jpegQuality = 90; // 12: 0..100
     int32_t presetIndex = kCurrentSettingsPreset; // 16: -2, -1, or a preset index
     int32_t includeSubfolders = 0; // 20: Add Folder also takes its subfolders

@@ -80,6 +80,7 @@ TEST(ParseArguments, TheOutputsExtensionAgreesWithAnExplicitFormat)
         "denoise -o x.png a.jpg",
         "denoise -o x.webp --format webp a.png",
         "denoise -o x.HEIF --format heic a.png",
+        "denoise -o x.jxl --format jxl --depth 16 a.png",
     };
     for (const char* line : lines) {
         SCOPED_TRACE(line);

@@ -43,6 +43,7 @@ TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
         { "format 2 is jpg", "/img/a.png", 0, "", "_f", 2, "/img/a_f.jpg" },
         { "format 3 is tif", "/img/a.png", 0, "", "_f", 3, "/img/a_f.tif" },
         { "format 4 is webp", "/img/a.png", 0, "", "_f", 4, "/img/a_f.webp" },
+        { "format 7 is jxl", "/img/a.png", 0, "", "_f", 7, "/img/a_f.jxl" },
         { "a HEIC stays HEIC", "/img/IMG_1.HEIC", 0, "", "_f", 0, "/img/IMG_1_f.heic" },
         { "a format written nowhere becomes jpg", "/img/a.gif", 0, "", "_f", 9, "/img/a_f.jpg" },
         { "a folder of its own", "/img/a.png", 2, "/results", "_f", 1, "/results/a_f.png" },

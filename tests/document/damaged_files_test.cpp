@@ -95,9 +95,10 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     const QByteArray tiff = encoded(picture, "tiff");
     const QByteArray webp = encoded(picture, "webp");
     const QByteArray heic = encoded(picture, "heic");
+    const QByteArray jxl = encoded(picture, "jxl");
     const QByteArray rle = runLengthBmp();
     ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty()
-        || webp.isEmpty() || heic.isEmpty());
+        || webp.isEmpty() || heic.isEmpty() || jxl.isEmpty());
 
     struct Row {
         const char* name;
@@ -107,13 +108,16 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
         bool headerShows; // readHeader() refuses it too
     };
     std::vector<Row> rows;
-    for (const auto& [format, bytes] : { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp },
-             { "gif", gif }, { "tif", tiff }, { "webp", webp }, { "heic", heic } }) {
+    for (const auto& [format, bytes] :
+        { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
+            { "tif", tiff }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
         for (const int percent : { 10, 50, 90 }) {
-            // JPEG and WebP headers stand whole at the start: reading them
-            // alone cannot tell.
+            // JPEG, WebP and JPEG XL headers stand whole at the start:
+            // reading them alone cannot tell.
+            const bool headerShows = format != QByteArray("jpg") && format != QByteArray("webp")
+                && format != QByteArray("jxl");
             rows.push_back({ "cut short", format, bytes.left(bytes.size() * percent / 100),
-                "damaged file:", format != QByteArray("jpg") && format != QByteArray("webp") });
+                "damaged file:", headerShows });
         }
     }
     rows.push_back({ "run-length stream cut short", "bmp", rle.left(rle.size() - 3),
@@ -144,6 +148,17 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
         jumpToTheEnd.size() - 6, 6, QByteArray("\x00\x02\x00\x01\x00\x01", 6));
     rows.push_back({ "run-length data that jumps to the end", "bmp", jumpToTheEnd,
         "its run-length data paints 4 of the picture's 8 pixels", true });
+    const auto box = [](const char* type, const QByteArray& content) {
+        const uint32_t size = uint32_t(content.size() + 8);
+        QByteArray bytes;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes += char(size >> shift);
+        return bytes + type + content;
+    };
+    rows.push_back({ "a JPEG XL whose EXIF box holds 17 MB", "jxl",
+        box("JXL ", "\r\n\x87\n") + box("ftyp", QByteArray("jxl \0\0\0\0jxl ", 12))
+            + box("Exif", QByteArray(17 << 20, '\0')) + box("jxlc", jxl),
+        "its metadata unpacks to more than 16 MB", true });
     rows.push_back({ "a small picture on a screen of 8000 x 8000", "gif",
         withDeclaredSize(gif, "gif", 8000, 8000), "far too short", true });
     // Inks are not colours: refused as unsupported, never as damaged.
@@ -186,7 +201,7 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     // The complete files still load, from a file and from memory.
     for (const auto& [format, bytes] :
         { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
-            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic } }) {
+            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
         SCOPED_TRACE(format);
         const QString path = dir.filePath(QStringLiteral("whole.%1").arg(QLatin1String(format)));
         ASSERT_TRUE(test::writeBytes(path, bytes));

@@ -172,6 +172,7 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             "its EXIF directory IFD0 claims 65535 entries; the 4 that are there were kept." },
         { "webp", "out.webp", true, "", "", false },
         { "heic", "out.heic", true, "", "", false, false },
+        { "jpeg xl", "out.jxl", true, "", "", false, false },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -229,8 +230,16 @@ TEST(Exif, SavingKeepsTheSourceMetadataAndUpdatesWhatChanged)
             ASSERT_TRUE(back.load(output, &error)) << error.toStdString();
             EXPECT_EQ(back.exif().record().isoSpeed, 800);
             EXPECT_FALSE(eligible(back.exif().record()));
-            EXPECT_EQ(back.exif().record().orientation, 1) << "the pixels were saved turned";
+            EXPECT_EQ(back.exif().record().orientation, 1) << "the pixels are shown turned";
             EXPECT_EQ(back.width(), 32);
+            // The XMP and the colour profile came through too: a JPEG made
+            // from the result carries them on.
+            const QString again = dir.filePath(QStringLiteral("again.jpg"));
+            ASSERT_TRUE(back.save(again, 90, false, &error)) << error.toStdString();
+            const auto passed = test::readMetadata(again);
+            EXPECT_NE(passed->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.title")),
+                passed->xmpData().end());
+            EXPECT_GT(passed->iccProfile()->size_, 0);
             continue;
         }
         const auto saved = test::readMetadata(output);

@@ -102,7 +102,8 @@ bool writePicture(
     if (QByteArray(format) == "gif")
         return writeBytes(path, encodeGif(picture, transparentIndex));
     // Qt writes neither; the program's own saver does.
-    if (QByteArray(format) == "heic" || QByteArray(format) == "avif") {
+    if (QByteArray(format) == "heic" || QByteArray(format) == "avif"
+        || QByteArray(format) == "jxl") {
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);

@@ -98,6 +98,8 @@ TEST(BatchGroup, AnUnusableFieldTakesItsDefaultAlone)
             [&](BatchGroup& g) { g.destinationMode = d.destinationMode; } },
         { "format -1", [](QByteArray& b) { putInt(b, 8, -1); },
             [&](BatchGroup& g) { g.format = d.format; } },
+        { "format 8, past JPEG XL", [](QByteArray& b) { putInt(b, 8, 8); },
+            [&](BatchGroup& g) { g.format = d.format; } },
         { "quality 101", [](QByteArray& b) { putInt(b, 12, 101); },
             [&](BatchGroup& g) { g.jpegQuality = d.jpegQuality; } },
         { "preset -3", [](QByteArray& b) { putInt(b, 16, -3); },
