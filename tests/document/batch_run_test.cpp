@@ -611,12 +611,15 @@ TEST_F(BatchTest, PipelinedWritesWhatOneByOneWritesAndReportsItInOrder)
         const BatchOutcome piped = runFlow(row, BatchFlow::Pipelined);
         EXPECT_EQ(one.named, std::string(row.done) + " / " + row.failed);
         if (QByteArray(row.setup).startsWith("stop") && piped.files.size() < one.files.size()) {
-            // A stop ends the write in hand too, and a pipelined run may be
-            // writing the file before the one it stops: that file alone is
-            // then left out, and nothing of it is on the disk.
-            const QString done = QString::fromStdString(one.named).section(" / ", 0, 0);
-            EXPECT_EQ(piped.named, (done.section(' ', 0, -2) + " / " + row.failed).toStdString());
-            EXPECT_EQ(piped.files.size() + 1, one.files.size());
+            // A stop ends the writes in hand too, and a pipelined run may be
+            // writing the last files before the one it stops: those alone
+            // are then left out, and nothing of them is on the disk.
+            const QStringList done
+                = QString::fromStdString(one.named).section(" / ", 0, 0).split(' ');
+            const qsizetype lost = static_cast<qsizetype>(one.files.size() - piped.files.size());
+            ASSERT_LE(lost, done.size());
+            EXPECT_EQ(piped.named,
+                (done.mid(0, done.size() - lost).join(' ') + " / " + row.failed).toStdString());
             for (const auto& [name, bytes] : piped.files)
                 EXPECT_TRUE(one.files.count(name) != 0 && one.files.at(name) == bytes)
                     << name.toStdString() << " differs";
