@@ -240,6 +240,7 @@ private:
     bool firstIsWritten() const;
     bool atWriters(const QString& outputKey);
     bool collectFirst(bool wait);
+    bool replacesInTurn(int32_t index);
     void collectWritten(bool wait);
     void endThreads();
 
@@ -605,7 +606,9 @@ void BatchRun::writerLoop()
             file = std::move(*next->file);
             next->file.reset();
         }
-        WrittenFile written = writeFile(file, m_save);
+        CBitmapEx::SaveOptions options = m_save;
+        options.mayReplace = [this, index = file.index] { return replacesInTurn(index); };
+        WrittenFile written = writeFile(file, options);
         const std::lock_guard lock(m_mutex);
         // Only the worker removes entries, and only once they are written.
         for (AtWriters& entry : m_atWriters) {
@@ -676,6 +679,22 @@ bool BatchRun::roomAtWriters(int64_t bytes) const
 bool BatchRun::firstIsWritten() const
 {
     return !m_atWriters.empty() && m_atWriters.front().written.has_value();
+}
+
+// Results reach the disk in file order, though their writes overlap: a stop
+// then leaves the files before some point written and none after it, as a
+// one-by-one run would, rather than a gap that a rerun could not explain.
+// Writers take files in order, so every earlier file is being written or
+// done, and the earliest waits for none.
+bool BatchRun::replacesInTurn(int32_t index)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] {
+        return std::none_of(m_atWriters.begin(), m_atWriters.end(), [&](const AtWriters& entry) {
+            return entry.index < index && !entry.written;
+        });
+    });
+    return !m_job.stop.load();
 }
 
 bool BatchRun::atWriters(const QString& outputKey)
