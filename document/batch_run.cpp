@@ -555,7 +555,7 @@ void BatchRun::runPipelined()
                 handOver(std::move(*file));
         }
     } catch (...) {
-        // The file at the writer is on the disk: the lists say so, as after
+        // The files at the writers are on the disk: the lists say so, as after
         // a stop, before the run reports what ended it.
         collectWritten(true);
         throw;

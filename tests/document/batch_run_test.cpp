@@ -586,6 +586,7 @@ TEST_F(BatchTest, PipelinedWritesWhatOneByOneWritesAndReportsItInOrder)
             "b.png" },
         { "a save that fails last", "a.png b.png c.png", "folder c_f.png", "a.png b.png", "c.png" },
         { "neighbours with one result name", "a.png a.bmp c.png", "", "a.png c.png", "a.bmp" },
+        { "one result name two files apart", "a.png b.png a.bmp", "", "a.png b.png", "a.bmp" },
         { "replacing allowed, but a result would replace another source",
             "a.png a_f.png b.png", "overwrite", "a_f.png b.png", "a.png" },
         { "replacing allowed: a result replaces its own source", "a.png b.png", "overwrite suffix",
