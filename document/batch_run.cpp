@@ -20,9 +20,11 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -168,8 +170,8 @@ WrittenFile writeFile(LoadedFile& file, const CBitmapEx::SaveOptions& options)
         written.reason = escapedReason(QStringLiteral("save"), file.output);
     }
     written.stopped = !written.saved && options.stop != nullptr && options.stop->load();
-    // The image goes before the outcome is announced, so that the next file
-    // handed over never meets it: three images at most.
+    // The image goes before the outcome is announced, so that the memory the
+    // writers are counted for is free by the time a hand-over looks for room.
     file.image.reset();
     return written;
 }
@@ -180,14 +182,33 @@ enum class FileResult { Failed, Stopped, Filtered };
 const QString kNoiseTooWeak = QStringLiteral(
     "the noise is too weak to gain from filtering; the picture was saved unfiltered.");
 
+// How many filtered files may be at the writers at once, and how many
+// writers save them. A save ends with the file synced to the disk, which on
+// many disks takes far longer than filtering a small photo; writers that
+// sync side by side let the disk take their files in one go.
+constexpr size_t kFilesAtWriters = 8;
+constexpr size_t kWriterThreads = 4;
+// Beyond the first, files go to the writers only while their pixels stay
+// within this: small photos overlap, while a large one waits as it would
+// for a single writer, and the batch's memory stays near three images.
+constexpr int64_t kWriterBytes = int64_t { 64 } << 20;
+
+// The pixels a file holds at the writers, as far as memory goes.
+int64_t heldBytes(const CBitmapEx& image)
+{
+    const int64_t perPixel = image.bitsPerPixel() / 8 + (image.hasAlpha() ? 2 : 0);
+    return int64_t { image.width() } * image.height() * perPixel;
+}
+
 // The batch on the worker thread, and, when pipelined, a loader thread that
-// decodes the next file and a writer thread that saves the previous one.
+// decodes the next file and writer threads that save the previous ones.
 //
 // Everything the host sees and every list of the batch is written on the
-// worker thread, in file order: the writer's outcome waits in a slot until
-// the worker records it. Each slot holds one file and a stage takes its next
-// file only when its slot is free, so a decoded file waits, one is filtered
-// and one is written: three images at most.
+// worker thread, in file order: the files at the writers stay in a queue in
+// the order they were handed over, and an outcome waits in its place until
+// those before it are recorded. The loader's slot holds one file and the
+// writers take a bounded number, in files and in pixels, so memory stays
+// bounded however long the list.
 class BatchRun {
 public:
     BatchRun(ProcessingJob& job, JobSnapshot& snapshot);
@@ -213,8 +234,13 @@ private:
 
     void loaderLoop();
     void writerLoop();
-    LoadedFile takeLoaded();
+    std::optional<LoadedFile> takeLoaded();
     void handOver(LoadedFile file);
+    bool roomAtWriters(int64_t bytes) const;
+    bool firstIsWritten() const;
+    bool atWriters(const QString& outputKey);
+    bool collectFirst(bool wait);
+    bool replacesInTurn(int32_t index);
     void collectWritten(bool wait);
     void endThreads();
 
@@ -233,24 +259,30 @@ private:
     // and a.png) must not silently lose the first result.
     QHash<QString, QString> m_results;
 
-    // The pipeline. m_pipelined and m_writingKey belong to the worker; the
-    // slots and counters below them are guarded by m_mutex.
+    // A filtered file from its hand-over until its outcome is recorded.
+    struct AtWriters {
+        int32_t index = 0;
+        QString outputKey;
+        int64_t bytes = 0; // held until the save ends
+        std::optional<LoadedFile> file; // until a writer takes it
+        std::optional<WrittenFile> written; // once the save has ended
+    };
+
+    // The pipeline. m_pipelined belongs to the worker; the slots, queues and
+    // counters below it are guarded by m_mutex.
     bool m_pipelined = false;
-    // The output key of the file at the writer until its outcome is recorded.
-    QString m_writingKey;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<LoadedFile> m_loaded;
-    std::optional<LoadedFile> m_toWrite;
-    bool m_writerBusy = false; // from the hand-over until its outcome is posted
-    std::optional<WrittenFile> m_written;
+    std::deque<AtWriters> m_atWriters; // in file order
+    int64_t m_bytesAtWriters = 0;
     int32_t m_settled = 0; // leading files whose outcome is recorded
     // A source that an earlier file's result may replace is read only after
     // that result is settled, as a one-by-one run would read it.
     std::vector<bool> m_waitsForEarlierResults;
     bool m_quit = false;
     std::thread m_loader;
-    std::thread m_writer;
+    std::vector<std::thread> m_writers;
 };
 
 BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
@@ -332,10 +364,10 @@ bool BatchRun::checkDestination(const LoadedFile& file)
 bool BatchRun::acceptsOutput(int32_t index, const QString& output)
 {
     const QString outputKey = fileKey(output);
-    // Whether the neighbour at the writer holds this name depends on whether
-    // its save succeeds.
-    if (!m_writingKey.isEmpty() && outputKey == m_writingKey)
-        collectWritten(true);
+    // Whether an earlier file at the writers holds this name depends on
+    // whether its save succeeds.
+    while (atWriters(outputKey))
+        collectFirst(true);
     if (m_results.contains(outputKey)) {
         recordFailure(index,
             QStringLiteral("The result \"%1\" would replace the result of \"%2\".")
@@ -427,7 +459,7 @@ bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile
 
 void BatchRun::recordFailure(int32_t index, const QString& reason)
 {
-    // Lists stay in file order: the file at the writer comes first.
+    // Lists stay in file order: the files at the writers come first.
     collectWritten(true);
     m_batch.failedFiles.append(m_files.at(index));
     m_batch.failureReasons.append(reason);
@@ -506,20 +538,24 @@ void BatchRun::runPipelined()
         earlierOutputs.insert(fileKey(outputFor(path, m_options)));
     }
     m_loader = std::thread([this] { loaderLoop(); });
-    m_writer = std::thread([this] { writerLoop(); });
+    const size_t writers = std::min(kWriterThreads, static_cast<size_t>(m_fileCount));
+    for (size_t w = 0; w < writers; ++w)
+        m_writers.emplace_back([this] { writerLoop(); });
 
     try {
         for (int32_t i = 0; i < m_fileCount; ++i) {
-            LoadedFile file = takeLoaded();
-            beginFile(i, file.exists);
-            const FileResult result = processFile(file);
+            std::optional<LoadedFile> file = takeLoaded();
+            if (!file)
+                break;
+            beginFile(i, file->exists);
+            const FileResult result = processFile(*file);
             if (result == FileResult::Stopped)
                 break;
             if (result == FileResult::Filtered)
-                handOver(std::move(file));
+                handOver(std::move(*file));
         }
     } catch (...) {
-        // The file at the writer is on the disk: the lists say so, as after
+        // The files at the writers are on the disk: the lists say so, as after
         // a stop, before the run reports what ended it.
         collectWritten(true);
         throw;
@@ -555,32 +591,49 @@ void BatchRun::loaderLoop()
 
 void BatchRun::writerLoop()
 {
+    const auto waiting = [this] {
+        return std::find_if(m_atWriters.begin(), m_atWriters.end(),
+            [](const AtWriters& entry) { return entry.file.has_value(); });
+    };
     for (;;) {
         LoadedFile file;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_quit || m_toWrite; });
-            if (!m_toWrite)
+            m_changed.wait(lock, [&] { return m_quit || waiting() != m_atWriters.end(); });
+            const auto next = waiting();
+            if (next == m_atWriters.end())
                 return;
-            file = std::move(*m_toWrite);
-            m_toWrite.reset();
+            file = std::move(*next->file);
+            next->file.reset();
         }
-        WrittenFile written = writeFile(file, m_save);
+        CBitmapEx::SaveOptions options = m_save;
+        options.mayReplace = [this, index = file.index] { return replacesInTurn(index); };
+        WrittenFile written = writeFile(file, options);
         const std::lock_guard lock(m_mutex);
-        m_written = std::move(written);
-        m_writerBusy = false;
+        // Only the worker removes entries, and only once they are written.
+        for (AtWriters& entry : m_atWriters) {
+            if (entry.index == written.index) {
+                m_bytesAtWriters -= entry.bytes;
+                entry.written = std::move(written);
+                break;
+            }
+        }
         m_changed.notify_all();
     }
 }
 
-LoadedFile BatchRun::takeLoaded()
+std::optional<LoadedFile> BatchRun::takeLoaded()
 {
     for (;;) {
         std::unique_lock lock(m_mutex);
-        // While the next file is decoded, the previous one's outcome may
-        // arrive; it is recorded at once, and a source waiting for it may
-        // then be read.
-        m_changed.wait(lock, [&] { return m_loaded || m_written; });
+        // While the next file is decoded, earlier outcomes may arrive; they
+        // are recorded at once, and a source waiting for them may then be
+        // read. A stop ends the batch before the next file is filtered for
+        // nothing; it also frees a worker whose next source waits for a
+        // result that the stop cut short and will never be settled.
+        m_changed.wait(lock, [&] { return m_loaded || firstIsWritten() || m_job.stop.load(); });
+        if (m_job.stop.load())
+            return std::nullopt;
         if (m_loaded) {
             LoadedFile file = std::move(*m_loaded);
             m_loaded.reset();
@@ -597,29 +650,86 @@ void BatchRun::handOver(LoadedFile file)
     // Saving needs the filtered image alone; its original would only make
     // a fourth image's worth of memory while the next file is decoded.
     file.image->releaseOriginal();
-    collectWritten(true);
-    m_writingKey = fileKey(file.output);
-    const std::lock_guard lock(m_mutex);
-    m_toWrite = std::move(file);
-    m_writerBusy = true;
-    m_changed.notify_all();
+    AtWriters entry;
+    entry.index = file.index;
+    entry.outputKey = fileKey(file.output);
+    entry.bytes = heldBytes(*file.image);
+    entry.file = std::move(file);
+    for (;;) {
+        collectWritten(false);
+        std::unique_lock lock(m_mutex);
+        if (roomAtWriters(entry.bytes)) {
+            m_bytesAtWriters += entry.bytes;
+            m_atWriters.push_back(std::move(entry));
+            m_changed.notify_all();
+            return;
+        }
+        m_changed.wait(lock, [&] { return firstIsWritten() || roomAtWriters(entry.bytes); });
+    }
 }
 
-void BatchRun::collectWritten(bool wait)
+// With m_mutex held.
+bool BatchRun::roomAtWriters(int64_t bytes) const
 {
-    if (!m_pipelined)
-        return;
+    return m_atWriters.empty()
+        || (m_atWriters.size() < kFilesAtWriters && m_bytesAtWriters + bytes <= kWriterBytes);
+}
+
+// With m_mutex held.
+bool BatchRun::firstIsWritten() const
+{
+    return !m_atWriters.empty() && m_atWriters.front().written.has_value();
+}
+
+// Results reach the disk in file order, though their writes overlap: a stop
+// then leaves the files before some point written and none after it, as a
+// one-by-one run would, rather than a gap that a rerun could not explain.
+// Writers take files in order, so every earlier file is being written or
+// done, and the earliest waits for none.
+bool BatchRun::replacesInTurn(int32_t index)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] {
+        return std::none_of(m_atWriters.begin(), m_atWriters.end(), [&](const AtWriters& entry) {
+            return entry.index < index && !entry.written;
+        });
+    });
+    return !m_job.stop.load();
+}
+
+bool BatchRun::atWriters(const QString& outputKey)
+{
+    const std::lock_guard lock(m_mutex);
+    return std::any_of(m_atWriters.begin(), m_atWriters.end(),
+        [&](const AtWriters& entry) { return entry.outputKey == outputKey; });
+}
+
+// Records the first outcome at the writers once it has arrived; with `wait`,
+// waits for it. False when there was none to record.
+bool BatchRun::collectFirst(bool wait)
+{
     std::optional<WrittenFile> written;
     {
         std::unique_lock lock(m_mutex);
         if (wait)
-            m_changed.wait(lock, [&] { return !m_writerBusy; });
-        written.swap(m_written);
+            m_changed.wait(lock, [&] { return m_atWriters.empty() || firstIsWritten(); });
+        if (!firstIsWritten())
+            return false;
+        written = std::move(m_atWriters.front().written);
+        m_atWriters.pop_front();
     }
     // Host calls are made without the lock: a host may take its time.
-    if (written) {
-        m_writingKey.clear();
-        recordWritten(*written);
+    recordWritten(*written);
+    return true;
+}
+
+// Records the outcomes that have arrived, in file order; with `wait`, every
+// file at the writers is waited for.
+void BatchRun::collectWritten(bool wait)
+{
+    if (!m_pipelined)
+        return;
+    while (collectFirst(wait)) {
     }
 }
 
@@ -632,8 +742,9 @@ void BatchRun::endThreads()
     }
     if (m_loader.joinable())
         m_loader.join();
-    if (m_writer.joinable())
-        m_writer.join();
+    for (std::thread& writer : m_writers)
+        writer.join();
+    m_writers.clear();
 }
 
 } // namespace

@@ -991,7 +991,7 @@ bool CBitmapEx::save(const QString& path, const SaveOptions& options, QString* e
     }
     if (isStopped(options))
         return fail(tr("the save was stopped."));
-    if (!writeFileAtomically(path, encoded, &reason))
+    if (!writeFileAtomically(path, encoded, &reason, options.mayReplace))
         return fail(reason);
     return true;
 }

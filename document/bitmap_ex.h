@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <QByteArray>
@@ -87,6 +88,9 @@ public:
         // When another thread sets it, the save ends early and writes
         // nothing.
         const std::atomic<bool>* stop = nullptr;
+        // Asked when the complete file is synced, just before it replaces
+        // the destination: false gives the save up as `stop` would.
+        std::function<bool()> mayReplace;
     };
 
     // Writes the working image in the format of the name's extension (see

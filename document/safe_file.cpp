@@ -19,7 +19,8 @@ constexpr int64_t kMaxWrite = int64_t { 1 } << 30;
 
 } // namespace
 
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason)
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* reason,
+    const std::function<bool()>& mayReplace)
 {
     // What is replaced keeps its owner and mode where the system allows:
     // a photo of another user's, rewritten by root, stays theirs. The new
@@ -77,6 +78,8 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     // allocation) until the data is synced; commit() would ignore it.
     if (::fsync(file.handle()) != 0 && errno != EINVAL && errno != EROFS)
         return abandon(QString::fromLocal8Bit(std::strerror(errno)));
+    if (mayReplace && !mayReplace())
+        return abandon(QStringLiteral("the save was stopped."));
     if (!file.commit()) {
         *reason = file.errorString();
         return false;

@@ -111,6 +111,7 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
     QDir(dir.path()).mkpath(QStringLiteral("locked"));
     QDir(dir.path()).mkpath(QStringLiteral("folder.jpg"));
     ASSERT_TRUE(test::writeBytes(longName, "old contents"));
+    ASSERT_TRUE(test::writeBytes(dir.filePath(QStringLiteral("kept.png")), "old contents"));
     ASSERT_TRUE(test::writeBytes(readOnlyFolder + QStringLiteral("/out.jpg"), "old contents"));
     QFile::setPermissions(readOnlyFolder, QFile::ReadOwner | QFile::ExeOwner);
 
@@ -119,6 +120,7 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         QString path;
         bool needsNonRoot; // permissions do not stop root
         bool stopped = false; // by another thread
+        bool turnedAway = false; // complete, but not let replace the destination
     };
     const Row rows[] = {
         { "missing folder", dir.filePath(QStringLiteral("nowhere/out.jpg")), false },
@@ -131,6 +133,8 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         { "stopped WebP", dir.filePath(QStringLiteral("stopped.webp")), false, true },
         { "stopped HEIC", dir.filePath(QStringLiteral("stopped.heic")), false, true },
         { "stopped JPEG XL", dir.filePath(QStringLiteral("stopped.jxl")), false, true },
+        { "turned away at the rename", dir.filePath(QStringLiteral("kept.png")), false, true,
+            true },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -139,9 +143,11 @@ TEST_F(SaveTest, AFailedSaveLeavesTheDestinationAndTheFolderAsTheyWere)
         const QString folder = QFileInfo(row.path).absolutePath();
         const QStringList before = test::listing(folder);
         const QByteArray contents = test::readBytes(row.path);
-        const std::atomic<bool> stop { row.stopped };
+        const std::atomic<bool> stop { row.stopped && !row.turnedAway };
         CBitmapEx::SaveOptions options;
         options.stop = &stop;
+        if (row.turnedAway)
+            options.mayReplace = [] { return false; };
         QString error;
         EXPECT_FALSE(image.save(row.path, options, &error));
         EXPECT_EQ(error.contains(QLatin1String("stopped")), row.stopped) << error.toStdString();
