@@ -52,6 +52,7 @@ cp -n "$seeds"/* "$scratch"/
 # Qt's own warnings about damaged files would drown libFuzzer's report.
 export QT_LOGGING_RULES='*=false'
 export ASAN_OPTIONS=${ASAN_OPTIONS:-allocator_may_return_null=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}
 dict=()
 [ -f "fuzz/$target.dict" ] && dict=(-dict="$PWD/fuzz/$target.dict")
 cd "$build"
