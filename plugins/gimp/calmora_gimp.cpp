@@ -28,6 +28,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -40,6 +41,9 @@ constexpr const char* kCustom = "Custom";
 // Neighbours the filter reads around the filtered box: the engine's widest
 // reach at its coarsest level.
 constexpr gint kMargin = 64;
+// The preview's tiles: small enough that one is filtered between two
+// movements of a slider.
+constexpr gint kPreviewTile = 128;
 // The four sliders the dialog offers, as in the desktop program's pane:
 // luminance level, colour level, luminance suppression, sharpening.
 constexpr std::array<int, 4> kMainFields = { 1, 2, 10, 7 };
@@ -206,6 +210,13 @@ struct Run {
     GtkWidget* presetBox = nullptr;
     std::array<GtkObject*, 4> sliders {};
     bool settingSliders = false;
+    // The preview's tiles still to filter, one per idle turn of GIMP's main
+    // loop, so that the dialog answers while they are filtered.
+    guint previewSource = 0;
+    Area previewShown;
+    LayerSettings previewSettings;
+    std::vector<Area> previewTiles;
+    size_t nextPreviewTile = 0;
 };
 
 bool measureLayer(Run& run, bool chooseAutomatically, QString* error)
@@ -252,21 +263,55 @@ bool filterSelection(Run& run, QString* error)
 
 // ---- The dialog ----------------------------------------------------------
 
+// Filters the next tile of the preview and draws it over the unfiltered
+// picture; the rest waits for the next idle turn.
+gboolean filterPreviewTile(gpointer data)
+{
+    Run& run = *static_cast<Run*>(data);
+    GimpPreview* preview = GIMP_PREVIEW(run.preview);
+    if (run.nextPreviewTile >= run.previewTiles.size() || !gimp_preview_get_update(preview)) {
+        run.previewSource = 0;
+        return G_SOURCE_REMOVE;
+    }
+    const Area tile = run.previewTiles[run.nextPreviewTile++];
+    const Area outer = grown(tile, run.layerWidth, run.layerHeight);
+    LayerSamples part;
+    QString error;
+    if (!readArea(run.layer, outer, part)
+        || !run.denoiser.filter(part, run.previewSettings, run.presets, {}, &error))
+        return G_SOURCE_CONTINUE;
+    const std::vector<guint8> packed = packArea(part, outer, tile, false);
+    gimp_preview_area_draw(GIMP_PREVIEW_AREA(gimp_preview_get_area(preview)),
+        tile.x - run.previewShown.x, tile.y - run.previewShown.y, tile.width, tile.height,
+        gimp_drawable_type(run.layer.drawable), packed.data(),
+        tile.width * part.samplesPerPixel());
+    return G_SOURCE_CONTINUE;
+}
+
+// The visible area is shown unfiltered at once and then filtered tile by
+// tile, as the desktop program's view does: moving a slider or scrolling
+// starts the tiles over, and never waits for a filter to finish.
 void updatePreview(GimpPreview* preview, Run* run)
 {
-    Area shown;
+    Area& shown = run->previewShown;
     gimp_preview_get_position(preview, &shown.x, &shown.y);
     gimp_preview_get_size(preview, &shown.width, &shown.height);
-    const Area outer = grown(shown, run->layerWidth, run->layerHeight);
-    LayerSamples part;
-    LayerSettings settings;
+    run->previewTiles.clear();
+    run->nextPreviewTile = 0;
+    LayerSamples original;
     QString error;
-    if (!readArea(run->layer, outer, part)
-        || !resolveSettings(run->values, run->presets, settings, &error)
-        || !run->denoiser.filter(part, settings, run->presets, {}, &error))
+    if (!resolveSettings(run->values, run->presets, run->previewSettings, &error)
+        || !readArea(run->layer, shown, original))
         return;
-    const std::vector<guint8> packed = packArea(part, outer, shown, false);
-    gimp_preview_draw_buffer(preview, packed.data(), shown.width * part.samplesPerPixel());
+    const std::vector<guint8> packed = packArea(original, shown, shown, false);
+    gimp_preview_draw_buffer(preview, packed.data(), shown.width * original.samplesPerPixel());
+    for (gint y = shown.y; y < shown.y + shown.height; y += kPreviewTile) {
+        for (gint x = shown.x; x < shown.x + shown.width; x += kPreviewTile)
+            run->previewTiles.push_back({ x, y, std::min(kPreviewTile, shown.x + shown.width - x),
+                std::min(kPreviewTile, shown.y + shown.height - y) });
+    }
+    if (run->previewSource == 0)
+        run->previewSource = g_idle_add(filterPreviewTile, run);
 }
 
 // Automatic shows what it chose for this layer, greyed: a starting point
@@ -385,6 +430,9 @@ bool runDialog(Run& run)
     gtk_widget_show_all(dialog);
     const bool accepted = gimp_dialog_run(GIMP_DIALOG(dialog)) == GTK_RESPONSE_OK;
     run.values.preview = gimp_preview_get_update(GIMP_PREVIEW(run.preview));
+    if (run.previewSource != 0)
+        g_source_remove(run.previewSource);
+    run.previewSource = 0;
     gtk_widget_destroy(dialog);
     return accepted;
 }
