@@ -531,11 +531,16 @@ void BatchRun::runPipelined()
 {
     m_pipelined = true;
     m_waitsForEarlierResults.assign(static_cast<size_t>(m_fileCount), false);
-    QSet<QString> earlierOutputs;
-    for (int32_t i = 0; i < m_fileCount; ++i) {
-        const QString& path = m_files.at(i);
-        m_waitsForEarlierResults[static_cast<size_t>(i)] = earlierOutputs.contains(fileKey(path));
-        earlierOutputs.insert(fileKey(outputFor(path, m_options)));
+    {
+        // Gone before the first file: on a long list it is as large as the
+        // list itself.
+        QSet<QString> earlierOutputs;
+        for (int32_t i = 0; i < m_fileCount; ++i) {
+            const QString& path = m_files.at(i);
+            m_waitsForEarlierResults[static_cast<size_t>(i)]
+                = earlierOutputs.contains(fileKey(path));
+            earlierOutputs.insert(fileKey(outputFor(path, m_options)));
+        }
     }
     m_loader = std::thread([this] { loaderLoop(); });
     const size_t writers = std::min(kWriterThreads, static_cast<size_t>(m_fileCount));
