@@ -65,6 +65,9 @@ public:
         int32_t channels = 3; // 1 grey, 3 colour, not counting the alpha
         bool alpha = false;
         int32_t frames = 1;
+        // What the loader makes of the file that the user should know
+        // (a camera raw file is developed); empty when nothing.
+        QString note;
         CExifFormatter exif;
     };
     static bool readHeader(const QString& path, Header& header, QString* error = nullptr);
@@ -169,8 +172,11 @@ public:
 private:
     struct Metadata;
 
-    bool loadBytes(const QByteArray& bytes, QString* reason);
-    static bool readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason);
+    // `rawByName`: the file's name is a camera raw file's, which tells the
+    // makers' TIFF-based raw files from TIFF pictures.
+    bool loadBytes(const QByteArray& bytes, bool rawByName, QString* reason);
+    static bool readHeaderBytes(
+        const QByteArray& bytes, bool rawByName, Header& header, QString& reason);
     static bool readCodecHeader(
         const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason);
     static void readExif(const Metadata& metadata, CExifFormatter& exif);

@@ -97,6 +97,20 @@ std::vector<FileFormat> buildTable()
     carries(*format, true, true, true);
     format->codec = QStringLiteral("libjxl");
 #endif
+#ifdef CALMORA_HAVE_RAW
+    // Developed into 16-bit colour, never written: a result is a 16-bit
+    // TIFF.
+    format = &add("raw", "Camera RAW",
+        { "dng", "cr2", "cr3", "nef", "arw", "orf", "rw2", "raf", "pef", "srw" },
+        { "image/x-adobe-dng", "image/x-canon-cr2", "image/x-canon-cr3", "image/x-nikon-nef",
+            "image/x-sony-arw", "image/x-olympus-orf", "image/x-panasonic-rw2",
+            "image/x-fuji-raf", "image/x-pentax-pef", "image/x-samsung-srw" },
+        false, { 16 });
+    format->lossless = true;
+    format->exif = true;
+    format->codec = QStringLiteral("LibRaw, with its default development");
+    format->resultKey = "tiff";
+#endif
     return table;
 }
 
@@ -138,6 +152,14 @@ const FileFormat* writableFormatOfName(const QString& path)
 {
     const FileFormat* format = fileFormatOfExtension(QFileInfo(path).suffix());
     return format != nullptr && format->writable ? format : nullptr;
+}
+
+const FileFormat* resultFormatOfSource(const QString& path)
+{
+    const FileFormat* source = fileFormatOfExtension(QFileInfo(path).suffix());
+    if (source == nullptr || source->writable)
+        return source;
+    return source->resultKey.isEmpty() ? nullptr : formatByKey(source->resultKey);
 }
 
 QString filterPatterns(const FileFormat& format)
@@ -190,7 +212,7 @@ QString formatTableText()
     const auto yesNo
         = [](bool value) { return value ? QStringLiteral("yes") : QStringLiteral("-"); };
     QString text = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                       .arg(QStringLiteral("Format"), -7)
+                       .arg(QStringLiteral("Format"), -10)
                        .arg(QStringLiteral("Extensions"), -17)
                        .arg(QStringLiteral("Read"), -5)
                        .arg(QStringLiteral("Write"), -6)
@@ -211,7 +233,7 @@ QString formatTableText()
                                      .arg(yesNo(format.xmp), -3)
                                      .arg(yesNo(format.icc));
         text += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                    .arg(format.name, -7)
+                    .arg(format.name, -10)
                     .arg(format.extensions.join(QLatin1Char(' ')), -17)
                     .arg(yesNo(format.readable), -5)
                     .arg(yesNo(format.writable), -6)

@@ -34,6 +34,9 @@ struct FileFormat {
     bool icc = false;
     // Who decodes and encodes it.
     QString codec;
+    // What "as the source" writes a source of this format as, at its full
+    // depth, when the format cannot be written; empty: JPEG.
+    QByteArray resultKey;
 };
 
 // Every known format, in the order the dialogs list them.
@@ -46,6 +49,10 @@ const FileFormat* fileFormatOfExtension(const QString& extension);
 // The format a file of this name is written as: its extension's when that
 // format can be written, else null.
 const FileFormat* writableFormatOfName(const QString& path);
+
+// The format "as the source" writes a source named `path` as: its own when
+// it can be written, else its row's result format, else null (JPEG).
+const FileFormat* resultFormatOfSource(const QString& path);
 
 // The value --format and the batch use for a writable format: its first
 // extension ("jpg", "tif", "heic").

@@ -326,7 +326,7 @@ TEST(FormatTable, IsWhatTheInstalledFilesSay)
         { "data/org.brantovia.calmora.metainfo.xml", "<mediatype>([^<]+)</mediatype>", "",
             firstMimeTypes },
         { "data/calmora-cli.1", "^\\.IR (\\.jpg.*)$", "", {} },
-        { "README.md", "^\\| ([\\w ]+ \\| [.a-z ]+) \\| yes \\|", "", readmeRows },
+        { "README.md", "^\\| ([\\w ]+ \\| [.a-z0-9 ]+) \\| yes \\|", "", readmeRows },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
