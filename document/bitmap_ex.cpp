@@ -1076,7 +1076,7 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     // image has them and the caller asks for them.
     const FileFormat* written = formatByKey(format);
     const bool sixteenBits = options.keepHighDepth && m_pixels.isHighDepth() && written != nullptr
-        && written->depths.contains(16);
+        && writesHighDepth(*written);
     EncodeRequest request = encodeRequest(options, icc, sixteenBits);
     if (format == "png")
         return encodePng(request, file, reason);
@@ -1200,7 +1200,7 @@ QImage CBitmapEx::toQImage(bool original) const
 bool CBitmapEx::keepsHighDepth(const QString& path)
 {
     const FileFormat* format = formatByKey(outputFormatFor(path));
-    return format != nullptr && format->depths.contains(16);
+    return format != nullptr && writesHighDepth(*format);
 }
 
 } // namespace calmora

@@ -84,7 +84,8 @@ public:
         // JPEG, WebP, HEIC and AVIF: 0..100; anything else means the
         // default. WebP at 100 is lossless.
         int jpegQuality = kDefaultJpegQuality;
-        // PNG and TIFF keep 16 bits per channel when the image has them.
+        // PNG, TIFF and JPEG XL keep 16 bits per channel when the image has
+        // them, HEIC and AVIF 10.
         bool keepHighDepth = false;
         int compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
         int threadCount = 0; // for PNG and TIFF; 0: one per core
@@ -165,8 +166,8 @@ public:
 
     const CExifFormatter& exif() const { return m_exif; }
 
-    // Whether a file of this name is saved in a format that keeps 16 bits
-    // per channel (PNG, TIFF).
+    // Whether a file of this name is saved in a format that keeps more than
+    // 8 bits per channel (PNG, TIFF and JPEG XL at 16, HEIC and AVIF at 10).
     static bool keepsHighDepth(const QString& path);
 
 private:

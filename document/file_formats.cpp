@@ -55,11 +55,13 @@ std::vector<FileFormat> buildTable()
     format = &add("png", "PNG", { "png" }, { "image/png" }, true, { 8, 16 });
     format->alpha = format->lossless = true;
     carries(*format, true, true, true);
+    format->deepWriteBits = 16;
     format->codec = QStringLiteral("Qt (read), own encoder (write)");
 
     format = &add("tiff", "TIFF", { "tif", "tiff" }, { "image/tiff" }, true, { 8, 16 });
     format->alpha = format->lossless = true;
     carries(*format, true, true, true);
+    format->deepWriteBits = 16;
     format->codec = QStringLiteral("libtiff and Qt (read), own encoder (write)");
 
     format = &add("bmp", "BMP", { "bmp" }, { "image/bmp", "image/x-bmp" }, false, { 8 });
@@ -81,6 +83,8 @@ std::vector<FileFormat> buildTable()
             heifEncodes(heif_compression_HEVC), { 8, 10, 12 });
         format->alpha = format->lossy = true;
         carries(*format, true, true, true);
+        // Main 10: what phones write and every HEIC reader decodes.
+        format->deepWriteBits = 10;
         format->codec = QStringLiteral("libheif (libde265, x265)");
     }
     if (heifDecodes(heif_compression_AV1)) {
@@ -88,6 +92,7 @@ std::vector<FileFormat> buildTable()
             heifEncodes(heif_compression_AV1), { 8, 10, 12 });
         format->alpha = format->lossy = true;
         carries(*format, true, true, true);
+        // 8 bits: the AV1 encoder of Debian 12's libheif cannot write 10.
         format->codec = QStringLiteral("libheif (dav1d, aom)");
     }
 #endif
@@ -95,6 +100,7 @@ std::vector<FileFormat> buildTable()
     format = &add("jxl", "JPEG XL", { "jxl" }, { "image/jxl" }, true, { 8, 16 });
     format->alpha = format->lossy = format->lossless = true;
     carries(*format, true, true, true);
+    format->deepWriteBits = 16;
     format->codec = QStringLiteral("libjxl");
 #endif
 #ifdef CALMORA_HAVE_RAW
@@ -211,12 +217,20 @@ QString formatTableText()
 {
     const auto yesNo
         = [](bool value) { return value ? QStringLiteral("yes") : QStringLiteral("-"); };
+    // The bits per channel results are written at: WebP stays at 8 even
+    // from a 16-bit picture.
+    const auto written = [](const FileFormat& format) {
+        if (!format.writable)
+            return QStringLiteral("-");
+        return format.deepWriteBits > 8 ? QStringLiteral("8,%1").arg(format.deepWriteBits)
+                                        : QStringLiteral("8");
+    };
     QString text = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                        .arg(QStringLiteral("Format"), -10)
                        .arg(QStringLiteral("Extensions"), -17)
                        .arg(QStringLiteral("Read"), -5)
                        .arg(QStringLiteral("Write"), -6)
-                       .arg(QStringLiteral("Bits"), -9)
+                       .arg(QStringLiteral("Read bits"), -9)
                        .arg(QStringLiteral("Alpha"), -6)
                        .arg(QStringLiteral("Coding"), -17)
                        .arg(QStringLiteral("EXIF XMP ICC"), -13)
@@ -236,7 +250,7 @@ QString formatTableText()
                     .arg(format.name, -10)
                     .arg(format.extensions.join(QLatin1Char(' ')), -17)
                     .arg(yesNo(format.readable), -5)
-                    .arg(yesNo(format.writable), -6)
+                    .arg(written(format), -6)
                     .arg(depths.join(QLatin1Char(',')), -9)
                     .arg(yesNo(format.alpha), -6)
                     .arg(coding, -17)

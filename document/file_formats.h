@@ -26,6 +26,9 @@ struct FileFormat {
     bool writable = false;
     // Bits per channel a file may store, as the loader takes them.
     QList<int> depths;
+    // Bits per channel a result of a 16-bit picture is written at when its
+    // depth is kept; 8 where the format or its encoder holds no more.
+    int deepWriteBits = 8;
     bool alpha = false;
     bool lossy = false;
     bool lossless = false;
@@ -53,6 +56,12 @@ const FileFormat* writableFormatOfName(const QString& path);
 // The format "as the source" writes a source named `path` as: its own when
 // it can be written, else its row's result format, else null (JPEG).
 const FileFormat* resultFormatOfSource(const QString& path);
+
+// Whether results in this format keep more than 8 bits per channel.
+inline bool writesHighDepth(const FileFormat& format)
+{
+    return format.writable && format.deepWriteBits > 8;
+}
 
 // The value --format and the batch use for a writable format: its first
 // extension ("jpg", "tif", "heic").
