@@ -45,9 +45,11 @@ namespace {
 
 constexpr uint16_t kDngVersionTag = 50706;
 
-bool startsWith(const QByteArray& bytes, qsizetype at, const char* mark)
+// Marks hold zero bytes, so their length is the literal's.
+template <size_t N>
+bool startsWith(const QByteArray& bytes, qsizetype at, const char (&mark)[N])
 {
-    const auto length = static_cast<qsizetype>(std::strlen(mark));
+    constexpr auto length = static_cast<qsizetype>(N - 1);
     return bytes.size() >= at + length && std::memcmp(bytes.constData() + at, mark, length) == 0;
 }
 
@@ -167,7 +169,7 @@ Exiv2::Rational exposureRational(float seconds)
 
 // The camera's description as LibRaw read it, as the TIFF structure that
 // EXIF readers take: what the EXIF pane shows and self-learning keys on.
-QByteArray cameraExif(const LibRaw& raw)
+QByteArray cameraExifOf(const LibRaw& raw)
 {
     const libraw_iparams_t& camera = raw.imgdata.idata;
     const libraw_imgother_t& shot = raw.imgdata.other;
@@ -205,6 +207,16 @@ QByteArray cameraExif(const LibRaw& raw)
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
     return QByteArray(
         reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size()));
+}
+
+QByteArray cameraExif(const LibRaw& raw)
+{
+    try {
+        return cameraExifOf(raw);
+    } catch (const std::exception&) {
+        // The description is a courtesy: the picture goes without it.
+        return {};
+    }
 }
 
 // The size the developed picture takes before it is turned: LibRaw

@@ -200,6 +200,7 @@ TEST(NewerFormats, DecodeAsTheirReferenceTools)
         { "lossless.webp", 100, true, "dwebp", 0 },
         { "opaque.heic", 90, false, "heif-convert", 12 },
         { "alpha.heic", 90, true, "heif-convert", 12 },
+        { "deep.heic", 90, false, "heif-convert", 12, true }, // 10 bits
         { "alpha.avif", 90, true, "heif-convert", 12 },
         // libjxl's colour space moves saturated primaries further than
         // YCbCr does: cjxl -d 1 itself is 47 off on this picture.
@@ -260,9 +261,14 @@ TEST(NewerFormats, DecodeAsTheirReferenceTools)
             EXPECT_LE(test::compare(ours.description(), image.toQImage(), 4).worst, row.tolerance);
             continue;
         }
-        // At 16 bits the samples themselves are compared.
+        // At 16 bits the samples themselves are compared; a HEIC stores 10,
+        // which we and the tool widen to 16 each in our own way.
         const size_t bytes = size_t(ours.width()) * size_t(ours.height()) * 3 * 2;
-        EXPECT_EQ(std::memcmp(ours.highDepthPixels(), theirs.highDepthPixels(), bytes), 0);
+        const int shift = QByteArray(row.file).endsWith(".heic") ? 6 : 0;
+        const auto* oursSamples = reinterpret_cast<const uint16_t*>(ours.highDepthPixels());
+        const auto* theirSamples = reinterpret_cast<const uint16_t*>(theirs.highDepthPixels());
+        for (size_t i = 0; i < bytes / 2; ++i)
+            ASSERT_EQ(oursSamples[i] >> shift, theirSamples[i] >> shift) << "sample " << i;
         if (row.tolerance == 0) {
             EXPECT_EQ(std::memcmp(ours.highDepthPixels(), image.highDepthPixels(), bytes), 0);
         }
