@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTransform>
 
 #include <algorithm>
 #include <cstdlib>
@@ -285,18 +286,47 @@ TEST(NewerFormats, DecodeAsTheirReferenceTools)
                   { QStringLiteral("-b"), QStringLiteral("10"), QStringLiteral("-q"),
                       QStringLiteral("90"), wide, QStringLiteral("-o"), tenBits }),
         0);
-    CBitmapEx ten;
-    QString error;
-    ASSERT_TRUE(ten.load(tenBits, &error)) << error.toStdString();
-    EXPECT_EQ(ten.bitsPerPixel(), 48);
-    const QImage shown = ten.toQImage().convertToFormat(QImage::Format_RGB32);
-    for (const QPoint at : { QPoint(16, 8), QPoint(48, 8), QPoint(16, 24), QPoint(48, 24) }) {
-        const QRgb got = shown.pixel(at);
-        const QRgb want = quadrantPicture().pixel(at);
-        EXPECT_LE(std::max({ std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
-                      std::abs(qBlue(got) - qBlue(want)) }),
-            12)
-            << at.x() << "," << at.y();
+    // A HEIC that the file itself turns 90° anticlockwise (irot). heif-enc
+    // writes none, so the last property of its file, the pixel description
+    // (pixi), is overwritten in place by an irot box of the same size,
+    // padded with zeros: the primary picture's association then names it,
+    // and no offset in the file moves.
+    const QString quadrants = dir.filePath(QStringLiteral("quadrants.png"));
+    const QString plain = dir.filePath(QStringLiteral("plain.heic"));
+    const QString turned = dir.filePath(QStringLiteral("turned.heic"));
+    ASSERT_TRUE(quadrantPicture().save(quadrants));
+    ASSERT_EQ(QProcess::execute(encoder,
+                  { QStringLiteral("-q"), QStringLiteral("90"), quadrants, QStringLiteral("-o"),
+                      plain }),
+        0);
+    QByteArray bytes = test::readBytes(plain);
+    const qsizetype pixi = bytes.indexOf("pixi");
+    ASSERT_GT(pixi, 4);
+    const int boxSize = uint8_t(bytes[pixi - 2]) << 8 | uint8_t(bytes[pixi - 1]);
+    ASSERT_GE(boxSize, 9);
+    bytes.replace(pixi, boxSize - 4, QByteArray("irot\x01", 5) + QByteArray(boxSize - 9, '\0'));
+    ASSERT_TRUE(test::writeBytes(turned, bytes));
+
+    const QImage anticlockwise = quadrantPicture().transformed(QTransform().rotate(-90));
+    for (const auto& [path, want] :
+        { std::pair { tenBits, quadrantPicture() }, { turned, anticlockwise } }) {
+        SCOPED_TRACE(path.toStdString());
+        CBitmapEx loaded;
+        QString error;
+        ASSERT_TRUE(loaded.load(path, &error)) << error.toStdString();
+        EXPECT_EQ(loaded.bitsPerPixel(), path == tenBits ? 48 : 32);
+        const QImage shown = loaded.toQImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shown.size(), want.size());
+        for (const QPoint quarter : { QPoint(1, 1), QPoint(3, 1), QPoint(1, 3), QPoint(3, 3) }) {
+            const QPoint at(quarter.x() * want.width() / 4, quarter.y() * want.height() / 4);
+            const QRgb got = shown.pixel(at);
+            const QRgb expected = want.pixel(at);
+            EXPECT_LE(std::max({ std::abs(qRed(got) - qRed(expected)),
+                          std::abs(qGreen(got) - qGreen(expected)),
+                          std::abs(qBlue(got) - qBlue(expected)) }),
+                12)
+                << at.x() << "," << at.y();
+        }
     }
 }
 
