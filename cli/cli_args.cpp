@@ -314,11 +314,11 @@ bool checkDepth(const CliArguments& parsed, QString* error)
         ? parsed.format
         : formatOfExtension(QFileInfo(parsed.output).suffix());
     const FileFormat* written = fileFormatOfExtension(format);
-    if (parsed.depth == 16 && written != nullptr && !written->depths.contains(16)) {
+    if (parsed.depth == 16 && written != nullptr && !writesHighDepth(*written)) {
         QStringList names;
         QStringList options;
         for (const FileFormat& deep : fileFormats()) {
-            if (deep.writable && deep.depths.contains(16)) {
+            if (writesHighDepth(deep)) {
                 names << deep.name;
                 options << formatOption(deep);
             }

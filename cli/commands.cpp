@@ -735,6 +735,8 @@ int info(const CliArguments& args)
             .arg(header.width * static_cast<double>(header.height) / 1e6, 0, 'f', 1));
     if (const FileFormat* format = formatByKey(header.format))
         out(QStringLiteral("Format: %1 (%2)\n").arg(format->name, format->codec));
+    if (!header.note.isEmpty())
+        out(QStringLiteral("Note: %1\n").arg(header.note));
     out(QStringLiteral("Stored: %1 bit%2 per channel, %3%4, %5 frame%6\n")
             .arg(header.bitsPerChannel)
             .arg(header.bitsPerChannel == 1 ? "" : "s")

@@ -33,10 +33,12 @@ QString outputExtension(const QString& sourcePath, BatchFormat format)
 {
     if (format == BatchFormat::AsSource) {
         // A source this build can write keeps its own extension, HEIC as
-        // HEIC; the others become JPEG.
+        // HEIC; a camera raw file becomes a TIFF, the others JPEG.
         const QString extension = QFileInfo(sourcePath).suffix().toLower();
-        const FileFormat* source = fileFormatOfExtension(extension);
-        return source != nullptr && source->writable ? extension : QStringLiteral("jpg");
+        const FileFormat* result = resultFormatOfSource(sourcePath);
+        if (result == nullptr)
+            return QStringLiteral("jpg");
+        return result->extensions.contains(extension) ? extension : formatOption(*result);
     }
     const FileFormat* written = batchFileFormat(format);
     return written != nullptr ? formatOption(*written) : QStringLiteral("jpg");

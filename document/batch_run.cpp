@@ -6,6 +6,7 @@
 
 #include "document/batch_run.h"
 #include "document/bitmap_ex.h"
+#include "document/file_formats.h"
 #include "document/worker_passes.h"
 #include "engine/engine.h"
 #include "settings/auto_strength.h"
@@ -104,6 +105,9 @@ struct LoadedFile {
     std::unique_ptr<CBitmapEx> image; // null when the load failed
     QString reason; // why the load failed
     bool widened = true; // false when memory ran out for 16 bits
+    // Written at 16 bits whatever the depth option says: a camera raw
+    // file's result "as the source".
+    bool fullDepth = false;
 };
 
 void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& options)
@@ -115,6 +119,10 @@ void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& optio
     if (!image->load(path, &file.reason))
         return;
     file.output = outputFor(path, options);
+    if (const FileFormat* source = fileFormatOfExtension(QFileInfo(path).suffix());
+        options.format == BatchFormat::AsSource && options.outputPath.isEmpty()
+        && source != nullptr && !source->resultKey.isEmpty())
+        file.fullDepth = true;
     if (options.widenToSixteenBits && CBitmapEx::keepsHighDepth(file.output))
         file.widened = image->widenToHighDepth();
     file.image = std::move(image);
@@ -164,7 +172,9 @@ WrittenFile writeFile(LoadedFile& file, const CBitmapEx::SaveOptions& options)
     written.index = file.index;
     written.output = file.output;
     try {
-        written.saved = file.image->save(file.output, options, &written.reason);
+        CBitmapEx::SaveOptions chosen = options;
+        chosen.keepHighDepth = options.keepHighDepth || file.fullDepth;
+        written.saved = file.image->save(file.output, chosen, &written.reason);
     } catch (...) {
         written.saved = false;
         written.reason = escapedReason(QStringLiteral("save"), file.output);

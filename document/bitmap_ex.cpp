@@ -10,6 +10,7 @@
 #include "document/jpeg_codec.h"
 #include "document/jpeg_metadata.h"
 #include "document/jxl_codec.h"
+#include "document/raw_codec.h"
 #include "document/safe_file.h"
 #include "document/tiff_decoder.h"
 #include "settings/settings_store.h"
@@ -521,10 +522,21 @@ bool checkHeader(
     return reason.isEmpty();
 }
 
-// "heic", "avif" or "jxl" for a file that a library reads whole, else empty.
-QByteArray codecFormatOf(const QByteArray& bytes)
+// "heic", "avif", "jxl" or "raw" for a file that a library reads whole, else
+// empty. `rawByName`: the file's name is a camera raw file's.
+QByteArray codecFormatOf(const QByteArray& bytes, bool rawByName)
 {
-    return isJxl(bytes) ? QByteArray("jxl") : heifFormatOf(bytes);
+    if (isJxl(bytes))
+        return "jxl";
+    if (isCameraRaw(bytes, rawByName))
+        return "raw";
+    return heifFormatOf(bytes);
+}
+
+bool hasRawName(const QString& path)
+{
+    const FileFormat* format = fileFormatOfExtension(QFileInfo(path).suffix());
+    return format != nullptr && format->key == "raw";
 }
 
 // Reads a file of `format` (a codecFormatOf() one), its pixels too unless
@@ -542,6 +554,7 @@ bool readCodecFile(const QByteArray& bytes, const QByteArray& format, CodecPictu
         return declaredProblem(format, width, height, bytes.size());
     };
     const CodecReading reading = format == "jxl" ? readJxl(bytes, check, picture, pixels, reason)
+        : format == "raw"                        ? readRaw(bytes, check, picture, pixels, reason)
                                                  : readHeif(bytes, check, picture, pixels, reason);
     if (reading == CodecReading::Damaged)
         reason = damagedFile(reason);
@@ -664,11 +677,15 @@ void addDecoderNotes(const QByteArray& bytes, const QByteArray& format,
 
 // Decodes `bytes`, refusing what the header or the file's structure already
 // shows to be too large or damaged. On failure `reason` says why.
-bool decodePicture(const QByteArray& bytes, Decoded& decoded, QString& reason)
+bool decodePicture(const QByteArray& bytes, bool rawByName, Decoded& decoded, QString& reason)
 {
-    if (const QByteArray codec = codecFormatOf(bytes); !codec.isEmpty()) {
+    if (const QByteArray codec = codecFormatOf(bytes, rawByName); !codec.isEmpty()) {
         decoded.parts.emplace();
-        return readCodecFile(bytes, codec, *decoded.parts, &decoded.pixels, reason);
+        if (!readCodecFile(bytes, codec, *decoded.parts, &decoded.pixels, reason))
+            return false;
+        if (!decoded.parts->note.isEmpty())
+            decoded.notes.append(decoded.parts->note);
+        return true;
     }
     // Made before the reader, so that what the header check says is heard too.
     DecoderMessages messages;
@@ -803,7 +820,7 @@ bool CBitmapEx::load(const QString& path, QString* error)
     prepareLibraries();
     QString reason;
     ImageFile file;
-    if (file.open(path, reason) && loadBytes(file.bytes(), &reason))
+    if (file.open(path, reason) && loadBytes(file.bytes(), hasRawName(path), &reason))
         return true;
     if (error)
         *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
@@ -815,7 +832,7 @@ bool CBitmapEx::readHeader(const QString& path, Header& header, QString* error)
     prepareLibraries();
     QString reason;
     ImageFile file;
-    if (file.open(path, reason) && readHeaderBytes(file.bytes(), header, reason))
+    if (file.open(path, reason) && readHeaderBytes(file.bytes(), hasRawName(path), header, reason))
         return true;
     if (error)
         *error = tr("Cannot open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
@@ -837,6 +854,7 @@ bool CBitmapEx::readCodecHeader(
     header.bitsPerPixel
         = loadedBitsPerPixel(header.bitsPerChannel > 8 ? 16 : 8, picture.decodedColours);
     header.frames = 1;
+    header.note = picture.note;
     header.exif.clear();
     if (const std::unique_ptr<Metadata> metadata = Metadata::fromParts(picture))
         readExif(*metadata, header.exif);
@@ -844,9 +862,10 @@ bool CBitmapEx::readCodecHeader(
     return true;
 }
 
-bool CBitmapEx::readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason)
+bool CBitmapEx::readHeaderBytes(
+    const QByteArray& bytes, bool rawByName, Header& header, QString& reason)
 {
-    if (const QByteArray codec = codecFormatOf(bytes); !codec.isEmpty())
+    if (const QByteArray codec = codecFormatOf(bytes, rawByName); !codec.isEmpty())
         return readCodecHeader(bytes, codec, header, reason);
     DecoderMessages messages;
     QBuffer buffer;
@@ -900,19 +919,19 @@ bool CBitmapEx::loadFromData(const QByteArray& bytes, QString* error)
     QString reason;
     if (bytes.isEmpty())
         reason = tr("the data is empty.");
-    else if (loadBytes(bytes, &reason))
+    else if (loadBytes(bytes, false, &reason))
         return true;
     if (error)
         *error = tr("Cannot open the image: %1").arg(reason);
     return false;
 }
 
-bool CBitmapEx::loadBytes(const QByteArray& bytes, QString* reason)
+bool CBitmapEx::loadBytes(const QByteArray& bytes, bool rawByName, QString* reason)
 {
     Decoded decoded;
     std::unique_ptr<CBitmapEx> companion;
     try {
-        if (!decodePicture(bytes, decoded, *reason))
+        if (!decodePicture(bytes, rawByName, decoded, *reason))
             return false;
         // The decoder's own copy is gone by now, so that no more than two
         // full-size images exist at a time.
@@ -1057,7 +1076,7 @@ bool CBitmapEx::encode(const QByteArray& format, const SaveOptions& options, QBy
     // image has them and the caller asks for them.
     const FileFormat* written = formatByKey(format);
     const bool sixteenBits = options.keepHighDepth && m_pixels.isHighDepth() && written != nullptr
-        && written->depths.contains(16);
+        && writesHighDepth(*written);
     EncodeRequest request = encodeRequest(options, icc, sixteenBits);
     if (format == "png")
         return encodePng(request, file, reason);
@@ -1181,7 +1200,7 @@ QImage CBitmapEx::toQImage(bool original) const
 bool CBitmapEx::keepsHighDepth(const QString& path)
 {
     const FileFormat* format = formatByKey(outputFormatFor(path));
-    return format != nullptr && format->depths.contains(16);
+    return format != nullptr && writesHighDepth(*format);
 }
 
 } // namespace calmora

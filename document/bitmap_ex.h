@@ -65,6 +65,9 @@ public:
         int32_t channels = 3; // 1 grey, 3 colour, not counting the alpha
         bool alpha = false;
         int32_t frames = 1;
+        // What the loader makes of the file that the user should know
+        // (a camera raw file is developed); empty when nothing.
+        QString note;
         CExifFormatter exif;
     };
     static bool readHeader(const QString& path, Header& header, QString* error = nullptr);
@@ -81,7 +84,8 @@ public:
         // JPEG, WebP, HEIC and AVIF: 0..100; anything else means the
         // default. WebP at 100 is lossless.
         int jpegQuality = kDefaultJpegQuality;
-        // PNG and TIFF keep 16 bits per channel when the image has them.
+        // PNG, TIFF and JPEG XL keep 16 bits per channel when the image has
+        // them, HEIC and AVIF 10.
         bool keepHighDepth = false;
         int compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
         int threadCount = 0; // for PNG and TIFF; 0: one per core
@@ -162,15 +166,18 @@ public:
 
     const CExifFormatter& exif() const { return m_exif; }
 
-    // Whether a file of this name is saved in a format that keeps 16 bits
-    // per channel (PNG, TIFF).
+    // Whether a file of this name is saved in a format that keeps more than
+    // 8 bits per channel (PNG, TIFF and JPEG XL at 16, HEIC and AVIF at 10).
     static bool keepsHighDepth(const QString& path);
 
 private:
     struct Metadata;
 
-    bool loadBytes(const QByteArray& bytes, QString* reason);
-    static bool readHeaderBytes(const QByteArray& bytes, Header& header, QString& reason);
+    // `rawByName`: the file's name is a camera raw file's, which tells the
+    // makers' TIFF-based raw files from TIFF pictures.
+    bool loadBytes(const QByteArray& bytes, bool rawByName, QString* reason);
+    static bool readHeaderBytes(
+        const QByteArray& bytes, bool rawByName, Header& header, QString& reason);
     static bool readCodecHeader(
         const QByteArray& bytes, const QByteArray& format, Header& header, QString& reason);
     static void readExif(const Metadata& metadata, CExifFormatter& exif);

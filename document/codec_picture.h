@@ -1,5 +1,6 @@
-// What the decoders that read a whole file through a library (HEIF, JPEG XL)
-// give besides the pixels, and how the loader's size check reaches them.
+// What the decoders that read a whole file through a library (HEIF, JPEG XL,
+// camera raw) give besides the pixels, and how the loader's size check
+// reaches them.
 #pragma once
 
 #include <QByteArray>
@@ -22,6 +23,8 @@ struct CodecPicture {
     QByteArray exif; // a TIFF structure, as EXIF parsers take it
     QByteArray xmp;
     QByteArray icc;
+    // What the reader made of the file that the user should know.
+    QString note;
 };
 
 // Empty when a picture of this size may be decoded, else the reason.

@@ -55,11 +55,13 @@ std::vector<FileFormat> buildTable()
     format = &add("png", "PNG", { "png" }, { "image/png" }, true, { 8, 16 });
     format->alpha = format->lossless = true;
     carries(*format, true, true, true);
+    format->deepWriteBits = 16;
     format->codec = QStringLiteral("Qt (read), own encoder (write)");
 
     format = &add("tiff", "TIFF", { "tif", "tiff" }, { "image/tiff" }, true, { 8, 16 });
     format->alpha = format->lossless = true;
     carries(*format, true, true, true);
+    format->deepWriteBits = 16;
     format->codec = QStringLiteral("libtiff and Qt (read), own encoder (write)");
 
     format = &add("bmp", "BMP", { "bmp" }, { "image/bmp", "image/x-bmp" }, false, { 8 });
@@ -81,6 +83,8 @@ std::vector<FileFormat> buildTable()
             heifEncodes(heif_compression_HEVC), { 8, 10, 12 });
         format->alpha = format->lossy = true;
         carries(*format, true, true, true);
+        // Main 10: what phones write and every HEIC reader decodes.
+        format->deepWriteBits = 10;
         format->codec = QStringLiteral("libheif (libde265, x265)");
     }
     if (heifDecodes(heif_compression_AV1)) {
@@ -88,6 +92,7 @@ std::vector<FileFormat> buildTable()
             heifEncodes(heif_compression_AV1), { 8, 10, 12 });
         format->alpha = format->lossy = true;
         carries(*format, true, true, true);
+        // 8 bits: the AV1 encoder of Debian 12's libheif cannot write 10.
         format->codec = QStringLiteral("libheif (dav1d, aom)");
     }
 #endif
@@ -95,7 +100,22 @@ std::vector<FileFormat> buildTable()
     format = &add("jxl", "JPEG XL", { "jxl" }, { "image/jxl" }, true, { 8, 16 });
     format->alpha = format->lossy = format->lossless = true;
     carries(*format, true, true, true);
+    format->deepWriteBits = 16;
     format->codec = QStringLiteral("libjxl");
+#endif
+#ifdef CALMORA_HAVE_RAW
+    // Developed into 16-bit colour, never written: a result is a 16-bit
+    // TIFF.
+    format = &add("raw", "Camera RAW",
+        { "dng", "cr2", "cr3", "nef", "arw", "orf", "rw2", "raf", "pef", "srw" },
+        { "image/x-adobe-dng", "image/x-canon-cr2", "image/x-canon-cr3", "image/x-nikon-nef",
+            "image/x-sony-arw", "image/x-olympus-orf", "image/x-panasonic-rw2",
+            "image/x-fuji-raf", "image/x-pentax-pef", "image/x-samsung-srw" },
+        false, { 16 });
+    format->lossless = true;
+    format->exif = true;
+    format->codec = QStringLiteral("LibRaw, with its default development");
+    format->resultKey = "tiff";
 #endif
     return table;
 }
@@ -138,6 +158,14 @@ const FileFormat* writableFormatOfName(const QString& path)
 {
     const FileFormat* format = fileFormatOfExtension(QFileInfo(path).suffix());
     return format != nullptr && format->writable ? format : nullptr;
+}
+
+const FileFormat* resultFormatOfSource(const QString& path)
+{
+    const FileFormat* source = fileFormatOfExtension(QFileInfo(path).suffix());
+    if (source == nullptr || source->writable)
+        return source;
+    return source->resultKey.isEmpty() ? nullptr : formatByKey(source->resultKey);
 }
 
 QString filterPatterns(const FileFormat& format)
@@ -189,12 +217,20 @@ QString formatTableText()
 {
     const auto yesNo
         = [](bool value) { return value ? QStringLiteral("yes") : QStringLiteral("-"); };
+    // The bits per channel results are written at: WebP stays at 8 even
+    // from a 16-bit picture.
+    const auto written = [](const FileFormat& format) {
+        if (!format.writable)
+            return QStringLiteral("-");
+        return format.deepWriteBits > 8 ? QStringLiteral("8,%1").arg(format.deepWriteBits)
+                                        : QStringLiteral("8");
+    };
     QString text = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                       .arg(QStringLiteral("Format"), -7)
+                       .arg(QStringLiteral("Format"), -10)
                        .arg(QStringLiteral("Extensions"), -17)
                        .arg(QStringLiteral("Read"), -5)
                        .arg(QStringLiteral("Write"), -6)
-                       .arg(QStringLiteral("Bits"), -9)
+                       .arg(QStringLiteral("Read bits"), -9)
                        .arg(QStringLiteral("Alpha"), -6)
                        .arg(QStringLiteral("Coding"), -17)
                        .arg(QStringLiteral("EXIF XMP ICC"), -13)
@@ -211,10 +247,10 @@ QString formatTableText()
                                      .arg(yesNo(format.xmp), -3)
                                      .arg(yesNo(format.icc));
         text += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                    .arg(format.name, -7)
+                    .arg(format.name, -10)
                     .arg(format.extensions.join(QLatin1Char(' ')), -17)
                     .arg(yesNo(format.readable), -5)
-                    .arg(yesNo(format.writable), -6)
+                    .arg(written(format), -6)
                     .arg(depths.join(QLatin1Char(',')), -9)
                     .arg(yesNo(format.alpha), -6)
                     .arg(coding, -17)

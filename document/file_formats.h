@@ -26,6 +26,9 @@ struct FileFormat {
     bool writable = false;
     // Bits per channel a file may store, as the loader takes them.
     QList<int> depths;
+    // Bits per channel a result of a 16-bit picture is written at when its
+    // depth is kept; 8 where the format or its encoder holds no more.
+    int deepWriteBits = 8;
     bool alpha = false;
     bool lossy = false;
     bool lossless = false;
@@ -34,6 +37,9 @@ struct FileFormat {
     bool icc = false;
     // Who decodes and encodes it.
     QString codec;
+    // What "as the source" writes a source of this format as, at its full
+    // depth, when the format cannot be written; empty: JPEG.
+    QByteArray resultKey;
 };
 
 // Every known format, in the order the dialogs list them.
@@ -46,6 +52,16 @@ const FileFormat* fileFormatOfExtension(const QString& extension);
 // The format a file of this name is written as: its extension's when that
 // format can be written, else null.
 const FileFormat* writableFormatOfName(const QString& path);
+
+// The format "as the source" writes a source named `path` as: its own when
+// it can be written, else its row's result format, else null (JPEG).
+const FileFormat* resultFormatOfSource(const QString& path);
+
+// Whether results in this format keep more than 8 bits per channel.
+inline bool writesHighDepth(const FileFormat& format)
+{
+    return format.writable && format.deepWriteBits > 8;
+}
 
 // The value --format and the batch use for a writable format: its first
 // extension ("jpg", "tif", "heic").

@@ -24,7 +24,9 @@ namespace {
 // - WebP, HEIC, AVIF and JPEG XL: a flat 12-megapixel picture takes a few hundred
 //   bytes of lossless WebP or AVIF (over 20000 pixels per byte), and
 //   larger ones fewer still per pixel; only absurd ratios are refused, and
-//   the decoders' own limits do the rest.
+//   the decoders' own limits do the rest;
+// - camera raw: the sensor data is stored at a few bits per pixel at the
+//   least, even compressed; the bound of JPEG leaves room for lossy DNG.
 struct Density {
     const char* format;
     int64_t pixelsPerByte;
@@ -39,6 +41,7 @@ constexpr Density kDensities[] = {
     { "heic", 1 << 20 },
     { "avif", 1 << 20 },
     { "jxl", 1 << 20 },
+    { "raw", 2048 },
 };
 
 QString endsInside(const char* what)

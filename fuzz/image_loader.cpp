@@ -1,5 +1,6 @@
 // The image loader, from bytes in memory, for every format it reads (JPEG,
-// TIFF, BMP, GIF, PNG, WebP, HEIC, AVIF, JPEG XL, told apart by content).
+// TIFF, BMP, GIF, PNG, WebP, HEIC, AVIF, JPEG XL, camera raw, told apart by
+// content).
 // Any bytes are refused with a reason, leaving the image as it was, or give
 // a picture within the size limit and within what so many bytes can
 // honestly hold, whose working copy equals its original, with every fourth
@@ -11,6 +12,8 @@
 // The JPEG XL seeds were made with cjxl from 16 × 16 ramps (ramp.jxl lossy,
 // alpha16-lossless.jxl at 16 bits, grey.jxl) and by calmora-cli from
 // exif.jpg (exif.jxl, with its EXIF and XMP boxes).
+// mosaic.dng is a 24 × 24 16-bit red-green/green-blue mosaic with the
+// camera's EXIF, written with libtiff as the document tests write theirs.
 
 #include "document/bitmap_ex.h"
 #include "fuzz/fuzz_check.h"

@@ -8,10 +8,10 @@ calmora_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev qt6-image-formats-plugins libexiv2-dev libtiff-dev zlib1g-dev
     libdeflate-dev libjpeg62-turbo-dev
-    # HEIC and AVIF through libheif, JPEG XL through libjxl; the format
-    # tests' reference decoders and encoders (dwebp, heif-enc, heif-convert,
-    # cjxl, djxl).
-    libheif-dev libjxl-dev webp libheif-examples libjxl-tools
+    # HEIC and AVIF through libheif, JPEG XL through libjxl, camera raw
+    # files through LibRaw; the format tests' reference decoders and
+    # encoders (dwebp, heif-enc, heif-convert, cjxl, djxl).
+    libheif-dev libjxl-dev libraw-dev webp libheif-examples libjxl-tools
     # Installing and its checks: the icon's PNG sizes, the validators of the
     # desktop entry and metainfo, and the large-batch recipe's test.
     librsvg2-bin desktop-file-utils appstream parallel

@@ -44,6 +44,7 @@ TEST(ParseArguments, UsageErrorsSayWhatWasWrong)
         { "16 bits into the default JPEG", "denoise --depth 16 a.tif", "a JPEG holds 8 bits" },
         { "16 bits into a named JPEG", "denoise --depth 16 -o r.jpg a.tif", "a JPEG holds 8 bits" },
         { "16 bits into WebP", "denoise --depth 16 --format webp a.tif", "a WebP holds 8 bits" },
+        { "16 bits into AVIF", "denoise --depth 16 --format avif a.tif", "AVIF holds 8 bits" },
         { "formats takes no file", "formats a.jpg", "formats takes no file" },
         { "--no-learn is for denoise", "profile --no-learn a.jpg", "--no-learn" },
         { "profiles without an action", "profiles", "needs an action" },
@@ -79,7 +80,7 @@ TEST(ParseArguments, TheOutputsExtensionAgreesWithAnExplicitFormat)
         "denoise -o x.png --format auto a.jpg",
         "denoise -o x.png a.jpg",
         "denoise -o x.webp --format webp a.png",
-        "denoise -o x.HEIF --format heic a.png",
+        "denoise -o x.HEIF --format heic --depth 16 a.png",
         "denoise -o x.jxl --format jxl --depth 16 a.png",
     };
     for (const char* line : lines) {

@@ -45,6 +45,7 @@ TEST(BatchOutputPath, FolderSuffixAndFormatMakeTheName)
         { "format 4 is webp", "/img/a.png", 0, "", "_f", 4, "/img/a_f.webp" },
         { "format 7 is jxl", "/img/a.png", 0, "", "_f", 7, "/img/a_f.jxl" },
         { "a HEIC stays HEIC", "/img/IMG_1.HEIC", 0, "", "_f", 0, "/img/IMG_1_f.heic" },
+        { "a camera raw file becomes a TIFF", "/img/DSC_1.NEF", 0, "", "", 0, "/img/DSC_1.tif" },
         { "a format written nowhere becomes jpg", "/img/a.gif", 0, "", "_f", 9, "/img/a_f.jpg" },
         { "a folder of its own", "/img/a.png", 2, "/results", "_f", 1, "/results/a_f.png" },
         { "a folder of its own ending in a separator", "/img/a.png", 2, "/results/", "", 1,

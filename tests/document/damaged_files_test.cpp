@@ -97,6 +97,18 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     const QByteArray heic = encoded(picture, "heic");
     const QByteArray jxl = encoded(picture, "jxl");
     const QByteArray rle = runLengthBmp();
+    QTemporaryDir made;
+    test::TiffLayout mosaic;
+    mosaic.samplesPerPixel = 1;
+    mosaic.bits = 16;
+    mosaic.photometric = 32803;
+    mosaic.dng = true;
+    const QString dngPath = made.filePath(QStringLiteral("camera.dng"));
+    std::vector<uint16_t> sensor(size_t(mosaic.width) * size_t(mosaic.height));
+    for (size_t i = 0; i < sensor.size(); ++i)
+        sensor[i] = uint16_t(i * 2654435761u >> 16);
+    ASSERT_TRUE(test::writeTiff(dngPath, mosaic, sensor));
+    const QByteArray dng = test::readBytes(dngPath);
     ASSERT_FALSE(jpeg.isEmpty() || png.isEmpty() || bmp.isEmpty() || gif.isEmpty() || tiff.isEmpty()
         || webp.isEmpty() || heic.isEmpty() || jxl.isEmpty());
 
@@ -110,7 +122,8 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     std::vector<Row> rows;
     for (const auto& [format, bytes] :
         { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
-            { "tif", tiff }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
+            { "tif", tiff }, { "webp", webp }, { "heic", heic }, { "jxl", jxl },
+            { "dng", dng } }) {
         for (const int percent : { 10, 50, 90 }) {
             // JPEG, WebP and JPEG XL headers stand whole at the start:
             // reading them alone cannot tell.
@@ -159,6 +172,27 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
         box("JXL ", "\r\n\x87\n") + box("ftyp", QByteArray("jxl \0\0\0\0jxl ", 12))
             + box("Exif", QByteArray(17 << 20, '\0')) + box("jxlc", jxl),
         "its metadata unpacks to more than 16 MB", true });
+    // The camera's data moved past the end of the file, its description
+    // whole: LibRaw reads what is not there.
+    QByteArray dataGone = dng;
+    const auto le32 = [&dataGone](qsizetype at) {
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | uint8_t(dataGone.at(at + i));
+        return value;
+    };
+    const uint32_t directory = le32(4);
+    for (int i = 0; i < int(le32(directory) & 0xffff); ++i) {
+        const qsizetype entry = directory + 2 + i * 12;
+        if ((le32(entry) & 0xffff) != 273) // the strips' offsets
+            continue;
+        const uint32_t strips = le32(entry + 4);
+        const qsizetype table = strips == 1 ? entry + 8 : qsizetype(le32(entry + 8));
+        for (uint32_t s = 0; s < strips; ++s)
+            putLittleEndian(dataGone, int(table + 4 * s), le32(table + 4 * s) + (1u << 20), 4);
+    }
+    rows.push_back({ "a DNG whose data lies past its end", "dng", dataGone,
+        "the file ends inside its raw data", false });
     rows.push_back({ "a small picture on a screen of 8000 x 8000", "gif",
         withDeclaredSize(gif, "gif", 8000, 8000), "far too short", true });
     // Inks are not colours: refused as unsupported, never as damaged.
@@ -201,14 +235,16 @@ TEST(DamagedFiles, AreRefusedWithTheReason)
     // The complete files still load, from a file and from memory.
     for (const auto& [format, bytes] :
         { std::pair { "jpg", jpeg }, { "png", png }, { "bmp", bmp }, { "gif", gif },
-            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic }, { "jxl", jxl } }) {
+            { "tif", tiff }, { "bmp", rle }, { "webp", webp }, { "heic", heic }, { "jxl", jxl },
+            { "dng", dng } }) {
         SCOPED_TRACE(format);
         const QString path = dir.filePath(QStringLiteral("whole.%1").arg(QLatin1String(format)));
         ASSERT_TRUE(test::writeBytes(path, bytes));
         CBitmapEx image;
         QString error;
         EXPECT_TRUE(image.load(path, &error)) << error.toStdString();
-        EXPECT_TRUE(image.decoderNotes().isEmpty())
+        // Only the camera raw file says how it was developed.
+        EXPECT_EQ(image.decoderNotes().size(), format == QByteArray("dng") ? 1 : 0)
             << image.decoderNotes().join(u';').toStdString();
         EXPECT_TRUE(image.loadFromData(bytes, &error)) << error.toStdString();
         CBitmapEx::Header header;

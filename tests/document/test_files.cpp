@@ -121,6 +121,21 @@ bool writeTiff(const QString& path, const TiffLayout& layout, const std::vector<
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), layout.bigEndian ? "wb" : "wl");
     if (tiff == nullptr)
         return false;
+    // The camera's EXIF directory goes first, so that the picture's own
+    // can point to it.
+    uint64_t exifOffset = 0;
+    if (layout.dng) {
+        const uint16_t iso[1] = { 1600 };
+        if (TIFFCreateEXIFDirectory(tiff) != 0
+            || !TIFFSetField(tiff, EXIFTAG_ISOSPEEDRATINGS, uint16_t(1), iso)
+            || !TIFFSetField(tiff, EXIFTAG_EXPOSURETIME, 1.0 / 125)
+            || !TIFFSetField(tiff, EXIFTAG_FNUMBER, 2.8)
+            || !TIFFSetField(tiff, EXIFTAG_DATETIMEORIGINAL, "2024:05:06 07:08:09")
+            || !TIFFWriteCustomDirectory(tiff, &exifOffset) || TIFFCreateDirectory(tiff) != 0) {
+            TIFFClose(tiff);
+            return false;
+        }
+    }
     const int planes = layout.planar ? layout.samplesPerPixel : 1;
     const int perPixel = layout.planar ? 1 : layout.samplesPerPixel;
     const uint32_t blockWidth = layout.tiled ? 16 : uint32_t(layout.width);
@@ -134,6 +149,25 @@ bool writeTiff(const QString& path, const TiffLayout& layout, const std::vector<
             uint16_t(layout.planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG))
         && TIFFSetField(tiff, TIFFTAG_COMPRESSION,
             uint16_t(layout.deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE));
+    if (ok && layout.dng) {
+        const uint8_t version[4] = { 1, 4, 0, 0 };
+        const uint16_t repeat[2] = { 2, 2 };
+        const uint8_t mosaic[4] = { 0, 1, 1, 2 };
+        const float matrix[9] = { 1.0F, 0, 0, 0, 1.0F, 0, 0, 0, 1.0F };
+        const float neutral[3] = { 0.5F, 1.0F, 0.8F };
+        const uint32_t white[1] = { 65535 };
+        ok = TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, uint32_t(0))
+            && TIFFSetField(tiff, TIFFTAG_MAKE, "Calmora")
+            && TIFFSetField(tiff, TIFFTAG_MODEL, "Test Camera")
+            && TIFFSetField(tiff, TIFFTAG_DNGVERSION, version)
+            && TIFFSetField(tiff, TIFFTAG_UNIQUECAMERAMODEL, "Calmora Test Camera")
+            && TIFFSetField(tiff, TIFFTAG_CFAREPEATPATTERNDIM, repeat)
+            && TIFFSetField(tiff, TIFFTAG_CFAPATTERN, uint16_t(4), mosaic)
+            && TIFFSetField(tiff, TIFFTAG_COLORMATRIX1, uint16_t(9), matrix)
+            && TIFFSetField(tiff, TIFFTAG_ASSHOTNEUTRAL, uint16_t(3), neutral)
+            && TIFFSetField(tiff, TIFFTAG_WHITELEVEL, uint16_t(1), white)
+            && TIFFSetField(tiff, TIFFTAG_EXIFIFD, exifOffset);
+    }
     if (ok && layout.extraSample >= 0) {
         const uint16_t kinds[1] = { uint16_t(layout.extraSample) };
         ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(1), kinds);

@@ -54,6 +54,11 @@ struct TiffLayout {
     bool tiled = false; // 16 x 16 tiles, else strips of 5 rows
     bool deflate = false;
     bool bigEndian = false;
+    // A camera's raw data as a DNG: 16-bit samples, one per pixel, under a
+    // red, green / green, blue mosaic, with a daylight white balance and
+    // the camera's EXIF (Calmora, "Test Camera", ISO 1600, 1/125 s, f/2.8,
+    // "2024:05:06 07:08:09").
+    bool dng = false;
 };
 bool writeTiff(const QString& path, const TiffLayout& layout, const std::vector<uint16_t>& samples);
 
