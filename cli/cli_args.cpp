@@ -328,7 +328,7 @@ bool checkDepth(const CliArguments& parsed, QString* error)
             ? last
             : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
         *error = QStringLiteral("--depth 16 needs %1 results (--format %2 or auto, or -o with "
-                                "such an extension); a %3 holds 8 bits per channel")
+                                "such an extension); %3 holds 8 bits per channel")
                      .arg(kinds, options.join(QStringLiteral(", ")), written->name);
         return false;
     }

@@ -305,6 +305,7 @@ void applyOutputOptions(const CliArguments& args, BatchSettings& run)
     run.keepHighDepth = args.depth != 8;
     run.threadCount = args.threads;
     options.widenToSixteenBits = args.depth == 16;
+    options.narrowToEightBits = args.depth == 8;
     options.compression = args.compression;
     if (!args.destDir.isEmpty()) {
         options.destinationMode = DestinationMode::Folder;

@@ -121,7 +121,7 @@ void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& optio
     file.output = outputFor(path, options);
     if (const FileFormat* source = fileFormatOfExtension(QFileInfo(path).suffix());
         options.format == BatchFormat::AsSource && options.outputPath.isEmpty()
-        && source != nullptr && !source->resultKey.isEmpty())
+        && source != nullptr && !source->resultKey.isEmpty() && !options.narrowToEightBits)
         file.fullDepth = true;
     if (options.widenToSixteenBits && CBitmapEx::keepsHighDepth(file.output))
         file.widened = image->widenToHighDepth();

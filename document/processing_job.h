@@ -153,6 +153,9 @@ struct BatchOptions {
     // 8-bit sources are filtered and saved at 16 bits where the result's
     // format holds them (PNG, TIFF).
     bool widenToSixteenBits = false;
+    // Every result at 8 bits, a camera raw file's too, which "as the
+    // source" would otherwise write at 16.
+    bool narrowToEightBits = false;
     int32_t compression = -1; // PNG and TIFF: 0..9, or -1 for the fast default
 };
 
