@@ -40,11 +40,16 @@ constexpr double kSmoothedSpread = 1.9;
 
 // BT.601 colour differences in 8-bit levels, as the engine's planes have
 // them up to scale.
+constexpr double kToYcc[kChannels][3] = {
+    { 0.299, 0.587, 0.114 },
+    { 0.5, -0.4187, -0.0813 },
+    { -0.1687, -0.3313, 0.5 },
+};
+
 void toYcc(double r, double g, double b, double out[kChannels])
 {
-    out[kY] = 0.299 * r + 0.587 * g + 0.114 * b;
-    out[kCr] = 0.5 * r - 0.4187 * g - 0.0813 * b;
-    out[kCb] = -0.1687 * r - 0.3313 * g + 0.5 * b;
+    for (int c = 0; c < kChannels; ++c)
+        out[c] = kToYcc[c][0] * r + kToYcc[c][1] * g + kToYcc[c][2] * b;
 }
 
 struct Reader {
@@ -425,6 +430,15 @@ double whiteSpread(int n)
     return std::exp(1.5 * std::sqrt(ratio) + 0.65 * ratio);
 }
 
+// The ratio of the 12th to the 2nd smallest non-zero eigenvalue of a
+// channel's flat patches (the smallest is the patch mean's, removed), as a
+// multiple of what white noise shows with as many patches.
+double eigenvalueSpread(const FlatPatches& flat, int channel)
+{
+    const auto& spectrum = flat.spectrum[static_cast<size_t>(channel)];
+    return spectrum[12] / std::max(spectrum[2], 1e-9) / whiteSpread(flat.count);
+}
+
 // Fills bins without a value from the nearest one that has one; false when
 // none has.
 template <typename Values>
@@ -478,6 +492,102 @@ BinVariances measureWhite(const Patches& finest, const BinMembers& members, int 
     return white;
 }
 
+// Noise of a PNG or a raw converter's output is independent between the
+// red, green and blue samples; fine texture (foliage, gravel, ripples) is
+// not: its colour changes little within a patch, so it moves the three
+// together. Where a brightness's weak-texture patches show that shared
+// part clearly, a one-factor split of their red, green and blue covariance,
+// C = l l' + diag(psi), keeps psi, the part no other channel explains.
+// Unlike the smallest eigenvalue, this sees through texture that fills
+// every direction of the patch space. Pure noise correlates only by chance,
+// which would make the split unstable, so below kSharedCorrelation the
+// white reading stands. Compressed or demosaiced noise is itself shared
+// between the channels, so only a picture whose every channel reads as
+// white noise is split.
+constexpr double kSharedCorrelation = 0.1;
+
+// The inverse of toYcc's matrix: R, G, B from Y, Cr, Cb.
+constexpr double kToRgb[3][3] = {
+    { 1.0, 1.402, 0.0 },
+    { 1.0, -0.714136, -0.344136 },
+    { 1.0, 0.0, 1.772 },
+};
+
+// The Y, Cr, Cb variances of the channel-independent part of the patches'
+// within-patch variation, or negative values where no clear shared part
+// shows.
+std::array<double, kChannels> independentVariance(const Patches& patches, const std::vector<int>& chosen)
+{
+    std::array<double, kChannels> result { -1.0, -1.0, -1.0 };
+    if (static_cast<int>(chosen.size()) < kMinPatches)
+        return result;
+    double ycc[3][3] {};
+    for (int m : chosen) {
+        double mean[kChannels] {};
+        for (int c = 0; c < kChannels; ++c) {
+            const float* v = patches.at(m, c);
+            for (int s = 0; s < kDims; ++s)
+                mean[c] += v[s];
+            mean[c] /= kDims;
+        }
+        for (int s = 0; s < kDims; ++s) {
+            double d[kChannels];
+            for (int c = 0; c < kChannels; ++c)
+                d[c] = patches.at(m, c)[s] - mean[c];
+            for (int p = 0; p < kChannels; ++p)
+                for (int q = 0; q < kChannels; ++q)
+                    ycc[p][q] += d[p] * d[q];
+        }
+    }
+    // Removing each patch's mean leaves 24 of its 25 samples' worth of noise.
+    const double n = static_cast<double>(chosen.size()) * (kDims - 1);
+    double rgb[3][3] {};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int p = 0; p < 3; ++p)
+                for (int q = 0; q < 3; ++q)
+                    rgb[i][j] += kToRgb[i][p] * ycc[p][q] * kToRgb[j][q] / n;
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
+            if (rgb[i][j] < kSharedCorrelation * std::sqrt(rgb[i][i] * rgb[j][j]))
+                return result;
+    double psi[3];
+    for (int i = 0; i < 3; ++i) {
+        const int j = (i + 1) % 3;
+        const int k = (i + 2) % 3;
+        psi[i] = std::clamp(rgb[i][i] - rgb[i][j] * rgb[i][k] / rgb[j][k], 0.0, rgb[i][i]);
+    }
+    for (int c = 0; c < kChannels; ++c) {
+        result[static_cast<size_t>(c)] = 0.0;
+        for (int i = 0; i < 3; ++i)
+            result[static_cast<size_t>(c)] += kToYcc[c][i] * kToYcc[c][i] * psi[i];
+    }
+    return result;
+}
+
+// Per brightness, the weak-texture patches as the white reading judged
+// them (luminance gradient energy within kFlatEnergyPerVariance of its
+// noise), read for what the channels share.
+void discountSharedTexture(const Patches& finest, const BinMembers& members, const FlatPatches& flat,
+    BinVariances& white)
+{
+    for (int c = 0; c < kChannels; ++c)
+        if (eigenvalueSpread(flat, c) > kWhiteSpread)
+            return;
+    for (int b = 0; b < PixelNoise::kBins; ++b) {
+        const double threshold = kFlatEnergyPerVariance * white[static_cast<size_t>(b)][kY];
+        std::vector<int> chosen;
+        for (int m : members[static_cast<size_t>(b)])
+            if (gradientEnergy(finest.at(m, kY)) <= threshold)
+                chosen.push_back(m);
+        const std::array<double, kChannels> independent = independentVariance(finest, chosen);
+        for (int c = 0; c < kChannels; ++c)
+            if (independent[static_cast<size_t>(c)] >= 0.0)
+                white[static_cast<size_t>(b)][static_cast<size_t>(c)]
+                    = std::min(white[static_cast<size_t>(b)][static_cast<size_t>(c)], independent[static_cast<size_t>(c)]);
+    }
+}
+
 // A brightness whose patches are all textured reads its texture even here:
 // each bin stays within kBinSpread of what the flattest patches of the whole
 // picture show.
@@ -521,8 +631,7 @@ BinVariances smoothedVariance(const FlatPatches& flat, int channels)
 void blendReadings(const FlatPatches& flat, int channels, PixelNoise& noise)
 {
     for (int c = 0; c < channels; ++c) {
-        const auto& spectrum = flat.spectrum[static_cast<size_t>(c)];
-        const double spread = spectrum[12] / std::max(spectrum[2], 1e-9) / whiteSpread(flat.count);
+        const double spread = eigenvalueSpread(flat, c);
         noise.spread[static_cast<size_t>(c)] = spread;
         const double share = std::clamp((spread - kWhiteSpread) / (kSmoothedSpread - kWhiteSpread), 0.0, 1.0);
         for (int b = 0; b < PixelNoise::kBins; ++b) {
@@ -580,6 +689,8 @@ PixelNoise estimatePixelNoise(const ImageDesc& picture)
     if (!fillFromNearest(white, known) || !flat.measured)
         return noise;
     boundByPooled(finest, channels, white);
+    if (!noise.grey)
+        discountSharedTexture(finest, members, flat, white);
     noise.measured = true;
     noise.whiteVariance = white;
     noise.colouredVariance = smoothedVariance(flat, channels);

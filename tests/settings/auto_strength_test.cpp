@@ -219,6 +219,7 @@ const Case kCases[] = {
     { "light noise", 192, 160, 32, 2.0, 0.0, true },
     { "strong noise", 192, 160, 32, 12.0, 0.0, true },
     { "strong noise on texture", 192, 160, 32, 12.0, 12.0, true },
+    { "light noise on stronger texture", 192, 160, 32, 2.0, 6.0, true },
     { "grey", 192, 160, 8, 10.0, 0.0, true },
     { "24 bits per pixel", 190, 161, 24, 10.0, 0.0, true },
     { "sampled by regions", 720, 600, 32, 10.0, 4.0, true },
