@@ -859,6 +859,7 @@ bool CBitmapEx::readCodecHeader(
     if (const std::unique_ptr<Metadata> metadata = Metadata::fromParts(picture))
         readExif(*metadata, header.exif);
     header.exif.setPictureSize(header.width, header.height);
+    header.exif.setDevelopedFromRaw(picture.developedFromRaw);
     return true;
 }
 
@@ -958,6 +959,7 @@ bool CBitmapEx::loadBytes(const QByteArray& bytes, bool rawByName, QString* reas
     m_pixels = std::move(decoded.pixels);
     m_exif = std::move(exif);
     m_exif.setPictureSize(width(), height());
+    m_exif.setDevelopedFromRaw(decoded.parts && decoded.parts->developedFromRaw);
     m_metadata = std::move(metadata);
     m_decoderNotes = std::move(decoded.notes);
     return true;

@@ -25,6 +25,8 @@ struct CodecPicture {
     QByteArray icc;
     // What the reader made of the file that the user should know.
     QString note;
+    // The pixels were developed by the reader from a camera's raw data.
+    bool developedFromRaw = false;
 };
 
 // Empty when a picture of this size may be decoded, else the reason.

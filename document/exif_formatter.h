@@ -54,6 +54,7 @@ public:
     // The decoded picture's size, which the record carries for the
     // learned-profile store; set after readFrom(), forgotten by clear().
     void setPictureSize(int32_t width, int32_t height);
+    void setDevelopedFromRaw(bool developed) { exifRecord.developedFromRaw = developed; }
 
     // How many of the texts are set: the rows a listing of them shows.
     int tagCount() const;

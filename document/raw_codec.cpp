@@ -303,6 +303,7 @@ CodecReading readRaw(const QByteArray& bytes, const SizeCheck& check, CodecPictu
     picture.width = static_cast<int32_t>(turned ? height : width);
     picture.height = static_cast<int32_t>(turned ? width : height);
     picture.bitsPerChannel = 16;
+    picture.developedFromRaw = true;
     picture.grey = raw->imgdata.idata.colors == 1;
     picture.decodedColours = picture.grey ? 1 : 3;
     picture.exif = cameraExif(*raw);

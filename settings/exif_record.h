@@ -23,6 +23,9 @@ struct ExifRecord {
     // keeps full-size and reduced pictures apart.
     int32_t pictureWidth = 0;
     int32_t pictureHeight = 0;
+    // Developed here from the camera's raw data: its noise is not that of
+    // the camera's own pictures of the same make, model and ISO speed.
+    bool developedFromRaw = false;
 };
 
 } // namespace calmora

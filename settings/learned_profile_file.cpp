@@ -235,6 +235,11 @@ std::optional<LearnedKey> learnedKeyOf(const ExifRecord& exif)
     LearnedKey key;
     key.make = QString::fromUtf8(exif.make).trimmed();
     key.model = QString::fromUtf8(exif.model).trimmed();
+    // A raw file's development and the camera's own pictures carry different
+    // noise: photographers who keep both must not teach one profile with
+    // the two. The mark reads plainly in the list of learned profiles.
+    if (exif.developedFromRaw)
+        key.model = key.model.isEmpty() ? QStringLiteral("(raw)") : key.model + QStringLiteral(" (raw)");
     key.isoSpeed = exif.isoSpeed;
     const int32_t longSide = std::max(exif.pictureWidth, exif.pictureHeight);
     key.sizeClass = longSide > 1 ? std::bit_width(static_cast<uint32_t>(longSide)) - 1 : 0;

@@ -426,6 +426,9 @@ TEST(HighDepth, MetadataIsKeptInSixteenBitTiff)
         EXPECT_EQ(header.format, raw ? "raw" : "tiff");
         EXPECT_EQ(header.bitsPerPixel, 48);
         EXPECT_EQ(header.exif.record().isoSpeed, 1600);
+        // Learned apart from the camera's own pictures.
+        EXPECT_EQ(record.developedFromRaw, raw);
+        EXPECT_EQ(header.exif.record().developedFromRaw, raw);
         if (raw) {
             EXPECT_EQ(record.make, "Calmora");
             EXPECT_EQ(record.dateTimeOriginal, "2024:05:06 07:08:09");

@@ -185,6 +185,8 @@ TEST(LearnedProfileStoreTest, KeyOfAnImage)
     };
     ExifRecord ownSoftware = camera("Canon", "Canon PowerShot G7 X", 3200);
     ownSoftware.software = "Brantovia Calmora 1.0";
+    ExifRecord developed = camera("Canon", "Canon PowerShot G7 X", 3200);
+    developed.developedFromRaw = true;
     ExifRecord cameraSoftware = camera("Canon", "Canon PowerShot G7 X", 3200);
     cameraSoftware.software = "Canon PowerShot G7 X Firmware 1.0";
     const Row rows[] = {
@@ -199,6 +201,8 @@ TEST(LearnedProfileStoreTest, KeyOfAnImage)
         { "size unknown", camera("SONY", "ILCE-7M3", 800, 0, 0), true, "SONY", "ILCE-7M3", 0 },
         { "model alone", camera("", "Scanner 9", 100), true, "", "Scanner 9", 9 },
         { "software of the camera", cameraSoftware, true, "Canon", "Canon PowerShot G7 X", 9 },
+        { "developed from the camera's raw data: a key apart from its own pictures", developed,
+            true, "Canon", "Canon PowerShot G7 X (raw)", 9 },
         { "ISO 0", camera("Canon", "G7 X", 0), false, "", "", 0 },
         { "ISO missing", camera("Canon", "G7 X", -1), false, "", "", 0 },
         { "maker's own software", ownSoftware, false, "", "", 0 },
