@@ -177,15 +177,15 @@ void ReportingHost::batchFileSettled(
 
 QJsonObject ReportingHost::fileRecord(int32_t index, const FileFacts& facts)
 {
-    const QString& source = m_batch.files.at(index);
+    const QString source = m_batch.files.at(index);
     // Files settle one at a time, in order: a list that has grown holds this
     // file's outcome last.
-    const bool written = m_batch.doneFiles.size() > m_doneSeen;
-    m_doneSeen = m_batch.doneFiles.size();
+    const bool written = m_batch.doneCount > m_doneSeen;
+    m_doneSeen = m_batch.doneCount;
     QString reason;
-    if (m_batch.failedFiles.size() > m_failedSeen)
-        reason = m_batch.failureReasons.value(m_batch.failedFiles.size() - 1);
-    m_failedSeen = m_batch.failedFiles.size();
+    if (m_batch.failedCount > m_failedSeen)
+        reason = m_batch.failureReasons.value(m_batch.failureReasons.size() - 1);
+    m_failedSeen = m_batch.failedCount;
     const QString output = written       ? m_batch.writtenFiles.last()
         : m_options.outputPath.isEmpty() ? batchOutputPath(source, m_options)
                                          : m_options.outputPath;

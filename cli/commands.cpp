@@ -246,12 +246,13 @@ QString outputOf(const QString& source, const BatchOptions& options)
 
 // --dry-run: each file's result and the profile it would be filtered with,
 // from its header alone; nothing is decoded, learned or written.
-int dryRun(const QStringList& files, Environment& env, const BatchOptions& options,
+int dryRun(const PathList& files, Environment& env, const BatchOptions& options,
     const BatchSettings& run)
 {
     const Settings2Group& learning = env.options.settings2;
     int status = kExitOk;
-    for (const QString& path : files) {
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = files.at(i);
         CBitmapEx::Header header;
         QString error;
         if (!CBitmapEx::readHeader(path, header, &error)) {
@@ -368,35 +369,39 @@ bool resultExists(const QString& source, const QString& output)
 // its shard, less those whose results exist under --skip-existing, which
 // `skipped` keeps. On failure, the exit status.
 std::optional<int> collectFiles(
-    const CliArguments& args, const BatchOptions& options, QStringList& files, QStringList& skipped)
+    const CliArguments& args, const BatchOptions& options, PathList& files, PathList& skipped)
 {
-    QStringList all = args.files;
+    PathList all = args.files;
     QString error;
     if (!args.filesFrom.isEmpty() && !readFileList(args.filesFrom, args.nullSeparated, all, &error))
         return failure(printableText(error));
-    all = shardOf(all, args.shardIndex, args.shardCount);
+    all = shardOf(std::move(all), args.shardIndex, args.shardCount);
     if (!args.skipExisting) {
-        files = all;
+        files = std::move(all);
         return std::nullopt;
     }
-    for (const QString& path : all)
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const QString path = all.at(i);
         (resultExists(path, outputOf(path, options)) ? skipped : files).append(path);
+    }
     return std::nullopt;
 }
 
 // Opening the report empties it: it must not be the list, a photo or a
 // result. Only a file that exists can be one; a new one is no one's.
-bool reportIsSafe(const CliArguments& args, const BatchOptions& options, const QStringList& files,
-    const QStringList& skipped, QString* error)
+bool reportIsSafe(const CliArguments& args, const BatchOptions& options, const PathList& files,
+    const PathList& skipped, QString* error)
 {
     if (!QFileInfo::exists(args.reportPath))
         return true;
     const QString key = fileKey(args.reportPath);
     bool taken = !args.filesFrom.isEmpty() && args.filesFrom != QLatin1String("-")
         && key == fileKey(args.filesFrom);
-    for (const QStringList* list : { &files, &skipped }) {
-        for (qsizetype i = 0; i < list->size() && !taken; ++i)
-            taken = key == fileKey(list->at(i)) || key == fileKey(outputOf(list->at(i), options));
+    for (const PathList* list : { &files, &skipped }) {
+        for (qsizetype i = 0; i < list->size() && !taken; ++i) {
+            const QString path = list->at(i);
+            taken = key == fileKey(path) || key == fileKey(outputOf(path, options));
+        }
     }
     if (taken)
         *error = QStringLiteral("--report \"%1\" would replace the list, a photo or a result")
@@ -407,14 +412,15 @@ bool reportIsSafe(const CliArguments& args, const BatchOptions& options, const Q
 // Opens the report and records the skipped files in it; on failure, the
 // exit status.
 std::optional<int> startReport(const CliArguments& args, const BatchOptions& options,
-    const QStringList& files, const QStringList& skipped, BatchReport& report)
+    const PathList& files, const PathList& skipped, BatchReport& report)
 {
     QString error;
     if (!reportIsSafe(args, options, files, skipped, &error))
         return usageError(error);
     if (!report.open(args.reportPath, &error))
         return failure(printableText(error));
-    for (const QString& path : skipped) {
+    for (qsizetype i = 0; i < skipped.size(); ++i) {
+        const QString path = skipped.at(i);
         // A report that cannot be written now would lose every line.
         if (!report.write(skippedRecord(path, outputOf(path, options))))
             return failure(printableText(report.error()));
@@ -438,7 +444,7 @@ void runInterruptibly(Environment& env, BatchJob& batch, const BatchSettings& ru
     const int stopSignal = g_stopSignal.load();
     if (stopSignal != 0) {
         err(QStringLiteral("calmora-cli: interrupted; %1 of %2 files written\n")
-                .arg(batch.doneFiles.size())
+                .arg(batch.doneCount)
                 .arg(batch.files.size()));
         // What the finished files taught is kept; it takes a moment.
         env.profileStore.flush();
@@ -467,7 +473,10 @@ int denoise(const CliArguments& args)
     if (const std::optional<int> status = buildBatchSettings(args, env, run, used))
         return *status;
     BatchJob batch;
-    QStringList skipped;
+    // Each file's outcome reaches the terminal and the report as it
+    // settles; only the counts are read at the end.
+    batch.keepsEveryOutcome = false;
+    PathList skipped;
     if (const std::optional<int> status = collectFiles(args, run.options, batch.files, skipped))
         return *status;
     if (args.dryRun)
@@ -492,7 +501,7 @@ int denoise(const CliArguments& args)
     if (!batch.files.isEmpty())
         runInterruptibly(env, batch, run, host);
 
-    int status = batch.doneFiles.size() == batch.files.size() ? kExitOk : kExitFailed;
+    int status = batch.doneCount == batch.files.size() ? kExitOk : kExitFailed;
     if (!args.profileOut.isEmpty() && writeUsedProfile(args, batch) != kExitOk)
         status = kExitFailed;
     // Told by the host as it happened.

@@ -9,7 +9,7 @@
 
 namespace calmora {
 
-bool readFileList(const QString& path, bool nullSeparated, QStringList& files, QString* error)
+bool readFileList(const QString& path, bool nullSeparated, PathList& files, QString* error)
 {
     QFile file;
     const bool standardInput = path == QLatin1String("-");
@@ -47,14 +47,13 @@ bool readFileList(const QString& path, bool nullSeparated, QStringList& files, Q
     return true;
 }
 
-QStringList shardOf(const QStringList& files, int index, int count)
+PathList shardOf(PathList files, int index, int count)
 {
     if (count <= 1)
         return files;
-    QStringList share;
-    share.reserve(files.size() / count + 1);
+    PathList share;
     for (qsizetype i = index; i < files.size(); i += count)
-        share.append(files[i]);
+        share.append(files.at(i));
     return share;
 }
 

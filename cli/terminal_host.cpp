@@ -107,20 +107,25 @@ void TerminalHost::reportNote(const QString& file, const QString& note)
 
 void TerminalHost::reportFinishedFiles()
 {
-    const int finished = static_cast<int>(m_batch.doneFiles.size() + m_batch.failedFiles.size());
+    const int finished = m_batch.doneCount + m_batch.failedCount;
     // The batch decodes the next file and writes the previous one while it
     // filters, so a file's own time is not what the user waits for it; the
     // time since the last result is, shared by the results that come
     // together.
-    const qsizetype arrived = m_batch.doneFiles.size() - m_doneReported;
+    const qsizetype arrived = m_batch.doneCount - m_doneReported;
     const double seconds
         = arrived > 0 ? m_fileTimer.elapsed() / 1000.0 / static_cast<double>(arrived) : 0.0;
     if (arrived > 0)
         m_fileTimer.restart();
-    while (m_doneReported < m_batch.doneFiles.size()) {
+    // A batch that keeps only the latest outcomes holds the list's last
+    // entries; the host is told of every file as it settles, so none that
+    // it has not reported is gone.
+    const qsizetype doneFirst = m_batch.doneCount - m_batch.doneFiles.size();
+    const qsizetype failedFirst = m_batch.failedCount - m_batch.failedFiles.size();
+    while (m_doneReported < m_batch.doneCount) {
         clearBar();
-        const QString written
-            = QDir::toNativeSeparators(m_batch.writtenFiles.value(m_doneReported));
+        const qsizetype at = m_doneReported - doneFirst;
+        const QString written = QDir::toNativeSeparators(m_batch.writtenFiles.value(at));
         // Scripts read the written paths from standard output, as they are;
         // a person at a terminal reads them in the per-file line, escaped.
         if (!m_pathsToTerminal || m_quiet)
@@ -130,16 +135,17 @@ void TerminalHost::reportFinishedFiles()
                 QStringLiteral("[%1/%2] %3 -> %4 (%5 s)\n")
                     .arg(finished)
                     .arg(m_batch.fileCount)
-                    .arg(displayPath(m_batch.doneFiles[m_doneReported]), printableText(written))
+                    .arg(displayPath(m_batch.doneFiles.value(at)), printableText(written))
                     .arg(seconds, 0, 'f', 1));
         ++m_doneReported;
     }
-    while (m_failedReported < m_batch.failedFiles.size()) {
+    while (m_failedReported < m_batch.failedCount) {
         clearBar();
+        const qsizetype at = m_failedReported - failedFirst;
         print(stderr,
             QStringLiteral("calmora-cli: error: %1: %2\n")
-                .arg(displayPath(m_batch.failedFiles[m_failedReported]),
-                    printableText(m_batch.failureReasons.value(m_failedReported))));
+                .arg(displayPath(m_batch.failedFiles.value(at)),
+                    printableText(m_batch.failureReasons.value(at))));
         ++m_failedReported;
     }
 }

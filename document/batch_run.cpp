@@ -128,6 +128,20 @@ void decodeFile(LoadedFile& file, const QString& path, const BatchOptions& optio
     file.image = std::move(image);
 }
 
+// Sources and results are matched by a 64-bit hash of their key, not the key
+// itself, which on a long list would take more memory than the list. Two
+// different keys hash alike with a chance of one in 2^64 per pair, seeded
+// afresh in every process, so that no list can aim at it. A collision can
+// only make a file wait for an earlier result it does not depend on, or
+// refuse the file with the usual message as if its result replaced a source
+// or another result: that file is left as it is and reported, and no file
+// is ever lost or written over.
+quint64 keyHash(const QString& key)
+{
+    static_assert(sizeof(size_t) == sizeof(quint64));
+    return qHash(key, QHashSeed::globalSeed());
+}
+
 // Why a stage gave up on a file when something was thrown at it.
 QString escapedReason(const QString& doing, const QString& path)
 {
@@ -237,6 +251,7 @@ private:
     FileResult filterFile(LoadedFile& file, TileList& tiles);
     bool chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own);
     bool acceptsOutput(int32_t index, const QString& output);
+    void keepOutcome(QStringList& list, const QString& entry);
     void recordFailure(int32_t index, const QString& reason);
     void recordWritten(const WrittenFile& written);
     void settle(int32_t index);
@@ -260,14 +275,15 @@ private:
     const BatchOptions m_defaults;
     const BatchOptions& m_options;
     WorkerHost* const m_host;
-    const QStringList& m_files; // read by the loader too, so const access only
+    const PathList& m_files; // read by the loader too, so const access only
     const int32_t m_fileCount;
     CBitmapEx::SaveOptions m_save;
     QElapsedTimer m_clock;
-    QSet<QString> m_sources;
-    // Results of this batch so far: two sources that map on one name (a.jpg
-    // and a.png) must not silently lose the first result.
-    QHash<QString, QString> m_results;
+    std::vector<quint64> m_sources; // key hashes, sorted
+    // Results of this batch so far, by key hash, with the index of the file
+    // that wrote each: two sources that map on one name (a.jpg and a.png)
+    // must not silently lose the first result.
+    QHash<quint64, int32_t> m_results;
 
     // A filtered file from its hand-over until its outcome is recorded.
     struct AtWriters {
@@ -312,8 +328,10 @@ BatchRun::BatchRun(ProcessingJob& job, JobSnapshot& snapshot)
     // reaches the disk.
     m_save.stop = &job.stop;
     m_clock.start();
-    for (const QString& file : m_files)
-        m_sources.insert(fileKey(file));
+    m_sources.reserve(static_cast<size_t>(m_files.size()));
+    for (qsizetype i = 0; i < m_files.size(); ++i)
+        m_sources.push_back(keyHash(fileKey(m_files.at(i))));
+    std::sort(m_sources.begin(), m_sources.end());
 }
 
 BatchRun::~BatchRun()
@@ -338,7 +356,7 @@ FileResult BatchRun::processFile(LoadedFile& file)
 
 bool BatchRun::checkLoaded(LoadedFile& file, TileList& tiles)
 {
-    const QString& path = m_files.at(file.index);
+    const QString path = m_files.at(file.index);
     if (file.image == nullptr) {
         recordFailure(file.index, file.reason);
         return false;
@@ -361,7 +379,7 @@ bool BatchRun::checkLoaded(LoadedFile& file, TileList& tiles)
 
 bool BatchRun::checkDestination(const LoadedFile& file)
 {
-    const QString& path = m_files.at(file.index);
+    const QString path = m_files.at(file.index);
     QString reason;
     if (m_options.outputPath.isEmpty() && createsFolder(m_options)
         && !prepareFolder(batchOutputFolder(path, m_options), &reason)) {
@@ -374,21 +392,23 @@ bool BatchRun::checkDestination(const LoadedFile& file)
 bool BatchRun::acceptsOutput(int32_t index, const QString& output)
 {
     const QString outputKey = fileKey(output);
+    const quint64 outputHash = keyHash(outputKey);
     // Whether an earlier file at the writers holds this name depends on
     // whether its save succeeds.
     while (atWriters(outputKey))
         collectFirst(true);
-    if (m_results.contains(outputKey)) {
+    if (const auto earlier = m_results.constFind(outputHash); earlier != m_results.cend()) {
         recordFailure(index,
             QStringLiteral("The result \"%1\" would replace the result of \"%2\".")
                 .arg(QDir::toNativeSeparators(output),
-                    QDir::toNativeSeparators(m_results.value(outputKey))));
+                    QDir::toNativeSeparators(m_files.at(*earlier))));
         return false;
     }
     // Replacing is allowed for a file's own source alone: another source
     // of the batch is someone else's photo, whatever the names say.
     const bool ownSource = outputKey == fileKey(m_files.at(index));
-    if (m_sources.contains(outputKey) && !(m_options.allowOverwrite && ownSource)) {
+    if (std::binary_search(m_sources.begin(), m_sources.end(), outputHash)
+        && !(m_options.allowOverwrite && ownSource)) {
         recordFailure(index,
             QStringLiteral("The result would replace the source file \"%1\".")
                 .arg(QDir::toNativeSeparators(output)));
@@ -467,12 +487,20 @@ bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile
     return true;
 }
 
+void BatchRun::keepOutcome(QStringList& list, const QString& entry)
+{
+    if (!m_batch.keepsEveryOutcome)
+        list.clear();
+    list.append(entry);
+}
+
 void BatchRun::recordFailure(int32_t index, const QString& reason)
 {
     // Lists stay in file order: the files at the writers come first.
     collectWritten(true);
-    m_batch.failedFiles.append(m_files.at(index));
-    m_batch.failureReasons.append(reason);
+    keepOutcome(m_batch.failedFiles, m_files.at(index));
+    keepOutcome(m_batch.failureReasons, reason);
+    ++m_batch.failedCount;
     settle(index);
     // A refused file is done with too: the bar and the times move on, so
     // that the bar of a batch with failures still ends at 100 %.
@@ -485,14 +513,16 @@ void BatchRun::recordWritten(const WrittenFile& written)
     // stopped while filtered, it is not reported.
     if (written.stopped)
         return;
-    const QString& path = m_files.at(written.index);
+    const QString path = m_files.at(written.index);
     if (written.saved) {
-        m_batch.doneFiles.append(path);
-        m_batch.writtenFiles.append(written.output);
-        m_results.insert(fileKey(written.output), path);
+        keepOutcome(m_batch.doneFiles, path);
+        keepOutcome(m_batch.writtenFiles, written.output);
+        ++m_batch.doneCount;
+        m_results.insert(keyHash(fileKey(written.output)), written.index);
     } else {
-        m_batch.failedFiles.append(path);
-        m_batch.failureReasons.append(written.reason);
+        keepOutcome(m_batch.failedFiles, path);
+        keepOutcome(m_batch.failureReasons, written.reason);
+        ++m_batch.failedCount;
     }
     settle(written.index);
     reportSettled(written.index);
@@ -519,7 +549,7 @@ void BatchRun::reportSettled(int32_t index)
 void BatchRun::runSequential()
 {
     for (int32_t i = 0; i < m_fileCount; ++i) {
-        const QString& path = m_files.at(i);
+        const QString path = m_files.at(i);
         LoadedFile file;
         file.index = i;
         file.exists = QFileInfo::exists(path);
@@ -544,12 +574,12 @@ void BatchRun::runPipelined()
     {
         // Gone before the first file: on a long list it is as large as the
         // list itself.
-        QSet<QString> earlierOutputs;
+        QSet<quint64> earlierOutputs;
         for (int32_t i = 0; i < m_fileCount; ++i) {
-            const QString& path = m_files.at(i);
+            const QString path = m_files.at(i);
             m_waitsForEarlierResults[static_cast<size_t>(i)]
-                = earlierOutputs.contains(fileKey(path));
-            earlierOutputs.insert(fileKey(outputFor(path, m_options)));
+                = earlierOutputs.contains(keyHash(fileKey(path)));
+            earlierOutputs.insert(keyHash(fileKey(outputFor(path, m_options))));
         }
     }
     m_loader = std::thread([this] { loaderLoop(); });

@@ -14,6 +14,7 @@
 // release) or after the host's profile-ready call.
 #pragma once
 
+#include "document/path_list.h"
 #include "engine/records.h"
 #include "settings/learned_profile_store.h"
 #include "settings/options.h"
@@ -162,11 +163,18 @@ struct BatchOptions {
 struct BatchJob {
     const BatchOptions* options = nullptr;
     int32_t fileCount = 0;
-    QStringList files;
+    PathList files;
     QStringList failedFiles; // source paths that could not be loaded or saved
     QStringList doneFiles; // source paths processed and saved
     QStringList failureReasons; // index for index with failedFiles
     QStringList writtenFiles; // index for index with doneFiles
+    // False for a starter that takes each outcome from its host as the file
+    // settles (calmora-cli over an archive's list): the four lists then hold
+    // only their latest entry, so that a million files' names are not kept
+    // to the end. The counts are kept either way.
+    bool keepsEveryOutcome = true;
+    int32_t doneCount = 0;
+    int32_t failedCount = 0;
     // What the last file that was filtered was filtered with, smoothed.
     std::optional<NoiseProfile> lastProfile;
     int64_t elapsedMs = 0; // since the batch started, at the latest settled file
