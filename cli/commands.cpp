@@ -367,23 +367,25 @@ bool resultExists(const QString& source, const QString& output)
 
 // The files this process denoises: those named, then the list's, of them
 // its shard, less those whose results exist under --skip-existing, which
-// `skipped` keeps. On failure, the exit status.
+// `skipped` keeps. On failure, the exit status. Each path is placed as it
+// is read, so that of a long list only this process's share is held.
 std::optional<int> collectFiles(
     const CliArguments& args, const BatchOptions& options, PathList& files, PathList& skipped)
 {
-    PathList all = args.files;
+    qsizetype position = 0;
+    const auto take = [&](const QString& path) {
+        if (!inShard(position++, args.shardIndex, args.shardCount))
+            return;
+        if (args.skipExisting && resultExists(path, outputOf(path, options)))
+            skipped.append(path);
+        else
+            files.append(path);
+    };
+    for (const QString& path : args.files)
+        take(path);
     QString error;
-    if (!args.filesFrom.isEmpty() && !readFileList(args.filesFrom, args.nullSeparated, all, &error))
+    if (!args.filesFrom.isEmpty() && !readFileList(args.filesFrom, args.nullSeparated, take, &error))
         return failure(printableText(error));
-    all = shardOf(std::move(all), args.shardIndex, args.shardCount);
-    if (!args.skipExisting) {
-        files = std::move(all);
-        return std::nullopt;
-    }
-    for (qsizetype i = 0; i < all.size(); ++i) {
-        const QString path = all.at(i);
-        (resultExists(path, outputOf(path, options)) ? skipped : files).append(path);
-    }
     return std::nullopt;
 }
 

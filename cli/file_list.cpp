@@ -9,7 +9,14 @@
 
 namespace calmora {
 
-bool readFileList(const QString& path, bool nullSeparated, PathList& files, QString* error)
+namespace {
+
+constexpr qint64 kBlockBytes = 64 * 1024;
+
+} // namespace
+
+bool readFileList(const QString& path, bool nullSeparated,
+    const std::function<void(const QString&)>& take, QString* error)
 {
     QFile file;
     const bool standardInput = path == QLatin1String("-");
@@ -22,39 +29,36 @@ bool readFileList(const QString& path, bool nullSeparated, PathList& files, QStr
         file.setFileName(path);
     const bool opened
         = standardInput ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
-    QByteArray bytes;
-    if (opened)
-        bytes = file.readAll();
-    if (!opened || file.error() != QFileDevice::NoError) {
+    const char separator = nullSeparated ? '\0' : '\n';
+    const auto takeEntry = [&](QByteArrayView entry) {
+        if (!nullSeparated && entry.endsWith('\r'))
+            entry.chop(1);
+        if (!entry.isEmpty())
+            take(QFile::decodeName(entry.toByteArray()));
+    };
+    QByteArray pending; // the entry the last block ended in, and this block
+    QByteArray block(kBlockBytes, Qt::Uninitialized);
+    qint64 got = 0;
+    while (opened && (got = file.read(block.data(), kBlockBytes)) > 0) {
+        pending.append(block.constData(), got);
+        qsizetype start = 0;
+        for (qsizetype end = 0; (end = pending.indexOf(separator, start)) >= 0; start = end + 1)
+            takeEntry(QByteArrayView(pending).sliced(start, end - start));
+        pending.remove(0, start);
+    }
+    if (!opened || got < 0 || file.error() != QFileDevice::NoError) {
         *error
             = QStringLiteral("cannot read the list \"%1\": %2")
                   .arg(standardInput ? QStringLiteral("-") : displayPath(path), file.errorString());
         return false;
     }
-    const char separator = nullSeparated ? '\0' : '\n';
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf(separator, start);
-        if (end < 0)
-            end = bytes.size();
-        QByteArrayView entry(bytes.constData() + start, end - start);
-        if (!nullSeparated && entry.endsWith('\r'))
-            entry.chop(1);
-        if (!entry.isEmpty())
-            files.append(QFile::decodeName(entry.toByteArray()));
-        start = end + 1;
-    }
+    takeEntry(pending);
     return true;
 }
 
-PathList shardOf(PathList files, int index, int count)
+bool inShard(qsizetype position, int index, int count)
 {
-    if (count <= 1)
-        return files;
-    PathList share;
-    for (qsizetype i = index; i < files.size(); i += count)
-        share.append(files.at(i));
-    return share;
+    return count <= 1 || position % count == index;
 }
 
 } // namespace calmora
