@@ -117,9 +117,9 @@ void TerminalHost::reportFinishedFiles()
         = arrived > 0 ? m_fileTimer.elapsed() / 1000.0 / static_cast<double>(arrived) : 0.0;
     if (arrived > 0)
         m_fileTimer.restart();
-    // A batch that keeps only the latest outcomes holds the list's last
-    // entries; the host is told of every file as it settles, so none that
-    // it has not reported is gone.
+    // The lists may hold only their latest entries (a batch that does not
+    // keep every outcome); the host hears of every file as it settles, so
+    // each entry it has not reported yet is still there.
     const qsizetype doneFirst = m_batch.doneCount - m_batch.doneFiles.size();
     const qsizetype failedFirst = m_batch.failedCount - m_batch.failedFiles.size();
     while (m_doneReported < m_batch.doneCount) {

@@ -487,6 +487,8 @@ bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile
     return true;
 }
 
+// Every entry, or only the latest when the starter takes each outcome from
+// its host.
 void BatchRun::keepOutcome(QStringList& list, const QString& entry)
 {
     if (!m_batch.keepsEveryOutcome)
@@ -572,8 +574,7 @@ void BatchRun::runPipelined()
     m_pipelined = true;
     m_waitsForEarlierResults.assign(static_cast<size_t>(m_fileCount), false);
     {
-        // Gone before the first file: on a long list it is as large as the
-        // list itself.
+        // Gone before the first file: it grows with the list.
         QSet<quint64> earlierOutputs;
         for (int32_t i = 0; i < m_fileCount; ++i) {
             const QString path = m_files.at(i);
