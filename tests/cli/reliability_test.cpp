@@ -344,6 +344,8 @@ TEST_F(Reliability, UsageErrorsWriteNothing)
 TEST_F(Reliability, MessagesNameTheRealCause)
 {
     ASSERT_TRUE(test::writeBytes(file("huge.json"), QByteArray(2 << 20, ' ') + "{}"));
+    // The list is read in blocks of 64 KiB; this name and its line end span two.
+    ASSERT_TRUE(test::writeBytes(file("long.txt"), QByteArray(65530, '\n') + "absent.jpg\r\n"));
     // A read-only folder: root ignores permissions, so it gets a read-only
     // filesystem instead.
     QDir().mkpath(file("ro"));
@@ -363,6 +365,7 @@ TEST_F(Reliability, MessagesNameTheRealCause)
         { "a line break in a name", { "bad\nname.jpg" }, "bad\\nname.jpg" },
         { "an escape in a name", { "bad\033[2Jname.jpg" }, "bad\\x1b[2Jname.jpg" },
         { "a list that is not there", { "--files-from", "missing.txt" }, "\"missing.txt\"" },
+        { "a name across the list's blocks", { "--files-from", "long.txt" }, "\"absent.jpg\"" },
         { "a report that cannot be made", { "--report", "ro/r.jsonl", "photo.jpg" },
             QString::fromLocal8Bit(std::strerror(readOnly.mounted ? EROFS : EACCES)) },
     };
