@@ -102,9 +102,12 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing);
 // image a learned profile may replace `working`.
 // Whenever no learned profile is used, `working` ends equal to `own`.
 // Returns true when `working` holds a learned profile; `source` then says
-// where it came from, and is cleared otherwise.
+// where it came from, and is cleared otherwise. With `picture` (the untouched
+// photo, 8-bit), an eligible image teaches the store its own profile lowered
+// where the pixels show the engine read texture as noise (learnedReading());
+// `own` stays what the image falls back to.
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
-    LearnedSource* source = nullptr);
+    LearnedSource* source = nullptr, const ImageDesc* picture = nullptr);
 
 } // namespace calmora
