@@ -60,7 +60,7 @@ bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, 
     if (!options.settings2.selfLearning || (inBatch && !options.settings2.batchSelfLearning))
         return false;
     // Only an eligible image is learned from: the others need no reading.
-    if (picture != nullptr && eligible(exif))
+    if (picture != nullptr && eligible(exif) && store.keepsWhatItLearns())
         store.learn(fileName, exif, learnedReading(own, *picture));
     else
         store.learn(fileName, exif, own);

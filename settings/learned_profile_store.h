@@ -58,6 +58,9 @@ public:
     // The profile folder option: where learned profiles are kept from now
     // on. Any thread.
     virtual void useFolder(const QString&) { }
+    // False when learn() keeps nothing, so that a caller can spare the work
+    // of preparing what it would be offered. Any thread.
+    virtual bool keepsWhatItLearns() const { return true; }
 
     // Any thread, at any time.
     void requestDeleteAll() { m_deleteRequested.store(true, std::memory_order_release); }
@@ -79,6 +82,7 @@ public:
     void learn(const QString&, const ExifRecord&, const NoiseProfile&) override { }
     bool lookUp(const ExifRecord&, NoiseProfile&) override { return false; }
     bool deleteAll() override { return true; }
+    bool keepsWhatItLearns() const override { return false; }
 };
 
 // An image takes part in self-learning when its ISO speed is known and its
