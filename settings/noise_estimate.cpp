@@ -439,6 +439,30 @@ double eigenvalueSpread(const FlatPatches& flat, int channel)
     return spectrum[12] / std::max(spectrum[2], 1e-9) / whiteSpread(flat.count);
 }
 
+using Spreads = std::array<double, kChannels>;
+
+// Demosaicing, compression and a camera's own noise reduction smooth the
+// colour differences at least as much as the luminance. So where a colour
+// difference still reads as white noise, a luminance spread is texture
+// that fills only some directions of the patch space (grain, glitter,
+// fine foliage), and reading it as smoothed noise would take all of that
+// texture for noise: the luminance then reads as white noise too. A
+// spread far below white noise's own (which sampling keeps near 1) is a
+// colour difference with next to no variation, as in a grey picture
+// stored in colour, and tells nothing.
+Spreads channelSpreads(const FlatPatches& flat, int channels)
+{
+    Spreads spreads {};
+    for (int c = 0; c < channels; ++c)
+        spreads[static_cast<size_t>(c)] = eigenvalueSpread(flat, c);
+    if (channels == kChannels) {
+        const double colour = std::min(spreads[kCr], spreads[kCb]);
+        if (colour >= 0.5 && colour <= kWhiteSpread)
+            spreads[kY] = std::min(spreads[kY], kWhiteSpread);
+    }
+    return spreads;
+}
+
 // Fills bins without a value from the nearest one that has one; false when
 // none has.
 template <typename Values>
@@ -568,11 +592,11 @@ std::array<double, kChannels> independentVariance(const Patches& patches, const 
 // Per brightness, the weak-texture patches as the white reading judged
 // them (luminance gradient energy within kFlatEnergyPerVariance of its
 // noise), read for what the channels share.
-void discountSharedTexture(const Patches& finest, const BinMembers& members, const FlatPatches& flat,
+void discountSharedTexture(const Patches& finest, const BinMembers& members, const Spreads& spreads,
     BinVariances& white)
 {
     for (int c = 0; c < kChannels; ++c)
-        if (eigenvalueSpread(flat, c) > kWhiteSpread)
+        if (spreads[static_cast<size_t>(c)] > kWhiteSpread)
             return;
     for (int b = 0; b < PixelNoise::kBins; ++b) {
         const double threshold = kFlatEnergyPerVariance * white[static_cast<size_t>(b)][kY];
@@ -628,10 +652,10 @@ BinVariances smoothedVariance(const FlatPatches& flat, int channels)
 // of the 12th to the 2nd smallest non-zero eigenvalue (the smallest is the
 // patch mean's, removed), as a multiple of what white noise shows with as
 // many patches.
-void blendReadings(const FlatPatches& flat, int channels, PixelNoise& noise)
+void blendReadings(const Spreads& spreads, int channels, PixelNoise& noise)
 {
     for (int c = 0; c < channels; ++c) {
-        const double spread = eigenvalueSpread(flat, c);
+        const double spread = spreads[static_cast<size_t>(c)];
         noise.spread[static_cast<size_t>(c)] = spread;
         const double share = std::clamp((spread - kWhiteSpread) / (kSmoothedSpread - kWhiteSpread), 0.0, 1.0);
         noise.smoothedShare[static_cast<size_t>(c)] = share;
@@ -690,12 +714,13 @@ PixelNoise estimatePixelNoise(const ImageDesc& picture)
     if (!fillFromNearest(white, known) || !flat.measured)
         return noise;
     boundByPooled(finest, channels, white);
+    const Spreads spreads = channelSpreads(flat, channels);
     if (!noise.grey)
-        discountSharedTexture(finest, members, flat, white);
+        discountSharedTexture(finest, members, spreads, white);
     noise.measured = true;
     noise.whiteVariance = white;
     noise.colouredVariance = smoothedVariance(flat, channels);
-    blendReadings(flat, channels, noise);
+    blendReadings(spreads, channels, noise);
     weighBins(members, noise);
     return noise;
 }

@@ -50,11 +50,10 @@ struct Deviates {
 };
 
 // Soft gradients with a hard-edged disc, `texture` levels of fine stripes
-// over the left three fifths, and white noise of `sigma` levels per channel.
-// (A picture striped all over, without a flat patch, reads its stripes as
-// smoothed noise.)
+// over the left three fifths (or of grey grain all over, which leaves no
+// flat patch), and white noise of `sigma` levels per channel.
 Picture makePicture(int32_t width, int32_t height, int32_t bitsPerPixel, double sigma,
-    double texture = 0.0)
+    double texture = 0.0, bool grain = false)
 {
     Picture p;
     p.width = width;
@@ -65,6 +64,21 @@ Picture makePicture(int32_t width, int32_t height, int32_t bitsPerPixel, double 
     p.noisy.assign(static_cast<size_t>(p.stride) * height, 0);
     p.clean = p.noisy;
     Deviates random { 42 };
+    // Random values two pixels apart, joined linearly: smooth at the finest
+    // scale, like gravel or glitter seen from afar.
+    auto grainAt = [](int32_t x, int32_t y) {
+        auto knot = [](uint32_t i, uint32_t j) {
+            uint32_t h = i * 0x9E3779B1u ^ j * 0x85EBCA77u;
+            h = (h ^ (h >> 15)) * 0x2C1B3C6Du;
+            return static_cast<double>(h >> 8) / (1u << 24) * 2.0 - 1.0;
+        };
+        const uint32_t i = static_cast<uint32_t>(x) / 2;
+        const uint32_t j = static_cast<uint32_t>(y) / 2;
+        const double u = (x % 2) / 2.0;
+        const double v = (y % 2) / 2.0;
+        return (1 - v) * ((1 - u) * knot(i, j) + u * knot(i + 1, j))
+            + v * ((1 - u) * knot(i, j + 1) + u * knot(i + 1, j + 1));
+    };
     const int bytes = bitsPerPixel / 8;
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
@@ -78,8 +92,9 @@ Picture makePicture(int32_t width, int32_t height, int32_t bitsPerPixel, double 
                 rgb[1] = 60;
                 rgb[2] = 40;
             }
-            const double stripes
-                = x < 3 * width / 5 ? texture * std::sin(x * 1.3 + std::sin(y * 0.2) * 4) : 0.0;
+            const double stripes = grain ? texture * grainAt(x, y)
+                : x < 3 * width / 5        ? texture * std::sin(x * 1.3 + std::sin(y * 0.2) * 4)
+                                           : 0.0;
             const size_t at = static_cast<size_t>(y) * p.stride + static_cast<size_t>(x) * bytes;
             for (int c = 0; c < std::min(bytes, 3); ++c) {
                 const double value = rgb[2 - c] + stripes;
@@ -147,6 +162,7 @@ struct Case {
     // then `lowered` times the pixels' own.
     double learned = 0.0;
     double lowered = 1.0;
+    bool grain = false;
     // Above 0: what the photo teaches a learned-profile store (its finest
     // band's luminance) lies within this share of what the engine reads on
     // the same picture and noise without the stripes.
@@ -172,7 +188,7 @@ class AutoStrengthCase : public ::testing::TestWithParam<Case> { };
 TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
 {
     const Case& row = GetParam();
-    Picture picture = makePicture(row.width, row.height, row.bitsPerPixel, row.sigma, row.texture);
+    Picture picture = makePicture(row.width, row.height, row.bitsPerPixel, row.sigma, row.texture, row.grain);
     const NoiseProfile own = measure(picture);
     const bool learned = row.learned > 0.0;
     NoiseProfile profile = own;
@@ -240,10 +256,13 @@ const Case kCases[] = {
     { "light noise", 192, 160, 32, 2.0, 0.0, true },
     { "strong noise", 192, 160, 32, 12.0, 0.0, true },
     { "strong noise on texture", 192, 160, 32, 12.0, 12.0, true },
-    { "light noise on stronger texture", 192, 160, 32, 2.0, 6.0, true, 0.0, 1.0, 0.2 },
+    { "light noise on stronger texture", 192, 160, 32, 2.0, 6.0, true, 0.0, 1.0, false, 0.2 },
+    // No flat patch anywhere: only the colour differences, which grey grain
+    // leaves alone, tell that the grain is not smoothed noise.
+    { "light noise under grain all over", 192, 160, 32, 2.0, 8.0, false, 0.0, 1.0, true },
     { "grey", 192, 160, 8, 10.0, 0.0, true },
     { "24 bits per pixel", 190, 161, 24, 10.0, 0.0, true },
-    { "sampled by regions", 720, 600, 32, 10.0, 4.0, true, 0.0, 1.0, 0.2 },
+    { "sampled by regions", 720, 600, 32, 10.0, 4.0, true, 0.0, 1.0, false, 0.2 },
     { "learned profile reads far less", 192, 160, 32, 10.0, 6.0, true, 0.35, 0.5 },
     { "learned profile reads a little less", 192, 160, 32, 6.0, 0.0, true, 0.9 },
     { "learned profile reads more", 192, 160, 32, 6.0, 0.0, true, 1.5 },
