@@ -15,9 +15,9 @@ namespace calmora {
 
 // Lowers `profile`'s finest band, per brightness point and channel, to what
 // `noise` says the camera's noise alone would read there; never raises a
-// value and keeps every weight. Colour channels whose noise reads as
-// smoothed keep their values: there the pixels' estimate says too little
-// about the engine's reading. True when anything was lowered.
+// value and keeps every weight. Only channels whose noise reads as white,
+// where the estimate's texture-robust split applies, are lowered; smoothed
+// noise keeps the engine's reading. True when anything was lowered.
 bool lowerToPixelNoise(NoiseProfile& profile, const PixelNoise& noise);
 
 // `own` as it is offered to the store for `picture` (the untouched photo,
