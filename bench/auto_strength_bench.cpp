@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "settings/auto_strength.h"
 #include "settings/derive_params.h"
+#include "settings/learned_reading.h"
 
 #include <benchmark/benchmark.h>
 
@@ -133,5 +134,25 @@ void autoButtonOn24MP(benchmark::State& state)
 BENCHMARK(autoButtonOn24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
+
+// What a 20-MP photo's reading for the learned-profile store adds to
+// learning from it: the pixels' noise estimate and the lowering of the
+// finest band (the store's own learn and look-up: learned_profile_bench).
+void learnedReadingOn20MP(benchmark::State& state)
+{
+    constexpr int32_t kWidth = 5472;
+    constexpr int32_t kHeight = 3648;
+    std::vector<uint8_t> original = makePhoto(kWidth, kHeight);
+    TileList tiles;
+    buildTileList(kWidth, kHeight, tiles);
+    NoiseProfile profile;
+    resetProfile(profile, false);
+    buildProfile(describe(original, kWidth, kHeight), tiles, profile, nullptr, nullptr);
+    for (auto _ : state) {
+        const NoiseProfile reading = learnedReading(profile, describe(original, kWidth, kHeight));
+        benchmark::DoNotOptimize(reading.bands[0].noise[0][kY]);
+    }
+}
+BENCHMARK(learnedReadingOn20MP)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 BENCHMARK_MAIN();

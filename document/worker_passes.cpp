@@ -120,8 +120,10 @@ LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, boo
     LearnedSource source;
     if (snapshot.request.profileStore != nullptr) {
         const NoiseProfile own = snapshot.activeProfile;
+        const ImageDesc untouched
+            = image.original() != nullptr ? image.originalDescription() : image.description();
         consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
-            fileName, image.exif().record(), own, snapshot.activeProfile, &source);
+            fileName, image.exif().record(), own, snapshot.activeProfile, &source, &untouched);
     }
     return source;
 }

@@ -1,6 +1,7 @@
 #include "settings/auto_strength.h"
 
 #include "settings/derive_params.h"
+#include "settings/learned_reading.h"
 #include "settings/noise_estimate.h"
 
 #include <algorithm>
@@ -521,8 +522,15 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
     }
 
     PixelNoise noise = estimatePixelNoise(picture);
-    if (measured != nullptr)
-        choice.learnedNoise = lowerToLearnedProfile(noise, profile, *measured);
+    if (measured != nullptr) {
+        // Photos teach a learned profile their finest band already lowered
+        // to what their pixels show; against this photo's own as it would
+        // teach it, the learned one tells only what the other photos add,
+        // and the texture these pixels leave out is not taken out twice.
+        NoiseProfile taught = *measured;
+        lowerToPixelNoise(taught, noise);
+        choice.learnedNoise = lowerToLearnedProfile(noise, profile, taught);
+    }
     choice.noiseLevel = noise.lumaDeviation;
     std::vector<Region> regions;
     const std::vector<Rect> rects = chooseRegions(picture);

@@ -55,7 +55,8 @@ std::optional<LearnedKey> learnedKeyOf(const ExifRecord& exif);
 // taken.
 uint64_t photoIdOf(const QString& fileName, const ExifRecord& exif);
 
-// One photo's own profile, as measured (before smoothing).
+// One photo's own profile, as measured (before smoothing), with its finest
+// band as the photo teaches it (settings/learned_reading.h).
 struct LearnedPhoto {
     uint64_t id = 0;
     // Wall-clock time of learning, ms since 1970 UTC; shown only. Age is the

@@ -298,6 +298,12 @@ void LearnedProfileFolder::setLearning(bool on)
     m_learning = on;
 }
 
+bool LearnedProfileFolder::keepsWhatItLearns() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_learning;
+}
+
 void LearnedProfileFolder::useFolder(const QString& folder)
 {
     const std::lock_guard lock(m_mutex);

@@ -49,6 +49,7 @@ public:
     // Off: learn() keeps nothing, look-ups still answer; for runs that must
     // leave the folder as it is. Any thread.
     void setLearning(bool on);
+    bool keepsWhatItLearns() const override;
     // Photos learned from now on go to `folder`, and look-ups read it.
     void useFolder(const QString& folder) override;
     QString folder() const;

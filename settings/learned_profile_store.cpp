@@ -1,5 +1,6 @@
 #include "settings/learned_profile_store.h"
 
+#include "settings/learned_reading.h"
 #include "settings/options.h"
 
 #include <string_view>
@@ -46,7 +47,7 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing)
 
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
-    LearnedSource* source)
+    LearnedSource* source, const ImageDesc* picture)
 {
     working = own;
     if (source != nullptr)
@@ -58,7 +59,11 @@ bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, 
     store.settleDeleteRequest();
     if (!options.settings2.selfLearning || (inBatch && !options.settings2.batchSelfLearning))
         return false;
-    store.learn(fileName, exif, own);
+    // Only an eligible image is learned from: the others need no reading.
+    if (picture != nullptr && eligible(exif) && store.keepsWhatItLearns())
+        store.learn(fileName, exif, learnedReading(own, *picture));
+    else
+        store.learn(fileName, exif, own);
     if (eligible(exif) && store.lookUp(exif, working)) {
         if (source != nullptr)
             *source = store.lastFound();

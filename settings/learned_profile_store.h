@@ -58,6 +58,9 @@ public:
     // The profile folder option: where learned profiles are kept from now
     // on. Any thread.
     virtual void useFolder(const QString&) { }
+    // False when learn() keeps nothing, so that a caller can spare the work
+    // of preparing what it would be offered. Any thread.
+    virtual bool keepsWhatItLearns() const { return true; }
 
     // Any thread, at any time.
     void requestDeleteAll() { m_deleteRequested.store(true, std::memory_order_release); }
@@ -79,6 +82,7 @@ public:
     void learn(const QString&, const ExifRecord&, const NoiseProfile&) override { }
     bool lookUp(const ExifRecord&, NoiseProfile&) override { return false; }
     bool deleteAll() override { return true; }
+    bool keepsWhatItLearns() const override { return false; }
 };
 
 // An image takes part in self-learning when its ISO speed is known and its
@@ -102,9 +106,12 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing);
 // image a learned profile may replace `working`.
 // Whenever no learned profile is used, `working` ends equal to `own`.
 // Returns true when `working` holds a learned profile; `source` then says
-// where it came from, and is cleared otherwise.
+// where it came from, and is cleared otherwise. With `picture` (the untouched
+// photo, 8-bit), an eligible image teaches the store its own profile lowered
+// where the pixels show the engine read texture as noise (learnedReading());
+// `own` stays what the image falls back to.
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
-    LearnedSource* source = nullptr);
+    LearnedSource* source = nullptr, const ImageDesc* picture = nullptr);
 
 } // namespace calmora

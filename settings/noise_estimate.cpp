@@ -658,6 +658,7 @@ void blendReadings(const Spreads& spreads, int channels, PixelNoise& noise)
         const double spread = spreads[static_cast<size_t>(c)];
         noise.spread[static_cast<size_t>(c)] = spread;
         const double share = std::clamp((spread - kWhiteSpread) / (kSmoothedSpread - kWhiteSpread), 0.0, 1.0);
+        noise.smoothedShare[static_cast<size_t>(c)] = share;
         for (int b = 0; b < PixelNoise::kBins; ++b) {
             const double w = std::max(noise.whiteVariance[static_cast<size_t>(b)][static_cast<size_t>(c)], 1e-6);
             const double s = std::max(noise.colouredVariance[static_cast<size_t>(b)][static_cast<size_t>(c)], 1e-6);

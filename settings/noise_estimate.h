@@ -43,6 +43,9 @@ struct PixelNoise {
     std::array<std::array<double, kChannels>, kBins> whiteVariance {};
     std::array<std::array<double, kChannels>, kBins> colouredVariance {};
     std::array<double, kChannels> spread {};
+    // How much of `variance` is the smoothed estimate's, per channel: 0 for
+    // white noise, 1 for smoothed, between them a blend.
+    std::array<double, kChannels> smoothedShare {};
 
     // Variance of a channel at a luminance (0 to 255), linear between the
     // bins' centres and flat beyond the outer ones.

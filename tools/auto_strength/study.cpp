@@ -31,6 +31,10 @@
 //                                   picture: f64 untouched error, i32 count,
 //                                   per candidate 16 x i32 settings and f64
 //                                   estimate, i32 chosen, i32 filter
+//   'R'                             the loaded file's own profile as
+//                                   measured, before smoothing (what a
+//                                   learned-profile store is offered):
+//                                   1004 bytes
 //   'Q'                             quits
 #include "document/bitmap_ex.h"
 #include "engine/engine.h"
@@ -186,6 +190,9 @@ int main(int argc, char** argv)
                 for (int c = 0; c < 3; ++c)
                     rgb[i * 3 + c] = out[i * 3 + 2 - c];
             writeAll(rgb.data(), rgb.size() * 2);
+            std::fflush(stdout);
+        } else if (command == 'R') {
+            writeAll(&g_raw, sizeof g_raw);
             std::fflush(stdout);
         } else if (command == 'N') {
             const PixelNoise noise = estimatePixelNoise(loadedPicture());

@@ -26,7 +26,11 @@ it), as a camera's own JPEGs and a raw developer's output would differ. The char
 patches at the centre of each of the profile's eleven brightness points, under the kit's noise
 model (kit.py's noisy_from, JPEG 92, and camera_path for cam), measured by the same program.
 
-Environment: CALMORA_CLI (default build/release/cli/calmora-cli), PAIRS (default /work/pairs),
+The chart's reading is the engine's own (tools/auto_strength's filter server, built with
+--target auto_strength_study), not what the chart would teach the store.
+
+Environment: CALMORA_CLI (default build/release/cli/calmora-cli), CALMORA_STUDY (the filter
+server, default build/release/tools/auto_strength/auto_strength_study), PAIRS (default /work/pairs),
 WORK (default /tmp/self-learning); the kit is ../shared/quality beside this repository.
 """
 from __future__ import annotations
@@ -49,6 +53,8 @@ import kit  # noqa: E402
 from common import read_rgb8, write_jpeg, write_png  # noqa: E402
 
 CLI = os.environ.get("CALMORA_CLI", os.path.join(ROOT, "build", "release", "cli", "calmora-cli"))
+STUDY = os.environ.get("CALMORA_STUDY", os.path.join(ROOT, "build", "release", "tools", "auto_strength",
+                                                    "auto_strength_study"))
 PAIRS = os.environ.get("PAIRS", "/work/pairs")
 WORK = os.environ.get("WORK", "/tmp/self-learning")
 VARIANT_FILE = {"png": "{img}__{cond}.png", "jpg92": "{img}__{cond}__q92.jpg",
@@ -115,7 +121,8 @@ def learn_into(home_dir: str, files: list[str]) -> None:
 
 
 def records(home_dir: str) -> list[dict]:
-    """The photos learned in a folder, each its raw profile as band x point x channel arrays."""
+    """The photos learned in a folder, each its profile as taught (the finest band lowered where
+    the pixels show texture) as band x point x channel arrays."""
     keys = json.loads(run_cli(home_dir, ["profiles", "list", "--json"]).stdout)
     result = []
     for k in keys:
@@ -166,9 +173,32 @@ def merge(photo_list: list[dict], min_evidence=8, min_point_photos=2, per_trim=8
     return merged
 
 
+def engine_profile(paths: list[str]) -> list[np.ndarray]:
+    """The engine's own measured profiles (before smoothing, untouched by what learning lowers) of
+    `paths`, as band x point x channel arrays, from the fitting scripts' filter server."""
+    server = subprocess.Popen([STUDY], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    result = []
+    for path in paths:
+        name = path.encode()
+        server.stdin.write(b"L" + len(name).to_bytes(4, "little") + name)
+        server.stdin.flush()
+        width, height = np.frombuffer(server.stdout.read(8), "<i4")
+        server.stdout.read(int(width) * int(height) * 3 + 1004)
+        server.stdin.write(b"R")
+        server.stdin.flush()
+        raw = server.stdout.read(1004)
+        result.append(np.array([np.frombuffer(raw, "<i2", POINTS * 3, 4 + 200 * b + 8).reshape(POINTS, 3)
+                                for b in range(4)], float))
+    server.stdin.write(b"Q")
+    server.stdin.flush()
+    server.wait()
+    return result
+
+
 def chart_truth(cond: str, variant: str) -> np.ndarray:
-    charts = records(home(cond, variant, "chart"))
-    return np.mean([c["noise"] for c in charts], axis=0)
+    # The engine's reading of the charts themselves: a chart taught to the store would be lowered
+    # wherever the pixels' estimate happens to read a little less.
+    return np.mean(engine_profile(make_charts(cond, variant)), axis=0)
 
 
 def level_error(values: np.ndarray, truth: np.ndarray) -> float | None:
