@@ -61,6 +61,17 @@ ImageDesc describe(std::vector<uint8_t>& pixels, int32_t width, int32_t height)
     return { 0, width, height, width * 4, 1, 32, pixels.data() };
 }
 
+// The photo's profile as the engine measures it, unsmoothed.
+NoiseProfile measuredProfile(std::vector<uint8_t>& pixels, int32_t width, int32_t height)
+{
+    TileList tiles;
+    buildTileList(width, height, tiles);
+    NoiseProfile profile;
+    resetProfile(profile, false);
+    buildProfile(describe(pixels, width, height), tiles, profile, nullptr, nullptr);
+    return profile;
+}
+
 double msSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -119,11 +130,7 @@ void autoButtonOn24MP(benchmark::State& state)
     constexpr int32_t kWidth = 6000;
     constexpr int32_t kHeight = 4000;
     std::vector<uint8_t> original = makePhoto(kWidth, kHeight);
-    TileList tiles;
-    buildTileList(kWidth, kHeight, tiles);
-    NoiseProfile profile;
-    resetProfile(profile, false);
-    buildProfile(describe(original, kWidth, kHeight), tiles, profile, nullptr, nullptr);
+    NoiseProfile profile = measuredProfile(original, kWidth, kHeight);
     smoothProfile(profile);
     for (auto _ : state) {
         const AutoStrength choice
@@ -133,8 +140,6 @@ void autoButtonOn24MP(benchmark::State& state)
 }
 BENCHMARK(autoButtonOn24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-} // namespace
-
 // What a 20-MP photo's reading for the learned-profile store adds to
 // learning from it: the pixels' noise estimate and the lowering of the
 // finest band (the store's own learn and look-up: learned_profile_bench).
@@ -143,16 +148,14 @@ void learnedReadingOn20MP(benchmark::State& state)
     constexpr int32_t kWidth = 5472;
     constexpr int32_t kHeight = 3648;
     std::vector<uint8_t> original = makePhoto(kWidth, kHeight);
-    TileList tiles;
-    buildTileList(kWidth, kHeight, tiles);
-    NoiseProfile profile;
-    resetProfile(profile, false);
-    buildProfile(describe(original, kWidth, kHeight), tiles, profile, nullptr, nullptr);
+    const NoiseProfile profile = measuredProfile(original, kWidth, kHeight);
     for (auto _ : state) {
         const NoiseProfile reading = learnedReading(profile, describe(original, kWidth, kHeight));
         benchmark::DoNotOptimize(reading.bands[0].noise[0][kY]);
     }
 }
 BENCHMARK(learnedReadingOn20MP)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+} // namespace
 
 BENCHMARK_MAIN();
