@@ -1,7 +1,5 @@
 #include "settings/learned_reading.h"
 
-#include "engine/fixed_point.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -19,13 +17,6 @@ namespace {
 // charts' inner points of the engine's value over the estimate's deviation,
 // each channel with a quartile spread of about +-12 %.
 constexpr double kWhitePerDeviation[kChannels] = { 10.8, 11.4, 11.5 };
-
-// The 8-bit luminance at the centre of a brightness point.
-double pointLuma(int point)
-{
-    const double planePerPoint = static_cast<double>(1 << PathTraits<int16_t>::kBinShift);
-    return (point + 0.5) * planePerPoint * 255.0 / kMaxLuma8;
-}
 
 } // namespace
 
@@ -47,7 +38,7 @@ bool lowerToPixelNoise(NoiseProfile& profile, const PixelNoise& noise)
             continue;
         const double scale = kWhitePerDeviation[c];
         for (int p = 0; p < points; ++p) {
-            const double luma = pointLuma(p);
+            const double luma = lumaOfProfilePoint(p + 0.5);
             // A brightness the photo holds no patches of reads its
             // neighbours' noise: nothing to judge the engine's reading by.
             const int bin = std::clamp(static_cast<int>(luma / 32.0), 0, PixelNoise::kBins - 1);

@@ -743,13 +743,10 @@ bool lowerToLearnedProfile(PixelNoise& noise, const NoiseProfile& learned, const
     const int points = std::min({ a.pointCount, b.pointCount, kMaxPoints });
     if (points <= 0)
         return false;
-    // A band's value at an 8-bit luminance: its points are the engine's
-    // brightness bins; linear between their centres, flat beyond the outer
-    // ones.
-    constexpr double kPointsPerLevel
-        = static_cast<double>(kMaxLuma8) / (1 << PathTraits<int16_t>::kBinShift) / 255.0;
+    // A band's value at an 8-bit luminance: linear between its points'
+    // centres, flat beyond the outer ones.
     auto read = [points](const NoiseBand& band, double luma, int channel) {
-        const double position = std::clamp(luma * kPointsPerLevel - 0.5, 0.0,
+        const double position = std::clamp(profilePointOfLuma(luma) - 0.5, 0.0,
             static_cast<double>(points - 1));
         const int low = std::min(static_cast<int>(position), std::max(points - 2, 0));
         const int high = std::min(low + 1, points - 1);

@@ -19,6 +19,7 @@
 // spread over decades for smoothed noise.
 #pragma once
 
+#include "engine/fixed_point.h"
 #include "engine/records.h"
 
 #include <array>
@@ -61,6 +62,17 @@ struct PixelNoise {
 // pixel); rows may run either way. Reads a bounded number of patches spread
 // over the whole picture, so the cost hardly grows with its size.
 PixelNoise estimatePixelNoise(const ImageDesc& picture);
+
+// An engine profile's brightness points are the engine's brightness bins.
+// Where point p (its centre at p + 0.5) falls in 8-bit luminance, and back.
+inline double lumaOfProfilePoint(double point)
+{
+    return point * static_cast<double>(1 << PathTraits<int16_t>::kBinShift) * 255.0 / kMaxLuma8;
+}
+inline double profilePointOfLuma(double luma)
+{
+    return luma * (static_cast<double>(kMaxLuma8) / (1 << PathTraits<int16_t>::kBinShift) / 255.0);
+}
 
 // A profile learned over several photos of one camera and ISO speed reads
 // the camera's noise, where one photo's own measure also reads its
