@@ -601,10 +601,8 @@ void printProfileSummary(const NoiseProfile& profile)
 void printAutoStrength(const AutoStrength& choice)
 {
     const QString level = QString::number(choice.noiseLevel, 'f', 1);
-    out(QStringLiteral(
-        "\nAutomatic strength (--preset auto): noise about %1 levels%2; estimated "
-        "error (levels squared) if left %3; each candidate at the share of its suppression "
-        "that promises least\n")
+    out(QStringLiteral("\nAutomatic strength (--preset auto): noise about %1 levels%2; estimated "
+                       "error (levels squared) if left %3\n")
             .arg(level,
                 choice.learnedNoise ? QStringLiteral(" (lowered to the learned profile's)")
                                     : QString(),
@@ -615,13 +613,12 @@ void printAutoStrength(const AutoStrength& choice)
         for (int f = 0; f < kFilterFieldCount; ++f)
             values.append(QString::number(fieldAt(candidate.values, f)));
         const bool chosen = choice.filter && static_cast<int>(c) == choice.chosen;
-        out(QStringLiteral("  %1 %2  %3 %  %4\n")
+        out(QStringLiteral("  %1 %2  %3\n")
                 .arg(chosen ? QLatin1Char('*') : QLatin1Char(' '))
                 .arg(std::isfinite(candidate.estimatedError)
                         ? QString::number(candidate.estimatedError, 'f', 2)
                         : QStringLiteral("refused"),
                     8)
-                .arg(qRound(candidate.amount * 100.0), 3)
                 .arg(values.join(QLatin1Char(','))));
     }
     if (choice.cautious)

@@ -23,12 +23,11 @@ namespace {
 // quality kit's training photos, by what the estimate then gained; more
 // gain less than a hundredth of a decibel each, not worth two filterings per
 // region (the cost is bounded: bench/auto_strength_bench.cpp). Rerun it to
-// refit. Since the most promising one is also judged at a lighter hand
-// (estimateErrors), a fifth that a lighter hand of the others stands in for
-// was dropped to pay for that judging. The lightest leaves the luminance's
-// thresholds at zero and only calms the colour.
-const std::array<FilterSettings, 4> kCandidates = { {
+// refit. The lightest leaves the luminance's thresholds at zero and
+// only calms the colour.
+const std::array<FilterSettings, 5> kCandidates = { {
     { 1, -20, 36, { 20, -20, -20, 0 }, -5, 20, 20, 6, 6, { 20, 0, 0, 0 } },
+    { 2, 0, 32, { 16, -20, -20, 0 }, -3, 20, 20, 12, 6, { 18, 6, 2, 0 } },
     { 2, -8, -20, { -8, -20, -12, 0 }, -5, 20, 20, 12, 14, { 20, 0, 0, 0 } },
     { 1, -4, -16, { -4, -12, -16, 0 }, -3, 20, 20, 19, 18, { 20, 14, 0, 0 } },
     { 1, -8, -8, { -4, -4, -12, 0 }, -3, 20, 20, 20, 20, { 20, 16, 4, 0 } },
@@ -427,12 +426,12 @@ namespace {
 // Every candidate on every region, spread over the threads; job c × regions
 // + r is candidate c on region r, whichever thread ran it.
 std::vector<Job> runJobs(const std::vector<Region>& regions, const ImageDesc& picture,
-    const NoiseProfile& profile, const std::vector<FilterSettings>& candidates, int32_t threadCount)
+    const NoiseProfile& profile, int32_t threadCount)
 {
-    std::vector<FilterParams> params(candidates.size());
-    for (size_t c = 0; c < candidates.size(); ++c)
-        deriveDocumentParams(candidates[c], params[c]);
-    const size_t jobCount = candidates.size() * regions.size();
+    std::vector<FilterParams> params(kCandidates.size());
+    for (size_t c = 0; c < kCandidates.size(); ++c)
+        deriveDocumentParams(kCandidates[c], params[c]);
+    const size_t jobCount = kCandidates.size() * regions.size();
     std::vector<Job> jobs(jobCount);
     std::atomic<size_t> next { 0 };
     auto work = [&] {
@@ -452,103 +451,30 @@ std::vector<Job> runJobs(const std::vector<Region>& regions, const ImageDesc& pi
     return jobs;
 }
 
-// A candidate at `amount` of its suppression: every band's share scaled, so
-// that each band's suppression strength is scaled alike, and its sharpening
-// with them, since sharpening restores what the smoothing took. Returns the
-// amount the rounded shares really give.
-double scaleSuppression(FilterSettings& values, double amount)
+// Each candidate's estimated error, summed in a fixed order whatever thread
+// did which job; `choice.chosen` becomes the lowest. Returns that estimate,
+// infinity when the engine refused every candidate.
+double estimateErrors(AutoStrength& choice, const std::vector<Job>& jobs, size_t regionCount,
+    double trusted, int64_t samples)
 {
-    int32_t before = 0;
-    int32_t after = 0;
-    for (int32_t& share : values.freqSuppression) {
-        before += share;
-        share = static_cast<int32_t>(std::lround(share * amount));
-        after += share;
-    }
-    const double applied = before > 0 ? static_cast<double>(after) / before : 0.0;
-    values.sharpening = static_cast<int32_t>(std::lround((values.sharpening + 5) * applied)) - 5;
-    return applied;
-}
-
-// What one candidate's jobs sum to, in a fixed order whatever thread did
-// which job.
-struct Judged {
-    double residual = 0.0;
-    double divergence = 0.0;
-    bool refused = false;
-};
-
-Judged sumJobs(const std::vector<Job>& jobs, size_t candidate, size_t regionCount)
-{
-    Judged sum;
-    for (size_t r = 0; r < regionCount; ++r) {
-        const Job& job = jobs[candidate * regionCount + r];
-        sum.refused = sum.refused || job.refused;
-        sum.residual += job.residual;
-        sum.divergence += job.divergence;
-    }
-    return sum;
-}
-
-double estimateOf(const Judged& judged, double trusted, int64_t samples)
-{
-    if (judged.refused)
-        return std::numeric_limits<double>::infinity();
-    return (judged.residual - trusted + 2.0 * kNoiseTrust * judged.divergence)
-        / static_cast<double>(samples);
-}
-
-// Each candidate's estimated error; `choice.chosen` becomes the lowest.
-// Returns that estimate, infinity when the engine refused every candidate.
-//
-// The candidate that a lighter hand would help most is also judged at that
-// hand, as one more candidate just before it. Blending a filter's result
-// f(y) with y by a share a leaves |a (f(y) - y)|^2 as the residual and
-// a tr(S J) + (1 - a) tr S as the divergence, so the estimate of the blend
-// is a parabola in a, lowest at a = (tr S - tr(S J)) / |f(y) - y|^2: where
-// the filter takes more than the noise, a lighter hand takes less texture
-// with it. The engine's suppression blends each band's smoothing with its
-// input, so scaling every band's share moves the result towards the
-// picture much as a blend would, yet not exactly (rounding, and the edges
-// the coarser bands find do not scale): the lighter candidate is judged by
-// filtering it, not by the parabola.
-double estimateErrors(AutoStrength& choice, const std::vector<Region>& regions,
-    const ImageDesc& picture, const NoiseProfile& profile, int32_t threadCount, double trusted,
-    int64_t samples)
-{
-    const std::vector<FilterSettings> family(kCandidates.begin(), kCandidates.end());
-    const std::vector<Job> jobs = runJobs(regions, picture, profile, family, threadCount);
-    double blendBest = std::numeric_limits<double>::infinity();
-    size_t lighten = family.size();
-    FilterSettings lighter;
-    double lighterAmount = 1.0;
-    for (size_t c = 0; c < family.size(); ++c) {
-        const Judged judged = sumJobs(jobs, c, regions.size());
-        choice.candidates[c].estimatedError = estimateOf(judged, trusted, samples);
-        if (judged.refused || judged.residual <= 0.0)
-            continue;
-        const double removed = trusted - kNoiseTrust * judged.divergence;
-        FilterSettings values = family[c];
-        const double amount
-            = scaleSuppression(values, std::clamp(removed / judged.residual, 0.0, 1.0));
-        const double blended = amount * amount * judged.residual - 2.0 * amount * removed;
-        if (amount > 0.0 && amount < 1.0 && blended < blendBest) {
-            blendBest = blended;
-            lighten = c;
-            lighter = values;
-            lighterAmount = amount;
-        }
-    }
-    if (lighten < family.size()) {
-        const std::vector<Job> more = runJobs(regions, picture, profile, { lighter }, threadCount);
-        choice.candidates.insert(choice.candidates.begin() + static_cast<std::ptrdiff_t>(lighten),
-            { lighter, estimateOf(sumJobs(more, 0, regions.size()), trusted, samples),
-                lighterAmount });
-    }
     double best = std::numeric_limits<double>::infinity();
-    for (size_t c = 0; c < choice.candidates.size(); ++c) {
-        if (choice.candidates[c].estimatedError < best) {
-            best = choice.candidates[c].estimatedError;
+    for (size_t c = 0; c < kCandidates.size(); ++c) {
+        double residual = 0.0;
+        double divergence = 0.0;
+        bool refused = false;
+        for (size_t r = 0; r < regionCount; ++r) {
+            const Job& job = jobs[c * regionCount + r];
+            refused = refused || job.refused;
+            residual += job.residual;
+            divergence += job.divergence;
+        }
+        if (refused)
+            continue;
+        const double estimate
+            = (residual - trusted + 2.0 * kNoiseTrust * divergence) / static_cast<double>(samples);
+        choice.candidates[c].estimatedError = estimate;
+        if (estimate < best) {
+            best = estimate;
             choice.chosen = static_cast<int>(c);
         }
     }
@@ -567,7 +493,7 @@ void chooseCautiously(AutoStrength& choice, double best, const PixelNoise& noise
         = learned ? best : best + kCaution * readingsDisagree(noise) * choice.untouchedError;
     bool filter = leaving > within;
     if (filter) {
-        for (size_t c = 0; c < choice.candidates.size(); ++c) {
+        for (size_t c = 0; c < kCandidates.size(); ++c) {
             if (choice.candidates[c].estimatedError <= within) {
                 choice.chosen = static_cast<int>(c);
                 break;
@@ -575,7 +501,7 @@ void chooseCautiously(AutoStrength& choice, double best, const PixelNoise& noise
         }
     }
     choice.cautious = filter != bestFilters || (filter && choice.chosen != bestCandidate);
-    choice.values = choice.candidates[static_cast<size_t>(choice.chosen)].values;
+    choice.values = kCandidates[static_cast<size_t>(choice.chosen)];
     choice.filter = choice.untouchedError >= kNoiseFloor && filter;
 }
 
@@ -621,10 +547,10 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         return choice;
     }
 
+    const std::vector<Job> jobs = runJobs(regions, picture, profile, threadCount);
     const double trusted = kNoiseTrust * noiseSum;
     choice.untouchedError = trusted / static_cast<double>(samples);
-    const double best
-        = estimateErrors(choice, regions, picture, profile, threadCount, trusted, samples);
+    const double best = estimateErrors(choice, jobs, regions.size(), trusted, samples);
     if (!std::isfinite(best)) {
         choice.filter = false;
         return choice;

@@ -28,9 +28,6 @@ struct AutoCandidate {
     // Estimated mean squared error per sample, in 8-bit levels squared; a
     // candidate the engine refused reads infinity.
     double estimatedError = 0.0;
-    // The share of the candidate's suppression `values` keep, 0 to 1: each
-    // candidate is judged at the amount its estimate is lowest at.
-    double amount = 1.0;
 };
 
 struct AutoStrength {
@@ -61,10 +58,9 @@ struct AutoStrength {
 // `profile` is the profile the photo will be filtered with, measured or
 // learned; when it is a learned one, `measured` is the photo's own (both as
 // smoothed for filtering), and the noise the pixels show is lowered where
-// the learned profile reads less (lowerToLearnedProfile). Runs the engine
-// on a bounded sample of the photo, spread over `threadCount` threads
-// (kAllThreads: one per core); the choice does not depend on the thread
-// count.
+// the learned profile reads less (lowerToLearnedProfile). Runs the engine on a bounded sample of the photo, spread over
+// `threadCount` threads (kAllThreads: one per core); the choice does not
+// depend on the thread count.
 AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
     int32_t threadCount = kAllThreads, const NoiseProfile* measured = nullptr);
 

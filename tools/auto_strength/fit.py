@@ -23,13 +23,8 @@ The validate split is for the closing report only; nothing here reads it.
 
 The estimate for a candidate, per sample: (R - k tr S + 2 k D . v) / n, with v the noise
 variance per Y/Cr/Cb channel and bin (the chooser's blend of its white and smoothed-noise
-estimates, by the eigenvalue spread between --white and --smoothed), k the trust in it; each
-candidate is judged at the share a of its suppression that makes it lowest, a^2 R + k tr S -
-2 k a (tr S - D . v), and the true error of that share is taken as the blend's (the engine's
-suppression blends each band with its input, though not exactly: the chooser filters the most
-promising lighter hand to judge it, so these numbers are what the program approaches, not what it
-gives); a candidate is chosen when its estimate is below the untouched one (k tr S / n) by the
-margin. "Best per file" is each candidate's best blend in hindsight.
+estimates, by the eigenvalue spread between --white and --smoothed), k the trust in it; a
+candidate is chosen when its estimate is below the untouched one (k tr S / n) by the margin.
 The family is grown greedily by what the choice then gains on average.
 """
 from __future__ import annotations
@@ -88,39 +83,20 @@ def untouched_error(r) -> float:
     return _NOISY[r["noisy"]]
 
 
-def amounts(f, trust):
-    """Each candidate's share of its suppression where its estimate is lowest (the chooser's
-    scaleSuppression, unrounded): blending f(y) with y by a is a parabola in a."""
-    return np.clip(trust * (f["tr"] - f["D"]) / np.maximum(f["R"], 1e-12), 0.0, 1.0)
-
-
-def blended(f, a):
-    """The true error per sample of each candidate blended with the noisy picture by a."""
-    return a * a * f["R"] + f["untouched"] - a * (f["R"] + f["untouched"] - f["T"])
-
-
 def choose(f, family, trust, margin):
-    a = amounts(f, trust)[family]
-    est = a * a * f["R"][family] + trust * f["tr"] - 2 * trust * a * (f["tr"] - f["D"][family])
+    est = f["R"][family] - trust * f["tr"] + 2 * trust * f["D"][family]
     j = int(np.argmin(est))
     if est[j] >= trust * f["tr"] * (1 - margin):
-        return None, est, 1.0
-    return family[j], est, a[j]
+        return None, est
+    return family[j], est
 
 
-def gain(f, j, a=1.0):
-    if j is None:
-        return 0.0
-    return study.db(blended(f, a)[j]) - study.db(f["untouched"])
-
-
-def hindsight(f, j):
-    """The best blend of candidate j, knowing the clean picture."""
-    return gain(f, j, np.clip((f["R"] + f["untouched"] - f["T"]) / (2 * f["R"]), 0.0, 1.0)[j])
+def gain(f, j):
+    return 0.0 if j is None else study.db(f["T"][j]) - study.db(f["untouched"])
 
 
 def score(files, family, trust, margin):
-    return np.array([gain(f, j, a) for f in files for j, _, a in [choose(f, family, trust, margin)]])
+    return np.array([gain(f, choose(f, family, trust, margin)[0]) for f in files])
 
 
 def main():
@@ -135,7 +111,7 @@ def main():
     pool, files = load(a.white, a.smoothed, a.evaluate or measure.CANDIDATES)
     print(f"{len(files)} training files, {len(pool)} candidates")
     whole = list(range(len(pool)))
-    oracle = np.array([max(0.0, max(hindsight(f, j) for j in whole)) for f in files])
+    oracle = np.array([max(0.0, max(gain(f, j) for j in whole)) for f in files])
     chosen = score(files, whole, a.trust, a.margin)
     print(f"the whole pool: chosen {chosen.mean():+.3f} dB, best per file {oracle.mean():+.3f} dB")
     if a.evaluate:
@@ -162,8 +138,8 @@ def main():
         for f in files:
             if variant and f["row"]["variant"] != variant:
                 continue
-            _, e, _ = choose(f, family, a.trust, a.margin)
-            t = blended(f, amounts(f, a.trust))[family]
+            _, e = choose(f, family, a.trust, a.margin)
+            t = f["T"][family]
             ok = e > 0
             est += list(study.db(e[ok]))
             true += list(study.db(t[ok]))
