@@ -150,7 +150,8 @@ void learnedReadingOn20MP(benchmark::State& state)
     std::vector<uint8_t> original = makePhoto(kWidth, kHeight);
     const NoiseProfile profile = measuredProfile(original, kWidth, kHeight);
     for (auto _ : state) {
-        const NoiseProfile reading = learnedReading(profile, describe(original, kWidth, kHeight));
+        const NoiseProfile reading
+            = learnedReading(profile, estimatePixelNoise(describe(original, kWidth, kHeight)));
         benchmark::DoNotOptimize(reading.bands[0].noise[0][kY]);
     }
 }

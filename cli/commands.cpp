@@ -539,7 +539,8 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
         *automatic = chooseAutoStrength(
             image.original() != nullptr ? image.originalDescription() : image.description(),
             job.activeProfile, kAllThreads,
-            job.learnedSource.photos > 0 ? &job.measuredProfile : nullptr);
+            job.learnedSource.photos > 0 ? &job.measuredProfile : nullptr,
+            job.pixelNoise ? &*job.pixelNoise : nullptr);
     }
     return document.job().activeProfile;
 }

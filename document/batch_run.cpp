@@ -249,7 +249,8 @@ private:
     bool checkLoaded(LoadedFile& file, TileList& tiles);
     bool checkDestination(const LoadedFile& file);
     FileResult filterFile(LoadedFile& file, TileList& tiles);
-    bool chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own);
+    bool chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own,
+        const std::optional<PixelNoise>& pixelNoise);
     bool acceptsOutput(int32_t index, const QString& output);
     void keepOutcome(QStringList& list, const QString& entry);
     void recordFailure(int32_t index, const QString& reason);
@@ -428,9 +429,10 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
     run.tilesPending = countPendingTiles(tiles, run);
     // The file's own profile, smoothed, when a learned one replaces it.
     std::optional<NoiseProfile> own;
+    std::optional<PixelNoise> pixelNoise;
     if (!m_options.useGivenProfile) {
         if (measureProfile(run, image, tiles, m_snapshot.activeProfile)
-            && keepMeasuredProfile(m_job, m_snapshot, true, name, image).photos > 0) {
+            && keepMeasuredProfile(m_job, m_snapshot, true, name, image, pixelNoise).photos > 0) {
             own = m_batch.measuredProfile;
             smoothProfile(*own);
         }
@@ -438,7 +440,7 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
     }
     m_batch.lastProfile = m_snapshot.activeProfile;
     // A file the choice leaves unfiltered is saved as it is, like a filtered one.
-    if (m_options.autoStrength && !chooseStrength(file, own))
+    if (m_options.autoStrength && !chooseStrength(file, own, pixelNoise))
         return FileResult::Filtered;
 
     // The previous file's save has usually ended by now; its lines then come
@@ -466,13 +468,14 @@ FileResult BatchRun::filterFile(LoadedFile& file, TileList& tiles)
 // Chosen with the profile the file is filtered with, so a given profile
 // chooses too, and from the untouched picture. False when the noise is too
 // weak to filter.
-bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own)
+bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile>& own,
+    const std::optional<PixelNoise>& pixelNoise)
 {
     CBitmapEx& image = *file.image;
     const ImageDesc untouched
         = image.original() != nullptr ? image.originalDescription() : image.description();
-    const AutoStrength choice = chooseAutoStrength(
-        untouched, m_snapshot.activeProfile, m_snapshot.request.threadCount, own ? &*own : nullptr);
+    const AutoStrength choice = chooseAutoStrength(untouched, m_snapshot.activeProfile,
+        m_snapshot.request.threadCount, own ? &*own : nullptr, pixelNoise ? &*pixelNoise : nullptr);
     if (m_host != nullptr)
         m_host->batchFileChosen(file.index, choice);
     if (!choice.filter) {

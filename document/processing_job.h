@@ -235,6 +235,9 @@ struct ProcessingJob {
     NoiseProfile learnedProfile;
     // Where learnedProfile came from; no photos when it is the measured one.
     LearnedSource learnedSource;
+    // The untouched picture's noise estimate, when learning made one, for
+    // automatic strength to choose with.
+    std::optional<PixelNoise> pixelNoise;
     TileList tiles;
 
     ProcessingJob();

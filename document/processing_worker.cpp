@@ -45,7 +45,7 @@ namespace {
 void acceptProfile(ProcessingJob& job, JobSnapshot& snapshot)
 {
     job.learnedSource = keepMeasuredProfile(
-        job, snapshot, false, snapshot.request.fileName, *snapshot.request.image);
+        job, snapshot, false, snapshot.request.fileName, *snapshot.request.image, job.pixelNoise);
     job.learnedProfile = snapshot.activeProfile;
     smoothProfile(job.measuredProfile);
     smoothProfile(job.learnedProfile);

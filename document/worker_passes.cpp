@@ -107,8 +107,9 @@ bool filterPass(TileRun& run, CBitmapEx& image, TileList& tiles)
 }
 
 LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
-    const QString& fileName, const CBitmapEx& image)
+    const QString& fileName, const CBitmapEx& image, std::optional<PixelNoise>& pixelNoise)
 {
+    pixelNoise.reset();
     // A batch's files are not the open image: its profiles stay the batch's.
     if (inBatch) {
         snapshot.request.batch->measuredProfile = snapshot.activeProfile;
@@ -123,7 +124,8 @@ LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, boo
         const ImageDesc untouched
             = image.original() != nullptr ? image.originalDescription() : image.description();
         consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
-            fileName, image.exif().record(), own, snapshot.activeProfile, &source, &untouched);
+            fileName, image.exif().record(), own, snapshot.activeProfile, &source, &untouched,
+            &pixelNoise);
     }
     return source;
 }

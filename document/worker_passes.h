@@ -51,8 +51,9 @@ bool measureProfile(TileRun& run, CBitmapEx& image, TileList& tiles, NoiseProfil
 // After a completed profile pass: keeps the measured profile in the job (a
 // batch's in its batch job) and lets the learned-profile store replace the
 // snapshot's working profile; says where a learned one came from.
+// `pixelNoise` receives the pixels' noise estimate when learning made one.
 LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, bool inBatch,
-    const QString& fileName, const CBitmapEx& image);
+    const QString& fileName, const CBitmapEx& image, std::optional<PixelNoise>& pixelNoise);
 
 // Filters the image from its original into its display with the snapshot's
 // profile and settings. False when the engine refused the profile or the

@@ -508,7 +508,7 @@ void chooseCautiously(AutoStrength& choice, double best, const PixelNoise& noise
 } // namespace
 
 AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
-    int32_t threadCount, const NoiseProfile* measured)
+    int32_t threadCount, const NoiseProfile* measured, const PixelNoise* known)
 {
     AutoStrength choice;
     for (const FilterSettings& values : kCandidates)
@@ -521,7 +521,7 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         return choice;
     }
 
-    PixelNoise noise = estimatePixelNoise(picture);
+    PixelNoise noise = known != nullptr ? *known : estimatePixelNoise(picture);
     if (measured != nullptr) {
         // Photos teach a learned profile their finest band already lowered
         // to what their pixels show; against this photo's own as it would

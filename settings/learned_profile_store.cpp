@@ -4,6 +4,7 @@
 #include "settings/options.h"
 
 #include <string_view>
+#include <utility>
 
 namespace calmora {
 
@@ -47,11 +48,13 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing)
 
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
-    LearnedSource* source, const ImageDesc* picture)
+    LearnedSource* source, const ImageDesc* picture, std::optional<PixelNoise>* pixelNoise)
 {
     working = own;
     if (source != nullptr)
         *source = {};
+    if (pixelNoise != nullptr)
+        pixelNoise->reset();
     if (!options.profileFolder.isEmpty())
         store.useFolder(options.profileFolder);
     // Before anything is learned: a deletion asked for before this profile
@@ -60,9 +63,12 @@ bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, 
     if (!options.settings2.selfLearning || (inBatch && !options.settings2.batchSelfLearning))
         return false;
     // Only an eligible image is learned from: the others need no reading.
-    if (picture != nullptr && eligible(exif) && store.keepsWhatItLearns())
-        store.learn(fileName, exif, learnedReading(own, *picture));
-    else
+    if (picture != nullptr && eligible(exif) && store.keepsWhatItLearns()) {
+        PixelNoise noise = estimatePixelNoise(*picture);
+        store.learn(fileName, exif, learnedReading(own, noise));
+        if (pixelNoise != nullptr)
+            *pixelNoise = std::move(noise);
+    } else
         store.learn(fileName, exif, own);
     if (eligible(exif) && store.lookUp(exif, working)) {
         if (source != nullptr)

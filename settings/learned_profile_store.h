@@ -6,10 +6,12 @@
 
 #include "engine/records.h"
 #include "settings/exif_record.h"
+#include "settings/noise_estimate.h"
 
 #include <QString>
 
 #include <atomic>
+#include <optional>
 
 namespace calmora {
 
@@ -109,9 +111,12 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing);
 // where it came from, and is cleared otherwise. With `picture` (the untouched
 // photo, 8-bit), an eligible image teaches the store its own profile lowered
 // where the pixels show the engine read texture as noise (learnedReading());
-// `own` stays what the image falls back to.
+// `own` stays what the image falls back to. `pixelNoise`, when given, holds
+// the pixels' noise estimate afterwards if one was made, so that automatic
+// strength need not make it again, and is empty otherwise.
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
-    LearnedSource* source = nullptr, const ImageDesc* picture = nullptr);
+    LearnedSource* source = nullptr, const ImageDesc* picture = nullptr,
+    std::optional<PixelNoise>* pixelNoise = nullptr);
 
 } // namespace calmora

@@ -57,10 +57,10 @@ bool lowerToPixelNoise(NoiseProfile& profile, const PixelNoise& noise)
     return lowered;
 }
 
-NoiseProfile learnedReading(const NoiseProfile& own, const ImageDesc& picture)
+NoiseProfile learnedReading(const NoiseProfile& own, const PixelNoise& noise)
 {
     NoiseProfile reading = own;
-    lowerToPixelNoise(reading, estimatePixelNoise(picture));
+    lowerToPixelNoise(reading, noise);
     return reading;
 }
 

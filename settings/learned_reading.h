@@ -20,8 +20,8 @@ namespace calmora {
 // noise keeps the engine's reading. True when anything was lowered.
 bool lowerToPixelNoise(NoiseProfile& profile, const PixelNoise& noise);
 
-// `own` as it is offered to the store for `picture` (the untouched photo,
-// 8-bit as the engine takes it): lowered by the picture's noise estimate.
-NoiseProfile learnedReading(const NoiseProfile& own, const ImageDesc& picture);
+// `own` as it is offered to the store for a photo whose pixels' noise
+// estimate is `noise`: lowered by it.
+NoiseProfile learnedReading(const NoiseProfile& own, const PixelNoise& noise);
 
 } // namespace calmora

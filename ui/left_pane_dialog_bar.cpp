@@ -539,7 +539,8 @@ void CLeftPaneDialogBar::applyAutoStrength()
     const bool learned = job.learnedSource.photos > 0 && !job.request.useMeasuredProfile;
     const AutoStrength choice = chooseAutoStrength(
         image.original() != nullptr ? image.originalDescription() : image.description(),
-        job.activeProfile, kAllThreads, learned ? &job.measuredProfile : nullptr);
+        job.activeProfile, kAllThreads, learned ? &job.measuredProfile : nullptr,
+        job.pixelNoise ? &*job.pixelNoise : nullptr);
     // The values become "Custom" like any change by hand, for the user to
     // see and adjust.
     m_values = choice.values;

@@ -191,6 +191,14 @@ TEST_P(ProfilePass, PublishesTheSmoothedChoiceAndLeavesThePixels)
         GetParam().knowingStore ? KnowingStore::kNoise : measured.bands[2].noise[5][kCb]);
     EXPECT_TRUE(sameNoise(
         job.activeProfile, GetParam().useMeasured ? job.measuredProfile : job.learnedProfile));
+    // A store that keeps what it learns was offered a reading of the pixels;
+    // their estimate is kept for automatic strength, made once.
+    ASSERT_EQ(job.pixelNoise.has_value(), GetParam().knowingStore);
+    if (job.pixelNoise) {
+        const ImageDesc untouched
+            = image.original() != nullptr ? image.originalDescription() : image.description();
+        EXPECT_EQ(job.pixelNoise->lumaDeviation, estimatePixelNoise(untouched).lumaDeviation);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, ProfilePass,
