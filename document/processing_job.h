@@ -236,7 +236,8 @@ struct ProcessingJob {
     // Where learnedProfile came from; no photos when it is the measured one.
     LearnedSource learnedSource;
     // The untouched picture's noise estimate, when learning made one, for
-    // automatic strength to choose with.
+    // automatic strength to choose with; written with the profiles, before
+    // profileReady.
     std::optional<PixelNoise> pixelNoise;
     TileList tiles;
 

@@ -59,13 +59,13 @@ struct AutoStrength {
 // `profile` is the profile the photo will be filtered with, measured or
 // learned; when it is a learned one, `measured` is the photo's own (both as
 // smoothed for filtering), and the noise the pixels show is lowered where
-// the learned profile reads less (lowerToLearnedProfile). `noise`, when
+// the learned profile reads less (lowerToLearnedProfile). `known`, when
 // given, is the picture's noise estimate already made (estimatePixelNoise),
 // as learning makes it. Runs the engine on a bounded sample of the photo,
 // spread over `threadCount` threads (kAllThreads: one per core); the choice
 // does not depend on the thread count.
 AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& profile,
     int32_t threadCount = kAllThreads, const NoiseProfile* measured = nullptr,
-    const PixelNoise* noise = nullptr);
+    const PixelNoise* known = nullptr);
 
 } // namespace calmora

@@ -4,7 +4,6 @@
 #include "settings/options.h"
 
 #include <string_view>
-#include <utility>
 
 namespace calmora {
 
@@ -64,12 +63,13 @@ bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, 
         return false;
     // Only an eligible image is learned from: the others need no reading.
     if (picture != nullptr && eligible(exif) && store.keepsWhatItLearns()) {
-        PixelNoise noise = estimatePixelNoise(*picture);
+        const PixelNoise noise = estimatePixelNoise(*picture);
         store.learn(fileName, exif, learnedReading(own, noise));
         if (pixelNoise != nullptr)
-            *pixelNoise = std::move(noise);
-    } else
+            *pixelNoise = noise;
+    } else {
         store.learn(fileName, exif, own);
+    }
     if (eligible(exif) && store.lookUp(exif, working)) {
         if (source != nullptr)
             *source = store.lastFound();
