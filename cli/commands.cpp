@@ -536,10 +536,8 @@ std::optional<NoiseProfile> measureFile(const QString& path, Environment& env, Q
     if (automatic != nullptr) {
         const CBitmapEx& image = *document.image();
         const ProcessingJob& job = document.job();
-        *automatic = chooseAutoStrength(
-            image.original() != nullptr ? image.originalDescription() : image.description(),
-            job.activeProfile, kAllThreads,
-            job.learnedSource.photos > 0 ? &job.measuredProfile : nullptr,
+        *automatic = chooseAutoStrength(image.untouchedDescription(), job.activeProfile,
+            kAllThreads, job.learnedSource.photos > 0 ? &job.measuredProfile : nullptr,
             job.pixelNoise ? &*job.pixelNoise : nullptr);
     }
     return document.job().activeProfile;

@@ -472,8 +472,7 @@ bool BatchRun::chooseStrength(LoadedFile& file, const std::optional<NoiseProfile
     const std::optional<PixelNoise>& pixelNoise)
 {
     CBitmapEx& image = *file.image;
-    const ImageDesc untouched
-        = image.original() != nullptr ? image.originalDescription() : image.description();
+    const ImageDesc untouched = image.untouchedDescription();
     const AutoStrength choice = chooseAutoStrength(untouched, m_snapshot.activeProfile,
         m_snapshot.request.threadCount, own ? &*own : nullptr, pixelNoise ? &*pixelNoise : nullptr);
     if (m_host != nullptr)

@@ -1118,6 +1118,11 @@ ImageDesc CBitmapEx::originalDescription() const
     return m_original ? m_original->description() : ImageDesc {};
 }
 
+ImageDesc CBitmapEx::untouchedDescription() const
+{
+    return m_original ? m_original->description() : description();
+}
+
 uint8_t* CBitmapEx::highDepthPixels() const
 {
     return reinterpret_cast<uint8_t*>(m_pixels.highDepth.get());

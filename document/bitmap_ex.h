@@ -125,6 +125,10 @@ public:
     ImageDesc description() const;
     // The original companion's description, or an empty one.
     ImageDesc originalDescription() const;
+    // The picture as loaded, whatever filtering did to the working image:
+    // the original companion when there is one, else the working image.
+    // What noise is measured and strength chosen from.
+    ImageDesc untouchedDescription() const;
 
     // The untouched image as loaded; absent until a load succeeds.
     CBitmapEx* original() { return m_original.get(); }

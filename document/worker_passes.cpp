@@ -121,8 +121,7 @@ LearnedSource keepMeasuredProfile(ProcessingJob& job, JobSnapshot& snapshot, boo
     LearnedSource source;
     if (snapshot.request.profileStore != nullptr) {
         const NoiseProfile own = snapshot.activeProfile;
-        const ImageDesc untouched
-            = image.original() != nullptr ? image.originalDescription() : image.description();
+        const ImageDesc untouched = image.untouchedDescription();
         consultLearnedProfiles(*snapshot.request.profileStore, snapshot.request.options, inBatch,
             fileName, image.exif().record(), own, snapshot.activeProfile, &source, &untouched,
             &pixelNoise);

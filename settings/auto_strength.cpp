@@ -527,9 +527,8 @@ AutoStrength chooseAutoStrength(const ImageDesc& picture, const NoiseProfile& pr
         // to what their pixels show; against this photo's own as it would
         // teach it, the learned one tells only what the other photos add,
         // and the texture these pixels leave out is not taken out twice.
-        NoiseProfile taught = *measured;
-        lowerToPixelNoise(taught, noise);
-        choice.learnedNoise = lowerToLearnedProfile(noise, profile, taught);
+        choice.learnedNoise
+            = lowerToLearnedProfile(noise, profile, learnedReading(*measured, noise));
     }
     choice.noiseLevel = noise.lumaDeviation;
     std::vector<Region> regions;

@@ -537,10 +537,9 @@ void CLeftPaneDialogBar::applyAutoStrength()
     // picture meanwhile, but nothing writes the original.
     const CBitmapEx& image = *m_document.image();
     const bool learned = job.learnedSource.photos > 0 && !job.request.useMeasuredProfile;
-    const AutoStrength choice = chooseAutoStrength(
-        image.original() != nullptr ? image.originalDescription() : image.description(),
-        job.activeProfile, kAllThreads, learned ? &job.measuredProfile : nullptr,
-        job.pixelNoise ? &*job.pixelNoise : nullptr);
+    const AutoStrength choice
+        = chooseAutoStrength(image.untouchedDescription(), job.activeProfile, kAllThreads,
+            learned ? &job.measuredProfile : nullptr, job.pixelNoise ? &*job.pixelNoise : nullptr);
     // The values become "Custom" like any change by hand, for the user to
     // see and adjust.
     m_values = choice.values;

@@ -195,8 +195,7 @@ TEST_P(ProfilePass, PublishesTheSmoothedChoiceAndLeavesThePixels)
     // their estimate is kept for automatic strength, made once.
     ASSERT_EQ(job.pixelNoise.has_value(), GetParam().knowingStore);
     if (job.pixelNoise) {
-        const ImageDesc untouched
-            = image.original() != nullptr ? image.originalDescription() : image.description();
+        const ImageDesc untouched = image.untouchedDescription();
         EXPECT_EQ(job.pixelNoise->lumaDeviation, estimatePixelNoise(untouched).lumaDeviation);
     }
 }
