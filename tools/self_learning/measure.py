@@ -7,6 +7,10 @@ photos comes to the camera's true noise, and what it does to the filtered result
                         condition and variant
   measure.py accuracy   the finest band's luminance noise after 5 learned photos, and of one
                         photo alone, against the same measurement on a flat grey chart
+  measure.py survival   the luminance noise that survives each variant's path (the noisy file
+                        less its clean picture sent the same way) on the train photos and on
+                        the chart, at ISO 800: the chart's flat patches lose to JPEG far more
+                        of their noise than a photo's detail does
   measure.py size       the grey chart full size, binned 2x2 and cropped: what the picture's
                         size does to its profile
   measure.py denoise [--own] IN OUT [ARGS...]
@@ -253,6 +257,52 @@ def cmd_accuracy(args) -> int:
     return 0
 
 
+def through_jpeg(picture: np.ndarray) -> np.ndarray:
+    path = os.path.join(WORK, "reference.jpg")
+    write_jpeg(path, picture, kit.JPEG_QUALITY)
+    return read_rgb8(path)
+
+
+def surviving_variance(noisy: np.ndarray, reference: np.ndarray, columns: slice | None = None) -> float:
+    """Variance of the luminance of noisy - reference; with `columns`, the chart's patches 2 to 8
+    away from their edges (the ends clip, and JPEG rings at the steps)."""
+    d = (noisy.astype(float) - reference.astype(float)) @ np.array([0.299, 0.587, 0.114])
+    if columns is None:
+        return float(d.var())
+    w = d.shape[1] // POINTS
+    return float(np.mean([d[40:-40, i * w + 12:(i + 1) * w - 12].var() for i in range(2, 9)]))
+
+
+def cmd_survival(args) -> int:
+    suffix = {"png": ".png", "jpg92": "__q92.jpg", "cam": "__cam.jpg"}
+    chart = chart_picture()
+    print("luminance noise variance that survives the path (8-bit levels squared), ISO 800: the "
+          "chart's against the train photos' (median, least and most), and the median photo's "
+          "deviation over the chart's")
+    print("| condition | variant | chart | photos (median) | least | most | deviation ratio |")
+    print("|---|---|---|---|---|---|---|")
+    for cond in conditions():
+        if not cond.endswith("iso800"):
+            continue
+        for variant in kit.VARIANTS:
+            ref = {"png": chart, "jpg92": through_jpeg(chart), "cam": through_jpeg(kit.camera_path(chart, None, 0))}
+            on_chart = np.mean([surviving_variance(read_rgb8(p), ref[variant], slice(None))
+                                for p in make_charts(cond, variant)])
+            on_photos = []
+            for name in photos("train"):
+                clean = read_rgb8(os.path.join(KIT, "clean", name + ".png"))
+                if variant == "cam":
+                    clean = through_jpeg(read_rgb8(os.path.join(PAIRS, name + "__camclean.png")))
+                elif variant == "jpg92":
+                    clean = through_jpeg(clean)
+                noisy = read_rgb8(os.path.join(PAIRS, f"{name}__{cond}{suffix[variant]}"))
+                on_photos.append(surviving_variance(noisy, clean))
+            m = np.median(on_photos)
+            print(f"| {cond} | {variant} | {on_chart:.2f} | {m:.2f} | {min(on_photos):.2f} | "
+                  f"{max(on_photos):.2f} | {np.sqrt(m / on_chart):.2f} |")
+    return 0
+
+
 def cmd_size(args) -> int:
     """The grey chart with the kit's noise added at twice the size, then binned 2x2 (a camera's
     reduced size, a phone's binned mode) or cropped to another aspect ratio: the finest band's
@@ -298,6 +348,7 @@ def main() -> int:
     a.add_argument("--draws", type=int, default=20, help="random sets of train photos per condition")
     a.add_argument("--photos", type=int, default=5)
     a.set_defaults(fn=cmd_accuracy)
+    sub.add_parser("survival").set_defaults(fn=cmd_survival)
     s = sub.add_parser("size")
     s.add_argument("--condition", default="canon-g7x-iso3200")
     s.set_defaults(fn=cmd_size)
