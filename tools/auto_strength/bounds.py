@@ -2,7 +2,7 @@
 """How far a better choice could take automatic strength on the `train` photos, from the cached
 numbers: what limits it, the noise estimate, the estimate of the error, or the engine itself.
 
-  bounds.py CELLS [--learned DIR]
+  bounds.py CELLS [--learned DIR] [--probe]
 
 CELLS is a `kit.py score --peers --cells` file of the train split (its peers' cells say which
 files auto is at or above the best peer in). Rows, each as mean PSNR gain and cells at or above
@@ -13,6 +13,11 @@ the best peer, per ISO speed and variant:
                      Y/Cr/Cb channel: the noisy file less its clean picture sent the same way
                      (JPEG 92 for the kit's JPEGs, the camera's path without noise and JPEG 92
                      for `cam`), so JPEG's own loss of the clean picture is not counted as noise
+  noise's own probe  (--probe) the estimate with the noise's true energy and, for its
+                     divergence, a probe drawn as the noise itself (the file's noise made again
+                     with another seed and sent the same way), so that it correlates between
+                     neighbours and channels exactly as the noise does; filters every file ten
+                     times
   family hindsight   each file's best of the family (data/family.txt) or leaving it
   pool hindsight     each file's best of every candidate measured on it (data/candidates.txt;
                      only files with all of them)
@@ -29,6 +34,7 @@ import collections
 import csv
 import io
 import os
+import zlib
 
 import numpy as np
 from PIL import Image
@@ -36,6 +42,7 @@ from PIL import Image
 import fit
 import measure
 import study
+import kit  # noqa: E402 (study puts the kit on the path)
 
 CONDITIONS = ("iso800", "iso3200", "iso12800")
 
@@ -82,6 +89,36 @@ def chosen_with(f, cache, pool, v, trust=0.9, margin=0.1):
     return None if est[j] >= trust * tr * (1 - margin) else j
 
 
+def own_probe_choice(f, server, pool, trust=0.9, margin=0.1):
+    """The choice with a probe made as the file's own noise is (see the docstring)."""
+    r = f["row"]
+    name = r["noisy"]
+    y = server.load(os.path.join(study.PAIRS, name))
+    clean = study.read_rgb8(r["clean"])
+    p = kit.profiles()[r["condition"]]
+    seed = zlib.crc32(("probe" + name).encode())
+    if name.endswith("__cam.jpg"):
+        ref = through_jpeg(study.read_rgb8(os.path.join(study.PAIRS, name.split("__")[0] + "__camclean.png")))
+        other = through_jpeg(kit.camera_path(clean, p, seed))
+    elif name.endswith(".jpg"):
+        ref, other = through_jpeg(clean), through_jpeg(kit.noisy_from(clean, p, seed))
+    else:
+        ref, other = clean, kit.noisy_from(clean, p, seed)
+    z = other.astype(float) - ref
+    energy = np.mean((y.astype(float) - ref) ** 2)
+    scale = measure.PROBE_LEVELS / np.sqrt(np.mean(z ** 2))
+    moved = np.clip(np.round(y + scale * z), 0, 255).astype(np.uint8)
+    delta = moved.astype(float) - y
+    D = []
+    for k in pool:
+        settings = [int(v) for v in k.split(",")]
+        D.append(np.mean(delta * (server.filter(settings, moved).astype(float)
+                                  - server.filter(settings, y))) / scale ** 2)
+    est = f["R"] - trust * energy + 2 * trust * np.array(D)
+    j = int(np.argmin(est))
+    return None if est[j] >= trust * energy * (1 - margin) else j
+
+
 def learned_gains(files, pool, work):
     server = study.Server()
     result = {}
@@ -103,6 +140,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("cells")
     ap.add_argument("--learned")
+    ap.add_argument("--probe", action="store_true")
     a = ap.parse_args()
     peer = {}
     with open(a.cells) as fh:
@@ -113,11 +151,11 @@ def main():
                 best[k] = max(best[k], float(r["psnr_gain"]))
         peer.update(best)
     cache = measure.load(measure.CACHE)
-    noise = measure.load(measure.NOISE)
     pool, files = fit.load(1.25, 1.9, os.path.join(study.DATA, "family.txt"))
     whole, complete = fit.load(1.25, 1.9, measure.CANDIDATES)
     complete = {f["row"]["noisy"]: f for f in complete}
     learned = learned_gains(files, pool, a.learned) if a.learned else {}
+    server = study.Server() if a.probe else None
 
     rows = collections.defaultdict(lambda: collections.defaultdict(list))
     for f in files:
@@ -129,6 +167,10 @@ def main():
         gains = {
             "chosen": fit.gain(f, fit.choose(f, list(family), 0.9, 0.1)[0]),
             "true noise": fit.gain(f, chosen_with(f, cache, pool, true_variance(r))),
+        }
+        if server:
+            gains["noise's own probe"] = fit.gain(f, own_probe_choice(f, server, pool))
+        gains |= {
             "family hindsight": max(0.0, max(fit.gain(f, j) for j in family)),
         }
         if r["noisy"] in complete:
@@ -140,6 +182,8 @@ def main():
         for label, g in gains.items():
             for group in (iso, r["variant"], "all"):
                 rows[label][group].append((g, g >= peer[k] - 1e-9))
+    if server:
+        server.close()
     groups = list(CONDITIONS) + ["png", "jpg92", "cam", "all"]
     print("| | " + " | ".join(groups) + " |")
     print("|---" * (len(groups) + 1) + "|")
