@@ -53,16 +53,26 @@ def through_jpeg(rgb8: np.ndarray) -> np.ndarray:
     return np.asarray(Image.open(io.BytesIO(buf.getvalue())).convert("RGB"))
 
 
+def sent_the_same_way(row, noise_seed: int | None = None) -> np.ndarray:
+    """The file's clean picture through the file's path; with `noise_seed`, with the kit's noise
+    of its condition added as the noisy file's was, by another seed. A `cam` row's clean picture
+    is the camera's path without noise already; its noise is made from the kit's own clean."""
+    p = kit.profiles()[row["condition"]]
+    if row["variant"] == "cam":
+        if noise_seed is None:
+            return through_jpeg(study.read_rgb8(row["clean"]))
+        original = study.read_rgb8(os.path.join(study.KIT, "clean", row["image"] + ".png"))
+        return through_jpeg(kit.camera_path(original, p, noise_seed))
+    clean = study.read_rgb8(row["clean"])
+    noisy = clean if noise_seed is None else kit.noisy_from(clean, p, noise_seed)
+    return through_jpeg(noisy) if row["variant"] == "jpg92" else noisy
+
+
 def true_variance(row) -> np.ndarray:
     """bins x Y/Cr/Cb: the variance of the noise that survives the file's path, by the bins of
     measure.py (the noisy picture's local luminance)."""
-    name = row["noisy"]
-    y = study.read_rgb8(os.path.join(study.PAIRS, name))
-    clean = study.read_rgb8(row["clean"])
-    if name.endswith("__cam.jpg"):
-        clean = study.read_rgb8(os.path.join(study.PAIRS, name.split("__")[0] + "__camclean.png"))
-    if name.endswith(".jpg"):
-        clean = through_jpeg(clean)
+    y = study.read_rgb8(os.path.join(study.PAIRS, row["noisy"]))
+    clean = sent_the_same_way(row)
     d = (y.astype(float) - clean.astype(float)) @ study.YCC.T
     bins = measure.bins_of(y.astype(float))
     v = np.full((study.BINS, 3), np.nan)
@@ -92,19 +102,9 @@ def chosen_with(f, cache, pool, v, trust=0.9, margin=0.1):
 def own_probe_choice(f, server, pool, trust=0.9, margin=0.1):
     """The choice with a probe made as the file's own noise is (see the docstring)."""
     r = f["row"]
-    name = r["noisy"]
-    y = server.load(os.path.join(study.PAIRS, name))
-    clean = study.read_rgb8(r["clean"])
-    p = kit.profiles()[r["condition"]]
-    seed = zlib.crc32(("probe" + name).encode())
-    if name.endswith("__cam.jpg"):
-        ref = through_jpeg(study.read_rgb8(os.path.join(study.PAIRS, name.split("__")[0] + "__camclean.png")))
-        other = through_jpeg(kit.camera_path(clean, p, seed))
-    elif name.endswith(".jpg"):
-        ref, other = through_jpeg(clean), through_jpeg(kit.noisy_from(clean, p, seed))
-    else:
-        ref, other = clean, kit.noisy_from(clean, p, seed)
-    z = other.astype(float) - ref
+    y = server.load(os.path.join(study.PAIRS, r["noisy"]))
+    ref = sent_the_same_way(r).astype(float)
+    z = sent_the_same_way(r, zlib.crc32(("probe" + r["noisy"]).encode())) - ref
     energy = np.mean((y.astype(float) - ref) ** 2)
     scale = measure.PROBE_LEVELS / np.sqrt(np.mean(z ** 2))
     moved = np.clip(np.round(y + scale * z), 0, 255).astype(np.uint8)
