@@ -170,9 +170,7 @@ def main():
         }
         if server:
             gains["noise's own probe"] = fit.gain(f, own_probe_choice(f, server, pool))
-        gains |= {
-            "family hindsight": max(0.0, max(fit.gain(f, j) for j in family)),
-        }
+        gains["family hindsight"] = max(0.0, max(fit.gain(f, j) for j in family))
         if r["noisy"] in complete:
             c = complete[r["noisy"]]
             gains["pool hindsight"] = max(0.0, max(fit.gain(c, j) for j in range(len(whole))))

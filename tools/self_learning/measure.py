@@ -263,11 +263,11 @@ def through_jpeg(picture: np.ndarray) -> np.ndarray:
     return read_rgb8(path)
 
 
-def surviving_variance(noisy: np.ndarray, reference: np.ndarray, columns: slice | None = None) -> float:
-    """Variance of the luminance of noisy - reference; with `columns`, the chart's patches 2 to 8
-    away from their edges (the ends clip, and JPEG rings at the steps)."""
+def surviving_variance(noisy: np.ndarray, reference: np.ndarray, chart: bool = False) -> float:
+    """Variance of the luminance of noisy - reference; of a chart, over its patches 2 to 8 away
+    from their edges (the ends clip, and JPEG rings at the steps)."""
     d = (noisy.astype(float) - reference.astype(float)) @ np.array([0.299, 0.587, 0.114])
-    if columns is None:
+    if not chart:
         return float(d.var())
     w = d.shape[1] // POINTS
     return float(np.mean([d[40:-40, i * w + 12:(i + 1) * w - 12].var() for i in range(2, 9)]))
@@ -276,6 +276,14 @@ def surviving_variance(noisy: np.ndarray, reference: np.ndarray, columns: slice 
 def cmd_survival(args) -> int:
     suffix = {"png": ".png", "jpg92": "__q92.jpg", "cam": "__cam.jpg"}
     chart = chart_picture()
+    chart_sent = {"png": chart, "jpg92": through_jpeg(chart), "cam": through_jpeg(kit.camera_path(chart, None, 0))}
+
+    def photo_sent(name: str, variant: str) -> np.ndarray:
+        if variant == "cam":
+            return through_jpeg(read_rgb8(os.path.join(PAIRS, name + "__camclean.png")))
+        clean = read_rgb8(os.path.join(KIT, "clean", name + ".png"))
+        return through_jpeg(clean) if variant == "jpg92" else clean
+
     print("luminance noise variance that survives the path (8-bit levels squared), ISO 800: the "
           "chart's against the train photos' (median, least and most), and the median photo's "
           "deviation over the chart's")
@@ -285,18 +293,11 @@ def cmd_survival(args) -> int:
         if not cond.endswith("iso800"):
             continue
         for variant in kit.VARIANTS:
-            ref = {"png": chart, "jpg92": through_jpeg(chart), "cam": through_jpeg(kit.camera_path(chart, None, 0))}
-            on_chart = np.mean([surviving_variance(read_rgb8(p), ref[variant], slice(None))
+            on_chart = np.mean([surviving_variance(read_rgb8(p), chart_sent[variant], chart=True)
                                 for p in make_charts(cond, variant)])
-            on_photos = []
-            for name in photos("train"):
-                clean = read_rgb8(os.path.join(KIT, "clean", name + ".png"))
-                if variant == "cam":
-                    clean = through_jpeg(read_rgb8(os.path.join(PAIRS, name + "__camclean.png")))
-                elif variant == "jpg92":
-                    clean = through_jpeg(clean)
-                noisy = read_rgb8(os.path.join(PAIRS, f"{name}__{cond}{suffix[variant]}"))
-                on_photos.append(surviving_variance(noisy, clean))
+            on_photos = [surviving_variance(read_rgb8(os.path.join(PAIRS, f"{name}__{cond}{suffix[variant]}")),
+                                            photo_sent(name, variant))
+                         for name in photos("train")]
             m = np.median(on_photos)
             print(f"| {cond} | {variant} | {on_chart:.2f} | {m:.2f} | {min(on_photos):.2f} | "
                   f"{max(on_photos):.2f} | {np.sqrt(m / on_chart):.2f} |")
