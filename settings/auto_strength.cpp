@@ -26,8 +26,8 @@ namespace {
 // refit. The lightest leaves the luminance's thresholds at zero and
 // only calms the colour. The second was searched later for white noise at
 // ISO 800 and 3200, where no other setting came near a wavelet's shrinkage;
-// it took the place of the strongest fit.py had chosen, which cost least
-// to lose, and gained on both training sets. The third is the only light
+// it took the place of the strongest fit.py had chosen, the swap that
+// gained most over both training sets together. The third is the only light
 // one that smooths the luminance: without it light noise on a picture with
 // sharp colour edges is left as it is.
 const std::array<FilterSettings, 5> kCandidates = { {
