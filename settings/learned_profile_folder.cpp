@@ -355,15 +355,24 @@ void LearnedProfileFolder::learn(
         return;
     const QString stem = key->stem();
     // What could not be written for this key before goes with it again: the
-    // disk may have room now.
+    // disk may have room now. It goes back in the order it was learned: the
+    // writer finds a batch's serials in the list by bisection, and one
+    // pending photo learned after these while a write failed would otherwise
+    // stand before them, so that what was taken was never removed and the
+    // writer went round forever.
+    bool reinserted = false;
     for (auto it = m_unsaved.begin(); it != m_unsaved.end();) {
         if (it->stem == stem && it->folder == m_folder) {
             m_pending.push_back(*it);
             it = m_unsaved.erase(it);
+            reinserted = true;
         } else {
             ++it;
         }
     }
+    if (reinserted)
+        std::sort(m_pending.begin(), m_pending.end(),
+            [](const Pending& a, const Pending& b) { return a.serial < b.serial; });
     m_pending.push_back({ m_folder, stem, *key, photo, m_nextSerial++ });
     if (!m_writer.joinable())
         m_writer = std::thread([this] { writerLoop(); });
