@@ -360,16 +360,12 @@ void LearnedProfileFolder::learn(
     // pending photo learned after these while a write failed would otherwise
     // stand before them, so that what was taken was never removed and the
     // writer went round forever.
-    bool reinserted = false;
-    for (auto it = m_unsaved.begin(); it != m_unsaved.end();) {
-        if (it->stem == stem && it->folder == m_folder) {
-            m_pending.push_back(*it);
-            it = m_unsaved.erase(it);
-            reinserted = true;
-        } else {
-            ++it;
-        }
-    }
+    std::vector<Pending> otherKeys;
+    for (Pending& unsaved : m_unsaved)
+        (unsaved.stem == stem && unsaved.folder == m_folder ? m_pending : otherKeys)
+            .push_back(std::move(unsaved));
+    const bool reinserted = otherKeys.size() != m_unsaved.size();
+    m_unsaved = std::move(otherKeys);
     if (reinserted)
         std::sort(m_pending.begin(), m_pending.end(),
             [](const Pending& a, const Pending& b) { return a.serial < b.serial; });
@@ -483,7 +479,7 @@ void LearnedProfileFolder::writerLoop()
             for (const Pending& pending : batch) {
                 taken.push_back(pending.serial);
                 if (!std::binary_search(written.begin(), written.end(), pending.serial))
-                    m_unsaved.push_back(pending);
+                    keepUnsaved(pending);
             }
             std::erase_if(m_pending, [&](const Pending& kept) {
                 return std::binary_search(taken.begin(), taken.end(), kept.serial);
@@ -491,6 +487,23 @@ void LearnedProfileFolder::writerLoop()
         }
         m_changed.notify_all();
     }
+}
+
+void LearnedProfileFolder::keepUnsaved(const Pending& photo)
+{
+    // Only a key's newest photos, each once, can reach its file or a look-up
+    // (addLearnedPhoto), so older ones need not wait. While a folder stays
+    // unwritable the list would otherwise grow by a photo per image, and
+    // every learn() of the key would move all of it.
+    const auto sameKey = [&](const Pending& kept) {
+        return kept.stem == photo.stem && kept.folder == photo.folder;
+    };
+    std::erase_if(m_unsaved,
+        [&](const Pending& kept) { return sameKey(kept) && kept.photo.id == photo.photo.id; });
+    m_unsaved.push_back(photo);
+    // Serials rise along the list within a key, so its first is its oldest.
+    if (std::count_if(m_unsaved.begin(), m_unsaved.end(), sameKey) > kMaxLearnedPhotos)
+        m_unsaved.erase(std::find_if(m_unsaved.begin(), m_unsaved.end(), sameKey));
 }
 
 std::vector<uint64_t> LearnedProfileFolder::writeBatch(

@@ -90,6 +90,8 @@ private:
     };
 
     void writerLoop();
+    // Under m_mutex: `photo`, whose write failed, waits for its key's next one.
+    void keepUnsaved(const Pending& photo);
     // Under the folder's lock: each key's file read, added to and replaced.
     // Returns the serials that reached the disk.
     std::vector<uint64_t> writeBatch(const std::vector<Pending>& batch, uint64_t epoch);

@@ -218,6 +218,25 @@ TEST_F(LearnedProfileFolderTest, AFolderThatCannotBeWrittenIsToldOnce)
     EXPECT_EQ(store.takeNotes().size(), 1);
     EXPECT_TRUE(store.lookUp(exif, profile)) << "learning goes on in memory";
     EXPECT_EQ(store.lastFound().photos, 5);
+
+    // Many more photos wait as only the newest a file keeps, and reach the
+    // disk once the folder can be made.
+    learnPhotos(store, exif, 20, 30, "r");
+    store.flush();
+    ASSERT_TRUE(blocker.remove());
+    store.learn(QStringLiteral("last.jpg"), exif, profileOf(30));
+    store.flush();
+    const std::optional<LearnedRecord> record = decodeLearnedRecord(contents(
+        dir.filePath(QStringLiteral("file/Profiles/") + learnedKeyOf(exif)->stem()
+            + LearnedProfileFolder::kExtension)));
+    ASSERT_TRUE(record);
+    std::vector<uint64_t> ids, newest;
+    for (const LearnedPhoto& photo : record->photos)
+        ids.push_back(photo.id);
+    for (int i = 20 - kMaxLearnedPhotos + 1; i < 20; ++i)
+        newest.push_back(photoIdOf(QStringLiteral("r%1.jpg").arg(i), exif));
+    newest.push_back(photoIdOf(QStringLiteral("last.jpg"), exif));
+    EXPECT_EQ(ids, newest);
 }
 
 // A full disk, made with the file-size limit: the write fails, the old file
