@@ -285,6 +285,9 @@ LearnedProfileFolder::~LearnedProfileFolder()
 {
     {
         const std::lock_guard lock(m_mutex);
+        // Photos whose write failed would otherwise wait for their key's next
+        // photo, which may never come: the folder may have room by now.
+        requeueUnsaved([](const Pending&) { return true; });
         m_quit = true;
     }
     m_changed.notify_all();
@@ -355,20 +358,9 @@ void LearnedProfileFolder::learn(
         return;
     const QString stem = key->stem();
     // What could not be written for this key before goes with it again: the
-    // disk may have room now. It goes back in the order it was learned: the
-    // writer finds a batch's serials in the list by bisection, and one
-    // pending photo learned after these while a write failed would otherwise
-    // stand before them, so that what was taken was never removed and the
-    // writer went round forever.
-    std::vector<Pending> otherKeys;
-    for (Pending& unsaved : m_unsaved)
-        (unsaved.stem == stem && unsaved.folder == m_folder ? m_pending : otherKeys)
-            .push_back(std::move(unsaved));
-    const bool reinserted = otherKeys.size() != m_unsaved.size();
-    m_unsaved = std::move(otherKeys);
-    if (reinserted)
-        std::sort(m_pending.begin(), m_pending.end(),
-            [](const Pending& a, const Pending& b) { return a.serial < b.serial; });
+    // disk may have room now.
+    requeueUnsaved(
+        [&](const Pending& unsaved) { return unsaved.stem == stem && unsaved.folder == m_folder; });
     m_pending.push_back({ m_folder, stem, *key, photo, m_nextSerial++ });
     if (!m_writer.joinable())
         m_writer = std::thread([this] { writerLoop(); });
@@ -487,6 +479,22 @@ void LearnedProfileFolder::writerLoop()
         }
         m_changed.notify_all();
     }
+}
+
+void LearnedProfileFolder::requeueUnsaved(const std::function<bool(const Pending&)>& which)
+{
+    std::vector<Pending> staying;
+    for (Pending& unsaved : m_unsaved)
+        (which(unsaved) ? m_pending : staying).push_back(std::move(unsaved));
+    const bool requeued = staying.size() != m_unsaved.size();
+    m_unsaved = std::move(staying);
+    // Back in the order they were learned: the writer finds a batch's serials
+    // in the list by bisection, and a photo learned after these while a write
+    // failed would otherwise stand before them, so that what was taken was
+    // never removed and the writer went round forever.
+    if (requeued)
+        std::sort(m_pending.begin(), m_pending.end(),
+            [](const Pending& a, const Pending& b) { return a.serial < b.serial; });
 }
 
 void LearnedProfileFolder::keepUnsaved(const Pending& photo)

@@ -90,6 +90,9 @@ private:
     };
 
     void writerLoop();
+    // Under m_mutex: photos whose write failed, those `which` names, go back
+    // into the queue.
+    void requeueUnsaved(const std::function<bool(const Pending&)>& which);
     // Under m_mutex: `photo`, whose write failed, waits for its key's next one.
     void keepUnsaved(const Pending& photo);
     // Under the folder's lock: each key's file read, added to and replaced.

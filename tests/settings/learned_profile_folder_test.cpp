@@ -226,17 +226,32 @@ TEST_F(LearnedProfileFolderTest, AFolderThatCannotBeWrittenIsToldOnce)
     ASSERT_TRUE(blocker.remove());
     store.learn(QStringLiteral("last.jpg"), exif, profileOf(30));
     store.flush();
-    const std::optional<LearnedRecord> record = decodeLearnedRecord(contents(
-        dir.filePath(QStringLiteral("file/Profiles/") + learnedKeyOf(exif)->stem()
-            + LearnedProfileFolder::kExtension)));
-    ASSERT_TRUE(record);
-    std::vector<uint64_t> ids, newest;
-    for (const LearnedPhoto& photo : record->photos)
-        ids.push_back(photo.id);
+    const auto idsIn = [&](const char* under) {
+        const std::optional<LearnedRecord> record = decodeLearnedRecord(contents(
+            dir.filePath(QLatin1String(under) + QStringLiteral("/Profiles/")
+                + learnedKeyOf(exif)->stem() + LearnedProfileFolder::kExtension)));
+        std::vector<uint64_t> ids;
+        for (const LearnedPhoto& photo : record.value_or(LearnedRecord {}).photos)
+            ids.push_back(photo.id);
+        return ids;
+    };
+    std::vector<uint64_t> newest;
     for (int i = 20 - kMaxLearnedPhotos + 1; i < 20; ++i)
         newest.push_back(photoIdOf(QStringLiteral("r%1.jpg").arg(i), exif));
     newest.push_back(photoIdOf(QStringLiteral("last.jpg"), exif));
-    EXPECT_EQ(ids, newest);
+    EXPECT_EQ(idsIn("file"), newest);
+
+    // With no photo of the key to follow, they are tried once more at the end.
+    QFile other(dir.filePath(QStringLiteral("other")));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.close();
+    {
+        LearnedProfileFolder later(dir.filePath(QStringLiteral("other/Profiles")));
+        learnPhotos(later, exif, 2, 30);
+        later.flush();
+        ASSERT_TRUE(other.remove());
+    }
+    EXPECT_EQ(idsIn("other").size(), 2u);
 }
 
 // A full disk, made with the file-size limit: the write fails, the old file
