@@ -502,16 +502,27 @@ void LearnedProfileFolder::keepUnsaved(const Pending& photo)
     // Only a key's newest photos, each once, can reach its file or a look-up
     // (addLearnedPhoto), so older ones need not wait. While a folder stays
     // unwritable the list would otherwise grow by a photo per image, and
-    // every learn() of the key would move all of it.
-    const auto sameKey = [&](const Pending& kept) {
-        return kept.stem == photo.stem && kept.folder == photo.folder;
-    };
-    std::erase_if(m_unsaved,
-        [&](const Pending& kept) { return sameKey(kept) && kept.photo.id == photo.photo.id; });
-    m_unsaved.push_back(photo);
-    // Serials rise along the list within a key, so its first is its oldest.
-    if (std::count_if(m_unsaved.begin(), m_unsaved.end(), sameKey) > kMaxLearnedPhotos)
-        m_unsaved.erase(std::find_if(m_unsaved.begin(), m_unsaved.end(), sameKey));
+    // every learn() of the key would move all of it. A batch that failed while later photos of the key were being written
+    // comes back after theirs, so the list's order is not the order photos
+    // were learned in: the serial says which is newer.
+    std::vector<Pending>::iterator oldest = m_unsaved.end();
+    int ofKey = 1;
+    for (auto it = m_unsaved.begin(); it != m_unsaved.end(); ++it) {
+        if (it->stem != photo.stem || it->folder != photo.folder)
+            continue;
+        if (it->photo.id == photo.photo.id) {
+            if (it->serial < photo.serial)
+                *it = photo;
+            return;
+        }
+        ++ofKey;
+        if (oldest == m_unsaved.end() || it->serial < oldest->serial)
+            oldest = it;
+    }
+    if (ofKey > kMaxLearnedPhotos && oldest->serial < photo.serial)
+        *oldest = photo;
+    else if (ofKey <= kMaxLearnedPhotos)
+        m_unsaved.push_back(photo);
 }
 
 std::vector<uint64_t> LearnedProfileFolder::writeBatch(
