@@ -502,9 +502,10 @@ void LearnedProfileFolder::keepUnsaved(const Pending& photo)
     // Only a key's newest photos, each once, can reach its file or a look-up
     // (addLearnedPhoto), so older ones need not wait. While a folder stays
     // unwritable the list would otherwise grow by a photo per image, and
-    // every learn() of the key would move all of it. A batch that failed while later photos of the key were being written
-    // comes back after theirs, so the list's order is not the order photos
-    // were learned in: the serial says which is newer.
+    // every learn() of the key would move all of it. A batch that failed
+    // while later photos of the key were being written comes back after
+    // theirs, so the list's order is not the order photos were learned in:
+    // the serial says which is newer.
     std::vector<Pending>::iterator oldest = m_unsaved.end();
     int ofKey = 1;
     for (auto it = m_unsaved.begin(); it != m_unsaved.end(); ++it) {
