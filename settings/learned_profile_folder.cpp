@@ -383,8 +383,7 @@ bool LearnedProfileFolder::lookUp(const ExifRecord& exif, NoiseProfile& profile)
                 if (pending.stem == stem && pending.folder == folder)
                     onTheWay.push_back(pending);
     }
-    std::sort(onTheWay.begin(), onTheWay.end(),
-        [](const Pending& a, const Pending& b) { return a.serial < b.serial; });
+    std::ranges::sort(onTheWay, {}, &Pending::serial);
 
     ReadResult found;
     if (folder.isEmpty())
@@ -493,8 +492,7 @@ void LearnedProfileFolder::requeueUnsaved(const std::function<bool(const Pending
     // failed would otherwise stand before them, so that what was taken was
     // never removed and the writer went round forever.
     if (requeued)
-        std::sort(m_pending.begin(), m_pending.end(),
-            [](const Pending& a, const Pending& b) { return a.serial < b.serial; });
+        std::ranges::sort(m_pending, {}, &Pending::serial);
 }
 
 void LearnedProfileFolder::keepUnsaved(const Pending& photo)
