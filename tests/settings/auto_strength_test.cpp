@@ -51,9 +51,11 @@ struct Deviates {
 
 // Soft gradients with a hard-edged disc, `texture` levels of fine stripes
 // over the left three fifths (or of grey grain all over, which leaves no
-// flat patch), and white noise of `sigma` levels per channel.
+// flat patch), and white noise of `sigma` levels per channel (or, as a
+// JPEG leaves it, the same deviate in every channel and a faint, smooth
+// colour one).
 Picture makePicture(int32_t width, int32_t height, int32_t bitsPerPixel, double sigma,
-    double texture = 0.0, bool grain = false)
+    double texture = 0.0, bool grain = false, bool greyNoise = false)
 {
     Picture p;
     p.width = width;
@@ -96,11 +98,15 @@ Picture makePicture(int32_t width, int32_t height, int32_t bitsPerPixel, double 
                 : x < 3 * width / 5        ? texture * std::sin(x * 1.3 + std::sin(y * 0.2) * 4)
                                            : 0.0;
             const size_t at = static_cast<size_t>(y) * p.stride + static_cast<size_t>(x) * bytes;
+            const double shared = greyNoise ? random.normal() : 0.0;
             for (int c = 0; c < std::min(bytes, 3); ++c) {
                 const double value = rgb[2 - c] + stripes;
+                const double deviate = greyNoise
+                    ? shared + 1.5 * grainAt(x + 2 * 7919 * (c + 1), y)
+                    : random.normal();
                 p.clean[at + c] = static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
-                p.noisy[at + c] = static_cast<uint8_t>(
-                    std::clamp(std::lround(value + sigma * random.normal()), 0L, 255L));
+                p.noisy[at + c]
+                    = static_cast<uint8_t>(std::clamp(std::lround(value + sigma * deviate), 0L, 255L));
             }
             if (bytes == 4)
                 p.clean[at + 3] = p.noisy[at + 3] = 255;
@@ -167,6 +173,7 @@ struct Case {
     // band's luminance) lies within this share of what the engine reads on
     // the same picture and noise without the stripes.
     double taught = 0.0;
+    bool greyNoise = false;
 };
 
 void PrintTo(const Case& row, std::ostream* os)
@@ -188,7 +195,8 @@ class AutoStrengthCase : public ::testing::TestWithParam<Case> { };
 TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
 {
     const Case& row = GetParam();
-    Picture picture = makePicture(row.width, row.height, row.bitsPerPixel, row.sigma, row.texture, row.grain);
+    Picture picture
+        = makePicture(row.width, row.height, row.bitsPerPixel, row.sigma, row.texture, row.grain, row.greyNoise);
     const NoiseProfile own = measure(picture);
     const bool learned = row.learned > 0.0;
     NoiseProfile profile = own;
@@ -203,7 +211,8 @@ TEST_P(AutoStrengthCase, EstimatesFollowTheTrueErrorAndTheChoiceTheNoise)
     // A learned profile that reads clearly less than the own one lowers the
     // noise; one that reads about as much or more changes nothing.
     EXPECT_EQ(choice.learnedNoise, row.lowered < 1.0);
-    const double expected = (row.bitsPerPixel == 8 ? row.sigma : lumaSigma(row.sigma)) * row.lowered;
+    const double expected
+        = (row.bitsPerPixel == 8 || row.greyNoise ? row.sigma : lumaSigma(row.sigma)) * row.lowered;
     EXPECT_NEAR(choice.noiseLevel, expected, 0.3 * expected + 0.3);
     // Caution only takes a lighter choice whose estimate is near the best.
     double lowest = std::numeric_limits<double>::infinity();
@@ -260,6 +269,10 @@ const Case kCases[] = {
     // No flat patch anywhere: only the colour differences, which grey grain
     // leaves alone, tell that the grain is not smoothed noise.
     { "light noise under grain all over", 192, 160, 32, 2.0, 8.0, false, 0.0, 1.0, true },
+    // Nor does smoothed noise ever leave the colour differences this far
+    // below the luminance.
+    { "light noise without colour under grain all over", 192, 160, 32, 1.5, 16.0, false, 0.0, 1.0, true, 0.0,
+        true },
     { "grey", 192, 160, 8, 10.0, 0.0, true },
     { "24 bits per pixel", 190, 161, 24, 10.0, 0.0, true },
     { "sampled by regions", 720, 600, 32, 10.0, 4.0, true, 0.0, 1.0, false, 0.2 },
