@@ -105,7 +105,7 @@ def cmd_candidates(args):
 
 
 def cmd_noise(args):
-    out = {}
+    out = load(NOISE)  # other pairs folders' files stay
     server = study.Server()
     for r in study.manifest("train"):
         server.load(os.path.join(study.PAIRS, r["noisy"]))
