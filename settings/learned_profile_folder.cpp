@@ -410,16 +410,25 @@ LearnedSource LearnedProfileFolder::lastFound() const
     return m_lastFound;
 }
 
+void LearnedProfileFolder::aimDeletion(const QString& folder)
+{
+    const std::lock_guard lock(m_mutex);
+    m_deletionFolder = folder;
+}
+
 bool LearnedProfileFolder::deleteAll()
 {
     QString folder;
     {
         const std::lock_guard lock(m_mutex);
+        folder = std::exchange(m_deletionFolder, std::nullopt).value_or(m_folder);
         ++m_epoch;
-        m_pending.clear();
-        m_unsaved.clear();
+        // Photos on their way to another folder are not the ones asked
+        // for: a batch of theirs cut short by the epoch is taken again.
+        const auto bound = [&folder](const Pending& photo) { return photo.folder == folder; };
+        std::erase_if(m_pending, bound);
+        std::erase_if(m_unsaved, bound);
         m_lastFound = {};
-        folder = m_folder;
     }
     m_changed.notify_all();
     const QDir dir(folder);

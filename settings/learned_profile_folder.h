@@ -80,6 +80,9 @@ public:
     bool importRecord(const LearnedRecord& record, QString* reason);
     bool remove(const QString& stem, QString* reason);
 
+protected:
+    void aimDeletion(const QString& folder) override;
+
 private:
     struct Pending {
         QString folder;
@@ -110,6 +113,8 @@ private:
     uint64_t m_nextSerial = 1;
     // Raised by deleteAll(): a batch taken before it must not be written.
     uint64_t m_epoch = 0;
+    // The folder the next deleteAll() empties, when not m_folder.
+    std::optional<QString> m_deletionFolder;
     bool m_writing = false;
     bool m_quit = false;
     LearnedSource m_lastFound;

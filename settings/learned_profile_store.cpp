@@ -45,6 +45,12 @@ bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing)
     return runGoing || store.settleDeleteRequest();
 }
 
+bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing, const QString& folder)
+{
+    store.requestDeleteAll(folder);
+    return runGoing || store.settleDeleteRequest();
+}
+
 bool consultLearnedProfiles(LearnedProfileStore& store, const Options& options, bool inBatch,
     const QString& fileName, const ExifRecord& exif, const NoiseProfile& own, NoiseProfile& working,
     LearnedSource* source, const ImageDesc* picture, std::optional<PixelNoise>* pixelNoise)

@@ -52,7 +52,8 @@ public:
     // `profile` holds the learned profile for the key; on false it may have
     // been changed, and the caller restores its own. Worker thread.
     virtual bool lookUp(const ExifRecord& exif, NoiseProfile& profile) = 0;
-    // Forgets every learned profile. Only through settleDeleteRequest().
+    // Forgets every learned profile (of the folder a request named, if it
+    // named one). Only through settleDeleteRequest().
     virtual bool deleteAll() = 0;
     // What the last look-up that answered true used. Worker thread, after
     // lookUp().
@@ -66,6 +67,14 @@ public:
 
     // Any thread, at any time.
     void requestDeleteAll() { m_deleteRequested.store(true, std::memory_order_release); }
+    // The same for the profiles of `folder`, whichever folder the store
+    // follows when the request is carried out: a run keeps the folder it
+    // started with, while the window asks for the one the options now name.
+    void requestDeleteAll(const QString& folder)
+    {
+        aimDeletion(folder);
+        requestDeleteAll();
+    }
     bool deleteRequested() const { return m_deleteRequested.load(std::memory_order_acquire); }
     // Carries out a pending request: false when deleteAll() failed. The
     // worker inside a run, or the starting thread while no run goes.
@@ -73,6 +82,11 @@ public:
     {
         return !m_deleteRequested.exchange(false, std::memory_order_acq_rel) || deleteAll();
     }
+
+protected:
+    // Where the next deleteAll() is to delete; a store with one place only
+    // needs no aim.
+    virtual void aimDeletion(const QString&) { }
 
 private:
     std::atomic<bool> m_deleteRequested { false };
@@ -99,8 +113,10 @@ QString selfLearningRefusal(const QString& isoText, const QString& softwareText)
 // "Delete Learned Profiles", from the thread that starts runs: the deletion
 // is requested, and carried out at once when `runGoing` is false; else the
 // run carries it out before it learns again. False only when it was carried
-// out and failed.
+// out and failed. With `folder`, the profiles of that folder are deleted,
+// whichever the run follows.
 bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing);
+bool deleteLearnedProfiles(LearnedProfileStore& store, bool runGoing, const QString& folder);
 
 // The worker's use of the store after a profile build: the store follows
 // the run's profile folder, a pending deletion is carried out first; then, with self-learning on

@@ -381,12 +381,12 @@ COptionsDialog::COptionsDialog(OptionsKeeper& keeper, const PresetTable& presets
     , m_profile(new COptionsProfilePage(
           prompter,
           [&document, &keeper] {
-              // The profiles in use: those of the folder the options hold.
-              document.profileStore().useFolder(keeper.options().profileFolder);
-              // A run may be reading the store: then the request waits
-              // for the run (see the store's header).
+              // The profiles in use: those of the folder the options hold,
+              // even while a run started before they changed keeps its
+              // own. A run may be reading the store: then the request
+              // waits for the run (see the store's header).
               return calmora::deleteLearnedProfiles(document.profileStore(),
-                  document.isRunning());
+                  document.isRunning(), keeper.options().profileFolder);
           },
           m_tabs))
 {

@@ -147,6 +147,22 @@ TEST_F(LearnedProfileFolderTest, DeletingForgetsWhatIsOnDiskAndOnTheWay)
     learnPhotos(store, exif, 3, 25, "after");
     store.flush();
     EXPECT_EQ(store.list().size(), 1u) << "learning goes on after a deletion";
+
+    // The window asks while a run goes that keeps the folder it started
+    // with, and the options name another by now: that one is emptied, and
+    // the run's keeps its profiles and what is on its way there.
+    const QString named = dir.filePath(QStringLiteral("Named"));
+    {
+        LearnedProfileFolder another(named);
+        learnPhotos(another, exif, 3, 25, "n");
+    }
+    ASSERT_TRUE(deleteLearnedProfiles(store, true, named));
+    learnPhotos(store, camera("Z3", 800), 2, 30, "run");
+    store.useFolder(folder());
+    ASSERT_TRUE(store.settleDeleteRequest());
+    store.flush();
+    EXPECT_TRUE(QDir(named).entryList({ "*.calmora-profile*" }, QDir::Files).isEmpty());
+    EXPECT_EQ(store.list().size(), 2u);
 }
 
 TEST_F(LearnedProfileFolderTest, FilesThatCannotBeTrustedAreIgnoredAndKept)
