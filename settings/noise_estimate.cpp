@@ -463,9 +463,9 @@ using Spreads = std::array<double, kChannels>;
 // patches see past such texture. Should real noise ever be that grey,
 // white noise's reading is the lower one, and filtering too little loses
 // far less than smoothing texture away (tools/auto_strength/choices.py on
-// the photos of tools/auto_strength/wider.py: at 28 a glitter's JPEGs
-// still lose up to 1.8 dB, at 40 up to 2.4; at 10 the kit's JPEGs lose
-// 0.16 dB on average).
+// the photos of tools/auto_strength/wider.py: at 28 a glitter's camera
+// JPEGs still lose up to 1.8 dB, at 40 up to 2.4; at 10 the kit's JPEGs
+// lose 0.16 dB on average).
 constexpr double kLumaOverColour = 20.0;
 
 Spreads channelSpreads(const FlatPatches& flat, int channels)
