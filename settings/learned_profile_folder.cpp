@@ -413,36 +413,43 @@ LearnedSource LearnedProfileFolder::lastFound() const
 void LearnedProfileFolder::aimDeletion(const QString& folder)
 {
     const std::lock_guard lock(m_mutex);
-    m_deletionFolder = folder;
+    if (std::ranges::find(m_deletionFolders, folder) == m_deletionFolders.end())
+        m_deletionFolders.push_back(folder);
 }
 
 bool LearnedProfileFolder::deleteAll()
 {
-    QString folder;
+    std::vector<QString> folders;
     {
         const std::lock_guard lock(m_mutex);
-        folder = std::exchange(m_deletionFolder, std::nullopt).value_or(m_folder);
+        folders = m_deletionFolders.empty() ? std::vector<QString> { m_folder }
+                                            : std::exchange(m_deletionFolders, {});
         ++m_epoch;
         // Photos on their way to another folder are not the ones asked
         // for: a batch of theirs cut short by the epoch is taken again.
-        const auto bound = [&folder](const Pending& photo) { return photo.folder == folder; };
+        const auto bound = [&folders](const Pending& photo) {
+            return std::ranges::find(folders, photo.folder) != folders.end();
+        };
         std::erase_if(m_pending, bound);
         std::erase_if(m_unsaved, bound);
         m_lastFound = {};
     }
     m_changed.notify_all();
-    const QDir dir(folder);
-    if (folder.isEmpty() || !dir.exists())
-        return true;
-    // A write in progress ends first; one that has not begun finds the raised
-    // epoch and writes nothing.
-    const FolderLock lock(folder);
     bool removed = true;
-    for (const QString& name : dir.entryList(
-             { QLatin1Char('*') + kExtension, QLatin1Char('*') + kExtension + kTemporarySuffix },
-             QDir::Files | QDir::Hidden | QDir::System)) {
-        if (!QFile::remove(dir.filePath(name)))
-            removed = false;
+    for (const QString& folder : folders) {
+        const QDir dir(folder);
+        if (folder.isEmpty() || !dir.exists())
+            continue;
+        // A write in progress ends first; one that has not begun finds the
+        // raised epoch and writes nothing.
+        const FolderLock lock(folder);
+        for (const QString& name :
+            dir.entryList(
+                { QLatin1Char('*') + kExtension, QLatin1Char('*') + kExtension + kTemporarySuffix },
+                QDir::Files | QDir::Hidden | QDir::System)) {
+            if (!QFile::remove(dir.filePath(name)))
+                removed = false;
+        }
     }
     return removed;
 }

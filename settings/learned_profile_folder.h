@@ -113,8 +113,9 @@ private:
     uint64_t m_nextSerial = 1;
     // Raised by deleteAll(): a batch taken before it must not be written.
     uint64_t m_epoch = 0;
-    // The folder the next deleteAll() empties, when not m_folder.
-    std::optional<QString> m_deletionFolder;
+    // The folders the next deleteAll() empties, when not m_folder: each
+    // press of the window's button while a run goes may name another.
+    std::vector<QString> m_deletionFolders;
     bool m_writing = false;
     bool m_quit = false;
     LearnedSource m_lastFound;

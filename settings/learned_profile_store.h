@@ -84,8 +84,8 @@ public:
     }
 
 protected:
-    // Where the next deleteAll() is to delete; a store with one place only
-    // needs no aim.
+    // A folder the next deleteAll() is to empty (each request may name
+    // another); a store with one place only needs no aim.
     virtual void aimDeletion(const QString&) { }
 
 private:

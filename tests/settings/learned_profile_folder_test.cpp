@@ -149,19 +149,24 @@ TEST_F(LearnedProfileFolderTest, DeletingForgetsWhatIsOnDiskAndOnTheWay)
     EXPECT_EQ(store.list().size(), 1u) << "learning goes on after a deletion";
 
     // The window asks while a run goes that keeps the folder it started
-    // with, and the options name another by now: that one is emptied, and
-    // the run's keeps its profiles and what is on its way there.
-    const QString named = dir.filePath(QStringLiteral("Named"));
-    {
-        LearnedProfileFolder another(named);
+    // with, and the options name another by now (and another by the second
+    // press): those are emptied, and the run's keeps its profiles and what
+    // is on its way there.
+    const QStringList named
+        = { dir.filePath(QStringLiteral("Named")), dir.filePath(QStringLiteral("Next")) };
+    for (const QString& other : named) {
+        LearnedProfileFolder another(other);
         learnPhotos(another, exif, 3, 25, "n");
     }
-    ASSERT_TRUE(deleteLearnedProfiles(store, true, named));
+    for (const QString& other : named)
+        ASSERT_TRUE(deleteLearnedProfiles(store, true, other));
     learnPhotos(store, camera("Z3", 800), 2, 30, "run");
     store.useFolder(folder());
     ASSERT_TRUE(store.settleDeleteRequest());
     store.flush();
-    EXPECT_TRUE(QDir(named).entryList({ "*.calmora-profile*" }, QDir::Files).isEmpty());
+    for (const QString& other : named)
+        EXPECT_TRUE(QDir(other).entryList({ "*.calmora-profile*" }, QDir::Files).isEmpty())
+            << other.toStdString();
     EXPECT_EQ(store.list().size(), 2u);
 }
 
